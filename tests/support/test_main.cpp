@@ -1,0 +1,18 @@
+// Shared main() of every test program: the Qt application on the offscreen
+// platform and the program's signal mask, set before any database call.
+#include <QApplication>
+#include <QLocale>
+#include <gtest/gtest.h>
+
+#include "platform/Signals.h"
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    pc::blockProcessSignals();
+    pc::setFirebirdLockFolder();
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
