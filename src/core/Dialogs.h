@@ -1,0 +1,24 @@
+#pragma once
+// How the logic speaks to the person: questions, notices, the wait window,
+// pickers and the input box. The windows implement it; tests script it.
+
+#include <QString>
+
+enum ModalResult : int { mrNone = 0, mrOk = 1, mrCancel = 2, mrYes = 6, mrNo = 7 };
+
+class Dialogs {
+public:
+    virtual ~Dialogs() = default;
+    // Returns mrYes, mrNo or mrCancel (the last also when closed by the frame).
+    virtual int askQuestion(const QString &text, bool focusYes = true, bool withCancel = false) = 0;
+    virtual void showNotice(const QString &text, bool alsoLogDetail = false) = 0;
+    // picture 0: connection, 1: other work; other values keep the pictures.
+    virtual void showWait(const QString &text, int picture = 0) = 0;
+    virtual void hideWait() = 0;
+    // An empty result means the person cancelled.
+    virtual QString pickFolder(const QString &caption, const QString &start) = 0;
+    virtual QString pickOpenFile(const QString &caption, const QString &start, const QString &filter) = 0;
+    virtual QString pickSaveFile(const QString &caption, const QString &start, const QString &filter) = 0;
+    // False when cancelled; value holds the text typed.
+    virtual bool inputBox(const QString &caption, const QString &prompt, QString &value) = 0;
+};

@@ -1,0 +1,19 @@
+#pragma once
+// The two code pages of the supplier's world: 1251 for every text file and the
+// database, 866 (OEM) for the text inside DBF files.
+
+#include <QByteArray>
+#include <QString>
+#include <string_view>
+
+namespace pc {
+
+QString fromCp1251(std::string_view bytes);
+inline QString fromCp1251(const QByteArray &bytes) { return fromCp1251(std::string_view(bytes.constData(), size_t(bytes.size()))); }
+// Characters 1251 lacks become "?".
+QByteArray toCp1251(const QString &text);
+QString fromCp866(std::string_view bytes);
+inline QString fromCp866(const QByteArray &bytes) { return fromCp866(std::string_view(bytes.constData(), size_t(bytes.size()))); }
+QByteArray toCp866(const QString &text);
+
+} // namespace pc
