@@ -1,0 +1,101 @@
+#include "db/firebird/Database.h"
+
+#include "db/firebird/DbError.h"
+#include "db/firebird/Transaction.h"
+
+#include <QFile>
+#include <algorithm>
+#include <cstring>
+#include <ibase.h>
+
+namespace pc::fb {
+
+namespace {
+
+void appendString(std::vector<char> &dpb, char tag, const char *value)
+{
+    const size_t len = std::strlen(value);
+    dpb.push_back(tag);
+    dpb.push_back(char(len));
+    dpb.insert(dpb.end(), value, value + len);
+}
+
+std::vector<char> attachParameters()
+{
+    std::vector<char> dpb;
+    dpb.push_back(char(isc_dpb_version1));
+    appendString(dpb, char(isc_dpb_user_name), Database::kUser);
+    appendString(dpb, char(isc_dpb_password), Database::kPassword);
+    appendString(dpb, char(isc_dpb_lc_ctype), Database::kCharset);
+    return dpb;
+}
+
+} // namespace
+
+Database::~Database()
+{
+    try {
+        detach();
+    } catch (...) {
+        // The handle is gone either way; nothing a destructor can add.
+    }
+}
+
+void Database::attach(const QString &path)
+{
+    if (isAttached())
+        throw DbError(QStringLiteral("Database is already attached: %1").arg(m_path));
+    const QByteArray name = QFile::encodeName(path);
+    const std::vector<char> dpb = attachParameters();
+    ISC_STATUS_ARRAY status{};
+    isc_db_handle handle = 0;
+    if (isc_attach_database(status, short(name.size()), name.constData(), &handle, short(dpb.size()), dpb.data()))
+        throw DbError::fromStatus(status);
+    m_handle = handle;
+    m_path = path;
+}
+
+void Database::create(const QString &path, int pageSize)
+{
+    if (isAttached())
+        throw DbError(QStringLiteral("Database is already attached: %1").arg(m_path));
+    // The SQL form is used because the API call without a dialect parameter
+    // makes a dialect-1 database.
+    QByteArray quoted = QFile::encodeName(path);
+    quoted.replace('\'', "''");
+    const QByteArray sql = "CREATE DATABASE '" + quoted + "' USER '" + kUser + "' PASSWORD '" + kPassword
+        + "' PAGE_SIZE " + QByteArray::number(pageSize) + " DEFAULT CHARACTER SET " + kCharset;
+    ISC_STATUS_ARRAY status{};
+    isc_db_handle handle = 0;
+    isc_tr_handle tr = 0;
+    if (isc_dsql_execute_immediate(status, &handle, &tr, 0, sql.constData(), SQL_DIALECT_V6, nullptr))
+        throw DbError::fromStatus(status);
+    // The creating attachment has no connection character set: attach again
+    // with the usual parameters.
+    ISC_STATUS_ARRAY detachStatus{};
+    isc_detach_database(detachStatus, &handle);
+    attach(path);
+}
+
+void Database::detach()
+{
+    if (!isAttached())
+        return;
+    // Copy: ending a transaction does not unregister it, but be safe anyway.
+    const std::vector<Transaction *> transactions = m_transactions;
+    for (Transaction *t : transactions)
+        t->endOnDetach();
+    ISC_STATUS_ARRAY status{};
+    isc_db_handle handle = m_handle;
+    const ISC_STATUS failed = isc_detach_database(status, &handle);
+    m_handle = 0;
+    if (failed)
+        throw DbError::fromStatus(status);
+}
+
+void Database::removeTransaction(Transaction *t)
+{
+    m_transactions.erase(std::remove(m_transactions.begin(), m_transactions.end(), t), m_transactions.end());
+}
+
+} // namespace pc::fb

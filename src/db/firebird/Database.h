@@ -1,0 +1,56 @@
+#pragma once
+// One attachment to an embedded Firebird database file.
+//
+// The database name is a plain file path (no server process). Every
+// attachment uses the user "sysdba", the password "plimbrost" and the WIN1251
+// connection character set; databases are created in dialect 3 with WIN1251 as
+// their default character set. The engine's lock folder (FIREBIRD_LOCK) must
+// be set by main() before the first call (pc::setFirebirdLockFolder()).
+//
+// Only one process may open a database file at a time; a second one gets a
+// DbError whose isOpenedByOtherProcess() is true.
+
+#include <QString>
+#include <vector>
+
+namespace pc::fb {
+
+class Transaction;
+
+class Database {
+public:
+    static constexpr const char *kUser = "sysdba";
+    static constexpr const char *kPassword = "plimbrost";
+    static constexpr const char *kCharset = "WIN1251";
+
+    Database() = default;
+    ~Database(); // detaches; never throws
+    Database(const Database &) = delete;
+    Database &operator=(const Database &) = delete;
+
+    // Attaches to an existing database file. Throws DbError.
+    void attach(const QString &path);
+    // Creates a new database file (fails when it exists) and attaches to it.
+    void create(const QString &path, int pageSize = 8192);
+    // Ends every transaction of this database by its close action, then
+    // detaches. Does nothing when not attached. Throws DbError when the
+    // engine refuses; the handle is dropped either way.
+    void detach();
+
+    bool isAttached() const { return m_handle != 0; }
+    const QString &path() const { return m_path; }
+
+    // Raw handle for Transaction and Statement (isc_db_handle).
+    unsigned *handle() { return &m_handle; }
+
+private:
+    friend class Transaction;
+    void addTransaction(Transaction *t) { m_transactions.push_back(t); }
+    void removeTransaction(Transaction *t);
+
+    unsigned m_handle = 0;
+    QString m_path;
+    std::vector<Transaction *> m_transactions;
+};
+
+} // namespace pc::fb

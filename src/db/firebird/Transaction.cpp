@@ -1,0 +1,95 @@
+#include "db/firebird/Transaction.h"
+
+#include "db/firebird/Database.h"
+#include "db/firebird/DbError.h"
+
+#include <ibase.h>
+#include <vector>
+
+namespace pc::fb {
+
+Transaction::Transaction(Database &db, int lockTimeoutSeconds) : m_db(db), m_lockTimeout(lockTimeoutSeconds)
+{
+    m_db.addTransaction(this);
+}
+
+Transaction::~Transaction()
+{
+    endOnDetach();
+    m_db.removeTransaction(this);
+}
+
+void Transaction::start()
+{
+    if (isActive())
+        throw DbError(QStringLiteral("Transaction is already active"));
+    if (!m_db.isAttached())
+        throw DbError(QStringLiteral("Database is not attached"));
+    std::vector<char> tpb = {char(isc_tpb_version3), char(isc_tpb_write), char(isc_tpb_read_committed),
+                             char(isc_tpb_rec_version), char(isc_tpb_wait), char(isc_tpb_lock_timeout), 4};
+    const unsigned timeout = unsigned(m_lockTimeout > 0 ? m_lockTimeout : 1);
+    for (int i = 0; i < 4; ++i) // little-endian, as the engine reads it
+        tpb.push_back(char((timeout >> (8 * i)) & 0xFF));
+    ISC_STATUS_ARRAY status{};
+    isc_tr_handle handle = 0;
+    if (isc_start_transaction(status, &handle, 1, m_db.handle(), static_cast<unsigned short>(tpb.size()), tpb.data()))
+        throw DbError::fromStatus(status);
+    m_handle = handle;
+}
+
+void Transaction::requireActive(const char *what) const
+{
+    if (!isActive())
+        throw DbError(QStringLiteral("%1: no active transaction").arg(QLatin1String(what)));
+}
+
+void Transaction::commit()
+{
+    requireActive("commit");
+    ISC_STATUS_ARRAY status{};
+    if (isc_commit_transaction(status, &m_handle))
+        throw DbError::fromStatus(status);
+    m_handle = 0;
+}
+
+void Transaction::commitRetaining()
+{
+    requireActive("commit retaining");
+    ISC_STATUS_ARRAY status{};
+    if (isc_commit_retaining(status, &m_handle))
+        throw DbError::fromStatus(status);
+}
+
+void Transaction::rollback()
+{
+    requireActive("rollback");
+    ISC_STATUS_ARRAY status{};
+    const ISC_STATUS failed = isc_rollback_transaction(status, &m_handle);
+    // A failed rollback still leaves nothing usable behind.
+    m_handle = 0;
+    if (failed)
+        throw DbError::fromStatus(status);
+}
+
+void Transaction::rollbackRetaining()
+{
+    requireActive("rollback retaining");
+    ISC_STATUS_ARRAY status{};
+    if (isc_rollback_retaining(status, &m_handle))
+        throw DbError::fromStatus(status);
+}
+
+void Transaction::endOnDetach() noexcept
+{
+    if (!isActive())
+        return;
+    ISC_STATUS_ARRAY status{};
+    if (m_closeAction == CloseAction::Commit && !isc_commit_transaction(status, &m_handle)) {
+        m_handle = 0;
+        return;
+    }
+    isc_rollback_transaction(status, &m_handle);
+    m_handle = 0;
+}
+
+} // namespace pc::fb

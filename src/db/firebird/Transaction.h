@@ -1,0 +1,50 @@
+#pragma once
+// A transaction on one Database: read committed, record version, read-write,
+// waiting on lock conflicts at most lockTimeoutSeconds (never an endless wait).
+//
+// The data module keeps one Transaction for everything and makes changes
+// permanent with commitRetaining(): the transaction context, and so every open
+// cursor, stays. When the object is destroyed or its database detaches while
+// it is active, it ends by its close action (rollback unless set to commit).
+
+#include <QString>
+
+namespace pc::fb {
+
+class Database;
+
+class Transaction {
+public:
+    enum class CloseAction { Rollback, Commit };
+
+    explicit Transaction(Database &db, int lockTimeoutSeconds = 10);
+    ~Transaction(); // ends an active transaction by its close action; never throws
+    Transaction(const Transaction &) = delete;
+    Transaction &operator=(const Transaction &) = delete;
+
+    // All of these throw DbError on engine failures.
+    void start();              // fails when already active
+    void commit();             // ends the transaction
+    void commitRetaining();    // makes changes permanent, stays active
+    void rollback();           // ends the transaction
+    void rollbackRetaining();  // undoes changes since the last commit, stays active
+
+    bool isActive() const { return m_handle != 0; }
+    void setCloseAction(CloseAction action) { m_closeAction = action; }
+    CloseAction closeAction() const { return m_closeAction; }
+
+    Database &database() { return m_db; }
+    unsigned *handle() { return &m_handle; } // isc_tr_handle
+
+private:
+    friend class Database;
+    void endOnDetach() noexcept;
+    void requireActive(const char *what) const;
+
+    Database &m_db;
+    int m_lockTimeout;
+    unsigned m_handle = 0;
+    CloseAction m_closeAction = CloseAction::Rollback;
+};
+
+} // namespace pc::fb
