@@ -1,11 +1,54 @@
-#include <QApplication>
-
+#include "app/ClientApplication.h"
+#include "app/MainForm.h"
+#include "core/AppContext.h"
 #include "platform/Signals.h"
+#include "platform/SingleInstance.h"
+
+#include <QFileInfo>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+
+#include <unistd.h>
+
+namespace {
+// The running executable, read from the kernel (argv[0] may be a bare name).
+QString executablePath(const char *argv0)
+{
+    char buf[4096];
+    const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n > 0)
+        return QString::fromLocal8Bit(buf, n);
+    return QFileInfo(QString::fromLocal8Bit(argv0)).absoluteFilePath();
+}
+} // namespace
 
 int main(int argc, char **argv)
 {
+    // Before anything else: no asynchronous signal may reach a process with
+    // the embedded database attached.
     pc::blockProcessSignals();
     pc::setFirebirdLockFolder();
-    QApplication app(argc, argv);
-    return 0;
+
+    const QFileInfo exe(executablePath(argv[0]));
+    pc::SingleInstance instance(exe.fileName());
+    if (!instance.acquire())
+        return 0;
+
+    ClientApplication app(argc, argv);
+    app.setApplicationName(exe.fileName());
+    app.setApplicationDisplayName(pc::kAppTitle);
+    QTranslator qtRussian;
+    if (qtRussian.load(QLocale(QLocale::Russian), QStringLiteral("qtbase"), QStringLiteral("_"),
+                       QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        app.installTranslator(&qtRussian);
+
+    TMainForm mainForm(exe.absolutePath());
+    pc::TerminationWatcher terminate([&mainForm](int) {
+        mainForm.closeWithoutAsking = true;
+        mainForm.close();
+        QCoreApplication::quit();
+    });
+    mainForm.showMaximized();
+    return app.exec();
 }

@@ -1,0 +1,428 @@
+#include "app/MainForm.h"
+
+#include "ui_MainForm.h"
+
+#include "app/ClientApplication.h"
+#include "app/MessagePane.h"
+#include "core/LogText.h"
+#include "platform/AppError.h"
+#include "platform/IniFile.h"
+#include "platform/Shell.h"
+#include "ui/AskMessageDialog.h"
+#include "ui/BrowserWindow.h"
+#include "ui/PopupWindow.h"
+#include "ui/SplashWindow.h"
+#include "ui/WindowDialogs.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QStyle>
+#include <QTabBar>
+#include <QTimer>
+#include <QWheelEvent>
+
+#include <algorithm>
+
+TMainForm::TMainForm(const QString &appDir, QWidget *parent)
+    : QMainWindow(parent), ui(new Ui::TMainForm), tmClear(new QTimer(this)), context(appDir)
+{
+    ui->setupUi(this);
+    tmClear->setObjectName(QStringLiteral("tmClear"));
+    tmClear->setInterval(4000);
+    tmClear->stop();
+
+    // The small windows, in the order the program has always created them.
+    dlgAskMessage = new TdlgAskMessage(this);
+    frmSplash = new TfrmSplash(this);
+    frmPopup = new TfrmPopup(this);
+    frmBrowser = new TfrmBrowser(context.appDir());
+
+    m_pane = std::make_unique<MessagePane>(ui->paMessage, ui->reMessages, ui->btnSendErrorLog, ui->chkDetailLog,
+                                           context.appDir(), [this] { return settings.ClientCode; });
+    m_dialogs = std::make_unique<WindowDialogs>(this, dlgAskMessage, frmSplash, m_pane.get());
+    m_dialogs->afterNotice = [this] {
+        if (ui->pgcMain->currentWidget() == ui->tsOrder && ui->dbgrdPrice->isEnabled())
+            ui->dbgrdPrice->setFocus(Qt::OtherFocusReason);
+    };
+    frmPopup->onShowDetail = [this](const QString &detail, bool isAddress) {
+        const QRect g = TfrmPopup::detailGeometry(width(), height());
+        ShowInfoWindow(this, detail, isAddress, g.left(), g.top(), g.width(), g.height(), false);
+    };
+
+    // The exit button sits beside the page tabs.
+    auto *btnExit = new QPushButton(QStringLiteral("Выход"), ui->pgcMain);
+    btnExit->setObjectName(QStringLiteral("btnExit"));
+    ui->pgcMain->setCornerWidget(btnExit, Qt::TopRightCorner);
+    connect(btnExit, &QPushButton::clicked, this, &TMainForm::btnExitClick);
+
+    ui->pgcMain->tabBar()->setStyleSheet(QStringLiteral("QTabBar::tab { height: 30px; }"));
+    const QStyle::StandardPixmap icons[] = {QStyle::SP_DirHomeIcon, QStyle::SP_FileDialogDetailedView,
+                                            QStyle::SP_DirClosedIcon, QStyle::SP_FileDialogContentsView,
+                                            QStyle::SP_ComputerIcon};
+    for (int i = 0; i < ui->pgcMain->count() && i < int(std::size(icons)); ++i)
+        ui->pgcMain->setTabIcon(i, style()->standardIcon(icons[i]));
+    ui->btnSaveOrderToArch->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
+    ui->btnSaveOrder->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
+    ui->btnPrintOrderFromPrice->setIcon(style()->standardIcon(QStyle::SP_FileIcon));
+    ui->btnPrintOrder->setIcon(style()->standardIcon(QStyle::SP_FileIcon));
+    ui->btnDeleteOrder->setIcon(style()->standardIcon(QStyle::SP_TrashIcon));
+    ui->btnPriceFilterClear->setText(QString());
+    ui->btnPriceFilterClear->setIcon(style()->standardIcon(QStyle::SP_DialogResetButton));
+
+    ui->dbgrdPrice->verticalHeader()->setDefaultSectionSize(20);
+    ui->dbgrdPrice->verticalHeader()->hide();
+    ui->dbgrdPrice->viewport()->installEventFilter(this);
+    ui->btnSendErrorLog->hide();
+    setMinimumSize(833, 400);
+
+    connectHandlers();
+    FormCreate();
+}
+
+TMainForm::~TMainForm()
+{
+    delete frmBrowser;
+    delete ui;
+}
+
+Dialogs &TMainForm::dialogs() { return *m_dialogs; }
+MessageLog &TMainForm::log() { return *m_pane; }
+MessagePane &TMainForm::messagePane() { return *m_pane; }
+
+void TMainForm::connectHandlers()
+{
+    connect(ui->pgcMain, &QTabWidget::currentChanged, this, [this, previous = ui->pgcMain->currentWidget()](int) mutable {
+        QWidget *page = ui->pgcMain->currentWidget();
+        if (previous == ui->tsHome)
+            tsHomeExit();
+        previous = page;
+        pgcMainChange();
+        if (page == ui->tsHome)
+            tsHomeEnter2();
+        else if (page == ui->tsOrder)
+            tsOrderEnter();
+        else if (page == ui->tsArchDocuments)
+            tsArchDocumentsEnter();
+        else if (page == ui->tsDefectAndNakl)
+            tsDefectAndNaklEnter();
+        else if (page == ui->tsSettings && ui->pgcSettings->currentWidget() == ui->tsNakladSettings)
+            tsNakladSettingsEnter();
+    });
+    connect(ui->pcDocum, &QTabWidget::currentChanged, this, [this](int) {
+        if (ui->pcDocum->currentWidget() == ui->tsNaklad)
+            tsNakladEnter();
+    });
+    connect(ui->pgcSettings, &QTabWidget::currentChanged, this, [this](int) {
+        if (ui->pgcSettings->currentWidget() == ui->tsNakladSettings)
+            tsNakladSettingsEnter();
+    });
+    connect(tmClear, &QTimer::timeout, this, &TMainForm::tmClearTimer);
+    connect(ui->btnShowDataFolder, &QPushButton::clicked, this, &TMainForm::btnShowDataFolderClick);
+    connect(ui->btnOpenOtherFolder, &QPushButton::clicked, this, &TMainForm::btnOpenOtherFolderClick);
+    connect(ui->btnSendErrorLog, &QPushButton::clicked, this, &TMainForm::btnSendErrorLogClick);
+}
+
+// ---- wrappers -------------------------------------------------------------
+
+int TMainForm::AskQuestion(const QString &text, bool focusYes, bool withCancel)
+{
+    return m_dialogs->askQuestion(text, focusYes, withCancel);
+}
+
+void TMainForm::ShowNotice(const QString &text, bool alsoLogDetail)
+{
+    m_dialogs->showNotice(text, alsoLogDetail);
+}
+
+void TMainForm::ShowWait(const QString &text, int picture) { m_dialogs->showWait(text, picture); }
+void TMainForm::HideWait() { m_dialogs->hideWait(); }
+
+void TMainForm::ShowInfoWindow(QWidget *parent, const QString &content, bool contentIsAddress,
+                               int left, int top, int width, int height, bool modal)
+{
+    frmBrowser->ShowInfoWindow(parent, content, contentIsAddress, left, top, width, height, modal);
+}
+
+void TMainForm::ShowPopup(const QString &text, const QString &detail, bool detailIsAddress, int left, int top,
+                          unsigned char maxOpacity)
+{
+    frmPopup->ShowPopup(text, detail, detailIsAddress, left, top, maxOpacity);
+}
+
+void TMainForm::LogMessage(const QString &text, unsigned char level, bool reveal)
+{
+    m_pane->logMessage(text, LogLevel(std::min<unsigned char>(level, Error)), reveal);
+}
+
+void TMainForm::LogDetail(const QString &text) { m_pane->logDetail(text); }
+
+void TMainForm::AppException(const QString &message)
+{
+    HideWait();
+    LogMessage(message + QStringLiteral(" (unhandled exception)"), Error, true);
+}
+
+// ---- window events --------------------------------------------------------
+
+void TMainForm::FormCreate()
+{
+    if (auto *app = qobject_cast<ClientApplication *>(QCoreApplication::instance()))
+        app->onException = [this](const QString &m) { AppException(m); };
+    ui->pgcMain->setCurrentIndex(0);
+    ui->pgcSettings->setCurrentIndex(0);
+}
+
+void TMainForm::FormShow()
+{
+    Initialised = false;
+}
+
+void TMainForm::FormActivate()
+{
+    // A modal window closing re-activates the main window; the sequence must
+    // not start a second time while it runs.
+    if (Initialised || m_activating)
+        return;
+    m_activating = true;
+    struct Reset {
+        bool &flag;
+        ~Reset() { flag = false; }
+    } reset{m_activating};
+
+    try {
+        LoadSettings();
+        Initialised = true;
+    } catch (const std::exception &e) {
+        LogMessage(pc::errorText(e) + QStringLiteral(" (Инициализация)"), Error, true);
+    }
+    settings.ClientName = pc::IniFile(context.path(QStringLiteral("client.ini")))
+                              .readString(QStringLiteral("Header"), QStringLiteral("ClientName"), QString());
+    LoadTopStrip();
+    LoadBanner();
+    CheckPriceActuality(true);
+    ui->pgcMain->setCurrentIndex(0);
+    SetSettingsModified(false);
+
+    const QString updatePage = context.path(QStringLiteral("update.html"));
+    if (QFileInfo::exists(updatePage)) {
+        const QRect g = frameGeometry();
+        ShowInfoWindow(nullptr, updatePage, true, g.left() + 30, g.top() + 30, width() - 60, height() - 60, true);
+        if (!QFile::remove(updatePage))
+            LogMessage(QStringLiteral("Не удалось удалить файл %1").arg(QDir::toNativeSeparators(updatePage)), Warning, true);
+    }
+    RestartNeeded = false;
+    raise();
+    activateWindow();
+}
+
+bool TMainForm::FormCloseQuery()
+{
+    return AskQuestion(QStringLiteral("Закрыть программу?"), false, false) == mrYes;
+}
+
+void TMainForm::FormResize()
+{
+    const int w = width();
+    if (auto *header = ui->dbgrdPrice->horizontalHeader(); header->count() > 1)
+        header->resizeSection(1, std::max(w - 800, 300));
+    ui->edOrderComment->setFixedWidth(std::max(w - 390, 0));
+}
+
+// Wheel over the price grid: one record per notch; the grid scrolls as well.
+bool TMainForm::FormMouseWheel(int delta)
+{
+    if (delta < 0)
+        MovePriceRecord(1);
+    else if (delta > 0)
+        MovePriceRecord(-1);
+    return false;
+}
+
+void TMainForm::pgcMainChange()
+{
+    QWidget *page = ui->pgcMain->currentWidget();
+    auto moveAddressBox = [this](QBoxLayout *target, int index, int width) {
+        QComboBox *box = ui->cbAddresses;
+        if (QLayout *current = box->parentWidget() ? box->parentWidget()->layout() : nullptr)
+            current->removeWidget(box);
+        for (QLayout *l : {static_cast<QLayout *>(ui->lyOrderAddr), static_cast<QLayout *>(ui->lyDefAddress)})
+            l->removeWidget(box);
+        target->insertWidget(index, box);
+        box->setFixedWidth(width);
+        box->show();
+    };
+    if (page == ui->tsOrder) {
+        ui->dbgrdPrice->setFocus(Qt::OtherFocusReason);
+        moveAddressBox(ui->lyOrderAddr, 1, 280);
+    } else if (page == ui->tsDefectAndNakl) {
+        moveAddressBox(ui->lyDefAddress, 0, 320);
+    }
+}
+
+void TMainForm::SetFilterVisibility(QWidget *page)
+{
+    const bool visible = page == ui->tsOrder;
+    ui->edPriceFilter->setVisible(visible);
+    ui->lblPriceFilter->setVisible(visible);
+    ui->btnPriceFilterClear->setVisible(visible);
+}
+
+void TMainForm::tsHomeEnter2()
+{
+    SetFilterVisibility(ui->tsHome);
+    BuildStartPage();
+}
+
+void TMainForm::tsOrderEnter()
+{
+    SetFilterVisibility(ui->tsOrder);
+    if (ui->dbgrdPrice->isEnabled())
+        ui->dbgrdPrice->setFocus(Qt::OtherFocusReason);
+}
+
+void TMainForm::tsArchDocumentsEnter() { SetFilterVisibility(ui->tsArchDocuments); }
+
+void TMainForm::tsDefectAndNaklEnter()
+{
+    SetFilterVisibility(ui->tsDefectAndNakl);
+    OpenDefectLinesTable();
+}
+
+void TMainForm::tsNakladEnter() {}
+void TMainForm::tsNakladSettingsEnter() { SetFilterVisibility(ui->tsNakladSettings); }
+void TMainForm::tsHomeExit() {}
+void TMainForm::tmClearTimer() { ClearQuickSearch(); }
+
+void TMainForm::btnExitClick() { close(); }
+
+void TMainForm::btnShowDataFolderClick()
+{
+    const QString folder = context.path(QStringLiteral("Data"));
+    if (!pc::shellOpen(folder))
+        LogMessage(QStringLiteral("Не удалось открыть папку %1").arg(QDir::toNativeSeparators(folder)), Warning, true);
+}
+
+void TMainForm::btnOpenOtherFolderClick()
+{
+    const QString folder = ui->tsNakladSettings->findChild<QLineEdit *>(QStringLiteral("edNakladFolder"))
+                               ? ui->tsNakladSettings->findChild<QLineEdit *>(QStringLiteral("edNakladFolder"))->text()
+                               : QString();
+    if (folder.isEmpty() || !pc::shellOpen(folder))
+        LogMessage(QStringLiteral("Не удалось открыть папку %1").arg(QDir::toNativeSeparators(folder)), Warning, true);
+}
+
+// Writes the whole pane to <ClientCode><time stamp>.err beside the program.
+void TMainForm::btnSendErrorLogClick()
+{
+    const QString name = settings.ClientCode + pc::TimeStampText(QDateTime::currentDateTime()) + QStringLiteral(".err");
+    m_lastErrorLogFile = context.path(name);
+    m_pane->writeTo(m_lastErrorLogFile);
+}
+
+// ---- operations filled in by the settings, price and start page code ----
+
+void TMainForm::LoadSettings() {}
+void TMainForm::CheckPriceActuality(bool) {}
+void TMainForm::BuildStartPage() {}
+void TMainForm::ClearQuickSearch() {}
+void TMainForm::OpenDefectLinesTable() {}
+void TMainForm::MovePriceRecord(int) {}
+
+void TMainForm::SetSettingsModified(bool modified)
+{
+    SettingsModified = modified;
+    RefreshTitle();
+}
+
+void TMainForm::RefreshTitle()
+{
+    QString prefix;
+    if (SettingsModified)
+        prefix = RestartNeeded ? QStringLiteral("! ") : QStringLiteral("* ");
+    setWindowTitle(prefix + QStringLiteral("Клиент заказа ВОРН ") + context.version() + QStringLiteral(". Код в системе ")
+                   + settings.ClientCode + QStringLiteral(". Имя в системе ") + settings.ClientName
+                   + QStringLiteral(" Прайс-лист от ") + settings.PriceDate + TitleSuffix);
+    ui->pgcMain->setTabText(ui->pgcMain->indexOf(ui->tsOrder), QStringLiteral("Заказ"));
+    ui->btnUpdatePrice->setEnabled(true);
+    ui->btnSendOrder->setEnabled(true);
+    ui->btnSendOrders->setEnabled(true);
+    ui->lbPriceDate->setText(QStringLiteral("Прайс от :     ") + settings.PriceDate);
+}
+
+void TMainForm::LoadTopStrip()
+{
+    const QString file = context.path(QStringLiteral("top.htm"));
+    const QFileInfo fi(file);
+    if (fi.exists() && fi.size() > 0) {
+        ui->Panel4->setFixedHeight(70);
+        ui->Panel4->show();
+        ui->wbTopPanel->setSource(QUrl::fromLocalFile(file));
+    } else {
+        ui->Panel4->setFixedHeight(0);
+        ui->Panel4->hide();
+    }
+}
+
+void TMainForm::LoadBanner()
+{
+    const QString banner = pc::IniFile(context.path(QStringLiteral("banner.ini")))
+                               .readString(QStringLiteral("Header"), QStringLiteral("HomeBanner"), QString());
+    const int h = ui->tsHome->height();
+    if (banner.isEmpty()) {
+        ui->paHomeBanner->hide();
+        ui->splHome->setSizes({h, 0});
+        return;
+    }
+    QString address = banner;
+    if (!banner.trimmed().startsWith(QStringLiteral("http://")))
+        address = context.appDir() + banner;
+    ui->paHomeBanner->show();
+    if (address.trimmed().startsWith(QStringLiteral("http://")))
+        ui->wbHome->setHtml(QStringLiteral("<p><a href=\"%1\">%1</a></p>").arg(address.trimmed().toHtmlEscaped()));
+    else
+        ui->wbHome->setSource(QUrl::fromLocalFile(QString(address).replace(QLatin1Char('\\'), QLatin1Char('/'))));
+    ui->splHome->setSizes({h / 2, h - h / 2});
+}
+
+// ---- Qt events ------------------------------------------------------------
+
+bool TMainForm::event(QEvent *e)
+{
+    if (e->type() == QEvent::WindowActivate && !Initialised && !m_activating)
+        QMetaObject::invokeMethod(this, &TMainForm::FormActivate, Qt::QueuedConnection);
+    return QMainWindow::event(e);
+}
+
+void TMainForm::showEvent(QShowEvent *e)
+{
+    if (!e->spontaneous())
+        FormShow();
+    QMainWindow::showEvent(e);
+}
+
+void TMainForm::closeEvent(QCloseEvent *e)
+{
+    if (closeWithoutAsking || FormCloseQuery()) {
+        frmPopup->hide();
+        frmBrowser->hide();
+        e->accept();
+    } else {
+        e->ignore();
+    }
+}
+
+void TMainForm::resizeEvent(QResizeEvent *e)
+{
+    QMainWindow::resizeEvent(e);
+    FormResize();
+}
+
+bool TMainForm::eventFilter(QObject *watched, QEvent *e)
+{
+    if (watched == ui->dbgrdPrice->viewport() && e->type() == QEvent::Wheel)
+        return FormMouseWheel(static_cast<QWheelEvent *>(e)->angleDelta().y());
+    return QMainWindow::eventFilter(watched, e);
+}

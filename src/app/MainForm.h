@@ -1,0 +1,114 @@
+#pragma once
+// The main window: its pages, the first-activation sequence and the handlers
+// that the whole program shares.
+
+#include "core/AppContext.h"
+#include "core/Settings.h"
+
+#include <QMainWindow>
+#include <memory>
+
+namespace Ui {
+class TMainForm;
+}
+class QTimer;
+class MessagePane;
+class TdlgAskMessage;
+class TfrmBrowser;
+class TfrmPopup;
+class TfrmSplash;
+class WindowDialogs;
+class Dialogs;
+class MessageLog;
+
+class TMainForm : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TMainForm(const QString &appDir, QWidget *parent = nullptr);
+    ~TMainForm() override;
+
+    Ui::TMainForm *ui;
+    QTimer *tmClear;
+    TdlgAskMessage *dlgAskMessage = nullptr;
+    TfrmSplash *frmSplash = nullptr;
+    TfrmPopup *frmPopup = nullptr;
+    TfrmBrowser *frmBrowser = nullptr;
+
+    pc::AppContext context;
+    Settings settings;
+    bool Initialised = false;
+    bool SettingsModified = false;
+    bool RestartNeeded = false;
+    QString TitleSuffix;
+    // Set when the program must end without the closing question (a signal, a restart).
+    bool closeWithoutAsking = false;
+
+    Dialogs &dialogs();
+    MessageLog &log();
+    MessagePane &messagePane();
+
+    // Wrappers used everywhere.
+    int AskQuestion(const QString &text, bool focusYes = true, bool withCancel = false);
+    void ShowNotice(const QString &text, bool alsoLogDetail = false);
+    void ShowWait(const QString &text, int picture = 0);
+    void HideWait();
+    void ShowInfoWindow(QWidget *parent, const QString &content, bool contentIsAddress,
+                        int left, int top, int width, int height, bool modal);
+    void ShowPopup(const QString &text, const QString &detail, bool detailIsAddress, int left, int top, unsigned char maxOpacity);
+    void LogMessage(const QString &text, unsigned char level, bool reveal = true);
+    void LogDetail(const QString &text);
+    void AppException(const QString &message);
+
+    // Window events.
+    void FormCreate();
+    void FormShow();
+    void FormActivate();
+    bool FormCloseQuery();
+    void FormResize();
+    bool FormMouseWheel(int delta);
+    void pgcMainChange();
+    void tsHomeEnter2();
+    void tsOrderEnter();
+    void tsArchDocumentsEnter();
+    void tsDefectAndNaklEnter();
+    void tsNakladEnter();
+    void tsNakladSettingsEnter();
+    void tsHomeExit();
+    void tmClearTimer();
+    void btnExitClick();
+    void btnShowDataFolderClick();
+    void btnOpenOtherFolderClick();
+    void btnSendErrorLogClick();
+    void SetFilterVisibility(QWidget *page);
+
+    // Operations of the first activation that the settings, price and start
+    // page code provide.
+    void LoadSettings();
+    void CheckPriceActuality(bool ask);
+    void SetSettingsModified(bool modified);
+    void RefreshTitle();
+    void LoadTopStrip();
+    void LoadBanner();
+    void BuildStartPage();
+    void ClearQuickSearch();
+    void OpenDefectLinesTable();
+    // Moves the price dataset by one record (the wheel over the price grid).
+    void MovePriceRecord(int by);
+
+    // The file written by the last btnSendErrorLogClick (for the upload).
+    QString lastErrorLogFile() const { return m_lastErrorLogFile; }
+
+protected:
+    bool event(QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void connectHandlers();
+    std::unique_ptr<MessagePane> m_pane;
+    std::unique_ptr<WindowDialogs> m_dialogs;
+    bool m_activating = false;
+    QString m_lastErrorLogFile;
+};

@@ -1,0 +1,27 @@
+#pragma once
+// Texts of the message log: pane lines, the daily file and time stamps.
+
+#include "core/MessageLog.h"
+
+#include <QColor>
+#include <QDateTime>
+#include <QString>
+
+namespace pc {
+
+// The system's short date and a time with seconds, e.g. "06.12.2026 14:37:37".
+QString dateTimeText(const QDateTime &when);
+QString levelPrefix(LogLevel level);
+QColor levelColor(LogLevel level);
+// "[" date-time "] " prefix text
+QString logLine(const QString &text, LogLevel level, const QDateTime &when);
+// Year, month, day, "_", hour, minute, second without leading zeros: 200935_876.
+QString TimeStampText(const QDateTime &when);
+// appDir + clientCode + yyyymmdd + ".err"
+QString dailyLogFileName(const QString &appDir, const QString &clientCode, const QDate &day);
+// Appends lines (cp1251, CR LF) to a file; throws AppError-like std::runtime_error on failure.
+void appendLines(const QString &fileName, const QStringList &lines);
+// Writes lines (cp1251, CR LF) as a whole new file through a temporary file.
+void writeLines(const QString &fileName, const QStringList &lines);
+
+} // namespace pc

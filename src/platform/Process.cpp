@@ -1,0 +1,127 @@
+#include "platform/Process.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QThread>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char **environ;
+
+namespace pc {
+
+namespace {
+
+pid_t spawn(const QString &program, const QStringList &arguments, const QString &workingDir, QString *error)
+{
+    std::vector<QByteArray> args;
+    args.push_back(QFile::encodeName(program));
+    for (const QString &a : arguments)
+        args.push_back(a.toLocal8Bit());
+    std::vector<char *> argv;
+    for (QByteArray &a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    const QByteArray dir = QFile::encodeName(workingDir);
+    if (!workingDir.isEmpty())
+        posix_spawn_file_actions_addchdir_np(&actions, dir.constData());
+
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t empty, all;
+    sigemptyset(&empty);
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&attr, &empty);
+    posix_spawnattr_setsigdefault(&attr, &all);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attr, 0);
+
+    pid_t pid = -1;
+    const int rc = posix_spawn(&pid, args[0].constData(), &actions, &attr, argv.data(), environ);
+    posix_spawnattr_destroy(&attr);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+        if (error)
+            *error = QString::fromLocal8Bit(std::strerror(rc));
+        return -1;
+    }
+    return pid;
+}
+
+// An exec failure inside the child shows as exit code 127 right away.
+int decodeStatus(int status)
+{
+    if (WIFEXITED(status))
+        return WEXITSTATUS(status);
+    if (WIFSIGNALED(status))
+        return 128 + WTERMSIG(status);
+    return -1;
+}
+
+} // namespace
+
+RunResult runAndWait(const QString &program, const QStringList &arguments, const QString &workingDir,
+                     int timeoutMs, const std::function<void()> &idle)
+{
+    RunResult result;
+    const pid_t pid = spawn(program, arguments, workingDir, &result.error);
+    if (pid < 0)
+        return result;
+    QElapsedTimer timer;
+    timer.start();
+    for (;;) {
+        int status = 0;
+        const pid_t r = waitpid(pid, &status, WNOHANG);
+        if (r == pid) {
+            result.status = RunResult::Finished;
+            result.exitCode = decodeStatus(status);
+            return result;
+        }
+        if (r < 0 && errno != EINTR) {
+            result.status = RunResult::Finished;
+            result.exitCode = -1;
+            return result;
+        }
+        if (timer.elapsed() >= timeoutMs) {
+            ::kill(-pid, SIGKILL); // its whole process group
+            ::kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            result.status = RunResult::TimedOut;
+            return result;
+        }
+        if (idle)
+            idle();
+        QThread::msleep(10);
+    }
+}
+
+bool startDetached(const QString &program, const QStringList &arguments, const QString &workingDir, QString *error)
+{
+    if (!QFileInfo(program).isExecutable()) {
+        if (error)
+            *error = QStringLiteral("файл %1 не найден или не исполняемый").arg(program);
+        return false;
+    }
+    return spawn(program, arguments, workingDir, error) > 0;
+}
+
+QString findProgram(const QString &name, const QString &appDir)
+{
+    const QString local = appDir + name;
+    if (QFileInfo(local).isExecutable())
+        return local;
+    return QStandardPaths::findExecutable(name);
+}
+
+} // namespace pc
