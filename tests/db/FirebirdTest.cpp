@@ -8,6 +8,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <fcntl.h>
 #include <signal.h>
@@ -44,7 +45,8 @@ TEST(NamedParameters, QuotedColonTextNextToParameterRuns)
 {
     TempDatabase t;
     Statement st(t.tr());
-    st.prepare(QStringLiteral("SELECT ':text' || :SUFFIX, :N + 1 FROM RDB$DATABASE WHERE :N > 0"));
+    st.prepare(QStringLiteral("SELECT ':text' || CAST(:SUFFIX AS VARCHAR(9)), CAST(:N AS INTEGER) + 1 "
+                              "FROM RDB$DATABASE WHERE CAST(:N AS INTEGER) > 0"));
     EXPECT_EQ(st.paramCount(), 2);
     EXPECT_EQ(st.paramIndex(QStringLiteral("suffix")), 0);
     EXPECT_EQ(st.paramIndex(QStringLiteral("missing")), -1);
@@ -381,26 +383,26 @@ TEST(FirebirdErrors, DatabaseOpenedByAnotherProcess)
     ASSERT_EQ(posix_spawn(&pid, exe.constData(), &actions, nullptr, const_cast<char **>(argv), environ), 0);
     posix_spawn_file_actions_destroy(&actions);
     ::close(input[0]);
-    // Ask it something and wait until the answer shows it is attached.
-    const char probe[] = "OUTPUT /dev/null; SELECT 1 FROM RDB$DATABASE;\n";
-    ASSERT_EQ(::write(input[1], probe, sizeof probe - 1), ssize_t(sizeof probe - 1));
+    // Ask it to write a file once attached, and wait for that file.
+    const QString marker = dir.filePath(QStringLiteral("attached.txt"));
+    const QByteArray probe = "OUTPUT '" + QFile::encodeName(marker) + "'; SELECT 1 FROM RDB$DATABASE; OUTPUT;\n";
+    ASSERT_EQ(::write(input[1], probe.constData(), size_t(probe.size())), ssize_t(probe.size()));
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 10000 && QFileInfo(marker).size() == 0)
+        usleep(50 * 1000);
 
     bool refused = false;
     QString message;
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < 10000 && !refused) {
+    {
         Database db;
         try {
             db.attach(path);
-            db.detach();
-            usleep(100 * 1000); // not attached by isql yet
         } catch (const DbError &e) {
             refused = e.isOpenedByOtherProcess();
             message = e.text();
-            if (!refused)
-                usleep(100 * 1000);
         }
+        EXPECT_FALSE(db.isAttached());
     }
     ::close(input[1]); // end of input: isql leaves
     int status = 0;
