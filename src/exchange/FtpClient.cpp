@@ -1,0 +1,623 @@
+#include "exchange/FtpClient.h"
+
+#include "platform/CodePage.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cctype>
+#include <exception>
+#include <utility>
+
+namespace pc {
+
+FtpError::FtpError(Kind kind, const QString &message, const QString &serverReply)
+    : std::runtime_error(message.toStdString()), m_kind(kind), m_message(message), m_serverReply(serverReply)
+{
+}
+
+namespace {
+
+void initCurlOnce()
+{
+    static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    (void)initialised;
+}
+
+// Long enough below the usual idle time-outs of FTP servers that libcurl never
+// tries to reuse a control connection the server has already given up.
+constexpr long kMaxConnectionAgeSeconds = 60;
+constexpr int kPollMs = 20;
+
+bool isBadName(const QString &name)
+{
+    return name.isEmpty() || name.contains(QLatin1Char('\r')) || name.contains(QLatin1Char('\n'))
+        || name.contains(QChar(0));
+}
+
+// One URL path segment: libcurl decodes it and sends it as one CWD or file
+// argument, so "\Defect\1234" goes out unchanged.
+QByteArray segment(const QString &name)
+{
+    return toCp1251(name).toPercentEncoding();
+}
+
+bool isValidHost(const QString &host)
+{
+    if (host.isEmpty())
+        return false;
+    for (QChar c : host) {
+        if (c.unicode() > 127)
+            return false;
+        if (!(c.isLetterOrNumber() || c == QLatin1Char('.') || c == QLatin1Char('-') || c == QLatin1Char('_')
+              || c == QLatin1Char(':') || c == QLatin1Char('[') || c == QLatin1Char(']')))
+            return false;
+    }
+    return true;
+}
+
+int replyCode(const QString &reply)
+{
+    if (reply.size() < 3)
+        return 0;
+    bool ok = false;
+    const int code = reply.left(3).toInt(&ok);
+    return ok ? code : 0;
+}
+
+} // namespace
+
+struct FtpClient::Impl {
+    // Settings for the next connect().
+    QString host;
+    int port = 21;
+    QString user;
+    QString password;
+    bool passive = true;
+    int connectTimeoutMs = 30000;
+    int responseTimeoutMs = 60000;
+    std::function<void()> idle;
+    std::function<void(qint64, qint64)> progress;
+
+    // The session, fixed at connect(): a silent reconnect by libcurl logs in
+    // with the same account even when the settings changed meanwhile.
+    QByteArray sessionUrl;
+    QByteArray sessionUser;
+    QByteArray sessionPassword;
+    bool sessionPassive = true;
+    int sessionConnectTimeoutMs = 0;
+    int sessionResponseTimeoutMs = 0;
+
+    CURLM *multi = nullptr;
+    CURL *easy = nullptr;
+    bool connected = false;
+    bool busy = false;
+    bool disconnectPending = false;
+    QStringList dirs;
+    QString lastReply;
+    QString opReply; // last reply line of the running operation
+
+    // Per operation.
+    QByteArray buffer;
+    QSaveFile *out = nullptr;
+    QFile *in = nullptr;
+    bool localFailed = false;
+    bool uploading = false;
+    qint64 lastReported = -1;
+    bool connectionAlive = false;
+    std::exception_ptr callbackError;
+
+    ~Impl() { closeSession(); }
+
+    void closeSession()
+    {
+        // The connection sits in the multi handle's cache; cleaning that up
+        // sends QUIT on a connection that is still good.
+        if (easy)
+            curl_easy_cleanup(easy);
+        if (multi)
+            curl_multi_cleanup(multi);
+        easy = nullptr;
+        multi = nullptr;
+        connected = false;
+        dirs.clear();
+    }
+
+    QByteArray dirUrl(const QStringList &folders) const
+    {
+        QByteArray url = sessionUrl;
+        for (const QString &f : folders)
+            url += segment(f) + '/';
+        return url;
+    }
+
+    QByteArray fileUrl(const QString &name) const { return dirUrl(dirs) + segment(name); }
+
+    static size_t onHeader(char *data, size_t size, size_t count, void *self)
+    {
+        auto *d = static_cast<Impl *>(self);
+        const size_t n = size * count;
+        QByteArray line(data, qsizetype(n));
+        while (line.endsWith('\n') || line.endsWith('\r'))
+            line.chop(1);
+        // Replies start with a three-digit code; libcurl also passes made-up
+        // "Content-Length:" lines here, which are no replies.
+        if (line.size() >= 3 && std::isdigit(uchar(line[0])) && std::isdigit(uchar(line[1]))
+            && std::isdigit(uchar(line[2]))) {
+            d->opReply = fromCp1251(line);
+            d->lastReply = d->opReply;
+        }
+        return n;
+    }
+
+    static size_t onDiscard(char *, size_t size, size_t count, void *) { return size * count; }
+
+    static size_t onWriteBuffer(char *data, size_t size, size_t count, void *self)
+    {
+        static_cast<Impl *>(self)->buffer.append(data, qsizetype(size * count));
+        return size * count;
+    }
+
+    static size_t onWriteFile(char *data, size_t size, size_t count, void *self)
+    {
+        auto *d = static_cast<Impl *>(self);
+        const qint64 n = qint64(size * count);
+        if (d->out->write(data, n) != n) {
+            d->localFailed = true;
+            return 0;
+        }
+        return size_t(n);
+    }
+
+    static size_t onRead(char *data, size_t size, size_t count, void *self)
+    {
+        auto *d = static_cast<Impl *>(self);
+        const qint64 n = d->in->read(data, qint64(size * count));
+        if (n < 0) {
+            d->localFailed = true;
+            return CURL_READFUNC_ABORT;
+        }
+        return size_t(n);
+    }
+
+    static int onProgress(void *self, curl_off_t dlTotal, curl_off_t dlNow, curl_off_t ulTotal, curl_off_t ulNow)
+    {
+        auto *d = static_cast<Impl *>(self);
+        if (!d->progress)
+            return 0;
+        const qint64 done = d->uploading ? ulNow : dlNow;
+        const qint64 total = d->uploading ? ulTotal : dlTotal;
+        if (done == d->lastReported)
+            return 0;
+        d->lastReported = done;
+        try {
+            d->progress(done, total);
+        } catch (...) {
+            // No exception may cross libcurl's C frames: stop the transfer
+            // and rethrow once libcurl has returned.
+            d->callbackError = std::current_exception();
+            return 1;
+        }
+        return 0;
+    }
+
+    void prepare(const QByteArray &url)
+    {
+        curl_easy_reset(easy);
+        curl_easy_setopt(easy, CURLOPT_URL, url.constData());
+        curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "ftp");
+        curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L);
+        curl_easy_setopt(easy, CURLOPT_USERNAME, sessionUser.constData());
+        curl_easy_setopt(easy, CURLOPT_PASSWORD, sessionPassword.constData());
+        const long responseSeconds = std::max(1L, long((sessionResponseTimeoutMs + 999) / 1000));
+        curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, long(sessionConnectTimeoutMs));
+        curl_easy_setopt(easy, CURLOPT_SERVER_RESPONSE_TIMEOUT, responseSeconds);
+        curl_easy_setopt(easy, CURLOPT_ACCEPTTIMEOUT_MS, long(sessionResponseTimeoutMs));
+        // A data connection that stalls counts as a server that stopped answering.
+        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, responseSeconds);
+        curl_easy_setopt(easy, CURLOPT_MAXAGE_CONN, kMaxConnectionAgeSeconds);
+        curl_easy_setopt(easy, CURLOPT_TCP_KEEPALIVE, 1L);
+        if (sessionPassive) {
+            curl_easy_setopt(easy, CURLOPT_FTP_USE_EPSV, 0L);
+        } else {
+            curl_easy_setopt(easy, CURLOPT_FTPPORT, "-");
+            curl_easy_setopt(easy, CURLOPT_FTP_USE_EPRT, 0L);
+        }
+        curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Impl::onHeader);
+        curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
+        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Impl::onDiscard);
+        curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &Impl::onProgress);
+        curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
+        opReply.clear();
+        buffer.clear();
+        out = nullptr;
+        in = nullptr;
+        localFailed = false;
+        uploading = false;
+        lastReported = -1;
+        connectionAlive = false;
+        callbackError = nullptr;
+    }
+
+    // Runs the prepared transfer through the multi interface, calling the
+    // idle callback between polls. Also notes whether the control connection
+    // is still open afterwards.
+    CURLcode run()
+    {
+        curl_multi_add_handle(multi, easy);
+        CURLcode result = CURLE_RECV_ERROR;
+        try {
+            for (;;) {
+                int running = 0;
+                if (curl_multi_perform(multi, &running) != CURLM_OK) {
+                    result = CURLE_OUT_OF_MEMORY;
+                    break;
+                }
+                bool done = false;
+                int queued = 0;
+                while (CURLMsg *msg = curl_multi_info_read(multi, &queued)) {
+                    if (msg->msg == CURLMSG_DONE && msg->easy_handle == easy) {
+                        result = msg->data.result;
+                        done = true;
+                    }
+                }
+                if (done || running == 0)
+                    break;
+                curl_multi_poll(multi, nullptr, 0, kPollMs, nullptr);
+                if (idle)
+                    idle();
+            }
+        } catch (...) {
+            curl_multi_remove_handle(multi, easy);
+            connectionAlive = false;
+            throw;
+        }
+        curl_socket_t socket = CURL_SOCKET_BAD;
+        curl_easy_getinfo(easy, CURLINFO_ACTIVESOCKET, &socket);
+        connectionAlive = socket != CURL_SOCKET_BAD;
+        curl_multi_remove_handle(multi, easy);
+        if (callbackError)
+            std::rethrow_exception(std::exchange(callbackError, nullptr));
+        return result;
+    }
+
+    // After an operation on the open session: a lost control connection ends it.
+    void noteConnection()
+    {
+        if (!connectionAlive) {
+            connected = false;
+            dirs.clear();
+        }
+    }
+
+    FtpError error(CURLcode code, const QString &what, FtpError::Kind otherKind, const QString &localReason = {}) const
+    {
+        FtpError::Kind kind = otherKind;
+        QString reason = QString::fromUtf8(curl_easy_strerror(code));
+        switch (code) {
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_CONNECT:
+        case CURLE_URL_MALFORMAT:
+        case CURLE_UNSUPPORTED_PROTOCOL:
+        case CURLE_FTP_WEIRD_SERVER_REPLY:
+            kind = otherKind == FtpError::Connect ? FtpError::Connect : FtpError::Transfer;
+            break;
+        case CURLE_LOGIN_DENIED:
+            kind = FtpError::Login;
+            reason = QStringLiteral("login refused");
+            break;
+        case CURLE_OPERATION_TIMEDOUT:
+        case CURLE_FTP_ACCEPT_TIMEOUT:
+            kind = FtpError::Timeout;
+            reason = QStringLiteral("timed out, the server does not answer");
+            break;
+        case CURLE_REMOTE_FILE_NOT_FOUND:
+            kind = FtpError::NotFound;
+            break;
+        case CURLE_WRITE_ERROR:
+        case CURLE_READ_ERROR:
+        case CURLE_ABORTED_BY_CALLBACK:
+            if (localFailed) {
+                kind = FtpError::LocalFile;
+                reason = localReason;
+            }
+            break;
+        case CURLE_PARTIAL_FILE:
+        case CURLE_RECV_ERROR:
+        case CURLE_SEND_ERROR:
+        case CURLE_GOT_NOTHING:
+        case CURLE_FTP_COULDNT_RETR_FILE:
+        case CURLE_UPLOAD_FAILED:
+        case CURLE_FTP_PORT_FAILED:
+        case CURLE_FTP_ACCEPT_FAILED:
+        case CURLE_FTP_WEIRD_PASV_REPLY:
+        case CURLE_FTP_CANT_GET_HOST:
+            if (otherKind != FtpError::Connect)
+                kind = FtpError::Transfer;
+            break;
+        default:
+            break;
+        }
+        // 550: the file or folder does not exist (the usual wording of the
+        // supplier's server and of most others).
+        if (replyCode(opReply) == 550 && kind != FtpError::Login && kind != FtpError::LocalFile)
+            kind = FtpError::NotFound;
+        if (kind == FtpError::NotFound)
+            reason = QStringLiteral("not found");
+        const QString server = opReply.isEmpty() ? QStringLiteral("no reply from the server")
+                                                 : QStringLiteral("server: ") + opReply;
+        return FtpError(kind, what + QStringLiteral(": ") + reason + QStringLiteral(" (") + server + QLatin1Char(')'),
+                        opReply);
+    }
+
+    void requireConnected() const
+    {
+        if (!connected)
+            throw FtpError(FtpError::NotConnected, QStringLiteral("Not connected to the FTP server"), QString());
+    }
+
+    // Marks an operation as running; refuses a second one started from a
+    // callback and carries out a disconnect() asked for meanwhile.
+    class Running {
+    public:
+        explicit Running(Impl &d) : m_d(d)
+        {
+            if (d.busy)
+                throw FtpError(FtpError::Busy, QStringLiteral("Another FTP operation is running"), QString());
+            d.busy = true;
+        }
+        ~Running()
+        {
+            m_d.busy = false;
+            if (m_d.disconnectPending) {
+                m_d.disconnectPending = false;
+                m_d.closeSession();
+            }
+        }
+        Running(const Running &) = delete;
+        Running &operator=(const Running &) = delete;
+
+    private:
+        Impl &m_d;
+    };
+};
+
+namespace {
+void checkName(const QString &name, const QString &what)
+{
+    if (isBadName(name))
+        throw FtpError(FtpError::BadName, what + QStringLiteral(": unusable name \"") + name + QLatin1Char('"'), QString());
+}
+} // namespace
+
+FtpClient::FtpClient() : d(std::make_unique<Impl>()) { initCurlOnce(); }
+
+FtpClient::~FtpClient() = default;
+
+void FtpClient::setHost(const QString &host) { d->host = host.trimmed(); }
+void FtpClient::setPort(int port) { d->port = port; }
+void FtpClient::setUserName(const QString &user) { d->user = user; }
+void FtpClient::setPassword(const QString &password) { d->password = password; }
+void FtpClient::setPassive(bool passive) { d->passive = passive; }
+QString FtpClient::host() const { return d->host; }
+int FtpClient::port() const { return d->port; }
+QString FtpClient::userName() const { return d->user; }
+bool FtpClient::passive() const { return d->passive; }
+void FtpClient::setConnectTimeout(int ms) { d->connectTimeoutMs = std::max(1, ms); }
+void FtpClient::setResponseTimeout(int ms) { d->responseTimeoutMs = std::max(1, ms); }
+void FtpClient::setIdleCallback(std::function<void()> idle) { d->idle = std::move(idle); }
+void FtpClient::setProgressCallback(std::function<void(qint64, qint64)> progress) { d->progress = std::move(progress); }
+bool FtpClient::isConnected() const { return d->connected; }
+QStringList FtpClient::currentDir() const { return d->dirs; }
+QString FtpClient::lastReply() const { return d->lastReply; }
+
+void FtpClient::connect()
+{
+    Impl::Running running(*d);
+    d->closeSession();
+    const QString what = QStringLiteral("Connect to %1:%2").arg(d->host).arg(d->port);
+    if (!isValidHost(d->host))
+        throw FtpError(FtpError::Connect, what + QStringLiteral(": invalid host name (no reply from the server)"), QString());
+    if (d->port <= 0 || d->port > 65535)
+        throw FtpError(FtpError::Connect, what + QStringLiteral(": invalid port (no reply from the server)"), QString());
+
+    const QString hostPart = d->host.contains(QLatin1Char(':')) && !d->host.startsWith(QLatin1Char('['))
+        ? QLatin1Char('[') + d->host + QLatin1Char(']')
+        : d->host;
+    d->sessionUrl = QStringLiteral("ftp://%1:%2/").arg(hostPart).arg(d->port).toLatin1();
+    d->sessionUser = toCp1251(d->user);
+    d->sessionPassword = toCp1251(d->password);
+    d->sessionPassive = d->passive;
+    d->sessionConnectTimeoutMs = d->connectTimeoutMs;
+    d->sessionResponseTimeoutMs = d->responseTimeoutMs;
+
+    d->multi = curl_multi_init();
+    d->easy = curl_easy_init();
+    if (!d->multi || !d->easy) {
+        d->closeSession();
+        throw FtpError(FtpError::Connect, what + QStringLiteral(": out of memory (no reply from the server)"), QString());
+    }
+    // A request without a body on the login folder: connect, USER, PASS, PWD.
+    d->prepare(d->sessionUrl);
+    curl_easy_setopt(d->easy, CURLOPT_NOBODY, 1L);
+    const CURLcode rc = d->run();
+    if (rc != CURLE_OK || !d->connectionAlive) {
+        FtpError e = d->error(rc == CURLE_OK ? CURLE_COULDNT_CONNECT : rc, what, FtpError::Connect);
+        d->closeSession();
+        throw e;
+    }
+    d->connected = true;
+}
+
+void FtpClient::disconnect()
+{
+    if (d->busy) {
+        d->disconnectPending = true;
+        return;
+    }
+    d->closeSession();
+}
+
+qint64 FtpClient::size(const QString &remoteName)
+{
+    const QString what = QStringLiteral("Size of ") + remoteName;
+    checkName(remoteName, what);
+    Impl::Running running(*d);
+    d->requireConnected();
+    d->prepare(d->fileUrl(remoteName));
+    curl_easy_setopt(d->easy, CURLOPT_NOBODY, 1L);
+    const CURLcode rc = d->run();
+    d->noteConnection();
+    if (rc == CURLE_OK) {
+        curl_off_t length = -1;
+        curl_easy_getinfo(d->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+        return length;
+    }
+    if (rc == CURLE_REMOTE_FILE_NOT_FOUND || replyCode(d->opReply) == 550)
+        return -1;
+    throw d->error(rc, what, FtpError::Refused);
+}
+
+void FtpClient::get(const QString &remoteName, const QString &localPath)
+{
+    const QString what = QStringLiteral("Download of ") + remoteName;
+    checkName(remoteName, what);
+    Impl::Running running(*d);
+    d->requireConnected();
+    QSaveFile out(localPath);
+    if (!out.open(QIODevice::WriteOnly))
+        throw FtpError(FtpError::LocalFile,
+                       what + QStringLiteral(": cannot write ") + localPath + QStringLiteral(": ") + out.errorString()
+                           + QStringLiteral(" (no reply from the server)"),
+                       QString());
+    d->prepare(d->fileUrl(remoteName));
+    d->out = &out;
+    curl_easy_setopt(d->easy, CURLOPT_WRITEFUNCTION, &Impl::onWriteFile);
+    curl_easy_setopt(d->easy, CURLOPT_WRITEDATA, d.get());
+    const CURLcode rc = d->run();
+    d->out = nullptr;
+    d->noteConnection();
+    if (rc != CURLE_OK) {
+        const QString local = QStringLiteral("cannot write ") + localPath + QStringLiteral(": ") + out.errorString();
+        out.cancelWriting();
+        throw d->error(rc, what, FtpError::Transfer, local);
+    }
+    if (!out.commit())
+        throw FtpError(FtpError::LocalFile,
+                       what + QStringLiteral(": cannot replace ") + localPath + QStringLiteral(": ") + out.errorString()
+                           + QStringLiteral(" (server: ") + d->opReply + QLatin1Char(')'),
+                       d->opReply);
+}
+
+void FtpClient::put(const QString &localPath, const QString &remoteName)
+{
+    const QString what = QStringLiteral("Upload of ") + remoteName;
+    checkName(remoteName, what);
+    Impl::Running running(*d);
+    d->requireConnected();
+    QFile in(localPath);
+    if (!in.open(QIODevice::ReadOnly))
+        throw FtpError(FtpError::LocalFile,
+                       what + QStringLiteral(": cannot read ") + localPath + QStringLiteral(": ") + in.errorString()
+                           + QStringLiteral(" (no reply from the server)"),
+                       QString());
+    d->prepare(d->fileUrl(remoteName));
+    d->in = &in;
+    d->uploading = true;
+    curl_easy_setopt(d->easy, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(d->easy, CURLOPT_READFUNCTION, &Impl::onRead);
+    curl_easy_setopt(d->easy, CURLOPT_READDATA, d.get());
+    curl_easy_setopt(d->easy, CURLOPT_INFILESIZE_LARGE, curl_off_t(in.size()));
+    const CURLcode rc = d->run();
+    d->in = nullptr;
+    d->noteConnection();
+    if (rc != CURLE_OK)
+        throw d->error(rc, what, FtpError::Transfer,
+                       QStringLiteral("cannot read ") + localPath + QStringLiteral(": ") + in.errorString());
+}
+
+void FtpClient::changeDir(const QString &path)
+{
+    const QString what = QStringLiteral("Change of folder to ") + path;
+    checkName(path, what);
+    Impl::Running running(*d);
+    d->requireConnected();
+    QStringList folders = d->dirs;
+    if (path.startsWith(QLatin1Char('\\')) || path.startsWith(QLatin1Char('/')))
+        folders.clear();
+    folders << path;
+    d->prepare(d->dirUrl(folders));
+    curl_easy_setopt(d->easy, CURLOPT_NOBODY, 1L);
+    const CURLcode rc = d->run();
+    d->noteConnection();
+    if (rc != CURLE_OK)
+        throw d->error(rc, what, FtpError::Refused);
+    if (d->connected)
+        d->dirs = folders;
+}
+
+QStringList FtpClient::list(const QString &mask)
+{
+    const QString what = QStringLiteral("Listing of ") + (mask.isEmpty() ? QStringLiteral("*") : mask);
+    if (!mask.isEmpty())
+        checkName(mask, what);
+    Impl::Running running(*d);
+    d->requireConnected();
+    d->prepare(d->dirUrl(d->dirs));
+    QByteArray request("NLST");
+    if (!mask.isEmpty())
+        request += ' ' + toCp1251(mask);
+    curl_easy_setopt(d->easy, CURLOPT_CUSTOMREQUEST, request.constData());
+    curl_easy_setopt(d->easy, CURLOPT_WRITEFUNCTION, &Impl::onWriteBuffer);
+    curl_easy_setopt(d->easy, CURLOPT_WRITEDATA, d.get());
+    const CURLcode rc = d->run();
+    d->noteConnection();
+    QStringList names;
+    if (rc != CURLE_OK) {
+        // Windows servers answer 550 when no file matches the mask.
+        if (d->connected && replyCode(d->opReply) == 550)
+            return names;
+        throw d->error(rc, what, FtpError::Refused);
+    }
+    for (QByteArray line : d->buffer.split('\n')) {
+        while (line.endsWith('\r'))
+            line.chop(1);
+        if (!line.isEmpty())
+            names << fromCp1251(line);
+    }
+    return names;
+}
+
+void FtpClient::deleteFile(const QString &remoteName)
+{
+    const QString what = QStringLiteral("Deletion of ") + remoteName;
+    checkName(remoteName, what);
+    Impl::Running running(*d);
+    d->requireConnected();
+    d->prepare(d->dirUrl(d->dirs));
+    curl_easy_setopt(d->easy, CURLOPT_NOBODY, 1L);
+    // After the transfer: a failing command before it would cost the connection.
+    const QByteArray command = QByteArray("DELE ") + toCp1251(remoteName);
+    curl_slist *commands = curl_slist_append(nullptr, command.constData());
+    curl_easy_setopt(d->easy, CURLOPT_POSTQUOTE, commands);
+    CURLcode rc;
+    try {
+        rc = d->run();
+    } catch (...) {
+        curl_slist_free_all(commands);
+        throw;
+    }
+    curl_easy_setopt(d->easy, CURLOPT_POSTQUOTE, nullptr);
+    curl_slist_free_all(commands);
+    d->noteConnection();
+    if (rc != CURLE_OK)
+        throw d->error(rc, what, FtpError::Refused);
+}
+
+} // namespace pc

@@ -1,0 +1,125 @@
+#pragma once
+// FTP client for the exchange with the supplier's server (libcurl underneath).
+//
+// One object lives for the whole run. Set host, port, user, password and the
+// passive flag, then connect(); the connection (one control connection, one
+// login) is kept across the operations until disconnect(). Remote names and
+// paths are sent exactly as given, backslashes included: changeDir("\\Defect\\1234")
+// sends "CWD \Defect\1234". Names travel in code page 1251, the code page of
+// the supplier's Windows server.
+//
+// Every operation blocks the calling thread, but calls the idle callback about
+// every 20 ms while it waits, so the window layer can keep the window painted
+// (process events there). Starting another operation from inside a callback
+// is refused with FtpError::Busy.
+//
+// Failures raise FtpError. Its text always ends with the server's last reply
+// line of the operation (or says that the server sent none); a missing remote
+// file or folder (reply 550) always carries "not found" in the text.
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <stdexcept>
+
+namespace pc {
+
+class FtpError : public std::runtime_error {
+public:
+    enum Kind {
+        NotConnected, // an operation without a connection
+        Busy,         // an operation started while another one runs
+        BadName,      // a name or mask with line breaks, or empty
+        Connect,      // host unknown, port closed, no FTP greeting
+        Login,        // user name or password refused
+        Timeout,      // the server stopped answering
+        NotFound,     // the remote file or folder does not exist (550)
+        Refused,      // the server refused the command for another reason
+        Transfer,     // the data transfer broke off or the connection was lost
+        LocalFile,    // the local file could not be read, written or renamed
+    };
+
+    FtpError(Kind kind, const QString &message, const QString &serverReply);
+    Kind kind() const { return m_kind; }
+    const QString &message() const { return m_message; }
+    // The server's last reply line of the failed operation; empty when none came.
+    const QString &serverReply() const { return m_serverReply; }
+
+private:
+    Kind m_kind;
+    QString m_message;
+    QString m_serverReply;
+};
+
+class FtpClient {
+public:
+    FtpClient();
+    ~FtpClient(); // disconnects
+    FtpClient(const FtpClient &) = delete;
+    FtpClient &operator=(const FtpClient &) = delete;
+
+    // Connection settings; they take effect at the next connect().
+    void setHost(const QString &host);
+    void setPort(int port); // 21 by default
+    void setUserName(const QString &user);
+    void setPassword(const QString &password);
+    void setPassive(bool passive); // true by default; false = active (PORT)
+    QString host() const;
+    int port() const;
+    QString userName() const;
+    bool passive() const;
+
+    // Time allowed for the TCP connection, the greeting and the login
+    // (30 s by default).
+    void setConnectTimeout(int ms);
+    // Time the server may stay silent on the control or data connection once
+    // logged in (60 s by default; counted in whole seconds, at least 1).
+    void setResponseTimeout(int ms);
+
+    // Called about every 20 ms while an operation waits for the network.
+    void setIdleCallback(std::function<void()> idle);
+    // Bytes moved so far and the total when known (else 0), during get and put.
+    void setProgressCallback(std::function<void(qint64 done, qint64 total)> progress);
+
+    // Opens the control connection and logs in (USER/PASS). A connection that
+    // is already open is closed first. Throws FtpError (Connect, Login, Timeout).
+    void connect();
+    // True from a successful connect() until disconnect() or until a failure
+    // lost the control connection.
+    bool isConnected() const;
+    // Says QUIT and closes the connection; never throws. The current folder
+    // returns to the login folder.
+    void disconnect();
+
+    // Size of a remote file in bytes (SIZE); -1 when the server does not tell
+    // it (no such file, or SIZE refused): a later get() reports the reason.
+    qint64 size(const QString &remoteName);
+    // Downloads a remote file (RETR) into a temporary file beside localPath and
+    // renames it over localPath only when the whole file has arrived; a failed
+    // download leaves an existing localPath untouched.
+    void get(const QString &remoteName, const QString &localPath);
+    // Uploads a local file (STOR), replacing a remote file of that name.
+    void put(const QString &localPath, const QString &remoteName);
+    // Changes the remote folder (CWD). A path starting with "\" or "/" replaces
+    // the current folder, any other is entered from the current one. Throws
+    // (NotFound for a missing folder) and keeps the old folder on failure.
+    void changeDir(const QString &path);
+    // The folders entered since the login, as sent with CWD.
+    QStringList currentDir() const;
+    // Names of the files in the current folder matching the mask (NLST mask;
+    // all names when the mask is empty), exactly as the server lists them.
+    QStringList list(const QString &mask = QString());
+    // Deletes a remote file (DELE).
+    void deleteFile(const QString &remoteName);
+
+    // The server's last reply line (e.g. "226 Transfer complete.").
+    QString lastReply() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
+
+} // namespace pc

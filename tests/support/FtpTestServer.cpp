@@ -1,0 +1,196 @@
+#include "FtpTestServer.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QThread>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <stdexcept>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char **environ;
+
+namespace pc::test {
+
+namespace {
+constexpr const char *kPython = "/usr/bin/python3";
+constexpr int kStartTimeoutMs = 15000;
+
+// Reads the port line the server prints once it listens.
+int readPort(int fd, int timeoutMs)
+{
+    std::string text;
+    QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
+        pollfd p{fd, POLLIN, 0};
+        const int r = ::poll(&p, 1, int(std::max<qint64>(1, deadline.remainingTime())));
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            break;
+        char buf[64];
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n <= 0)
+            break;
+        text.append(buf, size_t(n));
+        const auto eol = text.find('\n');
+        if (eol != std::string::npos)
+            return std::atoi(text.substr(0, eol).c_str());
+    }
+    return 0;
+}
+} // namespace
+
+FtpTestServer::FtpTestServer() : FtpTestServer(Options()) {}
+
+FtpTestServer::FtpTestServer(const Options &options)
+{
+    if (!m_dir.isValid())
+        throw std::runtime_error("FtpTestServer: no temporary folder");
+    start(options);
+}
+
+FtpTestServer::~FtpTestServer() { stop(); }
+
+void FtpTestServer::start(const Options &options)
+{
+    const QString root = m_dir.filePath(QStringLiteral("root"));
+    QDir().mkpath(root);
+    m_logPath = m_dir.filePath(QStringLiteral("commands.log"));
+    QFile(m_logPath).open(QIODevice::WriteOnly);
+    const QByteArray errPath = QFile::encodeName(m_dir.filePath(QStringLiteral("server.err")));
+
+    std::vector<QByteArray> args{kPython, PC_TEST_FTP_SERVER, "--root", QFile::encodeName(root), "--log",
+                                 QFile::encodeName(m_logPath), "--parent-pid", QByteArray::number(::getpid())};
+    for (const User &u : options.users) {
+        args.emplace_back("--user");
+        args.push_back((u.name + QLatin1Char(':') + u.password).toUtf8());
+    }
+    args.emplace_back("--mode");
+    args.emplace_back(options.mode == Mode::Silent     ? "silent"
+                      : options.mode == Mode::DropRetr ? "drop-retr"
+                                                       : "normal");
+    if (!options.hangOn.isEmpty()) {
+        args.emplace_back("--hang-on");
+        args.push_back(options.hangOn.toUtf8());
+    }
+    std::vector<char *> argv;
+    for (QByteArray &a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    // Debian's interpreter must not pick up settings meant for another one.
+    std::vector<char *> envp;
+    for (char **e = environ; *e; ++e)
+        if (std::strncmp(*e, "PYTHON", 6) != 0)
+            envp.push_back(*e);
+    envp.push_back(nullptr);
+
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        throw std::runtime_error("FtpTestServer: pipe failed");
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.constData(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    // The test process blocks the termination and child signals; the server
+    // starts with a clean mask and default dispositions.
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attr, &none);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGCHLD, SIGPIPE, SIGUSR1, SIGUSR2})
+        sigaddset(&defaults, s);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    pid_t pid = -1;
+    const int rc = ::posix_spawn(&pid, kPython, &actions, &attr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    ::close(fds[1]);
+    if (rc != 0) {
+        ::close(fds[0]);
+        throw std::runtime_error(std::string("FtpTestServer: cannot start ") + kPython + ": " + std::strerror(rc));
+    }
+    m_pid = pid;
+    m_port = readPort(fds[0], kStartTimeoutMs);
+    ::close(fds[0]);
+    if (m_port <= 0) {
+        stop();
+        QFile err(QFile::decodeName(errPath));
+        err.open(QIODevice::ReadOnly);
+        throw std::runtime_error("FtpTestServer: the server did not start: " + err.readAll().toStdString());
+    }
+}
+
+void FtpTestServer::stop()
+{
+    if (m_pid <= 0)
+        return;
+    ::kill(m_pid, SIGKILL);
+    // SIGCHLD is blocked: reap by polling.
+    QDeadlineTimer deadline(5000);
+    while (::waitpid(m_pid, nullptr, WNOHANG) == 0 && !deadline.hasExpired())
+        QThread::msleep(5);
+    m_pid = -1;
+}
+
+QString FtpTestServer::home(const QString &user) const
+{
+    return m_dir.filePath(QStringLiteral("root/") + user);
+}
+
+QStringList FtpTestServer::commands() const
+{
+    QFile f(m_logPath);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    QStringList lines = QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'));
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+QStringList FtpTestServer::commands(const QString &verb) const
+{
+    QStringList result;
+    for (const QString &line : commands())
+        if (line.section(QLatin1Char(' '), 0, 0).compare(verb, Qt::CaseInsensitive) == 0)
+            result << line;
+    return result;
+}
+
+bool FtpTestServer::waitForCommand(const QString &line, int timeoutMs) const
+{
+    QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        if (commands().contains(line))
+            return true;
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(10);
+    }
+}
+
+void FtpTestServer::clearCommands()
+{
+    QFile f(m_logPath);
+    f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+}
+
+} // namespace pc::test

@@ -1,0 +1,68 @@
+#pragma once
+// A real FTP server for tests: tests/support/ftp_server.py (pyftpdlib) run
+// with Debian's /usr/bin/python3 on 127.0.0.1 and a free port.
+//
+// Each account has its home folder under a temporary root; the server accepts
+// "\" as path separator and DOS-style masks, and writes every command line it
+// receives to a log the test can read. The server is started with posix_spawn
+// (SIGCHLD stays blocked in tests), dies with the test process, and is killed
+// (SIGKILL) and reaped in the destructor.
+
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <sys/types.h>
+
+namespace pc::test {
+
+class FtpTestServer {
+public:
+    struct User {
+        QString name;
+        QString password;
+    };
+    enum class Mode {
+        Normal,
+        Silent,   // accepts connections and never answers, not even a greeting
+        DropRetr, // RETR sends half of the file, then closes both connections
+    };
+    struct Options {
+        QList<User> users = {{QStringLiteral("1234"), QStringLiteral("secret")},
+                             {QStringLiteral("Order"), QStringLiteral("orderpass")}};
+        Mode mode = Mode::Normal;
+        QString hangOn; // a command verb after which the server stops answering
+    };
+
+    FtpTestServer(); // the default Options
+    // Throws std::runtime_error when the server does not come up.
+    explicit FtpTestServer(const Options &options);
+    ~FtpTestServer();
+    FtpTestServer(const FtpTestServer &) = delete;
+    FtpTestServer &operator=(const FtpTestServer &) = delete;
+
+    int port() const { return m_port; }
+    // The local folder behind an account's "/" (created at start).
+    QString home(const QString &user) const;
+    // Every command line received so far, in order (PASS with its password).
+    QStringList commands() const;
+    // The received lines starting with the verb (e.g. "CWD").
+    QStringList commands(const QString &verb) const;
+    // Waits up to timeoutMs until a line equal to `line` has been received.
+    bool waitForCommand(const QString &line, int timeoutMs = 2000) const;
+    // Forgets the commands received so far.
+    void clearCommands();
+    // Kills the server now (a server that went away); the port stays closed.
+    void stop();
+    bool isRunning() const { return m_pid > 0; }
+
+private:
+    void start(const Options &options);
+
+    QTemporaryDir m_dir;
+    QString m_logPath;
+    pid_t m_pid = -1;
+    int m_port = 0;
+};
+
+} // namespace pc::test
