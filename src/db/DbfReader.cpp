@@ -609,6 +609,7 @@ void DbfReader::close()
     m_current = nullptr;
     m_eof = true;
     m_active = false;
+    m_lookupHint = 0;
 }
 
 void DbfReader::open()
@@ -736,6 +737,8 @@ void DbfReader::readFields(const QByteArray &descriptors, int descriptorSize)
             if (type == '0' && !m_nullFlags)
                 m_nullFlags = field.get();
         }
+        if (std::all_of(name.begin(), name.end(), [](QChar c) { return c.unicode() < 0x80; }))
+            field->m_asciiName = name.toLatin1();
         offset += size;
         m_fields.push_back(std::move(field));
     }
@@ -939,11 +942,44 @@ void DbfReader::Next()
         moveTo(m_recNo + 1);
 }
 
+namespace {
+
+char asciiUpper(char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; }
+uint32_t codeUnit(QChar c) { return c.unicode(); }
+uint32_t codeUnit(char c) { return uint8_t(c); }
+uint32_t codeUnit(char8_t c) { return c; }
+
+bool sameName(const QString &name, const QByteArray &asciiName, QAnyStringView wanted)
+{
+    if (asciiName.isNull() && !name.isEmpty())
+        return QAnyStringView::compare(name, wanted, Qt::CaseInsensitive) == 0;
+    // An ASCII name: compare without full Unicode case folding.
+    return wanted.visit([&](auto view) {
+        if (size_t(view.size()) != size_t(asciiName.size()))
+            return false;
+        const char *a = asciiName.constData();
+        for (qsizetype i = 0; i < view.size(); ++i) {
+            const uint32_t c = codeUnit(view.data()[i]);
+            if (c >= 0x80 || asciiUpper(char(c)) != a[i])
+                return false;
+        }
+        return true;
+    });
+}
+
+} // namespace
+
 DbfField *DbfReader::FindField(QAnyStringView name) const
 {
-    for (const auto &f : m_fields) {
-        if (QAnyStringView::compare(f->m_name, name, Qt::CaseInsensitive) == 0)
-            return f.get();
+    // Callers ask for the columns in the same order on every record, so the
+    // search starts after the previous hit.
+    const size_t n = m_fields.size();
+    for (size_t k = 0, i = m_lookupHint < n ? m_lookupHint : 0; k < n; ++k, i = i + 1 == n ? 0 : i + 1) {
+        const DbfField &f = *m_fields[i];
+        if (sameName(f.m_name, f.m_asciiName, name)) {
+            m_lookupHint = i + 1;
+            return m_fields[i].get();
+        }
     }
     return nullptr;
 }

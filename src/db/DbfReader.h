@@ -109,6 +109,7 @@ private:
 
     const DbfReader *m_reader;
     QString m_name;
+    QByteArray m_asciiName; // the name when it is plain ASCII (upper case), for fast lookups
     char m_type;
     Kind m_kind;
     uint8_t m_flags;
@@ -209,6 +210,7 @@ private:
     qint64 m_recNo = -1;
     const char *m_current = nullptr;
     bool m_eof = true;
+    mutable size_t m_lookupHint = 0; // where FindField starts looking
 };
 
 } // namespace pc
