@@ -3,6 +3,7 @@
 #include "platform/CodePage.h"
 
 #include <QFile>
+#include <QElapsedTimer>
 #include <QSaveFile>
 
 #include <curl/curl.h>
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <cctype>
 #include <exception>
+#include <poll.h>
 #include <utility>
 
 namespace pc {
@@ -108,6 +110,8 @@ struct FtpClient::Impl {
     bool uploading = false;
     qint64 lastReported = -1;
     bool connectionAlive = false;
+    curl_socket_t controlSocket = CURL_SOCKET_BAD;
+    QElapsedTimer sinceLastOperation;
     std::exception_ptr callbackError;
 
     ~Impl() { closeSession(); }
@@ -122,6 +126,8 @@ struct FtpClient::Impl {
             curl_multi_cleanup(multi);
         easy = nullptr;
         multi = nullptr;
+        controlSocket = CURL_SOCKET_BAD;
+        sinceLastOperation.invalidate();
         connected = false;
         dirs.clear();
     }
@@ -278,13 +284,38 @@ struct FtpClient::Impl {
             connectionAlive = false;
             throw;
         }
-        curl_socket_t socket = CURL_SOCKET_BAD;
-        curl_easy_getinfo(easy, CURLINFO_ACTIVESOCKET, &socket);
-        connectionAlive = socket != CURL_SOCKET_BAD;
+        controlSocket = CURL_SOCKET_BAD;
+        curl_easy_getinfo(easy, CURLINFO_ACTIVESOCKET, &controlSocket);
+        connectionAlive = controlSocket != CURL_SOCKET_BAD;
+        sinceLastOperation.start();
         curl_multi_remove_handle(multi, easy);
         if (callbackError)
             std::rethrow_exception(std::exchange(callbackError, nullptr));
         return result;
+    }
+
+    // Before an operation on the open session. A server that hung up on an
+    // idle connection (usually with "421 ... timed out") leaves the socket
+    // readable; libcurl would reuse it and fail. Such a connection, or one
+    // idle for long, is dropped so that libcurl connects and logs in afresh
+    // and enters the current folder again.
+    void renewIfStale()
+    {
+        bool stale = sinceLastOperation.isValid() && sinceLastOperation.elapsed() > kMaxConnectionAgeSeconds * 1000;
+        if (!stale && controlSocket != CURL_SOCKET_BAD) {
+            pollfd p{int(controlSocket), POLLIN, 0};
+            stale = ::poll(&p, 1, 0) != 0;
+        }
+        if (!stale)
+            return;
+        curl_multi_cleanup(multi);
+        multi = curl_multi_init();
+        controlSocket = CURL_SOCKET_BAD;
+        if (!multi) {
+            closeSession();
+            throw FtpError(FtpError::Transfer, QStringLiteral("Reconnect: out of memory (no reply from the server)"),
+                           QString());
+        }
     }
 
     // After an operation on the open session: a lost control connection ends it.
@@ -356,10 +387,11 @@ struct FtpClient::Impl {
                         opReply);
     }
 
-    void requireConnected() const
+    void requireConnected()
     {
         if (!connected)
             throw FtpError(FtpError::NotConnected, QStringLiteral("Not connected to the FTP server"), QString());
+        renewIfStale();
     }
 
     // Marks an operation as running; refuses a second one started from a

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -81,6 +82,11 @@ protected:
 class FtpHangTest : public FtpClientTest {
 protected:
     FtpHangTest() : FtpClientTest({.hangOn = QStringLiteral("RETR")}) {}
+};
+
+class FtpIdleTest : public FtpClientTest {
+protected:
+    FtpIdleTest() : FtpClientTest({.idleTimeoutMs = 500}) {}
 };
 
 } // namespace
@@ -174,6 +180,7 @@ TEST_P(FtpClientTest, MissingFilesAndFoldersSayNotFound)
     EXPECT_EQ(localFiles(), QStringList{"price.arc"});
 
     EXPECT_EQ(client.size("price.arc"), -1);
+    EXPECT_EQ(client.list("price.arc"), QStringList()); // the server answers 550
 
     e = expectFtpError([&] { client.changeDir("\\Update"); });
     EXPECT_EQ(e.kind(), FtpError::NotFound);
@@ -309,6 +316,30 @@ TEST_P(FtpHangTest, SilentServerRunsIntoTheTimeout)
     EXPECT_EQ(readFile(local("price.arc")), "old price");
 }
 
+TEST_P(FtpIdleTest, ClosedByTheServerWhileIdle)
+{
+    writeFile(home() + "/Defect/1234/D0001.DBF", "first");
+    client.connect();
+    client.changeDir("\\Defect\\1234");
+    ASSERT_TRUE(server.waitForCommand("CWD \\Defect\\1234"));
+    QThread::msleep(1500); // the server hangs up meanwhile
+
+    // The session goes on over a new connection, logged in again, in the same folder.
+    EXPECT_EQ(client.list("*.dbf"), QStringList{"D0001.DBF"});
+    EXPECT_EQ(server.commands("USER").size(), 2);
+    EXPECT_EQ(server.commands().count("CWD \\Defect\\1234"), 2);
+    EXPECT_TRUE(client.isConnected());
+
+    // connect() on an open session says goodbye first.
+    server.clearCommands();
+    client.connect();
+    const QStringList log = server.commands();
+    ASSERT_GE(log.size(), 2);
+    EXPECT_EQ(log[0], "QUIT");
+    EXPECT_EQ(log[1], "USER 1234");
+    EXPECT_TRUE(client.currentDir().isEmpty());
+}
+
 TEST(FtpSilentServer, GreetingNeverComes)
 {
     FtpTestServer server({.mode = FtpTestServer::Mode::Silent});
@@ -330,6 +361,8 @@ TEST(FtpSilentServer, GreetingNeverComes)
 INSTANTIATE_TEST_SUITE_P(Modes, FtpClientTest, ::testing::Values(true, false),
                          [](const auto &info) { return info.param ? "Passive" : "Active"; });
 INSTANTIATE_TEST_SUITE_P(Modes, FtpDropTest, ::testing::Values(true, false),
+                         [](const auto &info) { return info.param ? "Passive" : "Active"; });
+INSTANTIATE_TEST_SUITE_P(Modes, FtpIdleTest, ::testing::Values(true, false),
                          [](const auto &info) { return info.param ? "Passive" : "Active"; });
 INSTANTIATE_TEST_SUITE_P(Modes, FtpHangTest, ::testing::Values(true, false),
                          [](const auto &info) { return info.param ? "Passive" : "Active"; });

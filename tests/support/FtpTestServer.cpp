@@ -83,6 +83,10 @@ void FtpTestServer::start(const Options &options)
         args.emplace_back("--hang-on");
         args.push_back(options.hangOn.toUtf8());
     }
+    if (options.idleTimeoutMs > 0) {
+        args.emplace_back("--idle-timeout");
+        args.push_back(QByteArray::number(options.idleTimeoutMs / 1000.0));
+    }
     std::vector<char *> argv;
     for (QByteArray &a : args)
         argv.push_back(a.data());

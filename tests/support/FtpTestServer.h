@@ -32,6 +32,7 @@ public:
                              {QStringLiteral("Order"), QStringLiteral("orderpass")}};
         Mode mode = Mode::Normal;
         QString hangOn; // a command verb after which the server stops answering
+        int idleTimeoutMs = 0; // closes idle control connections after this (0: 300 s)
     };
 
     FtpTestServer(); // the default Options

@@ -11,13 +11,14 @@ Run it with Debian's /usr/bin/python3 (python3-pyftpdlib):
 
   ftp_server.py --root DIR --log FILE [--user NAME:PASSWORD ...]
                 [--mode normal|silent|drop-retr] [--hang-on VERB]
-                [--parent-pid PID]
+                [--idle-timeout SECONDS] [--parent-pid PID]
 
   --user      an account whose home folder is DIR/NAME (created when missing)
   --mode      silent: accept connections and never send a byte;
               drop-retr: on RETR send the first half of the file, then close
               the data and control connections without a final reply
   --hang-on   stop answering once the given command verb arrives (e.g. RETR)
+  --idle-timeout  close a control connection idle for that long (default 300)
   --parent-pid  exit at once when this process is gone; with PR_SET_PDEATHSIG
               the server never outlives the test that started it
 """
@@ -158,6 +159,8 @@ def run_ftp(args, log, announce):
             self.push_dtp_data(HalfProducer(data, self), isproducer=True, cmd='RETR')
             return file
 
+    if args.idle_timeout > 0:
+        Handler.timeout = args.idle_timeout
     authorizer = DummyAuthorizer()
     for spec in args.user:
         name, _, password = spec.partition(':')
@@ -178,6 +181,7 @@ def main():
     parser.add_argument('--user', action='append', default=[])
     parser.add_argument('--mode', default='normal', choices=['normal', 'silent', 'drop-retr'])
     parser.add_argument('--hang-on', default='')
+    parser.add_argument('--idle-timeout', type=float, default=0)
     parser.add_argument('--parent-pid', type=int, default=0)
     args = parser.parse_args()
 
