@@ -42,10 +42,16 @@ TMainForm::TMainForm(const QString &appDir, QWidget *parent)
 
     m_pane = std::make_unique<MessagePane>(ui->paMessage, ui->reMessages, ui->btnSendErrorLog, ui->chkDetailLog,
                                            context.appDir(), [this] { return settings.ClientCode; });
-    m_dialogs = std::make_unique<WindowDialogs>(this, dlgAskMessage, frmSplash, m_pane.get());
-    m_dialogs->afterNotice = [this] {
-        if (ui->pgcMain->currentWidget() == ui->tsOrder && ui->dbgrdPrice->isEnabled())
-            ui->dbgrdPrice->setFocus(Qt::OtherFocusReason);
+    m_windowDialogs = std::make_unique<WindowDialogs>(this, dlgAskMessage, frmSplash, m_pane.get());
+    m_dialogs = m_windowDialogs.get();
+    m_windowDialogs->afterNotice = [this] {
+        auto focusGrid = [this] {
+            if (ui->pgcMain->currentWidget() == ui->tsOrder && ui->dbgrdPrice->isEnabled())
+                ui->dbgrdPrice->setFocus(Qt::OtherFocusReason);
+        };
+        focusGrid();
+        // Once more after the window has been re-activated, which restores the old focus.
+        QTimer::singleShot(0, this, focusGrid);
     };
     frmPopup->onShowDetail = [this](const QString &detail, bool isAddress) {
         const QRect g = TfrmPopup::detailGeometry(width(), height());
@@ -89,6 +95,7 @@ TMainForm::~TMainForm()
 }
 
 Dialogs &TMainForm::dialogs() { return *m_dialogs; }
+void TMainForm::setDialogs(Dialogs *dialogs) { m_dialogs = dialogs ? dialogs : m_windowDialogs.get(); }
 MessageLog &TMainForm::log() { return *m_pane; }
 MessagePane &TMainForm::messagePane() { return *m_pane; }
 
@@ -173,6 +180,7 @@ void TMainForm::FormCreate()
         app->onException = [this](const QString &m) { AppException(m); };
     ui->pgcMain->setCurrentIndex(0);
     ui->pgcSettings->setCurrentIndex(0);
+    SetFilterVisibility(ui->pgcMain->currentWidget());
 }
 
 void TMainForm::FormShow()
@@ -204,6 +212,7 @@ void TMainForm::FormActivate()
     LoadBanner();
     CheckPriceActuality(true);
     ui->pgcMain->setCurrentIndex(0);
+    SetFilterVisibility(ui->pgcMain->currentWidget());
     SetSettingsModified(false);
 
     const QString updatePage = context.path(QStringLiteral("update.html"));

@@ -44,6 +44,8 @@ public:
     bool closeWithoutAsking = false;
 
     Dialogs &dialogs();
+    // Tests put scripted dialogs in place of the windows.
+    void setDialogs(Dialogs *dialogs);
     MessageLog &log();
     MessagePane &messagePane();
 
@@ -108,7 +110,8 @@ protected:
 private:
     void connectHandlers();
     std::unique_ptr<MessagePane> m_pane;
-    std::unique_ptr<WindowDialogs> m_dialogs;
+    std::unique_ptr<WindowDialogs> m_windowDialogs;
+    Dialogs *m_dialogs = nullptr;
     bool m_activating = false;
     QString m_lastErrorLogFile;
 };

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QScreen>
 #include <QTranslator>
 
 #include <unistd.h>
@@ -49,6 +50,11 @@ int main(int argc, char **argv)
         mainForm.close();
         QCoreApplication::quit();
     });
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        mainForm.setGeometry(screen->availableGeometry()); // also without a window manager
     mainForm.showMaximized();
+    // The first activation runs the start-up sequence; ask for it explicitly as
+    // well, for desktops that do not activate a new window.
+    QMetaObject::invokeMethod(&mainForm, &TMainForm::FormActivate, Qt::QueuedConnection);
     return app.exec();
 }

@@ -1,6 +1,6 @@
 // Shared main() of every test program: the Qt application on the offscreen
 // platform and the program's signal mask, set before any database call.
-#include <QApplication>
+#include "app/ClientApplication.h"
 #include <QLocale>
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@ int main(int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     pc::blockProcessSignals();
     pc::setFirebirdLockFolder();
-    QApplication app(argc, argv);
+    ClientApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -1,0 +1,296 @@
+#include "GuiTest.h"
+#include "ScriptedDialogs.h"
+#include "TempAppDir.h"
+
+#include "app/MainForm.h"
+#include "app/MessagePane.h"
+#include "platform/AppError.h"
+#include "platform/CodePage.h"
+#include "platform/Process.h"
+#include "ui/BrowserWindow.h"
+#include "ui/SplashWindow.h"
+#include "ui_MainForm.h"
+
+#include <QHeaderView>
+#include <QLocale>
+#include <QStandardItemModel>
+#include <QTextBlock>
+#include <QTextEdit>
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <spawn.h>
+#include <sys/wait.h>
+
+namespace {
+
+struct MainFormFixture : ::testing::Test {
+    TempAppDir dir;
+    std::unique_ptr<TMainForm> form;
+    ScriptedDialogs dialogs;
+
+    void SetUp() override
+    {
+        QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+        form = std::make_unique<TMainForm>(dir.path());
+        form->setDialogs(&dialogs);
+    }
+    void TearDown() override
+    {
+        form->closeWithoutAsking = true;
+        form.reset();
+        QLocale::setDefault(QLocale::c());
+    }
+};
+
+} // namespace
+
+TEST_F(MainFormFixture, WindowHasItsPagesInRussianAndStartState)
+{
+    auto *ui = form->ui;
+    ASSERT_EQ(ui->pgcMain->count(), 5);
+    const QStringList captions = {"Начальная", "Заказ", "Архив заявок", "Дефектуры и накл-е", "Настройки"};
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(ui->pgcMain->tabText(i), captions[i]);
+    EXPECT_EQ(ui->pgcSettings->count(), 6);
+    EXPECT_EQ(ui->pgcMain->currentWidget(), ui->tsHome);
+    EXPECT_EQ(form->minimumSize(), QSize(833, 400));
+    EXPECT_EQ(form->tmClear->interval(), 4000);
+    EXPECT_FALSE(form->tmClear->isActive());
+    EXPECT_TRUE(ui->reMessages->isHidden());
+    EXPECT_TRUE(ui->btnSendErrorLog->isHidden());
+    EXPECT_FALSE(ui->chkDetailLog->isChecked());
+    for (const char *name : {"dbgrdPrice", "cbAddresses", "edOrderComment", "OrdersGrid", "dbgNakladLines", "btnExit",
+                             "btnGetDefecturesAndNaklad", "wbStartPage", "wbHome", "wbTopPanel", "udPriceAptekaPercent"})
+        EXPECT_NE(form->findChild<QWidget *>(name), nullptr) << name;
+}
+
+TEST_F(MainFormFixture, ResizeSetsGridColumnAndCommentWidths)
+{
+    QStandardItemModel model(1, 4);
+    form->ui->dbgrdPrice->setModel(&model);
+    form->resize(1000, 700);
+    form->FormResize();
+    EXPECT_EQ(form->ui->dbgrdPrice->horizontalHeader()->sectionSize(1), 300);
+    EXPECT_EQ(form->ui->edOrderComment->width(), 610);
+    form->resize(1200, 700);
+    form->FormResize();
+    EXPECT_EQ(form->ui->dbgrdPrice->horizontalHeader()->sectionSize(1), 400);
+    EXPECT_EQ(form->ui->edOrderComment->width(), 810);
+    form->ui->dbgrdPrice->setModel(nullptr);
+}
+
+TEST_F(MainFormFixture, AddressBoxMovesBetweenOrderAndDocumentPagesAndFilterFollowsThePage)
+{
+    form->show();
+    auto *ui = form->ui;
+    ui->pgcMain->setCurrentWidget(ui->tsDefectAndNakl);
+    EXPECT_EQ(ui->cbAddresses->parentWidget(), ui->paDefAddress);
+    EXPECT_EQ(ui->cbAddresses->width(), 320);
+    EXPECT_TRUE(ui->edPriceFilter->isHidden());
+    ui->pgcMain->setCurrentWidget(ui->tsOrder);
+    EXPECT_EQ(ui->cbAddresses->parentWidget(), ui->paOrder);
+    EXPECT_EQ(ui->cbAddresses->width(), 280);
+    EXPECT_FALSE(ui->edPriceFilter->isHidden());
+    EXPECT_FALSE(ui->btnPriceFilterClear->isHidden());
+    ui->pgcMain->setCurrentWidget(ui->tsArchDocuments);
+    EXPECT_TRUE(ui->lblPriceFilter->isHidden());
+}
+
+TEST_F(MainFormFixture, ClosingAsksWithFocusOnNoAndOnlyYesCloses)
+{
+    form->show();
+    dialogs.setNextAnswer(mrNo);
+    EXPECT_FALSE(form->close());
+    EXPECT_TRUE(form->isVisible());
+    ASSERT_EQ(dialogs.questions.size(), 1);
+    EXPECT_EQ(dialogs.questions[0], "Закрыть программу?");
+    EXPECT_FALSE(dialogs.lastFocusYes);
+    EXPECT_FALSE(dialogs.lastWithCancel);
+    dialogs.setNextAnswer(mrCancel);
+    EXPECT_FALSE(form->close());
+    dialogs.setNextAnswer(mrYes);
+    form->btnExitClick();
+    EXPECT_FALSE(form->isVisible());
+}
+
+TEST_F(MainFormFixture, UpdatePageIsShownOnceAtStartThenDeleted)
+{
+    dir.writeText("update.html", "<p>Что нового в версии</p>");
+    form->show();
+    QString seen;
+    whenModalOpens([&](QWidget *w) {
+        seen = form->frmBrowser->wbBrowser->toPlainText();
+        EXPECT_EQ(w, form->frmBrowser);
+        form->frmBrowser->BitBtn1->click();
+    });
+    form->FormActivate();
+    EXPECT_TRUE(form->Initialised);
+    EXPECT_TRUE(seen.contains("Что нового в версии"));
+    EXPECT_FALSE(dir.exists("update.html"));
+    // A second activation does nothing more.
+    form->FormActivate();
+    EXPECT_FALSE(dir.exists("update.html"));
+}
+
+TEST_F(MainFormFixture, TopStripAndBannerFollowTheirFiles)
+{
+    form->show();
+    form->FormActivate();
+    EXPECT_TRUE(form->ui->Panel4->isHidden());
+    EXPECT_TRUE(form->ui->paHomeBanner->isHidden());
+    dir.writeText("top.htm", "<b>Новости</b>");
+    dir.writeText("banner.ini", "[Header]\nHomeBanner=Data\\banner.htm\n");
+    dir.writeText("Data/banner.htm", "<p>Акция</p>");
+    form->LoadTopStrip();
+    form->LoadBanner();
+    EXPECT_FALSE(form->ui->Panel4->isHidden());
+    EXPECT_EQ(form->ui->Panel4->height(), 70);
+    EXPECT_FALSE(form->ui->paHomeBanner->isHidden());
+    EXPECT_TRUE(form->ui->wbHome->source().toLocalFile().endsWith("Data/banner.htm"));
+}
+
+TEST_F(MainFormFixture, TitleCarriesModifiedAndRestartMarks)
+{
+    form->settings.ClientCode = "1234";
+    form->settings.ClientName = "Аптека";
+    form->settings.PriceDate = "07.12.2026";
+    form->SetSettingsModified(false);
+    EXPECT_EQ(form->windowTitle(), "Клиент заказа ВОРН 2.4.024. Код в системе 1234. Имя в системе Аптека Прайс-лист от 07.12.2026");
+    EXPECT_EQ(form->ui->lbPriceDate->text(), "Прайс от :     07.12.2026");
+    form->SetSettingsModified(true);
+    EXPECT_TRUE(form->windowTitle().startsWith("* Клиент"));
+    form->RestartNeeded = true;
+    form->SetSettingsModified(true);
+    EXPECT_TRUE(form->windowTitle().startsWith("! Клиент"));
+}
+
+TEST_F(MainFormFixture, MessagePaneLinesColoursDailyFileAndDetail)
+{
+    form->show();
+    form->settings.ClientCode = "77";
+    form->LogMessage("Первое", Warning, true);
+    EXPECT_FALSE(form->ui->reMessages->isHidden());
+    EXPECT_FALSE(form->ui->btnSendErrorLog->isHidden());
+    form->LogMessage("Второе", Info, false);
+    const QStringList lines = form->messagePane().lines();
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_TRUE(lines[0].startsWith("["));
+    EXPECT_TRUE(lines[0].contains("] Предупреждение: Первое"));
+    EXPECT_TRUE(lines[1].contains("] i: Второе"));
+    const QTextBlock first = form->ui->reMessages->document()->begin();
+    const QTextCharFormat fmt = first.begin().fragment().charFormat();
+    EXPECT_EQ(fmt.foreground().color(), QColor(68, 51, 0));
+    EXPECT_EQ(fmt.fontPointSize(), 8);
+
+    const QString daily = "77" + QDate::currentDate().toString("yyyyMMdd") + ".err";
+    const QString text = dir.readText(daily);
+    EXPECT_EQ(text, lines[0] + "\n" + lines[1] + "\n"); // each message once, cp1251
+    EXPECT_TRUE(dir.readBytes(daily).contains(pc::toCp1251("Предупреждение")));
+
+    form->LogDetail("не видно");
+    EXPECT_EQ(form->messagePane().lines().size(), 2);
+    form->ui->chkDetailLog->setChecked(true);
+    form->LogDetail("Соединение");
+    const QString detail = form->messagePane().lines().last();
+    EXPECT_EQ(detail.count(QDate::currentDate().toString("dd.MM.yyyy")), 2);
+    EXPECT_TRUE(detail.contains("i: "));
+    EXPECT_TRUE(detail.endsWith(" : Соединение"));
+}
+
+TEST_F(MainFormFixture, UnwritableDailyFileIsReportedInThePaneAndWorkGoesOn)
+{
+    form->settings.ClientCode = "nofolder/77"; // a daily file in a folder that does not exist
+    form->LogMessage("Сообщение", Info, true);
+    form->LogMessage("Ещё", Info, true);
+    const QStringList lines = form->messagePane().lines();
+    ASSERT_EQ(lines.size(), 3); // the failure is said once
+    EXPECT_TRUE(lines[1].contains("ОШИБКА!: Журнал не записан в файл"));
+}
+
+TEST_F(MainFormFixture, EscapedExceptionHidesTheWaitWindowAndIsLogged)
+{
+    form->show();
+    form->ShowWait("Работа", 1);
+    EXPECT_EQ(dialogs.waitShown, 1);
+    struct Thrower : QObject {
+        bool event(QEvent *) override { throw pc::AppError("Сбой записи"); }
+    } thrower;
+    QCoreApplication::postEvent(&thrower, new QEvent(QEvent::User));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(dialogs.waitShown, 0);
+    ASSERT_FALSE(form->messagePane().lines().isEmpty());
+    EXPECT_TRUE(form->messagePane().lines().last().endsWith("ОШИБКА!: Сбой записи (unhandled exception)"));
+}
+
+TEST_F(MainFormFixture, SendErrorLogWritesThePaneUnderATimeStampName)
+{
+    form->settings.ClientCode = "55";
+    form->LogMessage("Строка журнала", Error, true);
+    form->btnSendErrorLogClick();
+    const QString file = form->lastErrorLogFile();
+    EXPECT_TRUE(QFileInfo(file).fileName().startsWith("55"));
+    EXPECT_TRUE(file.endsWith(".err"));
+    EXPECT_TRUE(dir.readText(QFileInfo(file).fileName()).contains("ОШИБКА!: Строка журнала"));
+}
+
+TEST_F(MainFormFixture, NoticeOnTheOrderPageReturnsFocusToThePriceGrid)
+{
+    form->show();
+    form->FormActivate(); // the start-up sequence selects the first page
+    form->setDialogs(nullptr); // the real windows
+    form->ui->pgcMain->setCurrentWidget(form->ui->tsOrder);
+    form->ui->edOrderComment->setFocus();
+    ASSERT_NE(form->focusWidget(), form->ui->dbgrdPrice);
+    whenModalOpens([](QWidget *w) { w->close(); });
+    form->ShowNotice("Заявка сохранена");
+    const bool focused = waitFor([&] { return form->focusWidget() == form->ui->dbgrdPrice; }, 2000);
+    EXPECT_TRUE(focused) << (form->focusWidget() ? form->focusWidget()->objectName().toStdString() : "none");
+}
+
+// The built program: a second copy of the same name exits at once, and a
+// termination signal ends the first normally.
+TEST(Program, SecondStartExitsAndTerminationEndsNormally)
+{
+    TempAppDir dir;
+    const QString client = QStringLiteral(PC_BINARY_DIR) + "/client";
+    ASSERT_TRUE(QFileInfo(client).isExecutable());
+    const QString copy = dir.file("client");
+    ASSERT_TRUE(QFile::copy(client, copy));
+    QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    QByteArray path = QFile::encodeName(copy);
+    char *argv[] = {path.data(), nullptr};
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK);
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    pid_t first = -1;
+    ASSERT_EQ(posix_spawn(&first, path.constData(), nullptr, &attr, argv, environ), 0);
+    posix_spawnattr_destroy(&attr);
+    QThread::msleep(1500); // let it take the lock and show its window
+
+    const pc::RunResult second = pc::runAndWait(copy, {}, dir.path(), 10000);
+    EXPECT_EQ(second.status, pc::RunResult::Finished);
+    EXPECT_EQ(second.exitCode, 0);
+
+    int status = 0;
+    EXPECT_EQ(waitpid(first, &status, WNOHANG), 0) << "the first copy must still run";
+    kill(first, SIGTERM);
+    QElapsedTimer t;
+    t.start();
+    pid_t r = 0;
+    while ((r = waitpid(first, &status, WNOHANG)) == 0 && t.elapsed() < 10000)
+        QThread::msleep(20);
+    if (r == 0) {
+        kill(first, SIGKILL);
+        waitpid(first, &status, 0);
+        FAIL() << "SIGTERM did not end the program";
+    }
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
