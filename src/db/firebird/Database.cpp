@@ -20,13 +20,19 @@ void appendString(std::vector<char> &dpb, char tag, const char *value)
     dpb.insert(dpb.end(), value, value + len);
 }
 
-std::vector<char> attachParameters()
+std::vector<char> attachParameters(int pageBuffers)
 {
     std::vector<char> dpb;
     dpb.push_back(char(isc_dpb_version1));
     appendString(dpb, char(isc_dpb_user_name), Database::kUser);
     appendString(dpb, char(isc_dpb_password), Database::kPassword);
     appendString(dpb, char(isc_dpb_lc_ctype), Database::kCharset);
+    if (pageBuffers > 0) {
+        dpb.push_back(char(isc_dpb_num_buffers));
+        dpb.push_back(4);
+        for (int i = 0; i < 4; ++i) // little-endian, as the engine reads it
+            dpb.push_back(char((unsigned(pageBuffers) >> (8 * i)) & 0xFF));
+    }
     return dpb;
 }
 
@@ -46,7 +52,7 @@ void Database::attach(const QString &path)
     if (isAttached())
         throw DbError(QStringLiteral("Database is already attached: %1").arg(m_path));
     const QByteArray name = QFile::encodeName(path);
-    const std::vector<char> dpb = attachParameters();
+    const std::vector<char> dpb = attachParameters(m_pageBuffers);
     ISC_STATUS_ARRAY status{};
     isc_db_handle handle = 0;
     if (isc_attach_database(status, short(name.size()), name.constData(), &handle, short(dpb.size()), dpb.data()))

@@ -37,6 +37,11 @@ public:
     // engine refuses; the handle is dropped either way.
     void detach();
 
+    // Page cache size of the next attach, in pages; 0 (the default) keeps the
+    // engine's own. A bulk load of a large table writes far fewer pages
+    // synchronously with a cache that holds the table and its indexes.
+    void setPageBuffers(int pages) { m_pageBuffers = pages; }
+
     bool isAttached() const { return m_handle != 0; }
     const QString &path() const { return m_path; }
 
@@ -49,6 +54,7 @@ private:
     void removeTransaction(Transaction *t);
 
     unsigned m_handle = 0;
+    int m_pageBuffers = 0;
     QString m_path;
     std::vector<Transaction *> m_transactions;
 };
