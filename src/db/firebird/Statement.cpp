@@ -522,6 +522,12 @@ int Statement::paramIndex(const QString &name) const
     return -1;
 }
 
+ColumnKind Statement::paramKind(int index) const
+{
+    const std::vector<int> &pos = d->positionsOf(index);
+    return kindOf(d->inSlots[size_t(pos.front())].describedType);
+}
+
 void Statement::setNull(int index)
 {
     d->forEachPosition(index, [this](int pos) { d->setSlotNull(pos); });

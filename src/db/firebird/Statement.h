@@ -91,6 +91,8 @@ public:
     int paramCount() const;
     QString paramName(int index) const;
     int paramIndex(const QString &name) const; // -1 when there is no such parameter
+    // The type the engine expects at the parameter's first place.
+    ColumnKind paramKind(int index) const;
     void setNull(int index);
     void setInt(int index, qint64 value);
     void setDouble(int index, double value);
