@@ -252,7 +252,7 @@ struct FtpClient::Impl {
     }
 
     // Runs the prepared transfer through the multi interface, calling the
-    // idle callback between polls. Also notes whether the control connection
+    // idle callback between polls, and notes whether the control connection
     // is still open afterwards.
     CURLcode run()
     {
@@ -280,8 +280,12 @@ struct FtpClient::Impl {
                     idle();
             }
         } catch (...) {
+            // Removing a running FTP transfer closes its control connection.
             curl_multi_remove_handle(multi, easy);
             connectionAlive = false;
+            controlSocket = CURL_SOCKET_BAD;
+            connected = false;
+            dirs.clear();
             throw;
         }
         controlSocket = CURL_SOCKET_BAD;
@@ -289,6 +293,11 @@ struct FtpClient::Impl {
         connectionAlive = controlSocket != CURL_SOCKET_BAD;
         sinceLastOperation.start();
         curl_multi_remove_handle(multi, easy);
+        // A lost control connection ends the session.
+        if (!connectionAlive) {
+            connected = false;
+            dirs.clear();
+        }
         if (callbackError)
             std::rethrow_exception(std::exchange(callbackError, nullptr));
         return result;
@@ -315,15 +324,6 @@ struct FtpClient::Impl {
             closeSession();
             throw FtpError(FtpError::Transfer, QStringLiteral("Reconnect: out of memory (no reply from the server)"),
                            QString());
-        }
-    }
-
-    // After an operation on the open session: a lost control connection ends it.
-    void noteConnection()
-    {
-        if (!connectionAlive) {
-            connected = false;
-            dirs.clear();
         }
     }
 
@@ -505,7 +505,6 @@ qint64 FtpClient::size(const QString &remoteName)
     d->prepare(d->fileUrl(remoteName));
     curl_easy_setopt(d->easy, CURLOPT_NOBODY, 1L);
     const CURLcode rc = d->run();
-    d->noteConnection();
     if (rc == CURLE_OK) {
         curl_off_t length = -1;
         curl_easy_getinfo(d->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
@@ -534,7 +533,6 @@ void FtpClient::get(const QString &remoteName, const QString &localPath)
     curl_easy_setopt(d->easy, CURLOPT_WRITEDATA, d.get());
     const CURLcode rc = d->run();
     d->out = nullptr;
-    d->noteConnection();
     if (rc != CURLE_OK) {
         const QString local = QStringLiteral("cannot write ") + localPath + QStringLiteral(": ") + out.errorString();
         out.cancelWriting();
@@ -568,7 +566,6 @@ void FtpClient::put(const QString &localPath, const QString &remoteName)
     curl_easy_setopt(d->easy, CURLOPT_INFILESIZE_LARGE, curl_off_t(in.size()));
     const CURLcode rc = d->run();
     d->in = nullptr;
-    d->noteConnection();
     if (rc != CURLE_OK)
         throw d->error(rc, what, FtpError::Transfer,
                        QStringLiteral("cannot read ") + localPath + QStringLiteral(": ") + in.errorString());
@@ -587,7 +584,6 @@ void FtpClient::changeDir(const QString &path)
     d->prepare(d->dirUrl(folders));
     curl_easy_setopt(d->easy, CURLOPT_NOBODY, 1L);
     const CURLcode rc = d->run();
-    d->noteConnection();
     if (rc != CURLE_OK)
         throw d->error(rc, what, FtpError::Refused);
     if (d->connected)
@@ -609,7 +605,6 @@ QStringList FtpClient::list(const QString &mask)
     curl_easy_setopt(d->easy, CURLOPT_WRITEFUNCTION, &Impl::onWriteBuffer);
     curl_easy_setopt(d->easy, CURLOPT_WRITEDATA, d.get());
     const CURLcode rc = d->run();
-    d->noteConnection();
     QStringList names;
     if (rc != CURLE_OK) {
         // Windows servers answer 550 when no file matches the mask.
@@ -647,7 +642,6 @@ void FtpClient::deleteFile(const QString &remoteName)
     }
     curl_easy_setopt(d->easy, CURLOPT_POSTQUOTE, nullptr);
     curl_slist_free_all(commands);
-    d->noteConnection();
     if (rc != CURLE_OK)
         throw d->error(rc, what, FtpError::Refused);
 }

@@ -89,8 +89,10 @@ public:
     // True from a successful connect() until disconnect() or until a failure
     // lost the control connection.
     bool isConnected() const;
-    // Says QUIT and closes the connection; never throws. The current folder
-    // returns to the login folder.
+    // Says QUIT (waiting for the reply at most the response time-out) and
+    // closes the connection; never throws. The current folder returns to the
+    // login folder. Asked from a callback, it takes effect when the running
+    // operation ends.
     void disconnect();
 
     // Size of a remote file in bytes (SIZE); -1 when the server does not tell

@@ -182,6 +182,13 @@ TEST_P(FtpClientTest, MissingFilesAndFoldersSayNotFound)
     EXPECT_EQ(client.size("price.arc"), -1);
     EXPECT_EQ(client.list("price.arc"), QStringList()); // the server answers 550
 
+    // Local trouble is told apart from the server's.
+    e = expectFtpError([&] { client.get("log.ini", local("no-such-folder/log.ini")); });
+    EXPECT_EQ(e.kind(), FtpError::LocalFile);
+    e = expectFtpError([&] { client.put(local("no-such-file.ini"), "x.ini"); });
+    EXPECT_EQ(e.kind(), FtpError::LocalFile);
+    EXPECT_TRUE(e.message().contains("no-such-file.ini"));
+
     e = expectFtpError([&] { client.changeDir("\\Update"); });
     EXPECT_EQ(e.kind(), FtpError::NotFound);
     EXPECT_TRUE(e.message().contains("not found"));
@@ -276,9 +283,11 @@ TEST_P(FtpClientTest, CallbacksDuringATransfer)
     EXPECT_THROW(client.get("price.arc", local("price.arc")), std::runtime_error);
     EXPECT_EQ(readFile(local("price.arc")), "kept");
     EXPECT_EQ(localFiles(), QStringList{"price.arc"});
+    EXPECT_FALSE(client.isConnected());
 
     // Names that would smuggle in a second command are not sent at all.
     client.setProgressCallback({});
+    client.connect();
     server.clearCommands();
     EXPECT_EQ(expectFtpError([&] { client.list("*.dbf\r\nDELE price.arc"); }).kind(), FtpError::BadName);
     EXPECT_EQ(expectFtpError([&] { client.deleteFile("x\nDELE price.arc"); }).kind(), FtpError::BadName);
@@ -338,6 +347,24 @@ TEST_P(FtpIdleTest, ClosedByTheServerWhileIdle)
     EXPECT_EQ(log[0], "QUIT");
     EXPECT_EQ(log[1], "USER 1234");
     EXPECT_TRUE(client.currentDir().isEmpty());
+}
+
+TEST(FtpSilentServer, QuitNeverAnswered)
+{
+    FtpTestServer server({.hangOn = QStringLiteral("QUIT")});
+    FtpClient client;
+    client.setHost("127.0.0.1");
+    client.setPort(server.port());
+    client.setUserName("1234");
+    client.setPassword("secret");
+    client.setResponseTimeout(1000);
+    client.connect();
+    QElapsedTimer timer;
+    timer.start();
+    client.disconnect();
+    EXPECT_LT(timer.elapsed(), 3000);
+    EXPECT_FALSE(client.isConnected());
+    EXPECT_TRUE(server.commands().contains("QUIT"));
 }
 
 TEST(FtpSilentServer, GreetingNeverComes)
