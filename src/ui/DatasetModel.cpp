@@ -1,0 +1,273 @@
+#include "ui/DatasetModel.h"
+
+#include "db/firebird/DbError.h"
+
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QTableView>
+#include <algorithm>
+
+namespace pc {
+
+DatasetModel::DatasetModel(Dataset *dataset, QObject *parent) : QAbstractTableModel(parent)
+{
+    setDataset(dataset);
+}
+
+void DatasetModel::setDataset(Dataset *dataset)
+{
+    for (const auto &c : m_connections)
+        disconnect(c);
+    m_connections.clear();
+    beginResetModel();
+    m_ds = dataset;
+    if (m_ds) {
+        m_connections.push_back(connect(m_ds, &Dataset::layoutReset, this, &DatasetModel::resetFromDataset));
+        m_connections.push_back(connect(m_ds, &Dataset::rowAppended, this, &DatasetModel::resetFromDataset));
+        m_connections.push_back(connect(m_ds, &Dataset::rowChanged, this, [this](int row) {
+            m_styleRow = -1;
+            Q_EMIT dataChanged(index(row, 0), index(row, columnCount() - 1));
+        }));
+        m_connections.push_back(connect(m_ds, &Dataset::currentChanged, this, &DatasetModel::syncViewToCursor));
+        m_connections.push_back(connect(m_ds, &QObject::destroyed, this, [this]() {
+            beginResetModel();
+            m_ds = nullptr;
+            m_fieldOf.clear();
+            endResetModel();
+        }));
+    }
+    refreshFieldCache();
+    endResetModel();
+}
+
+void DatasetModel::setColumns(std::vector<GridColumn> columns)
+{
+    beginResetModel();
+    m_columns = std::move(columns);
+    m_autoColumns = m_columns.empty();
+    refreshFieldCache();
+    endResetModel();
+    applyToView();
+}
+
+void DatasetModel::setColumnField(int column, const QString &fieldName)
+{
+    if (column < 0 || column >= int(m_columns.size()))
+        return;
+    m_columns[size_t(column)].fieldName = fieldName;
+    refreshFieldCache();
+    Q_EMIT dataChanged(index(0, column), index(rowCount() - 1, column));
+}
+
+int DatasetModel::columnOfField(const QString &fieldName) const
+{
+    for (size_t i = 0; i < m_columns.size(); ++i)
+        if (m_columns[i].fieldName.compare(fieldName, Qt::CaseInsensitive) == 0)
+            return int(i);
+    return -1;
+}
+
+void DatasetModel::setCellStyleHook(CellStyleHook hook)
+{
+    m_styleHook = std::move(hook);
+    m_styleRow = -1;
+}
+
+void DatasetModel::refreshFieldCache()
+{
+    m_styleRow = -1;
+    if (m_autoColumns) {
+        m_columns.clear();
+        if (m_ds) {
+            for (int i = 0; i < m_ds->FieldCount(); ++i) {
+                GridColumn c;
+                c.fieldName = c.title = m_ds->Fields(i).FieldName();
+                const FieldType t = m_ds->Fields(i).DataType();
+                if (t != FieldType::String && t != FieldType::Date && t != FieldType::DateTime)
+                    c.alignment = Qt::AlignRight | Qt::AlignVCenter;
+                m_columns.push_back(c);
+            }
+        }
+    }
+    m_fieldOf.assign(m_columns.size(), nullptr);
+    if (!m_ds)
+        return;
+    for (size_t i = 0; i < m_columns.size(); ++i)
+        m_fieldOf[i] = m_ds->FindField(m_columns[i].fieldName);
+}
+
+void DatasetModel::resetFromDataset()
+{
+    beginResetModel();
+    refreshFieldCache();
+    endResetModel();
+    if (m_autoColumns)
+        applyToView();
+    if (m_ds && m_ds->Active())
+        syncViewToCursor(m_ds->CurrentRow());
+}
+
+Field *DatasetModel::fieldAt(int column) const
+{
+    if (column < 0 || column >= int(m_fieldOf.size()))
+        return nullptr;
+    return m_fieldOf[size_t(column)];
+}
+
+int DatasetModel::rowCount(const QModelIndex &parent) const
+{
+    if (parent.isValid() || !m_ds || !m_ds->Active())
+        return 0;
+    return m_ds->RecordCount();
+}
+
+int DatasetModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(m_columns.size());
+}
+
+const CellStyle &DatasetModel::styleAt(int row, int column) const
+{
+    if (row != m_styleRow || column != m_styleColumn) {
+        m_style = CellStyle();
+        m_styleRow = row;
+        m_styleColumn = column;
+        if (m_styleHook) {
+            Dataset::ActiveRow at(*m_ds, row);
+            m_styleHook(*m_ds, column, m_columns[size_t(column)], m_style);
+        }
+    }
+    return m_style;
+}
+
+QVariant DatasetModel::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || !m_ds || !m_ds->Active() || index.row() >= m_ds->RecordCount())
+        return QVariant();
+    const int column = index.column();
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::EditRole: {
+        Field *f = fieldAt(column);
+        if (!f)
+            return QVariant();
+        try {
+            Dataset::ActiveRow at(*m_ds, index.row());
+            return role == Qt::DisplayRole ? QVariant(f->DisplayText()) : f->Value();
+        } catch (const std::exception &) {
+            return QVariant(); // a failing calculation shows an empty cell
+        }
+    }
+    case Qt::TextAlignmentRole: return QVariant(m_columns[size_t(column)].alignment);
+    case Qt::ForegroundRole: {
+        const CellStyle &s = styleAt(index.row(), column);
+        return s.foreground.isValid() ? QVariant(s.foreground) : QVariant();
+    }
+    case Qt::BackgroundRole: {
+        const CellStyle &s = styleAt(index.row(), column);
+        return s.background.isValid() ? QVariant(s.background) : QVariant();
+    }
+    case Qt::FontRole: {
+        const CellStyle &s = styleAt(index.row(), column);
+        return s.fontSet ? QVariant(s.font) : QVariant();
+    }
+    default: return QVariant();
+    }
+}
+
+QVariant DatasetModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || section < 0 || section >= int(m_columns.size()))
+        return QAbstractTableModel::headerData(section, orientation, role);
+    if (role == Qt::DisplayRole)
+        return m_columns[size_t(section)].title;
+    return QVariant();
+}
+
+Qt::ItemFlags DatasetModel::flags(const QModelIndex &index) const
+{
+    Qt::ItemFlags f = QAbstractTableModel::flags(index);
+    Field *field = fieldAt(index.column());
+    if (field && !field->Calculated() && !m_columns[size_t(index.column())].readOnly)
+        f |= Qt::ItemIsEditable;
+    return f;
+}
+
+bool DatasetModel::setData(const QModelIndex &index, const QVariant &value, int role)
+{
+    Field *field = fieldAt(index.column());
+    if (role != Qt::EditRole || !field || !m_ds || !m_ds->Active())
+        return false;
+    try {
+        if (m_ds->CurrentRow() != index.row())
+            m_ds->SetRecNo(index.row() + 1);
+        m_ds->Edit();
+        field->SetValue(value);
+        m_ds->Post();
+    } catch (const std::exception &e) {
+        m_ds->Cancel();
+        const auto *db = dynamic_cast<const fb::DbError *>(&e);
+        Q_EMIT errorOccurred(db ? db->text() : QString::fromLocal8Bit(e.what()));
+        return false;
+    }
+    return true;
+}
+
+void DatasetModel::attachView(QTableView *view, int rowHeight)
+{
+    m_view = view;
+    m_rowHeight = rowHeight;
+    view->setModel(this);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setSelectionMode(QAbstractItemView::SingleSelection);
+    applyToView();
+    connect(view->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex &current, const QModelIndex &) {
+                if (m_syncing || !current.isValid() || !m_ds || !m_ds->Active())
+                    return;
+                if (current.row() == m_ds->CurrentRow())
+                    return;
+                m_syncing = true;
+                try {
+                    m_ds->SetRecNo(current.row() + 1);
+                } catch (const std::exception &e) {
+                    const auto *db = dynamic_cast<const fb::DbError *>(&e);
+                    Q_EMIT errorOccurred(db ? db->text() : QString::fromLocal8Bit(e.what()));
+                }
+                m_syncing = false;
+            });
+    if (m_ds && m_ds->Active())
+        syncViewToCursor(m_ds->CurrentRow());
+}
+
+void DatasetModel::applyToView()
+{
+    if (!m_view)
+        return;
+    QHeaderView *vertical = m_view->verticalHeader();
+    vertical->setSectionResizeMode(QHeaderView::Fixed);
+    vertical->setMinimumSectionSize(std::min(vertical->minimumSectionSize(), m_rowHeight));
+    vertical->setDefaultSectionSize(m_rowHeight);
+    for (size_t i = 0; i < m_columns.size(); ++i) {
+        m_view->setColumnHidden(int(i), !m_columns[i].visible);
+        m_view->setColumnWidth(int(i), m_columns[i].width);
+    }
+}
+
+void DatasetModel::syncViewToCursor(int row)
+{
+    if (!m_view || m_syncing || row < 0 || row >= rowCount())
+        return;
+    QModelIndex current = m_view->currentIndex();
+    if (current.isValid() && current.row() == row)
+        return;
+    int column = current.isValid() ? current.column() : 0;
+    while (column < columnCount() - 1 && m_view->isColumnHidden(column))
+        ++column;
+    m_syncing = true;
+    m_view->setCurrentIndex(index(row, column));
+    m_view->scrollTo(index(row, column));
+    m_syncing = false;
+}
+
+} // namespace pc

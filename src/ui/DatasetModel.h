@@ -1,0 +1,99 @@
+#pragma once
+// A grid's view of a Dataset: the data source of a QTableView.
+//
+// Columns are described as the form designer would (field, title, width,
+// alignment, visible); without descriptions there is one column per field.
+// Cells are answered from the dataset's storage for the rows the view asks
+// for (text decoded only then); calculated fields are computed for those rows
+// only. A cell-style hook may set the font and colours of a cell before it is
+// drawn: it is called with the dataset reading that row (an ActiveRow scope),
+// so the colour rules stay in the page's logic.
+//
+// attachView() keeps the view's current row and the dataset's cursor in step
+// both ways (a click moves the cursor and fires the scroll events; a move by
+// the logic moves the view), sets the widths, hides invisible columns and
+// fixes the row height. Editing a cell edits, sets and posts the row.
+
+#include <QAbstractTableModel>
+#include <QColor>
+#include <QFont>
+#include <QPointer>
+#include <functional>
+#include <vector>
+
+#include "db/Dataset.h"
+
+class QTableView;
+
+namespace pc {
+
+struct GridColumn {
+    QString fieldName;
+    QString title;
+    int width = 64;
+    Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter;
+    bool visible = true;
+    bool readOnly = false;
+};
+
+struct CellStyle {
+    QColor foreground; // invalid: the view's default
+    QColor background;
+    QFont font;
+    bool fontSet = false;
+};
+
+class DatasetModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    explicit DatasetModel(Dataset *dataset = nullptr, QObject *parent = nullptr);
+
+    void setDataset(Dataset *dataset);
+    Dataset *dataset() const { return m_ds; }
+
+    void setColumns(std::vector<GridColumn> columns);
+    const std::vector<GridColumn> &columns() const { return m_columns; }
+    // Rebinds column i to another field (keeps title, width, alignment).
+    void setColumnField(int column, const QString &fieldName);
+    int columnOfField(const QString &fieldName) const; // -1 when not shown
+
+    // (dataset at the row, column index, column description, style to fill)
+    using CellStyleHook = std::function<void(Dataset &, int, const GridColumn &, CellStyle &)>;
+    void setCellStyleHook(CellStyleHook hook);
+
+    void attachView(QTableView *view, int rowHeight = 18);
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+    bool setData(const QModelIndex &index, const QVariant &value, int role = Qt::EditRole) override;
+
+Q_SIGNALS:
+    // A failure while moving the cursor or posting from the view (the view
+    // cannot take an exception); the text is the error's message.
+    void errorOccurred(const QString &text);
+
+private:
+    void resetFromDataset();
+    void refreshFieldCache();
+    void applyToView();
+    void syncViewToCursor(int row);
+    Field *fieldAt(int column) const;
+    const CellStyle &styleAt(int row, int column) const;
+
+    Dataset *m_ds = nullptr;
+    std::vector<GridColumn> m_columns;
+    bool m_autoColumns = true;
+    std::vector<Field *> m_fieldOf;
+    CellStyleHook m_styleHook;
+    QPointer<QTableView> m_view;
+    int m_rowHeight = 18;
+    bool m_syncing = false;
+    std::vector<QMetaObject::Connection> m_connections;
+    mutable int m_styleRow = -1, m_styleColumn = -1;
+    mutable CellStyle m_style;
+};
+
+} // namespace pc

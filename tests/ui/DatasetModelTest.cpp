@@ -1,0 +1,115 @@
+// The grid model over a real dataset: cells, styles, editing, and the view's
+// current row kept in step with the dataset cursor.
+#include <gtest/gtest.h>
+
+#include "support/TempDatabase.h"
+#include "db/Dataset.h"
+#include "db/TableDefs.h"
+#include "ui/DatasetModel.h"
+
+#include <QLocale>
+#include <QHeaderView>
+#include <QTableView>
+
+using namespace pc;
+
+namespace {
+
+class DatasetModelTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+        for (int id = 1; id <= 4; ++id)
+            t.exec(QStringLiteral("INSERT INTO ORDERS (ID, STATUS, SUMMA, COMMENT) VALUES (%1, %2, %3, 'c%1')")
+                       .arg(id)
+                       .arg(id % 2)
+                       .arg(id == 2 ? QStringLiteral("0.5") : QString::number(id * 10 + 2.5)));
+        ds.SetSelectSQL(QStringLiteral("SELECT * FROM ORDERS ORDER BY ID"));
+        ds.SetModifySQL(QStringLiteral("UPDATE ORDERS SET STATUS = :STATUS WHERE ID = :OLD_ID"));
+        ds.AddField(QStringLiteral("SUMMA"), FieldType::Float, 0, false, QStringLiteral("#.##"));
+        ds.AddField(QStringLiteral("Sstatus"), FieldType::String, 100, true);
+        ds.OnCalcFields = [](Dataset &d) {
+            d.FieldByName(QStringLiteral("Sstatus"))
+                .SetAsString(d.FieldByName(QStringLiteral("STATUS")).AsInteger() ? QStringLiteral("Отправлена")
+                                                                                  : QStringLiteral("Не отправлена"));
+        };
+        ds.AfterScroll = [this](Dataset &) { ++scrolls; };
+        ds.Open();
+        model.setColumns({{QStringLiteral("ID"), QStringLiteral("№"), 40, Qt::AlignRight, true},
+                          {QStringLiteral("SUMMA"), QStringLiteral("Сумма"), 80, Qt::AlignRight, true},
+                          {QStringLiteral("COMMENT"), QStringLiteral("Комментарий"), 100, Qt::AlignLeft, false},
+                          {QStringLiteral("Sstatus"), QStringLiteral("Статус"), 90, Qt::AlignLeft, true}});
+    }
+    void TearDown() override { QLocale::setDefault(QLocale::c()); }
+
+    pc::test::TempDatabase t{pc::test::TempDatabase::Content::Tables};
+    Dataset ds{t.tr()};
+    DatasetModel model{&ds};
+    int scrolls = 0;
+};
+
+} // namespace
+
+TEST_F(DatasetModelTest, CellsHeadersAndStyles)
+{
+    EXPECT_EQ(model.rowCount(), 4);
+    EXPECT_EQ(model.columnCount(), 4);
+    EXPECT_EQ(model.headerData(1, Qt::Horizontal).toString(), QStringLiteral("Сумма"));
+    EXPECT_EQ(model.data(model.index(0, 1)).toString(), QStringLiteral("12,5"));
+    EXPECT_EQ(model.data(model.index(1, 1)).toString(), QStringLiteral(",5"));
+    EXPECT_EQ(model.data(model.index(2, 3)).toString(), QStringLiteral("Отправлена"));
+    EXPECT_EQ(model.data(model.index(3, 3)).toString(), QStringLiteral("Не отправлена"));
+    EXPECT_EQ(model.data(model.index(0, 0), Qt::TextAlignmentRole).toInt(), int(Qt::AlignRight));
+    EXPECT_EQ(ds.RecNo(), 1); // reading cells moves nothing
+    EXPECT_FALSE(model.flags(model.index(0, 3)) & Qt::ItemIsEditable);
+    EXPECT_TRUE(model.flags(model.index(0, 0)) & Qt::ItemIsEditable);
+
+    model.setCellStyleHook([](Dataset &d, int, const GridColumn &, CellStyle &s) {
+        if (d.FieldByName(QStringLiteral("STATUS")).AsInteger() == 0)
+            s.background = QColor(Qt::yellow);
+    });
+    EXPECT_EQ(model.data(model.index(1, 0), Qt::BackgroundRole).value<QColor>(), QColor(Qt::yellow));
+    EXPECT_FALSE(model.data(model.index(0, 0), Qt::BackgroundRole).isValid());
+
+    // Rebinding a column to another field, as the price grid does.
+    model.setColumnField(1, QStringLiteral("STATUS"));
+    EXPECT_EQ(model.data(model.index(0, 1)).toString(), QStringLiteral("1"));
+    EXPECT_EQ(model.columnOfField(QStringLiteral("status")), 1);
+}
+
+TEST_F(DatasetModelTest, ViewAndCursorMoveTogether)
+{
+    QTableView view;
+    model.attachView(&view, 17);
+    EXPECT_TRUE(view.isColumnHidden(2));
+    EXPECT_EQ(view.columnWidth(1), 80);
+    EXPECT_EQ(view.verticalHeader()->defaultSectionSize(), 17);
+    EXPECT_EQ(view.currentIndex().row(), 0);
+
+    const int before = scrolls;
+    ds.SetRecNo(3); // the logic moves: the view follows
+    EXPECT_EQ(view.currentIndex().row(), 2);
+    view.setCurrentIndex(model.index(3, 0)); // the person moves: the cursor follows
+    EXPECT_EQ(ds.RecNo(), 4);
+    EXPECT_EQ(scrolls, before + 2);
+
+    // Editing a cell posts the row through the modify statement.
+    ds.SetRecNo(2);
+    const int statusColumn = 1;
+    model.setColumnField(statusColumn, QStringLiteral("STATUS"));
+    EXPECT_TRUE(model.setData(model.index(1, statusColumn), 1));
+    EXPECT_EQ(t.scalar(QStringLiteral("SELECT STATUS FROM ORDERS WHERE ID = 2")), 1);
+    EXPECT_EQ(model.data(model.index(1, 3)).toString(), QStringLiteral("Отправлена"));
+    QString error;
+    QObject::connect(&model, &DatasetModel::errorOccurred, [&](const QString &text) { error = text; });
+    EXPECT_FALSE(model.setData(model.index(1, statusColumn), QStringLiteral("много")));
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_EQ(ds.State(), DatasetState::Browse);
+
+    // Reopening resets the model; closing empties it.
+    ds.Refresh();
+    EXPECT_EQ(model.rowCount(), 4);
+    ds.Close();
+    EXPECT_EQ(model.rowCount(), 0);
+}
