@@ -4,6 +4,7 @@
 
 #include "app/ClientApplication.h"
 #include "app/MessagePane.h"
+#include "app/SettingsFiles.h"
 #include "core/LogText.h"
 #include "platform/AppError.h"
 #include "platform/IniFile.h"
@@ -84,7 +85,9 @@ TMainForm::TMainForm(const QString &appDir, QWidget *parent)
     ui->btnSendErrorLog->hide();
     setMinimumSize(833, 400);
 
+    m_settingsFiles = std::make_unique<SettingsFiles>(context, *m_dialogs, *m_pane);
     connectHandlers();
+    connectSettingsHandlers();
     FormCreate();
 }
 
@@ -95,7 +98,12 @@ TMainForm::~TMainForm()
 }
 
 Dialogs &TMainForm::dialogs() { return *m_dialogs; }
-void TMainForm::setDialogs(Dialogs *dialogs) { m_dialogs = dialogs ? dialogs : m_windowDialogs.get(); }
+void TMainForm::setDialogs(Dialogs *dialogs)
+{
+    m_dialogs = dialogs ? dialogs : m_windowDialogs.get();
+    m_settingsFiles = std::make_unique<SettingsFiles>(context, *m_dialogs, *m_pane);
+}
+SettingsFiles &TMainForm::settingsFiles() { return *m_settingsFiles; }
 MessageLog &TMainForm::log() { return *m_pane; }
 MessagePane &TMainForm::messagePane() { return *m_pane; }
 
@@ -105,6 +113,8 @@ void TMainForm::connectHandlers()
         QWidget *page = ui->pgcMain->currentWidget();
         if (previous == ui->tsHome)
             tsHomeExit();
+        else if (previous == ui->tsSettings)
+            tsSettingsExit();
         previous = page;
         pgcMainChange();
         if (page == ui->tsHome)
@@ -210,6 +220,7 @@ void TMainForm::FormActivate()
                               .readString(QStringLiteral("Header"), QStringLiteral("ClientName"), QString());
     LoadTopStrip();
     LoadBanner();
+    showChannelSettings();
     CheckPriceActuality(true);
     ui->pgcMain->setCurrentIndex(0);
     SetFilterVisibility(ui->pgcMain->currentWidget());
@@ -333,7 +344,6 @@ void TMainForm::btnSendErrorLogClick()
 
 // ---- operations filled in by the settings, price and start page code ----
 
-void TMainForm::LoadSettings() {}
 void TMainForm::CheckPriceActuality(bool) {}
 void TMainForm::BuildStartPage() {}
 void TMainForm::ClearQuickSearch() {}
@@ -343,6 +353,7 @@ void TMainForm::MovePriceRecord(int) {}
 void TMainForm::SetSettingsModified(bool modified)
 {
     SettingsModified = modified;
+    ui->btnSaveSettings->setEnabled(modified);
     RefreshTitle();
 }
 

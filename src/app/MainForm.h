@@ -6,6 +6,7 @@
 #include "core/Settings.h"
 
 #include <QMainWindow>
+#include <functional>
 #include <memory>
 
 namespace Ui {
@@ -20,6 +21,7 @@ class TfrmSplash;
 class WindowDialogs;
 class Dialogs;
 class MessageLog;
+class SettingsFiles;
 
 class TMainForm : public QMainWindow {
     Q_OBJECT
@@ -83,9 +85,44 @@ public:
     void btnSendErrorLogClick();
     void SetFilterVisibility(QWidget *page);
 
-    // Operations of the first activation that the settings, price and start
-    // page code provide.
+    // Settings page.
     void LoadSettings();
+    void SaveSettings();
+    void btnSaveSettingsClick() { SaveSettings(); }
+    void tsSettingsExit();
+    void rgOrderProtocolClick(); // marks the settings as changed
+    void udPriceTagsCountClick();
+    void chkBugFixTypeDBClick();
+    void rgDBDriverClick();
+    void btnDefaultSettingsClick();
+    void cbAddressesChange();
+    void cbRoundMethodChange();
+    void udPriceAptekaPercentChangingEx(bool &allow, int newValue);
+    void edPriceAptekaPercentChange();
+    void btnChNakladFolderClick();
+    void btnChFolderOrderImportClick();
+    void btnAddAddressClick();
+    void btnEditAddressClick();
+    void btnRemoveAddressClick();
+    // Starts the launcher and ends this copy; says so and keeps running when
+    // the launcher cannot be started.
+    void RestartProgram();
+    // Tests replace the launcher start: returns false with a reason to refuse.
+    std::function<bool(QString &error)> startLauncher;
+    bool restartRequested = false;
+    SettingsFiles &settingsFiles();
+
+    // Operations other parts of the program provide; called here by name.
+    void CreateFirebirdObjects();
+    void OpenDatabase();
+    void ShowOrderTotals();
+    void CheckUnloadedPriceFile();
+    void CreateFtpClient();
+    bool OrderIsEmpty();
+    void SaveCurrentOrder();
+    void ImportOldDbfData();
+    void RefreshPrice();
+
     void CheckPriceActuality(bool ask);
     void SetSettingsModified(bool modified);
     void RefreshTitle();
@@ -109,6 +146,15 @@ protected:
 
 private:
     void connectHandlers();
+    void connectSettingsHandlers();
+    // Puts the settings values on the page / takes them back from it.
+    void showSettings();
+    void collectSettings();
+    void showAddresses();
+    void showChannelSettings();
+    QStringList markupCells() const;
+    bool m_fillingPage = false;
+    std::unique_ptr<SettingsFiles> m_settingsFiles;
     std::unique_ptr<MessagePane> m_pane;
     std::unique_ptr<WindowDialogs> m_windowDialogs;
     Dialogs *m_dialogs = nullptr;

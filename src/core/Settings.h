@@ -1,13 +1,91 @@
 #pragma once
-// The settings values in memory. Loaded and saved by the settings page; read by
-// every part of the program's logic, which receives what it needs from here.
+// The settings values in memory. Loaded from client.ini, server.ini and
+// exchange.ini at start-up, edited on the settings page, saved back; every
+// part of the program's logic reads what it needs from here.
 
+#include <QList>
 #include <QString>
+#include <QStringList>
+#include <vector>
+
+// A delivery address of the pharmacy: the text shown and the code the supplier knows.
+struct DeliveryAddress {
+    QString address;
+    QString code;
+    int section = 0; // N of its [AddressN] section in client.ini; 0 for the main address
+};
+
+// A login on the supplier's FTP server.
+struct FtpAccount {
+    QString user;
+    QString password;
+    bool operator==(const FtpAccount &) const = default;
+};
+
+// One invoice column the printout may show.
+struct PrintColumn {
+    QString caption;
+    bool visible = true;
+};
+
+// Storage kinds of the local database.
+enum DbDriverKind : int { DriverOdbc = 0, DriverVfp = 1, DriverFirebird = 2 };
 
 struct Settings {
-    // client.ini [Header]
-    QString ClientCode;
+    // ---- client.ini [Header] and friends
     QString ClientName;
-    // Date of the local price list, as shown in the title ("" when none).
-    QString PriceDate;
+    QString ClientCode;          // trimmed
+    QString ClientPass;          // the client's FTP password
+    QList<DeliveryAddress> DeliveryAddresses;
+    int AddressIndex = 0;        // the selected delivery address
+    QString PreviousServerAddress; // [Settings] ServerAddress: the main address accepted last
+    int PutOrderMethod = 2;      // 0 SMTP, 1 HTTP, 2 FTP (orders always go by FTP)
+    int GetPriceMethod = 1;      // 0 HTTP, 1 FTP
+    bool FTPPassive = true;
+    bool LeaveDocsOnServer = false;
+    QString NakladFolder;
+    int DBDriver = DriverFirebird;
+    int DBBugFixType = 1;        // 0 unchecked, 1 checked, 2 greyed
+    bool AskSendLog = false;
+    bool ControlAddressChange = false;
+    int AptekaPercent = 150;     // tenths of a percent
+    int RoundMethod = 0;
+    // Markup limits for vital drugs, as stored (−1 = not set); rows up to 50,
+    // 50 to 500, above 500.
+    double MaxNacen[3] = {-1, -1, -1};
+    std::vector<double> MaxMarkupTable;
+    bool CalcPriceProducerWithNDS = false;
+    int PrinterOrientation = 0;  // 0 landscape, 1 portrait
+    int NakladFontSize = 0;      // 0 small, 1 medium, 2 large
+    QList<PrintColumn> NakladPrintColumns;
+    int PriceTagsCount = 7;
+    int PriceTagsFields = 30;
+    int PriceTagsFontSize = 0;
+
+    // ---- server.ini
+    bool ServerIniExists = false;
+    QStringList ServerAddresses{QString()}; // [0] main, [1..9] reserves
+    int ServerPort = 21;
+    QString SupplierName;
+
+    // ---- exchange.ini [Order]
+    bool DeleteOrderImport = true;
+    QString FolderOrderImport;
+    QString ColumnCode;
+    QString ColumnQnt;
+    QString FileNameOrder = QStringLiteral("order.dbf");
+
+    // ---- derived at load
+    QString PriceDate;           // local date-time of Data/pricein.dbf
+    QString PriceArchiveName;    // ClientCode + ".arc"
+    FtpAccount ClientAccount;
+    FtpAccount OrderAccount;
+    int DriverAtLoad = DriverFirebird;
+    bool ImportRequested = false;
+
+    // The code of the selected delivery address ("" when none).
+    QString selectedAddressCode() const
+    {
+        return AddressIndex >= 0 && AddressIndex < DeliveryAddresses.size() ? DeliveryAddresses[AddressIndex].code : QString();
+    }
 };

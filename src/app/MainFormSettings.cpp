@@ -1,0 +1,453 @@
+// The settings page of the main window: loading at start-up, showing,
+// saving, resetting, and the settings written at once.
+
+#include "app/MainForm.h"
+
+#include "ui_MainForm.h"
+
+#include "app/MessagePane.h"
+#include "app/SettingsFiles.h"
+#include "core/Dialogs.h"
+#include "documents/MaxMarkup.h"
+#include "platform/AppError.h"
+#include "platform/IniFile.h"
+#include "platform/Process.h"
+
+#include <QCoreApplication>
+#include <QListWidget>
+#include <QTableWidget>
+#include <QThread>
+
+#include <QHeaderView>
+
+#include <cmath>
+#include <unistd.h>
+
+namespace {
+// A table cell's text, creating the item when the grid has none yet.
+QTableWidgetItem *cell(QTableWidget *grid, int row, int column)
+{
+    QTableWidgetItem *item = grid->item(row, column);
+    if (!item) {
+        item = new QTableWidgetItem;
+        grid->setItem(row, column, item);
+    }
+    return item;
+}
+
+void makeKeyColumnReadOnly(QTableWidget *grid)
+{
+    for (int r = 0; r < grid->rowCount(); ++r)
+        cell(grid, r, 0)->setFlags(Qt::ItemIsEnabled);
+    grid->verticalHeader()->hide();
+    grid->horizontalHeader()->setStretchLastSection(true);
+    grid->setColumnWidth(0, 160);
+}
+
+QString tenthsText(int position)
+{
+    return pc::IniFile::floatToText(position / 10.0);
+}
+} // namespace
+
+void TMainForm::connectSettingsHandlers()
+{
+    makeKeyColumnReadOnly(ui->lstGVNac);
+    makeKeyColumnReadOnly(ui->lstColumnsOrderCorrespodence);
+    ui->udPriceAptekaPercent->setMinimum(-10000);
+    ui->udPriceAptekaPercent->setMaximum(10000);
+    ui->udPriceTagsCount->setMaximum(100);
+    ui->udPriceTagsFields->setMaximum(1000);
+    ui->btnSaveSettings->setEnabled(false);
+    ui->lstDeliveryAddresses->horizontalHeader()->setStretchLastSection(true);
+    ui->lstDeliveryAddresses->setColumnWidth(0, 300);
+    ui->lstDeliveryAddresses->verticalHeader()->hide();
+
+    auto changed = [this] { rgOrderProtocolClick(); };
+    for (QLineEdit *e : {ui->edNakladFolder, ui->edSupplierName, ui->edPriceTagsFields, ui->edPriceTagsCount,
+                         ui->edFolderOrderImport, ui->edFileNameOrder, ui->edServerAddress})
+        connect(e, &QLineEdit::textEdited, this, changed);
+    connect(ui->edNakladFolder, &QLineEdit::textChanged, this, changed);
+    for (QComboBox *c : {ui->cbOrientation, ui->cbFontSize, ui->cbFontSizePriceTags})
+        connect(c, &QComboBox::currentIndexChanged, this, changed);
+    for (QCheckBox *c : {ui->chkLeaveDocsOnServer, ui->chkDeleteOrderImport, ui->chkFtpMode, ui->chkAskSendLog,
+                         ui->chkControlAddressChange, ui->chkCalcPricePrWithNDS})
+        connect(c, &QCheckBox::clicked, this, changed);
+    connect(ui->clbNaklVisibleColumns, &QListWidget::itemChanged, this, changed);
+    connect(ui->lstGVNac, &QTableWidget::itemChanged, this, changed);
+    connect(ui->lstColumnsOrderCorrespodence, &QTableWidget::itemChanged, this, changed);
+    connect(ui->rgOrderProtocol, &TRadioGroup::clicked, this, changed);
+    connect(ui->rgDownloadPriceProtocol, &TRadioGroup::clicked, this, changed);
+    for (TUpDown *ud : {ui->udPriceTagsCount, ui->udPriceTagsFields}) {
+        QLineEdit *edit = ud == ui->udPriceTagsCount ? ui->edPriceTagsCount : ui->edPriceTagsFields;
+        connect(ud, &TUpDown::positionChanged, this, [this, edit](int p) {
+            edit->setText(QString::number(p));
+            udPriceTagsCountClick();
+        });
+    }
+    connect(ui->chkBugFixTypeDB, &QCheckBox::clicked, this, &TMainForm::chkBugFixTypeDBClick);
+    connect(ui->rgDBDriver, &TRadioGroup::clicked, this, &TMainForm::rgDBDriverClick);
+    connect(ui->btnSaveSettings, &QPushButton::clicked, this, &TMainForm::btnSaveSettingsClick);
+    connect(ui->btnDefaultSettings, &QPushButton::clicked, this, &TMainForm::btnDefaultSettingsClick);
+    connect(ui->cbAddresses, &QComboBox::currentIndexChanged, this, &TMainForm::cbAddressesChange);
+    connect(ui->cbRoundMethod, &QComboBox::currentIndexChanged, this, &TMainForm::cbRoundMethodChange);
+    connect(ui->udPriceAptekaPercent, &TUpDown::changingEx, this,
+            [this](bool &allow, int value, TUpDown::Direction) { udPriceAptekaPercentChangingEx(allow, value); });
+    connect(ui->edPriceAptekaPercent, &QLineEdit::editingFinished, this, &TMainForm::edPriceAptekaPercentChange);
+    connect(ui->btnChNakladFolder, &QPushButton::clicked, this, &TMainForm::btnChNakladFolderClick);
+    connect(ui->btnChFolderOrderImport, &QPushButton::clicked, this, &TMainForm::btnChFolderOrderImportClick);
+    connect(ui->btnAddAddress, &QPushButton::clicked, this, &TMainForm::btnAddAddressClick);
+    connect(ui->btnEditAddress, &QPushButton::clicked, this, &TMainForm::btnEditAddressClick);
+    connect(ui->lstDeliveryAddresses, &QTableWidget::cellDoubleClicked, this, &TMainForm::btnEditAddressClick);
+    connect(ui->btnRemoveAddress, &QPushButton::clicked, this, &TMainForm::btnRemoveAddressClick);
+}
+
+void TMainForm::LoadSettings()
+{
+    SettingsFiles &files = *m_settingsFiles;
+    ui->lblGoodInfo->clear();
+    ui->chkShowOnlyOrder->setChecked(false);
+
+    files.readClient(settings);
+    files.driverHandshake(settings);
+    CreateFirebirdObjects();
+    files.readPriceDate(settings);
+    files.createFolders();
+    ui->RecivePanel->hide();
+    files.readServer(settings);
+    files.setAccounts(settings);
+    ui->btnSendErrorLog->hide();
+    try {
+        OpenDatabase();
+    } catch (const std::exception &e) {
+        ShowNotice(pc::errorText(e), true);
+    }
+    files.readExchange(settings);
+    showSettings();
+
+    // The markup limits as the retail pricing uses them.
+    QList<MarkupRow> rows;
+    const QStringList keys = maxMarkupRowKeys();
+    for (int i = 0; i < 3; ++i)
+        rows.append({keys[i], markupCellText(settings.MaxNacen[i])});
+    ValidateMaxMarkupTable(rows, settings.MaxMarkupTable, dialogs());
+
+    ShowOrderTotals();
+    RefreshTitle();
+    CreateFtpClient();
+    BuildStartPage();
+    RestartNeeded = false;
+    CheckUnloadedPriceFile();
+    if (settings.ImportRequested) {
+        if (!OrderIsEmpty()
+            && AskQuestion(QStringLiteral("Сохранить текущую заявку в архив без отправки ?"), true, false) == mrYes)
+            SaveCurrentOrder();
+        ImportOldDbfData();
+    }
+}
+
+void TMainForm::showSettings()
+{
+    m_fillingPage = true;
+    struct Done {
+        bool &flag;
+        ~Done() { flag = false; }
+    } done{m_fillingPage};
+    const Settings &s = settings;
+
+    showAddresses();
+    ui->cbRoundMethod->setCurrentIndex(s.RoundMethod);
+    for (int i = 0; i < 3; ++i)
+        cell(ui->lstGVNac, i, 1)->setText(markupCellText(s.MaxNacen[i]));
+    ui->chkCalcPricePrWithNDS->setChecked(s.CalcPriceProducerWithNDS);
+    ui->chkLeaveDocsOnServer->setChecked(s.LeaveDocsOnServer);
+    ui->chkBugFixTypeDB->setCheckState(s.DBBugFixType == 0 ? Qt::Unchecked
+                                       : s.DBBugFixType == 2 ? Qt::PartiallyChecked
+                                                             : Qt::Checked);
+    ui->chkAskSendLog->setChecked(s.AskSendLog);
+    ui->chkControlAddressChange->setChecked(s.ControlAddressChange);
+    ui->udPriceAptekaPercent->setPosition(s.AptekaPercent);
+    ui->edPriceAptekaPercent->setText(tenthsText(ui->udPriceAptekaPercent->position()));
+    ui->cbOrientation->setCurrentIndex(s.PrinterOrientation);
+    ui->cbFontSize->setCurrentIndex(s.NakladFontSize);
+    ui->edNakladFolder->setText(s.NakladFolder);
+    ui->clbNaklVisibleColumns->clear();
+    for (const PrintColumn &c : s.NakladPrintColumns) {
+        auto *item = new QListWidgetItem(c.caption, ui->clbNaklVisibleColumns);
+        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
+        item->setCheckState(c.visible ? Qt::Checked : Qt::Unchecked);
+    }
+    ui->udPriceTagsCount->setPosition(s.PriceTagsCount);
+    ui->edPriceTagsCount->setText(QString::number(s.PriceTagsCount));
+    ui->udPriceTagsFields->setPosition(s.PriceTagsFields);
+    ui->edPriceTagsFields->setText(QString::number(s.PriceTagsFields));
+    ui->cbFontSizePriceTags->setCurrentIndex(s.PriceTagsFontSize);
+    ui->edServerAddress->setText(s.ServerAddresses.value(0));
+    ui->lbServerAddresses->clear();
+    for (int n = 1; n < s.ServerAddresses.size(); ++n)
+        if (s.ServerIniExists && pc::IniFile(m_settingsFiles->serverIni()).sectionExists(QStringLiteral("ReserveServerAddress%1").arg(n)))
+            ui->lbServerAddresses->addItem(s.ServerAddresses[n]);
+    ui->edSupplierName->setText(s.ServerIniExists ? s.SupplierName : QString());
+    ui->chkDeleteOrderImport->setChecked(s.DeleteOrderImport);
+    ui->edFolderOrderImport->setText(s.FolderOrderImport);
+    cell(ui->lstColumnsOrderCorrespodence, 0, 1)->setText(s.ColumnCode);
+    cell(ui->lstColumnsOrderCorrespodence, 1, 1)->setText(s.ColumnQnt);
+    ui->edFileNameOrder->setText(s.FileNameOrder);
+    showChannelSettings();
+}
+
+// The order and price channels, the storage kind and the FTP mode as loaded.
+void TMainForm::showChannelSettings()
+{
+    const bool wasFilling = m_fillingPage;
+    m_fillingPage = true;
+    ui->rgOrderProtocol->setItemIndex(settings.PutOrderMethod);
+    ui->rgDownloadPriceProtocol->setItemIndex(settings.GetPriceMethod);
+    ui->rgDBDriver->setItemIndex(settings.DBDriver);
+    ui->chkFtpMode->setChecked(settings.FTPPassive);
+    m_fillingPage = wasFilling;
+}
+
+void TMainForm::showAddresses()
+{
+    const bool wasFilling = m_fillingPage;
+    m_fillingPage = true;
+    ui->cbAddresses->clear();
+    ui->lstDeliveryAddresses->setRowCount(int(settings.DeliveryAddresses.size()));
+    for (int i = 0; i < settings.DeliveryAddresses.size(); ++i) {
+        const DeliveryAddress &a = settings.DeliveryAddresses[i];
+        ui->cbAddresses->addItem(a.address, a.code);
+        cell(ui->lstDeliveryAddresses, i, 0)->setText(a.address);
+        cell(ui->lstDeliveryAddresses, i, 1)->setText(a.code);
+    }
+    ui->cbAddresses->setCurrentIndex(settings.AddressIndex);
+    const bool own = !(settings.DeliveryAddresses.size() == 1 && settings.DeliveryAddresses[0].section == 0);
+    ui->btnEditAddress->setEnabled(own);
+    ui->btnRemoveAddress->setEnabled(own);
+    m_fillingPage = wasFilling;
+}
+
+QStringList TMainForm::markupCells() const
+{
+    QStringList cells;
+    for (int i = 0; i < ui->lstGVNac->rowCount(); ++i)
+        cells << (ui->lstGVNac->item(i, 1) ? ui->lstGVNac->item(i, 1)->text() : QString());
+    return cells;
+}
+
+void TMainForm::collectSettings()
+{
+    Settings &s = settings;
+    s.GetPriceMethod = ui->rgDownloadPriceProtocol->itemIndex();
+    s.PutOrderMethod = ui->rgOrderProtocol->itemIndex();
+    s.FTPPassive = ui->chkFtpMode->isChecked();
+    s.LeaveDocsOnServer = ui->chkLeaveDocsOnServer->isChecked();
+    s.NakladFolder = ui->edNakladFolder->text();
+    s.DBDriver = ui->rgDBDriver->itemIndex() < 0 ? int(DriverFirebird) : ui->rgDBDriver->itemIndex();
+    s.DBBugFixType = ui->chkBugFixTypeDB->checkState() == Qt::Unchecked ? 0
+                     : ui->chkBugFixTypeDB->checkState() == Qt::PartiallyChecked ? 2
+                                                                                 : 1;
+    s.AskSendLog = ui->chkAskSendLog->isChecked();
+    s.ControlAddressChange = ui->chkControlAddressChange->isChecked();
+    s.CalcPriceProducerWithNDS = ui->chkCalcPricePrWithNDS->isChecked();
+    s.PrinterOrientation = ui->cbOrientation->currentIndex();
+    s.NakladFontSize = ui->cbFontSize->currentIndex();
+    s.NakladPrintColumns.clear();
+    for (int i = 0; i < ui->clbNaklVisibleColumns->count(); ++i) {
+        const QListWidgetItem *item = ui->clbNaklVisibleColumns->item(i);
+        s.NakladPrintColumns.append({item->text(), item->checkState() == Qt::Checked});
+    }
+    bool ok = false;
+    int v = ui->edPriceTagsCount->text().trimmed().toInt(&ok);
+    s.PriceTagsCount = ok ? v : ui->udPriceTagsCount->position();
+    v = ui->edPriceTagsFields->text().trimmed().toInt(&ok);
+    s.PriceTagsFields = ok ? v : ui->udPriceTagsFields->position();
+    s.PriceTagsFontSize = ui->cbFontSizePriceTags->currentIndex();
+    if (s.ServerAddresses.isEmpty())
+        s.ServerAddresses << QString();
+    s.ServerAddresses[0] = ui->edServerAddress->text();
+    QStringList reserves;
+    for (int i = 0; i < ui->lbServerAddresses->count(); ++i)
+        reserves << ui->lbServerAddresses->item(i)->text();
+    s.ServerAddresses = QStringList{s.ServerAddresses[0]} + reserves;
+    while (s.ServerAddresses.size() < 10)
+        s.ServerAddresses << QString();
+    s.SupplierName = ui->edSupplierName->text();
+    s.DeleteOrderImport = ui->chkDeleteOrderImport->isChecked();
+    s.FolderOrderImport = ui->edFolderOrderImport->text();
+    s.ColumnCode = cell(ui->lstColumnsOrderCorrespodence, 0, 1)->text();
+    s.ColumnQnt = cell(ui->lstColumnsOrderCorrespodence, 1, 1)->text();
+    s.FileNameOrder = ui->edFileNameOrder->text();
+}
+
+void TMainForm::SaveSettings()
+{
+    collectSettings();
+    m_settingsFiles->save(settings, markupCells());
+    SetSettingsModified(false);
+    if (RestartNeeded) {
+        ShowNotice(QStringLiteral("Для вступления настроек в силу программа будет перезапущена"), true);
+        RestartProgram();
+    }
+}
+
+void TMainForm::tsSettingsExit()
+{
+    if (!SettingsModified)
+        return;
+    if (AskQuestion(QStringLiteral("Настройки изменились, сохранить?"), true, false) == mrYes)
+        SaveSettings();
+    else
+        SetSettingsModified(false);
+}
+
+void TMainForm::rgOrderProtocolClick()
+{
+    if (!m_fillingPage)
+        SetSettingsModified(true);
+}
+
+void TMainForm::udPriceTagsCountClick() { rgOrderProtocolClick(); }
+
+void TMainForm::chkBugFixTypeDBClick()
+{
+    if (m_fillingPage)
+        return;
+    RestartNeeded = true;
+    SetSettingsModified(true);
+}
+
+void TMainForm::rgDBDriverClick() { chkBugFixTypeDBClick(); }
+
+void TMainForm::btnDefaultSettingsClick()
+{
+    if (AskQuestion(QStringLiteral("Сбросить все настройки в настройки по умолчанию?"), true, false) != mrYes)
+        return;
+    m_settingsFiles->resetClientIni(settings);
+    RestartProgram();
+}
+
+void TMainForm::cbAddressesChange()
+{
+    if (m_fillingPage)
+        return;
+    settings.AddressIndex = std::max(0, ui->cbAddresses->currentIndex());
+    m_settingsFiles->writeDefaultAddress(ui->cbAddresses->currentText());
+}
+
+void TMainForm::cbRoundMethodChange()
+{
+    if (m_fillingPage)
+        return;
+    settings.RoundMethod = ui->cbRoundMethod->currentIndex();
+    pc::IniFile(m_settingsFiles->clientIni()).writeInteger(QStringLiteral("NakladSettings"), QStringLiteral("RoundMethod"), settings.RoundMethod);
+}
+
+void TMainForm::udPriceAptekaPercentChangingEx(bool &allow, int newValue)
+{
+    allow = true;
+    ui->edPriceAptekaPercent->setText(tenthsText(newValue));
+    settings.AptekaPercent = newValue;
+    RefreshPrice();
+    pc::IniFile(m_settingsFiles->clientIni()).writeInteger(QStringLiteral("Price"), QStringLiteral("AptekaPercent"), newValue);
+}
+
+// Leaving the box: the typed percent becomes the up-down position (not stored
+// until the arrows are used, as the pharmacist is used to).
+void TMainForm::edPriceAptekaPercentChange()
+{
+    const QString text = ui->edPriceAptekaPercent->text().trimmed();
+    double value = 0;
+    if (!pc::IniFile::textToFloat(text, value)) {
+        AppException(QStringLiteral("\"%1\" не является числом").arg(text));
+        ui->edPriceAptekaPercent->setText(tenthsText(ui->udPriceAptekaPercent->position()));
+        return;
+    }
+    ui->udPriceAptekaPercent->setPosition(int(std::nearbyint(std::clamp(value * 10, -10000.0, 10000.0))));
+    ui->edPriceAptekaPercent->setText(tenthsText(ui->udPriceAptekaPercent->position()));
+}
+
+void TMainForm::btnChNakladFolderClick()
+{
+    const QString folder = dialogs().pickFolder(QStringLiteral("Выберите папку для накладных"), ui->edNakladFolder->text().trimmed());
+    if (!folder.isEmpty())
+        ui->edNakladFolder->setText(folder);
+}
+
+void TMainForm::btnChFolderOrderImportClick()
+{
+    const QString folder = dialogs().pickFolder(QStringLiteral("Выберите папку для импорта заказа"), ui->edFolderOrderImport->text().trimmed());
+    if (!folder.isEmpty()) {
+        ui->edFolderOrderImport->setText(folder);
+        rgOrderProtocolClick();
+    }
+}
+
+void TMainForm::btnAddAddressClick()
+{
+    QString address, code;
+    if (!dialogs().inputBox(QStringLiteral("Адрес доставки"), QStringLiteral("Адрес"), address) || address.trimmed().isEmpty())
+        return;
+    if (!dialogs().inputBox(QStringLiteral("Адрес доставки"), QStringLiteral("Код адреса"), code))
+        return;
+    if (m_settingsFiles->addAddress(settings, address.trimmed(), code.trimmed()) == 0) {
+        ShowNotice(QStringLiteral("Уже максимальное количество адресов доставки"));
+        return;
+    }
+    showAddresses();
+}
+
+void TMainForm::btnEditAddressClick()
+{
+    const int row = ui->lstDeliveryAddresses->currentRow();
+    if (row < 0 || row >= settings.DeliveryAddresses.size() || settings.DeliveryAddresses[row].section == 0)
+        return;
+    QString address = settings.DeliveryAddresses[row].address;
+    QString code = settings.DeliveryAddresses[row].code;
+    if (!dialogs().inputBox(QStringLiteral("Адрес доставки"), QStringLiteral("Адрес"), address) || address.trimmed().isEmpty())
+        return;
+    if (!dialogs().inputBox(QStringLiteral("Адрес доставки"), QStringLiteral("Код адреса"), code))
+        return;
+    m_settingsFiles->changeAddress(settings, row, address.trimmed(), code.trimmed());
+    showAddresses();
+}
+
+void TMainForm::btnRemoveAddressClick()
+{
+    const int row = ui->lstDeliveryAddresses->currentRow();
+    if (row < 0 || row >= settings.DeliveryAddresses.size() || settings.DeliveryAddresses[row].section == 0)
+        return;
+    if (AskQuestion(QStringLiteral("Удалить адрес доставки \"%1\"?").arg(settings.DeliveryAddresses[row].address), false, false) != mrYes)
+        return;
+    m_settingsFiles->removeAddress(settings, row);
+    showAddresses();
+}
+
+void TMainForm::RestartProgram()
+{
+    QString error;
+    const bool started = startLauncher
+                             ? startLauncher(error)
+                             : pc::startDetached(context.path(QStringLiteral("vorn")), {QString::number(getpid())}, context.appDir(), &error);
+    if (!started) {
+        ShowNotice(QStringLiteral("Не удалось перезапустить программу: %1. Закройте программу и запустите её снова.").arg(error), true);
+        return;
+    }
+    restartRequested = true;
+    closeWithoutAsking = true;
+    close();
+    if (QThread::currentThread()->loopLevel() > 0)
+        QCoreApplication::quit();
+}
+
+// ---- operations the database, price, order and exchange code provide -----
+
+void TMainForm::CreateFirebirdObjects() {}
+void TMainForm::OpenDatabase() {}
+void TMainForm::ShowOrderTotals() {}
+void TMainForm::CheckUnloadedPriceFile() {}
+void TMainForm::CreateFtpClient() {}
+bool TMainForm::OrderIsEmpty() { return true; }
+void TMainForm::SaveCurrentOrder() {}
+void TMainForm::ImportOldDbfData() {}
+void TMainForm::RefreshPrice() {}

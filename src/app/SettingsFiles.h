@@ -1,0 +1,63 @@
+#pragma once
+// Reading and writing the three settings files. Each load step fills part of
+// the Settings values; the main window runs the steps in their order, between
+// which the database is opened and the page is filled.
+
+#include "core/Settings.h"
+
+#include <QStringList>
+
+namespace pc {
+class AppContext;
+}
+class Dialogs;
+class MessageLog;
+
+// Captions of the invoice lines grid, in grid order (the thirteenth follows the
+// producer-price option).
+QStringList nakladLineCaptions(bool calcPriceProducerWithNds);
+// Whether a column is printed when client.ini says nothing.
+bool defaultPrintColumnVisible(int index);
+
+class SettingsFiles {
+public:
+    SettingsFiles(const pc::AppContext &context, Dialogs &dialogs, MessageLog &log);
+
+    QString clientIni() const;
+    QString serverIni() const;
+    QString exchangeIni() const;
+
+    // client.ini: identity, delivery addresses, printing, price tags, markups,
+    // the storage driver and the check boxes. Creates the invoice export folder.
+    void readClient(Settings &s) const;
+    // The driver change handshake: asks about the data import after a switch.
+    void driverHandshake(Settings &s) const;
+    // PriceDate from the modification time of Data/pricein.dbf.
+    void readPriceDate(Settings &s) const;
+    // Orders and Update folders (Data as well); failures are logged, loading goes on.
+    void createFolders() const;
+    // server.ini with the main-address change check and the missing-address notice.
+    void readServer(Settings &s) const;
+    void setAccounts(Settings &s) const;
+    void readExchange(Settings &s) const;
+
+    // Writes everything the settings page holds. markupCells: the texts of the
+    // markup grid's value cells; cells that are not numbers keep the stored value.
+    void save(Settings &s, const QStringList &markupCells) const;
+
+    // Delivery addresses, written at once.
+    void writeDefaultAddress(const QString &text) const;
+    // Returns the section number used, 0 when all 100 are taken.
+    int addAddress(Settings &s, const QString &address, const QString &code) const;
+    void changeAddress(Settings &s, int index, const QString &address, const QString &code) const;
+    void removeAddress(Settings &s, int index) const;
+
+    // Reset: client.ini → bkclient.ini, a new client.ini with name and code only.
+    // False when the rename failed (the notice is shown, the reset goes on).
+    bool resetClientIni(const Settings &s) const;
+
+private:
+    const pc::AppContext &m_context;
+    Dialogs &m_dialogs;
+    MessageLog &m_log;
+};

@@ -1,0 +1,376 @@
+#include "GuiTest.h"
+#include "ScriptedDialogs.h"
+#include "TempAppDir.h"
+
+#include "app/MainForm.h"
+#include "app/MessagePane.h"
+#include "app/SettingsFiles.h"
+#include "platform/IniFile.h"
+#include "ui_MainForm.h"
+
+#include <QListWidget>
+#include <QLocale>
+#include <QTableWidget>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct SettingsFixture : ::testing::Test {
+    TempAppDir dir;
+    ScriptedDialogs dialogs;
+    std::unique_ptr<TMainForm> form;
+    int restarts = 0;
+
+    void SetUp() override { QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia)); }
+    void TearDown() override
+    {
+        if (form)
+            form->closeWithoutAsking = true;
+        form.reset();
+        QLocale::setDefault(QLocale::c());
+        EXPECT_FALSE(dialogs.answersLeft()) << "a question that was expected was not asked";
+    }
+    // A fresh start of the program on the folder: a new window, the settings loaded.
+    TMainForm &start()
+    {
+        if (form)
+            form->closeWithoutAsking = true;
+        form = std::make_unique<TMainForm>(dir.path());
+        form->setDialogs(&dialogs);
+        form->startLauncher = [this](QString &) {
+            ++restarts;
+            return true;
+        };
+        form->LoadSettings();
+        form->SetSettingsModified(false);
+        return *form;
+    }
+    void serverIni(const QString &main = "ftp.example.ru")
+    {
+        dir.writeText("server.ini", "[Header]\nServerAdress=" + main + "\n");
+    }
+    pc::IniFile client() const { return pc::IniFile(dir.file("client.ini")); }
+    QString cellText(QTableWidget *grid, int row) { return grid->item(row, 1) ? grid->item(row, 1)->text() : QString(); }
+};
+
+} // namespace
+
+TEST_F(SettingsFixture, DeliveryAddressesFromNumberedSectionsWithGapsAndDefaultSelection)
+{
+    serverIni();
+    dir.writeText("client.ini", "[Header]\nClientCode= 1234 \nDefaultAddress=ул. садовая, 7\n"
+                                "[Address2]\nCode=A2\nAddress=ул. Ленина, 2\n"
+                                "[Address7]\nCode=A7\nAddress=Ул. Садовая, 7\n");
+    TMainForm &f = start();
+    EXPECT_EQ(f.settings.ClientCode, "1234");
+    ASSERT_EQ(f.ui->cbAddresses->count(), 2);
+    EXPECT_EQ(f.ui->cbAddresses->currentText(), "Ул. Садовая, 7");
+    EXPECT_EQ(f.settings.selectedAddressCode(), "A7");
+
+    // The default address vanished: the first entry.
+    client().eraseSection("Address7");
+    start();
+    EXPECT_EQ(form->ui->cbAddresses->count(), 1);
+    EXPECT_EQ(form->ui->cbAddresses->currentText(), "ул. Ленина, 2");
+
+    // No address sections: the main address entry with the client code.
+    client().eraseSection("Address2");
+    start();
+    ASSERT_EQ(form->ui->cbAddresses->count(), 1);
+    EXPECT_EQ(form->ui->cbAddresses->currentText(), "--ОСНОВНОГО АДРЕСА--");
+    EXPECT_EQ(form->settings.selectedAddressCode(), "1234");
+}
+
+TEST_F(SettingsFixture, AddressEditorWritesSectionsAtOnce)
+{
+    serverIni();
+    dir.writeText("client.ini", "[Header]\nClientCode=1234\n");
+    TMainForm &f = start();
+    dialogs.setNextInput("Аптека на Мира, 5");
+    dialogs.setNextInput("M5");
+    f.btnAddAddressClick();
+    ASSERT_EQ(f.ui->cbAddresses->count(), 1); // replaces the main-address entry
+    EXPECT_EQ(f.ui->cbAddresses->itemText(0), "Аптека на Мира, 5");
+    EXPECT_EQ(client().readString("Address1", "Code"), "M5");
+
+    dialogs.setNextInput("Аптека на Гагарина");
+    dialogs.setNextInput("G1");
+    f.btnAddAddressClick();
+    f.ui->lstDeliveryAddresses->setCurrentCell(1, 0);
+    dialogs.setNextInput("Аптека на Гагарина, 1");
+    dialogs.setNextInput("G1");
+    f.btnEditAddressClick();
+    EXPECT_EQ(client().readString("Address2", "Address"), "Аптека на Гагарина, 1");
+    EXPECT_EQ(f.ui->cbAddresses->itemText(1), "Аптека на Гагарина, 1");
+
+    f.ui->lstDeliveryAddresses->setCurrentCell(0, 0);
+    dialogs.setNextAnswer(mrYes);
+    f.btnRemoveAddressClick();
+    EXPECT_FALSE(client().sectionExists("Address1"));
+    EXPECT_EQ(f.ui->cbAddresses->count(), 1);
+    // The next start sees the same list.
+    start();
+    EXPECT_EQ(form->ui->cbAddresses->itemText(0), "Аптека на Гагарина, 1");
+    // A choice is remembered at once.
+    form->ui->cbAddresses->setCurrentIndex(0);
+    dialogs.setNextInput("Третья");
+    dialogs.setNextInput("T3");
+    form->btnAddAddressClick();
+    form->ui->cbAddresses->setCurrentIndex(1);
+    EXPECT_EQ(client().readString("Header", "DefaultAddress"), "Третья");
+}
+
+TEST_F(SettingsFixture, MissingServerIniGivesOneEmptyAddressAndTheNotice)
+{
+    TMainForm &f = start();
+    EXPECT_EQ(f.settings.ServerAddresses.size(), 1);
+    EXPECT_EQ(f.settings.ServerPort, 21);
+    EXPECT_TRUE(dialogs.notices.contains("Не задан адрес сервера. Обратитесь к поставщику!"));
+    EXPECT_EQ(f.settings.ClientAccount.user, "NonameClient");
+    EXPECT_EQ(f.settings.OrderAccount.user, "Order");
+    EXPECT_TRUE(f.ui->edSupplierName->text().isEmpty());
+    EXPECT_TRUE(dir.exists("Orders") && dir.exists("Update") && dir.exists("Data/NakladOther"));
+    EXPECT_EQ(f.ui->edPriceAptekaPercent->text(), "15");
+    EXPECT_EQ(f.ui->cbRoundMethod->currentIndex(), 0);
+
+    serverIni();
+    dir.writeText("server.ini", "[Header]\nServerAdress=main\nServerPort=2121\n[ReserveServerAddress3]\nServerAdress=r3\n");
+    dir.writeText("client.ini", "[Header]\nClientCode=77\nClientPass=secret\n");
+    dialogs.notices.clear();
+    start();
+    EXPECT_EQ(form->settings.ServerAddresses.size(), 10);
+    EXPECT_EQ(form->settings.ServerAddresses[3], "r3");
+    EXPECT_EQ(form->settings.ServerPort, 2121);
+    EXPECT_EQ(form->ui->lbServerAddresses->count(), 1);
+    EXPECT_EQ(form->ui->edSupplierName->text(), "ВОРН");
+    EXPECT_TRUE(dialogs.notices.isEmpty());
+    EXPECT_EQ(form->settings.ClientAccount, (FtpAccount{"77", "secret"}));
+    EXPECT_EQ(form->settings.PriceArchiveName, "77.arc");
+}
+
+TEST_F(SettingsFixture, MarkupCellsEmptyKeptAndJunkRefused)
+{
+    serverIni();
+    dir.writeText("client.ini", "[MaxGVNacen]\nMaxNacen1=25\nMaxNacen2=-1\nMaxNacen3=10,5\n");
+    TMainForm &f = start();
+    EXPECT_EQ(cellText(f.ui->lstGVNac, 0), "25");
+    EXPECT_EQ(cellText(f.ui->lstGVNac, 1), "");
+    EXPECT_EQ(cellText(f.ui->lstGVNac, 2), "10,5");
+
+    f.ui->lstGVNac->item(0, 1)->setText("abc");
+    f.ui->lstGVNac->item(2, 1)->setText("12,25");
+    EXPECT_TRUE(f.SettingsModified);
+    f.SaveSettings();
+    EXPECT_EQ(client().readString("MaxGVNacen", "MaxNacen1"), "25");
+    EXPECT_EQ(client().readString("MaxGVNacen", "MaxNacen2"), "-1");
+    EXPECT_EQ(client().readString("MaxGVNacen", "MaxNacen3"), "12,25");
+    ASSERT_EQ(dialogs.notices.size(), 1);
+    EXPECT_EQ(dialogs.notices[0], "В строке \"До 50 р.\" максимальных наценок неверно указан процент \"abc\".\r\n"
+                                  "Дробные числа должны быть указаны через \",\"");
+}
+
+TEST_F(SettingsFixture, DriverSwitchRestartsAndTheNextStartAsksAboutTheImport)
+{
+    serverIni();
+    dir.writeText("client.ini", "[Header]\nDBDriver=0\n");
+    TMainForm &f = start();
+    EXPECT_EQ(f.settings.DriverAtLoad, 0);
+    f.ui->rgDBDriver->setItemIndex(2);
+    f.rgDBDriverClick();
+    EXPECT_TRUE(f.RestartNeeded);
+    EXPECT_TRUE(f.windowTitle().startsWith("! "));
+    f.SaveSettings();
+    EXPECT_TRUE(dialogs.notices.contains("Для вступления настроек в силу программа будет перезапущена"));
+    EXPECT_EQ(restarts, 1);
+    EXPECT_EQ(client().readInteger("Header", "DBDriverChanged", 0), 1);
+
+    dialogs.setNextAnswer(mrYes);
+    start();
+    EXPECT_EQ(dialogs.questions.last(),
+              "Внимание! Был изменен формат базы данных. Рекомендуется произвести импорт существующих данных из  старого формата DBF. Продолжить ?");
+    EXPECT_TRUE(form->settings.ImportRequested);
+    EXPECT_EQ(client().readInteger("Header", "DBDriverChanged", 9), 0);
+
+    // Back from 2 to 0: a restart, but no import question next time.
+    form->ui->rgDBDriver->setItemIndex(0);
+    form->rgDBDriverClick();
+    form->SaveSettings();
+    EXPECT_EQ(restarts, 2);
+    const int asked = int(dialogs.questions.size());
+    start();
+    EXPECT_EQ(dialogs.questions.size(), asked);
+    EXPECT_EQ(form->settings.DBDriver, 0);
+}
+
+TEST_F(SettingsFixture, ChangedMainAddressIsConfirmedOrRestored)
+{
+    serverIni("new.example.ru");
+    dir.writeText("client.ini", "[Header]\nControlAddressChange=1\n[Settings]\nServerAddress=old.example.ru\n");
+    dialogs.setNextAnswer(mrNo);
+    TMainForm &f = start();
+    EXPECT_TRUE(dialogs.questions.last().startsWith("ВНИМАНИЕ! Был изменен основной адрес сервера заказа с old.example.ru на new.example.ru."));
+    EXPECT_EQ(f.settings.ServerAddresses[0], "old.example.ru");
+    EXPECT_EQ(pc::IniFile(dir.file("server.ini")).readString("Header", "ServerAdress"), "old.example.ru");
+
+    serverIni("new.example.ru");
+    dialogs.setNextAnswer(mrYes);
+    start();
+    EXPECT_EQ(form->settings.ServerAddresses[0], "new.example.ru");
+    EXPECT_EQ(client().readString("Settings", "ServerAddress"), "new.example.ru");
+    start(); // accepted: no second question
+}
+
+TEST_F(SettingsFixture, PrintColumnKeysFollowTheProducerPriceOption)
+{
+    serverIni();
+    TMainForm &f = start();
+    ASSERT_EQ(f.ui->clbNaklVisibleColumns->count(), 18);
+    EXPECT_EQ(f.ui->clbNaklVisibleColumns->item(12)->text(), "Ц.пр-ля б/НДС");
+    EXPECT_EQ(f.ui->clbNaklVisibleColumns->item(3)->checkState(), Qt::Unchecked);
+    EXPECT_EQ(f.ui->clbNaklVisibleColumns->item(16)->text(), "%нац.от пр-ля ");
+    EXPECT_EQ(f.ui->clbNaklVisibleColumns->item(16)->checkState(), Qt::Unchecked);
+    f.SaveSettings();
+    EXPECT_TRUE(client().valueExists("NakladPrintColumns", "Ц.пр-ля б/НДС"));
+    EXPECT_EQ(client().readString("NakladPrintColumns", "Страна"), "0");
+
+    f.ui->chkCalcPricePrWithNDS->setChecked(true);
+    f.SaveSettings();
+    start();
+    EXPECT_EQ(form->ui->clbNaklVisibleColumns->item(12)->text(), "Ц.пр-ля с НДС");
+    EXPECT_TRUE(client().valueExists("NakladPrintColumns", "Ц.пр-ля б/НДС")); // until the next save
+    form->SaveSettings();
+    EXPECT_FALSE(client().valueExists("NakladPrintColumns", "Ц.пр-ля б/НДС"));
+    EXPECT_TRUE(client().valueExists("NakladPrintColumns", "Ц.пр-ля с НДС"));
+}
+
+TEST_F(SettingsFixture, ResetKeepsIdentityMovesTheRestAndRestarts)
+{
+    serverIni();
+    dir.writeText("client.ini", "[Header]\nClientName=Аптека\nClientCode=55\nClientPass=pw\nFTPPassive=0\n[Price]\nAptekaPercent=200\n");
+    TMainForm &f = start();
+    dialogs.setNextAnswer(mrYes);
+    f.btnDefaultSettingsClick();
+    EXPECT_EQ(restarts, 1);
+    EXPECT_TRUE(dir.readText("bkclient.ini").contains("AptekaPercent=200"));
+    EXPECT_EQ(dir.readText("client.ini"), "[Header]\nClientName=Аптека\nClientCode=55\nClientPass=pw\n");
+    EXPECT_TRUE(dir.exists("server.ini"));
+    start();
+    EXPECT_EQ(form->ui->edPriceAptekaPercent->text(), "15");
+    EXPECT_TRUE(form->settings.FTPPassive);
+}
+
+TEST_F(SettingsFixture, RoundTripOfEveryControlKeepsOtherLines)
+{
+    serverIni();
+    dir.writeText("client.ini", "[Header]\nClientCode=1\nCustom=keep me\n[Foreign]\nX=1\n");
+    dir.writeText("exchange.ini", "[Order]\nFileNameOrder=order.dbf\n[Other]\nY=2\n");
+    TMainForm &f = start();
+    auto *ui = f.ui;
+    ui->chkLeaveDocsOnServer->setChecked(true);
+    ui->cbOrientation->setCurrentIndex(1);
+    ui->cbFontSize->setCurrentIndex(2);
+    ui->clbNaklVisibleColumns->item(0)->setCheckState(Qt::Unchecked);
+    ui->edNakladFolder->setText(dir.file("Nakl"));
+    ui->edSupplierName->setText("Поставщик-2");
+    ui->edPriceTagsCount->setText("5");
+    ui->edPriceTagsFields->setText("12");
+    ui->cbFontSizePriceTags->setCurrentIndex(1);
+    ui->lstGVNac->item(1, 1)->setText("20");
+    ui->chkCalcPricePrWithNDS->setChecked(true);
+    ui->edFolderOrderImport->setText("/import");
+    ui->chkDeleteOrderImport->setChecked(false);
+    ui->edFileNameOrder->setText("zakaz.dbf");
+    ui->lstColumnsOrderCorrespodence->item(0, 1)->setText("KOD");
+    ui->lstColumnsOrderCorrespodence->item(1, 1)->setText("KOL");
+    ui->rgOrderProtocol->setItemIndex(1);
+    ui->rgDownloadPriceProtocol->setItemIndex(0);
+    ui->chkFtpMode->setChecked(false);
+    ui->edServerAddress->setText("second.example.ru");
+    ui->lbServerAddresses->addItem("reserve1");
+    ui->chkAskSendLog->setChecked(true);
+    ui->chkControlAddressChange->setChecked(true);
+    ui->chkBugFixTypeDB->setCheckState(Qt::PartiallyChecked);
+    dialogs.setNextAnswer(mrYes); // create the invoice folder
+    f.SaveSettings();
+    EXPECT_TRUE(dir.exists("Nakl"));
+
+    const Settings saved = f.settings;
+    // No question about the new main address: none was accepted before.
+    start();
+    const Settings &s = form->settings;
+    EXPECT_TRUE(s.LeaveDocsOnServer);
+    EXPECT_EQ(s.PrinterOrientation, 1);
+    EXPECT_EQ(s.NakladFontSize, 2);
+    EXPECT_FALSE(s.NakladPrintColumns[0].visible);
+    EXPECT_EQ(s.NakladFolder, dir.file("Nakl"));
+    EXPECT_EQ(s.SupplierName, "Поставщик-2");
+    EXPECT_EQ(s.PriceTagsCount, 5);
+    EXPECT_EQ(s.PriceTagsFields, 12);
+    EXPECT_EQ(s.PriceTagsFontSize, 1);
+    EXPECT_EQ(s.MaxNacen[1], 20);
+    EXPECT_TRUE(s.CalcPriceProducerWithNDS);
+    EXPECT_EQ(s.FolderOrderImport, "/import");
+    EXPECT_FALSE(s.DeleteOrderImport);
+    EXPECT_EQ(s.FileNameOrder, "zakaz.dbf");
+    EXPECT_EQ(s.ColumnCode, "KOD");
+    EXPECT_EQ(s.ColumnQnt, "KOL");
+    EXPECT_EQ(s.PutOrderMethod, 1);
+    EXPECT_EQ(s.GetPriceMethod, 0);
+    EXPECT_FALSE(s.FTPPassive);
+    EXPECT_EQ(s.ServerAddresses[0], "second.example.ru");
+    EXPECT_EQ(s.ServerAddresses[1], "reserve1");
+    EXPECT_TRUE(s.AskSendLog);
+    EXPECT_TRUE(s.ControlAddressChange);
+    EXPECT_EQ(s.DBBugFixType, 2);
+    EXPECT_EQ(saved.ServerAddresses, s.ServerAddresses);
+    EXPECT_EQ(client().readString("Header", "Custom"), "keep me");
+    EXPECT_EQ(client().readString("Foreign", "X"), "1");
+    EXPECT_EQ(pc::IniFile(dir.file("exchange.ini")).readString("Other", "Y"), "2");
+}
+
+TEST_F(SettingsFixture, SettingsWrittenAtOnceAndLeavingThePageAsks)
+{
+    serverIni();
+    TMainForm &f = start();
+    f.ui->cbRoundMethod->setCurrentIndex(3);
+    EXPECT_EQ(client().readInteger("NakladSettings", "RoundMethod", 0), 3);
+    EXPECT_EQ(f.ui->cbRoundMethod->itemText(1), "Окрулять до 5 коп.");
+    f.ui->udPriceAptekaPercent->step(TUpDown::Up);
+    EXPECT_EQ(f.ui->edPriceAptekaPercent->text(), "15,1");
+    EXPECT_EQ(client().readInteger("Price", "AptekaPercent", 0), 151);
+    f.ui->edPriceAptekaPercent->setText("12,34");
+    f.edPriceAptekaPercentChange();
+    EXPECT_EQ(f.ui->udPriceAptekaPercent->position(), 123);
+    EXPECT_EQ(f.ui->edPriceAptekaPercent->text(), "12,3");
+    EXPECT_EQ(client().readInteger("Price", "AptekaPercent", 0), 151); // only the arrows store it
+    f.ui->edPriceAptekaPercent->setText("пятнадцать");
+    f.edPriceAptekaPercentChange();
+    EXPECT_TRUE(f.messagePane().lines().last().endsWith("(unhandled exception)"));
+    EXPECT_FALSE(f.SettingsModified);
+
+    f.ui->pgcMain->setCurrentWidget(f.ui->tsSettings);
+    f.ui->edSupplierName->setText("X");
+    f.rgOrderProtocolClick();
+    EXPECT_TRUE(f.ui->btnSaveSettings->isEnabled());
+    EXPECT_TRUE(f.windowTitle().startsWith("* "));
+    dialogs.setNextAnswer(mrNo);
+    f.ui->pgcMain->setCurrentWidget(f.ui->tsHome);
+    EXPECT_EQ(dialogs.questions.last(), "Настройки изменились, сохранить?");
+    EXPECT_FALSE(f.SettingsModified);
+    EXPECT_FALSE(f.ui->btnSaveSettings->isEnabled());
+    EXPECT_EQ(f.ui->edSupplierName->text(), "X"); // the page keeps what was typed
+}
+
+TEST_F(SettingsFixture, RestartThatCannotStartTheLauncherSaysSoAndKeepsRunning)
+{
+    serverIni();
+    TMainForm &f = start();
+    f.startLauncher = [](QString &error) {
+        error = "нет файла vorn";
+        return false;
+    };
+    f.RestartProgram();
+    EXPECT_FALSE(f.restartRequested);
+    ASSERT_FALSE(dialogs.notices.isEmpty());
+    EXPECT_TRUE(dialogs.notices.last().contains("нет файла vorn"));
+}
