@@ -265,14 +265,19 @@ Field &Dataset::AddField(const QString &name, FieldType type, int size, bool cal
         return *f;
     if (Active() && !calculated)
         fail(QStringLiteral("Cannot add data field %1 to an open dataset").arg(name));
-    for (auto &p : m_fieldPool) {
-        if (p->m_name.compare(name, Qt::CaseInsensitive) == 0) {
-            m_fieldPool.erase(std::find(m_fieldPool.begin(), m_fieldPool.end(), p));
-            break;
-        }
+    // A field object of that name from an earlier opening is reused, so that
+    // pointers to it stay valid.
+    Field *f = nullptr;
+    for (auto &p : m_fieldPool)
+        if (p->m_name.compare(name, Qt::CaseInsensitive) == 0)
+            f = p.get();
+    if (!f) {
+        m_fieldPool.push_back(std::unique_ptr<Field>(new Field(this, name, type, size, calculated)));
+        f = m_fieldPool.back().get();
     }
-    m_fieldPool.push_back(std::unique_ptr<Field>(new Field(this, name, type, size, calculated)));
-    Field *f = m_fieldPool.back().get();
+    f->m_type = type;
+    f->m_size = size;
+    f->m_calculated = calculated;
     f->m_added = true;
     f->m_displayFormat = displayFormat;
     if (Active()) { // a calculated field joins the open dataset at once
@@ -621,6 +626,15 @@ void Dataset::setFieldValue(Field &f, const QVariant &value)
         m_calc->rows.erase(kBufferRow);
 }
 
+size_t Dataset::StorageBytes() const
+{
+    size_t total = m_view.capacity() * sizeof(int);
+    for (const Column &c : m_columns)
+        total += c.i32.capacity() * 4 + c.i64.capacity() * 8 + c.f64.capacity() * 8 + c.off.capacity() * 4
+            + c.len.capacity() * 4 + c.bytes.capacity() + c.nulls.capacity() * 8;
+    return total;
+}
+
 void Dataset::InvalidateCalcFields()
 {
     m_calc->rows.clear();
@@ -786,8 +800,11 @@ void Dataset::Close()
         return;
     if (m_state == DatasetState::Edit || m_state == DatasetState::Insert)
         Cancel();
-    if (m_select)
-        m_select->closeCursor();
+    // Statements are prepared again at the next opening: the database may
+    // have been disconnected and connected again in between.
+    m_select.reset();
+    m_modify.reset();
+    m_insert.reset();
     m_state = DatasetState::Inactive;
     clearStorage();
     m_fields.clear();

@@ -165,6 +165,8 @@ public:
     // Re-reads the rows and returns to the same row number (or the last row).
     void Refresh();
     DatasetState State() const { return m_state; }
+    // Bytes held by the row storage (for measurements).
+    size_t StorageBytes() const;
 
     // Cursor.
     int RecordCount() const { return int(m_view.size()); }

@@ -342,3 +342,22 @@ TEST_F(DatasetTest, CommitRetainingKeepsTheOpenDataset)
     EXPECT_EQ(ds.RecNo(), 5);
     EXPECT_EQ(ds.FieldByName(QStringLiteral("STATUS")).AsInteger(), 5 % 3);
 }
+
+// Closing, disconnecting and connecting again, as the price update does
+// around replacing files: the datasets open and post again.
+TEST_F(DatasetTest, ReopensAfterReconnect)
+{
+    Dataset ds(t.tr());
+    openOrders(ds);
+    Field *status = &ds.FieldByName(QStringLiteral("STATUS"));
+    ds.Close();
+    t.db().detach();
+    t.db().attach(t.path());
+    ds.Open();
+    EXPECT_EQ(ds.RecordCount(), 5);
+    EXPECT_EQ(&ds.FieldByName(QStringLiteral("STATUS")), status); // field objects survive
+    ds.Edit();
+    status->SetAsInteger(2);
+    ds.Post();
+    EXPECT_EQ(t.scalar(QStringLiteral("SELECT STATUS FROM ORDERS WHERE ID = 1")), 2);
+}

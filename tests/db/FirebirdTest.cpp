@@ -417,3 +417,19 @@ TEST(FirebirdErrors, DatabaseOpenedByAnotherProcess)
     Database db;
     EXPECT_NO_THROW(db.attach(path));
 }
+
+TEST(FirebirdTransaction, ObjectsOutliveTheirDatabase)
+{
+    QTemporaryDir dir;
+    auto db = std::make_unique<Database>();
+    db->create(dir.filePath(QStringLiteral("gone.gdb")));
+    auto tr = std::make_unique<Transaction>(*db);
+    Statement st(*tr);
+    st.prepare(QStringLiteral("SELECT 1 FROM RDB$DATABASE"));
+    st.execute();
+    db.reset(); // ends the transaction and detaches
+    EXPECT_FALSE(tr->isActive());
+    EXPECT_THROW(tr->start(), DbError);
+    EXPECT_THROW(st.prepare(QStringLiteral("SELECT 1 FROM RDB$DATABASE")), DbError);
+    tr.reset();
+}

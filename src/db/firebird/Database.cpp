@@ -45,6 +45,9 @@ Database::~Database()
     } catch (...) {
         // The handle is gone either way; nothing a destructor can add.
     }
+    // Transactions that outlive this object must not reach back into it.
+    for (Transaction *t : m_transactions)
+        t->forgetDatabase();
 }
 
 void Database::attach(const QString &path)

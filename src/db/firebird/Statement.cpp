@@ -160,7 +160,6 @@ ISC_TIME iscFromTime(const QTime &t) { return ISC_TIME(t.msecsSinceStartOfDay())
 
 struct Statement::Impl {
     Transaction &tr;
-    Database &db;
     isc_stmt_handle handle = 0;
     QString sqlText;
     ParsedSql parsed;
@@ -187,7 +186,7 @@ struct Statement::Impl {
     };
     std::vector<InSlot> inSlots;
 
-    Impl(Transaction &t) : tr(t), db(t.database()) {}
+    explicit Impl(Transaction &t) : tr(t) {}
 
     void ensureTransaction()
     {
@@ -380,7 +379,7 @@ struct Statement::Impl {
         std::memcpy(&id, v.sqldata, sizeof id);
         ISC_STATUS_ARRAY status{};
         isc_blob_handle blob = 0;
-        if (isc_open_blob2(status, db.handle(), tr.handle(), &blob, &id, 0, nullptr))
+        if (isc_open_blob2(status, tr.database().handle(), tr.handle(), &blob, &id, 0, nullptr))
             throw DbError::fromStatus(status);
         QByteArray out;
         char segment[8192];
@@ -432,13 +431,14 @@ void Statement::prepare(const QString &sql)
     d->inSlots.clear();
     d->sqlText = sql;
     d->parsed = parseNamedParameters(sql);
-    if (!d->db.isAttached())
+    Database &db = d->tr.database();
+    if (!db.isAttached())
         throw DbError(QStringLiteral("Database is not attached"));
     d->ensureTransaction();
 
     ISC_STATUS_ARRAY status{};
     isc_stmt_handle handle = 0;
-    if (isc_dsql_allocate_statement(status, d->db.handle(), &handle))
+    if (isc_dsql_allocate_statement(status, db.handle(), &handle))
         throw DbError::fromStatus(status);
     d->handle = handle;
 

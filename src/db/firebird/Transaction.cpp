@@ -8,22 +8,36 @@
 
 namespace pc::fb {
 
-Transaction::Transaction(Database &db, int lockTimeoutSeconds) : m_db(db), m_lockTimeout(lockTimeoutSeconds)
+Transaction::Transaction(Database &db, int lockTimeoutSeconds) : m_db(&db), m_lockTimeout(lockTimeoutSeconds)
 {
-    m_db.addTransaction(this);
+    m_db->addTransaction(this);
 }
 
 Transaction::~Transaction()
 {
     endOnDetach();
-    m_db.removeTransaction(this);
+    if (m_db)
+        m_db->removeTransaction(this);
+}
+
+Database &Transaction::database()
+{
+    if (!m_db)
+        throw DbError(QStringLiteral("The transaction's database object is gone"));
+    return *m_db;
+}
+
+void Transaction::forgetDatabase() noexcept
+{
+    endOnDetach();
+    m_db = nullptr;
 }
 
 void Transaction::start()
 {
     if (isActive())
         throw DbError(QStringLiteral("Transaction is already active"));
-    if (!m_db.isAttached())
+    if (!m_db || !m_db->isAttached())
         throw DbError(QStringLiteral("Database is not attached"));
     std::vector<char> tpb = {char(isc_tpb_version3), char(isc_tpb_write), char(isc_tpb_read_committed),
                              char(isc_tpb_rec_version), char(isc_tpb_wait), char(isc_tpb_lock_timeout), 4};
@@ -32,7 +46,7 @@ void Transaction::start()
         tpb.push_back(char((timeout >> (8 * i)) & 0xFF));
     ISC_STATUS_ARRAY status{};
     isc_tr_handle handle = 0;
-    if (isc_start_transaction(status, &handle, 1, m_db.handle(), static_cast<unsigned short>(tpb.size()), tpb.data()))
+    if (isc_start_transaction(status, &handle, 1, m_db->handle(), static_cast<unsigned short>(tpb.size()), tpb.data()))
         throw DbError::fromStatus(status);
     m_handle = handle;
 }

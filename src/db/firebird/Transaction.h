@@ -33,15 +33,16 @@ public:
     void setCloseAction(CloseAction action) { m_closeAction = action; }
     CloseAction closeAction() const { return m_closeAction; }
 
-    Database &database() { return m_db; }
+    Database &database(); // throws DbError when the database object is gone
     unsigned *handle() { return &m_handle; } // isc_tr_handle
 
 private:
     friend class Database;
     void endOnDetach() noexcept;
+    void forgetDatabase() noexcept; // the database object is being destroyed
     void requireActive(const char *what) const;
 
-    Database &m_db;
+    Database *m_db;
     int m_lockTimeout;
     unsigned m_handle = 0;
     CloseAction m_closeAction = CloseAction::Rollback;
