@@ -13,9 +13,11 @@
 // (process events there). Starting another operation from inside a callback
 // is refused with FtpError::Busy.
 //
-// Failures raise FtpError. Its text always ends with the server's last reply
-// line of the operation (or says that the server sent none); a missing remote
-// file or folder (reply 550) always carries "not found" in the text.
+// Failures raise FtpError. Once the server was asked, the text ends with the
+// server's last reply line of the operation in parentheses, or with "(no reply
+// from the server)"; a missing remote file or folder (reply 550) always
+// carries "not found" in the text. NotConnected, Busy and BadName are raised
+// before anything is sent.
 
 #include <QString>
 #include <QStringList>
