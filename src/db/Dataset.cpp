@@ -1042,6 +1042,11 @@ void Dataset::Post()
     fb::Statement &st = statement(inserting ? m_insert : m_modify, sql);
     bindParams(st, true);
     st.execute();
+    // An update that finds no row (its key changed meanwhile, or a key
+    // column is null and "=" cannot match it) must not leave the cached row
+    // showing a value the database does not hold.
+    if (!inserting && st.rowsAffected() == 0)
+        fail(QStringLiteral("The row was not found for updating: nothing was stored"));
 
     int row;
     if (inserting) {

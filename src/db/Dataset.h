@@ -27,7 +27,9 @@
 // it; Post() runs the modify (edit) or insert (append) statement with the
 // row's values as parameters: ":NAME" takes the new value of field NAME,
 // ":OLD_NAME" its value before the edit. The cached row is then updated in
-// place (an appended row goes to the end) and AfterPost fires. Cancel()
+// place (an appended row goes to the end) and AfterPost fires. A modify
+// statement that updates no row makes Post() fail and the edit stays open
+// (the cache never shows what the database does not hold). Cancel()
 // drops the buffer. Moving the cursor posts a pending edit first; Close()
 // drops it.
 //

@@ -162,6 +162,18 @@ TEST_F(DatasetTest, EditAppendPostCancel)
     EXPECT_EQ(st.asText(2), QStringLiteral("новый"));
     EXPECT_TRUE(st.isNull(3));
 
+    // A modify statement that finds no row: the post fails, the cache keeps
+    // what the database holds.
+    Dataset byDate(t.tr());
+    byDate.SetSelectSQL(QStringLiteral("SELECT * FROM ORDERS WHERE ID = 6"));
+    byDate.SetModifySQL(QStringLiteral("UPDATE ORDERS SET STATUS = :STATUS WHERE PRICETIME = :OLD_PRICETIME"));
+    byDate.Open();
+    byDate.Edit();
+    byDate.FieldByName(QStringLiteral("STATUS")).SetAsInteger(1);
+    EXPECT_THROW(byDate.Post(), fb::DbError); // PRICETIME is null: "=" matches nothing
+    byDate.Cancel();
+    EXPECT_TRUE(byDate.FieldByName(QStringLiteral("STATUS")).IsNull());
+
     ds.Append();
     EXPECT_THROW(ds.FieldByName(QStringLiteral("ID")).SetAsString(QStringLiteral("abc")), fb::DbError);
     ds.Cancel();
