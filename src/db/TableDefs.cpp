@@ -214,10 +214,10 @@ QStringList CreateIndexSQL(const TTableDefs &def, const QString &tableName, int 
     return out;
 }
 
-QString BuildInsertSQL(const TTableDefs &def)
+QString BuildInsertSQL(const TTableDefs &def, const QString &tableName)
 {
     const int last = def.Count() - 1;
-    QString sql = QStringLiteral("INSERT INTO ") + def.Name() + QStringLiteral(" (");
+    QString sql = QStringLiteral("INSERT INTO ") + (tableName.isEmpty() ? def.Name() : tableName) + QStringLiteral(" (");
     for (int i = 0; i <= last; ++i) {
         const FieldDefEntry &e = def.Entries()[size_t(i)];
         if (e.Calculated)

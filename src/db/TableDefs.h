@@ -77,7 +77,8 @@ QString CreateTableSQL(const TTableDefs &def, const QString &tableName, int driv
 // One "CREATE INDEX <tableName>_IDX<pos> ON <tableName> (<col>)" per indexed
 // column; empty unless driverKind is the embedded database.
 QStringList CreateIndexSQL(const TTableDefs &def, const QString &tableName, int driverKind);
-// "INSERT INTO <Name> (<cols>) VALUES (:<cols>)" over the stored columns.
-QString BuildInsertSQL(const TTableDefs &def);
+// "INSERT INTO <Name> (<cols>) VALUES (:<cols>)" over the stored columns;
+// tableName replaces the definition's name (PRICEOLD shares PRICE's).
+QString BuildInsertSQL(const TTableDefs &def, const QString &tableName = QString());
 
 } // namespace pc

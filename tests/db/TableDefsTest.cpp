@@ -135,6 +135,7 @@ TEST(TableDefs, InsertTexts)
     EXPECT_TRUE(naklL.contains(QStringLiteral(",QNT,PRICE,SUMMA,STNDS,")));
     EXPECT_FALSE(naklL.contains(QStringLiteral("GV_DISP")));
     EXPECT_FALSE(naklL.contains(QStringLiteral(",,")));
+    EXPECT_TRUE(BuildInsertSQL(fb[TdPrice], QStringLiteral("PriceOld")).startsWith(QStringLiteral("INSERT INTO PriceOld (IDTOVAR,")));
     const auto dbf = BuildTableDefs(DriverVfpOleDb);
     EXPECT_TRUE(BuildInsertSQL(dbf[TdNakladL]).contains(QStringLiteral(",COUNT,PRICE,SUM,STNDS,")));
     // Parameters equal the stored column names, in column order.
