@@ -134,7 +134,11 @@ const CellStyle &DatasetModel::styleAt(int row, int column) const
         m_styleColumn = column;
         if (m_styleHook) {
             Dataset::ActiveRow at(*m_ds, row);
-            m_styleHook(*m_ds, column, m_columns[size_t(column)], m_style);
+            try {
+                m_styleHook(*m_ds, column, m_columns[size_t(column)], m_style);
+            } catch (const std::exception &) {
+                m_style = CellStyle(); // painting goes on with the default look
+            }
         }
     }
     return m_style;
