@@ -40,8 +40,11 @@ enum class DbfTableKind : uint8_t { DBase3, Clipper, DBase4, DBase7, FoxPro, Vis
 
 class DbfReader;
 
-// One column of the open table. Values are read from the reader's current
-// record; without one (before First, after the end) every value is null.
+// One column of the open table, owned by the reader and gone when the table
+// is closed. Values are read from the reader's current record; without one
+// (before First, after the end) every value is null. Columns of other types
+// than a conversion expects (text read as a number, a number read as a date)
+// are converted where that makes sense and throw DbfError where it does not.
 class DbfField {
 public:
     const QString &FieldName() const { return m_name; }

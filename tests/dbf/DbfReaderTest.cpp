@@ -22,6 +22,7 @@ void PrintTo(const QVariant &v, std::ostream *os)
 QT_END_NAMESPACE
 
 using pc::DbfError;
+using pc::DbfField;
 using pc::DbfReader;
 using pc::test::DbfWriter;
 
@@ -170,6 +171,31 @@ TEST_F(DbfReaderTest, NumbersFollowTheShapeOfTheirColumn)
     EXPECT_EQ(kol.AsInteger(), -7);
     EXPECT_TRUE(big.IsNull());
     EXPECT_TRUE(fl.IsNull()) << "overflow mark";
+}
+
+TEST_F(DbfReaderTest, TextColumnsConvertOnRequest)
+{
+    DbfWriter w(0x03);
+    w.addField("TEXT", 'C', 12);
+    for (const char *text : {"  42 ", "12,5", "", "28.02.2009", "abc"})
+        w.addRecord({QByteArray(text)});
+    DbfReader r;
+    open(r, save(w));
+    const auto &f = r.FieldByName("TEXT");
+    r.First();
+    EXPECT_EQ(f.AsInteger(), 42);
+    r.Next();
+    EXPECT_DOUBLE_EQ(f.AsFloat(), 12.5);
+    r.Next();
+    EXPECT_FALSE(f.IsNull()) << "blank text is a value";
+    EXPECT_EQ(f.AsInteger(), 0);
+    EXPECT_EQ(f.AsDateTime(), DbfField::ZeroDateTime());
+    r.Next();
+    EXPECT_EQ(f.AsDate(), QDate(2009, 2, 28));
+    r.Next();
+    EXPECT_THROW(f.AsInteger(), DbfError);
+    EXPECT_THROW(f.AsFloat(), DbfError);
+    EXPECT_THROW(f.AsDateTime(), DbfError);
 }
 
 TEST_F(DbfReaderTest, DatesAndLogicalsReadNullWhenInvalid)
