@@ -298,8 +298,14 @@ struct FtpClient::Impl {
             connected = false;
             dirs.clear();
         }
-        if (callbackError)
-            std::rethrow_exception(std::exchange(callbackError, nullptr));
+        if (callbackError) {
+            // The caller gave the operation up. The transfer may have ended
+            // before libcurl noticed; either way the session ends, so that the
+            // caller sees the same state whatever the timing.
+            const std::exception_ptr error = std::exchange(callbackError, nullptr);
+            closeSession();
+            std::rethrow_exception(error);
+        }
         return result;
     }
 

@@ -11,7 +11,9 @@
 // Every operation blocks the calling thread, but calls the idle callback about
 // every 20 ms while it waits, so the window layer can keep the window painted
 // (process events there). Starting another operation from inside a callback
-// is refused with FtpError::Busy.
+// is refused with FtpError::Busy. An exception thrown by a callback abandons
+// the operation: it reaches the caller, a download leaves the local file as it
+// was, and the session ends (isConnected() turns false).
 //
 // Failures raise FtpError. Once the server was asked, the text ends with the
 // server's last reply line of the operation in parentheses, or with "(no reply
