@@ -47,6 +47,11 @@
 // grid listens to and the following of detail datasets (nesting counts);
 // the last EnableControls() resets the views and the details once.
 //
+// An open dataset keeps its statements prepared, and a prepared statement
+// keeps its table in use: close the dataset before dropping or altering the
+// table. Close() frees the statements, so a dataset opens again after the
+// database was disconnected and connected again.
+//
 // All database failures throw pc::fb::DbError; misuse (no such field, edit
 // while closed) throws it too with a plain message.
 
