@@ -1,0 +1,80 @@
+#pragma once
+// The connection to the supplier's FTP server.
+//
+// One object lives for the whole run, beside the settings it reads. It owns
+// the FTP client and knows the login of the next connection (callers put
+// ClientAccount or OrderAccount there before connecting) and the server that
+// answered last. ConnectToServer tries that server first, then every other
+// entry of ServerAddresses (the main address and the nine reserves), and tells
+// the person only when none answered.
+
+#include "core/Settings.h"
+#include "exchange/FtpClient.h"
+
+#include <QString>
+
+#include <functional>
+
+class Dialogs;
+class MessageLog;
+
+namespace pc {
+
+class ServerConnection {
+public:
+    // Entries of ServerAddresses that are tried: the main address and nine reserves.
+    static constexpr int kServerCount = 10;
+
+    // Reads ServerAddresses, ServerPort and FTPPassive from `settings` at each
+    // connection. The login starts as settings.ClientAccount.
+    ServerConnection(const Settings &settings, Dialogs &dialogs, MessageLog &log);
+    ServerConnection(const ServerConnection &) = delete;
+    ServerConnection &operator=(const ServerConnection &) = delete;
+
+    // The windows the person sees; replaceable (tests put scripted ones in).
+    void setDialogs(Dialogs &dialogs) { m_dialogs = &dialogs; }
+
+    // The transfers of the calling code go through this client.
+    FtpClient &ftp() { return m_ftp; }
+
+    // The login of the next connection.
+    void setLogin(const FtpAccount &account) { m_login = account; }
+    const FtpAccount &login() const { return m_login; }
+
+    // Called while connections are made and transfers run, to keep the
+    // window painted (the window layer processes pending events there).
+    void setIdleHook(std::function<void()> idle);
+    // Switches the busy (hourglass) cursor on while connecting and off after.
+    void setBusyCursorHook(std::function<void(bool busy)> busy) { m_busyCursor = std::move(busy); }
+
+    // Connects to a server of the list under the current login, the server
+    // that answered last first. With reconnect = false an open connection made
+    // under the same login is kept; otherwise it is closed and made anew.
+    // When no server answers, tells the person and returns false.
+    bool ConnectToServer(bool reconnect);
+    // One attempt on ServerAddresses[i]; with announce the attempt and its
+    // success are shown in the message log. False for a missing or empty
+    // entry and for a failure (logged with " (Connect)").
+    bool Connect(int i, bool announce, bool reconnect);
+    // Closes the connection (QUIT).
+    void DisconnectFromServer();
+
+    bool isConnected() const { return m_ftp.isConnected(); }
+    // Index in ServerAddresses of the server connected to last (0 at start).
+    int CurrentServerIndex() const { return m_currentServerIndex; }
+
+private:
+    void processEvents();
+
+    const Settings &m_settings;
+    Dialogs *m_dialogs;
+    MessageLog &m_log;
+    FtpClient m_ftp;
+    FtpAccount m_login;
+    FtpAccount m_sessionLogin; // the login of the open connection
+    int m_currentServerIndex = 0;
+    std::function<void()> m_idle;
+    std::function<void(bool)> m_busyCursor;
+};
+
+} // namespace pc
