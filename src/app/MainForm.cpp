@@ -6,6 +6,7 @@
 #include "app/MessagePane.h"
 #include "app/SettingsFiles.h"
 #include "core/LogText.h"
+#include "db/DataModule.h"
 #include "platform/AppError.h"
 #include "platform/IniFile.h"
 #include "platform/Shell.h"
@@ -86,6 +87,8 @@ TMainForm::TMainForm(const QString &appDir, QWidget *parent)
     setMinimumSize(833, 400);
 
     m_settingsFiles = std::make_unique<SettingsFiles>(context, *m_dialogs, *m_pane);
+    DM = std::make_unique<pc::TDM>(context, *m_dialogs, *m_pane);
+    DM->RestartProgram = [this] { RestartProgram(); };
     connectHandlers();
     connectSettingsHandlers();
     FormCreate();
@@ -93,6 +96,7 @@ TMainForm::TMainForm(const QString &appDir, QWidget *parent)
 
 TMainForm::~TMainForm()
 {
+    DM.reset(); // detaches the database before the windows go
     delete frmBrowser;
     delete ui;
 }
@@ -102,6 +106,12 @@ void TMainForm::setDialogs(Dialogs *dialogs)
 {
     m_dialogs = dialogs ? dialogs : m_windowDialogs.get();
     m_settingsFiles = std::make_unique<SettingsFiles>(context, *m_dialogs, *m_pane);
+    // The data module speaks through the same dialogs; it holds no objects yet
+    // when tests swap them right after creating the window.
+    if (!DM || !DM->PriceSet()) {
+        DM = std::make_unique<pc::TDM>(context, *m_dialogs, *m_pane);
+        DM->RestartProgram = [this] { RestartProgram(); };
+    }
 }
 SettingsFiles &TMainForm::settingsFiles() { return *m_settingsFiles; }
 MessageLog &TMainForm::log() { return *m_pane; }
@@ -348,7 +358,11 @@ void TMainForm::CheckPriceActuality(bool) {}
 void TMainForm::BuildStartPage() {}
 void TMainForm::ClearQuickSearch() {}
 void TMainForm::OpenDefectLinesTable() {}
-void TMainForm::MovePriceRecord(int) {}
+void TMainForm::MovePriceRecord(int by)
+{
+    if (DM && DM->PriceSet() && DM->PriceSet()->Active())
+        DM->PriceSet()->MoveBy(by);
+}
 
 void TMainForm::SetSettingsModified(bool modified)
 {

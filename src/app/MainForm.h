@@ -22,6 +22,9 @@ class WindowDialogs;
 class Dialogs;
 class MessageLog;
 class SettingsFiles;
+namespace pc {
+class TDM;
+}
 
 class TMainForm : public QMainWindow {
     Q_OBJECT
@@ -37,6 +40,8 @@ public:
     TfrmBrowser *frmBrowser = nullptr;
 
     pc::AppContext context;
+    // The data module: created after the small windows, lives as long as the window.
+    std::unique_ptr<pc::TDM> DM;
     Settings settings;
     bool Initialised = false;
     bool SettingsModified = false;
@@ -122,6 +127,8 @@ public:
     void SaveCurrentOrder();
     void ImportOldDbfData();
     void RefreshPrice();
+    void btnGetNewFileClick();
+    void btnClearBaseClick();
 
     void CheckPriceActuality(bool ask);
     void SetSettingsModified(bool modified);

@@ -8,6 +8,7 @@
 #include "app/MessagePane.h"
 #include "app/SettingsFiles.h"
 #include "core/Dialogs.h"
+#include "db/DataModule.h"
 #include "documents/MaxMarkup.h"
 #include "platform/AppError.h"
 #include "platform/IniFile.h"
@@ -100,6 +101,8 @@ void TMainForm::connectSettingsHandlers()
     connect(ui->btnEditAddress, &QPushButton::clicked, this, &TMainForm::btnEditAddressClick);
     connect(ui->lstDeliveryAddresses, &QTableWidget::cellDoubleClicked, this, &TMainForm::btnEditAddressClick);
     connect(ui->btnRemoveAddress, &QPushButton::clicked, this, &TMainForm::btnRemoveAddressClick);
+    connect(ui->btnGetNewFile, &QPushButton::clicked, this, &TMainForm::btnGetNewFileClick);
+    connect(ui->btnClearBase, &QPushButton::clicked, this, &TMainForm::btnClearBaseClick);
 }
 
 void TMainForm::LoadSettings()
@@ -442,12 +445,45 @@ void TMainForm::RestartProgram()
 
 // ---- operations the database, price, order and exchange code provide -----
 
-void TMainForm::CreateFirebirdObjects() {}
-void TMainForm::OpenDatabase() {}
+void TMainForm::CreateFirebirdObjects()
+{
+    DM->DriverKind = settings.DBDriver;
+    DM->CreateFirebirdObjects();
+}
+
+void TMainForm::OpenDatabase()
+{
+    DM->OpenDatabase();
+}
+
+void TMainForm::btnGetNewFileClick()
+{
+    DM->GetNewDatabaseFile();
+}
+
+void TMainForm::btnClearBaseClick()
+{
+    DM->ResetDatabase();
+}
 void TMainForm::ShowOrderTotals() {}
 void TMainForm::CheckUnloadedPriceFile() {}
 void TMainForm::CreateFtpClient() {}
-bool TMainForm::OrderIsEmpty() { return true; }
+// The current order is the price rows with a quantity.
+bool TMainForm::OrderIsEmpty()
+{
+    pc::Dataset *q = DM->IsFirebird() && DM->Connected() ? DM->OpenQuery(QStringLiteral("SELECT COUNT(1) FROM PRICE WHERE ZAKAZ > 0")) : nullptr;
+    const bool empty = !q || q->IsEmpty() || q->Fields(0).AsLargeInt() == 0;
+    if (q)
+        q->Close();
+    return empty;
+}
 void TMainForm::SaveCurrentOrder() {}
-void TMainForm::ImportOldDbfData() {}
-void TMainForm::RefreshPrice() {}
+void TMainForm::ImportOldDbfData()
+{
+    DM->ImportOldDbfData();
+}
+
+void TMainForm::RefreshPrice()
+{
+    DM->RefreshPrice();
+}

@@ -1,0 +1,605 @@
+#include "db/DataModule.h"
+
+#include "core/AppContext.h"
+#include "core/Dialogs.h"
+#include "core/MessageLog.h"
+#include "db/DbfReader.h"
+#include "db/EmptyDatabase.h"
+#include "db/firebird/Database.h"
+#include "db/firebird/DbError.h"
+#include "db/firebird/Statement.h"
+#include "db/firebird/Transaction.h"
+#include "platform/AppError.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace pc {
+
+namespace {
+
+FieldType fieldTypeOf(FieldKind kind)
+{
+    switch (kind) {
+    case FieldKind::Integer: return FieldType::Integer;
+    case FieldKind::Smallint: return FieldType::Smallint;
+    case FieldKind::String: return FieldType::String;
+    case FieldKind::Date: return FieldType::Date;
+    case FieldKind::Float:
+    case FieldKind::Currency:
+    case FieldKind::Numeric:
+    case FieldKind::BCD: return FieldType::Float;
+    }
+    return FieldType::String;
+}
+
+QString messageOf(const std::exception &e)
+{
+    if (auto *db = dynamic_cast<const fb::DbError *>(&e))
+        return db->text();
+    return errorText(e);
+}
+
+// A file of the Data folder whatever the letter case of its name.
+QString findDataFile(const QString &folder, const QString &name)
+{
+    const QString exact = folder + name;
+    if (QFileInfo::exists(exact))
+        return exact;
+    const QStringList found = QDir(folder).entryList({name}, QDir::Files);
+    return found.isEmpty() ? exact : folder + found.front();
+}
+
+bool replaceFile(const QString &from, const QString &to)
+{
+    QFile::remove(to);
+    if (!QFile::copy(from, to))
+        return false;
+    QFile::setPermissions(to, QFile::permissions(to) | QFile::WriteOwner | QFile::ReadOwner);
+    return true;
+}
+
+} // namespace
+
+TDM::TDM(const AppContext &context, Dialogs &dialogs, MessageLog &log)
+    : m_context(context), m_dialogs(dialogs), m_log(log)
+{
+}
+
+TDM::~TDM()
+{
+    // Datasets and statements go before the transaction and the database.
+    m_sharedStatement.reset();
+    for (auto *ds : {&m_sharedQuery, &m_orders, &m_price, &m_priceOld, &m_ordersLines, &m_naklad, &m_nakladLines,
+                     &m_defect, &m_defectLines, &m_defectOrderLines, &m_priceDet, &m_plainQuery, &m_archivePrices})
+        ds->reset();
+    if (m_db) {
+        try {
+            m_db->detach();
+        } catch (...) {
+        }
+    }
+    m_tr.reset();
+    m_db.reset();
+}
+
+QString TDM::DatabaseFile() const { return m_context.path(QStringLiteral("Data/client.gdb")); }
+QString TDM::TemplateFile() const { return m_context.path(QStringLiteral("Data/client_empty.gdb")); }
+QString TDM::PreviousFile() const { return m_context.path(QStringLiteral("Data/client_prev.gdb")); }
+
+QString TDM::DbfConnectionString(int kind) const
+{
+    const QString data = m_context.path(QStringLiteral("Data"));
+    if (kind == DriverOdbc)
+        return QStringLiteral("Driver={Microsoft dBASE Driver (*.dbf)};DriverID=277;Collate=Machine;Dbq=") + data + QStringLiteral(";");
+    if (kind == DriverVfpOleDb)
+        return QStringLiteral("Provider=VFPOLEDB.1;Data Source=") + data
+             + QStringLiteral(";Mode=ReadWrite;Mask Password=False;Collating Sequence=MACHINE;");
+    return QString();
+}
+
+void TDM::CreateFirebirdObjects()
+{
+    // The DBF storage kinds have no driver on this system: say so once and
+    // keep working on the embedded database (the setting itself stays).
+    if (IsDBF()) {
+        const QString connection = DbfConnectionString(DriverKind);
+        m_dialogs.showNotice(QStringLiteral("Формат базы данных \"%1\" на этой системе не поддерживается. "
+                                            "Программа работает со встроенной базой данных FireBird Embedded.")
+                                 .arg(DriverKind == DriverOdbc ? QStringLiteral("ODBC") : QStringLiteral("VFP OLE DB")),
+                             false);
+        m_log.logDetail(QStringLiteral("Строка подключения не используется: ") + connection);
+        DriverKind = DriverFirebird;
+    }
+    m_defs = BuildTableDefs(DriverKind);
+
+    if (!QFileInfo::exists(DatabaseFile()) && QFileInfo::exists(TemplateFile()))
+        replaceFile(TemplateFile(), DatabaseFile());
+
+    m_db = std::make_unique<fb::Database>();
+    m_tr = std::make_unique<fb::Transaction>(*m_db);
+    m_tr->setCloseAction(fb::Transaction::CloseAction::Commit);
+    m_sharedQuery = std::make_unique<Dataset>(*m_tr);
+    m_sharedStatement = std::make_unique<fb::Statement>(*m_tr);
+
+    m_orders = CreateDataSet(QStringLiteral("SELECT * FROM ORDERS ORDER BY ID"),
+                             QStringLiteral("UPDATE ORDERS SET STATUS = :STATUS WHERE ID = :OLD_ID"),
+                             BuildInsertSQL(TableDef(TdOrders)));
+    m_price = CreateDataSet(QStringLiteral("SELECT * FROM PRICE ORDER BY TOVAR"),
+                            QStringLiteral("UPDATE PRICE SET ZAKAZ = :ZAKAZ WHERE IDTOVAR = :OLD_IDTOVAR AND GODEN = :OLD_GODEN"),
+                            BuildInsertSQL(TableDef(TdPrice)));
+    m_priceOld = CreateTable(QStringLiteral("PRICEOLD"));
+    m_ordersLines = CreateTable(QStringLiteral("ORDERSL"));
+    m_ordersLines->SetInsertSQL(BuildInsertSQL(TableDef(TdOrdersL)));
+    m_naklad = CreateDataSet(QStringLiteral("SELECT * FROM NAKLAD ORDER BY ID"),
+                             QStringLiteral("UPDATE NAKLAD SET ISREAD = :ISREAD WHERE ID = :OLD_ID"),
+                             BuildInsertSQL(TableDef(TdNaklad)));
+    m_nakladLines = CreateDataSet(QStringLiteral("SELECT * FROM NAKLADL WHERE ID = :ID ORDER BY LINENO"),
+                                  QStringLiteral("UPDATE NAKLADL SET PRICE_APT = :PRICE_APT WHERE IDTOVAR = :OLD_IDTOVAR AND LINENO = :OLD_LINENO"),
+                                  BuildInsertSQL(TableDef(TdNakladL)));
+    m_defect = CreateTable(QStringLiteral("DEFECT"));
+    m_defect->SetInsertSQL(BuildInsertSQL(TableDef(TdDefect)));
+    m_defectLines = CreateTable(QStringLiteral("DEFECTL"));
+    m_defectLines->SetInsertSQL(BuildInsertSQL(TableDef(TdDefectL)));
+    m_defectOrderLines = CreateTable(QStringLiteral("ORDERSL"));
+    m_priceDet = CreateTable(QStringLiteral("PRICE_DET"));
+    m_priceDet->SetInsertSQL(BuildInsertSQL(TableDef(TdPriceDet)));
+    m_plainQuery = std::make_unique<Dataset>(*m_tr);
+    m_archivePrices = std::make_unique<Dataset>(*m_tr);
+    bindDetails();
+}
+
+void TDM::bindDetails()
+{
+    m_ordersLines->SetMaster(m_orders.get(), QStringLiteral("ID"), QStringLiteral("IDNAKL"));
+    m_nakladLines->SetMaster(m_naklad.get(), QStringLiteral("ID"));
+    m_defectLines->SetMaster(m_defect.get(), QStringLiteral("ID"), QStringLiteral("IDDEFECT"));
+    m_defectOrderLines->SetMaster(m_defect.get(), QStringLiteral("NUMBR"), QStringLiteral("IDNAKL"));
+}
+
+// ---- connection and transaction -------------------------------------------
+
+bool TDM::Connected() const
+{
+    return m_db && m_db->isAttached();
+}
+
+void TDM::SetConnected(bool on)
+{
+    if (!m_db)
+        return;
+    if (on) {
+        if (m_db->isAttached())
+            return;
+        try {
+            if (!QFileInfo::exists(DatabaseFile()))
+                CreateEmptyDatabase(DatabaseFile());
+            m_db->attach(DatabaseFile());
+        } catch (const fb::DbError &e) {
+            if (e.isOpenedByOtherProcess())
+                throw AppError(QStringLiteral("База данных %1 уже открыта другой копией программы. "
+                                              "Закройте её и запустите программу снова.")
+                                   .arg(QDir::toNativeSeparators(DatabaseFile())));
+            throw;
+        }
+        return;
+    }
+    for (auto *ds : {&m_sharedQuery, &m_orders, &m_price, &m_priceOld, &m_ordersLines, &m_naklad, &m_nakladLines,
+                     &m_defect, &m_defectLines, &m_defectOrderLines, &m_priceDet, &m_plainQuery, &m_archivePrices})
+        if (*ds)
+            (*ds)->Close();
+    if (m_sharedStatement)
+        m_sharedStatement = std::make_unique<fb::Statement>(*m_tr);
+    m_db->detach();
+}
+
+void TDM::Commit()
+{
+    if (IsFirebird() && m_tr && m_tr->isActive())
+        m_tr->commitRetaining();
+}
+
+void TDM::Rollback()
+{
+    if (IsFirebird() && m_tr && m_tr->isActive())
+        m_tr->rollbackRetaining();
+}
+
+void TDM::StartTransaction(bool restart)
+{
+    if (!IsFirebird() || !m_tr)
+        return;
+    if (restart && m_tr->isActive())
+        m_tr->rollback();
+    if (!m_tr->isActive())
+        m_tr->start();
+}
+
+// ---- statements -------------------------------------------------------------
+
+bool TDM::ExecSQL(const QString &sql, bool commit)
+{
+    if (!IsFirebird() || !m_tr)
+        return false;
+    fb::Statement st(*m_tr);
+    st.prepare(sql);
+    st.execute();
+    if (commit)
+        Commit();
+    return true;
+}
+
+Dataset *TDM::OpenQuery(const QString &sql, bool ownQuery)
+{
+    if (!IsFirebird() || !m_tr)
+        return nullptr;
+    Dataset *q = nullptr;
+    std::unique_ptr<Dataset> own;
+    if (ownQuery) {
+        own = std::make_unique<Dataset>(*m_tr);
+        q = own.get();
+    } else {
+        q = m_sharedQuery.get();
+        q->Close();
+    }
+    q->SetSelectSQL(sql);
+    q->Open();
+    q->First();
+    return ownQuery ? own.release() : q;
+}
+
+fb::Statement *TDM::PrepareQuery(const QString &sql, bool ownQuery)
+{
+    if (!IsFirebird() || !m_tr)
+        return nullptr;
+    if (ownQuery) {
+        auto st = std::make_unique<fb::Statement>(*m_tr);
+        st->prepare(sql);
+        return st.release();
+    }
+    m_sharedStatement->prepare(sql);
+    return m_sharedStatement.get();
+}
+
+void TDM::SetParamByIndex(fb::Statement *query, int index, const QVariant &value)
+{
+    if (query)
+        query->setValue(index, value);
+}
+
+void TDM::SetParamByName(fb::Statement *query, const QString &name, const QVariant &value)
+{
+    if (query)
+        query->setValue(name, value);
+}
+
+bool TDM::ExecQuery(fb::Statement *query, bool commit)
+{
+    if (!IsFirebird() || !query)
+        return false;
+    query->execute();
+    if (commit)
+        Commit();
+    return true;
+}
+
+std::unique_ptr<Dataset> TDM::CreateDataSet(const QString &select, const QString &modify, const QString &insert,
+                                            const QString &, const QString &)
+{
+    if (!m_tr)
+        return nullptr;
+    auto ds = std::make_unique<Dataset>(*m_tr);
+    ds->SetSelectSQL(select);
+    ds->SetModifySQL(modify);
+    ds->SetInsertSQL(insert);
+    return ds;
+}
+
+std::unique_ptr<fb::Statement> TDM::CreateQuery(const QString &sql)
+{
+    if (!m_tr)
+        return nullptr;
+    auto st = std::make_unique<fb::Statement>(*m_tr);
+    if (!sql.isEmpty())
+        st->prepare(sql);
+    return st;
+}
+
+std::unique_ptr<Dataset> TDM::CreateTable(const QString &tableName)
+{
+    if (!m_tr)
+        return nullptr;
+    auto ds = std::make_unique<Dataset>(*m_tr);
+    ds->SetTableName(tableName.toUpper());
+    return ds;
+}
+
+// ---- opening ---------------------------------------------------------------
+
+void TDM::OpenDatabase()
+{
+    try {
+        SetConnected(true);
+    } catch (const std::exception &e) {
+        LogError(messageOf(e));
+        m_dialogs.showNotice(QStringLiteral("Ошибка при подключении к БД. См. сообщения в нижнем окне"), true);
+        throw;
+    }
+
+    try {
+        if (!PriceHasData())
+            m_dialogs.showNotice(QStringLiteral("Не удалось открыть прайс. Попробуйте скачать новый"), true);
+        else
+            OpenPrice(true);
+    } catch (const std::exception &e) {
+        LogError(messageOf(e) + QStringLiteral(" (открытие прайса при инициализации)"));
+    }
+
+    OpenOrCreateTable(*m_price, QStringLiteral("Price"), TableDef(TdPrice), true, true);
+    OpenOrCreateTable(*m_priceOld, QStringLiteral("PriceOld"), TableDef(TdPrice), true, false);
+    OpenOrCreateTable(*m_priceDet, QStringLiteral("Price_det"), TableDef(TdPriceDet), true, true);
+    OpenOrCreateTable(*m_orders, QStringLiteral("Orders"), TableDef(TdOrders), true, true);
+    m_orders->Last();
+    OpenOrCreateTable(*m_ordersLines, QStringLiteral("OrdersL"), TableDef(TdOrdersL), true, true);
+    OpenOrCreateTable(*m_defectOrderLines, QStringLiteral("OrdersL"), TableDef(TdOrdersL), true, true);
+    OpenOrCreateTable(*m_defect, QStringLiteral("Defect"), TableDef(TdDefect), true, true);
+    m_defect->Last();
+    OpenOrCreateTable(*m_defectLines, QStringLiteral("DefectL"), TableDef(TdDefectL), true, true);
+    OpenOrCreateTable(*m_naklad, QStringLiteral("Naklad"), TableDef(TdNaklad), true, true);
+    m_naklad->Last();
+    OpenOrCreateTable(*m_nakladLines, QStringLiteral("NakladL"), TableDef(TdNakladL), true, true);
+    OpenOrCreateTable(*m_naklad, QStringLiteral("Naklad"), TableDef(TdNaklad), true, true);
+}
+
+void TDM::OpenOrCreateTable(Dataset &dataset, const QString &name, const TTableDefs &def, bool createOnFailure,
+                            bool addFields)
+{
+    const bool existed = TableExists(name);
+    if (addFields && !IsDBF() && existed && !dataset.Active())
+        for (const FieldDefEntry &e : def.Entries())
+            AddFieldFromDef(dataset, e);
+    try {
+        dataset.Open();
+        return;
+    } catch (const std::exception &) {
+        if (!createOnFailure)
+            throw;
+        dataset.Close();
+    }
+    if (TableExists(name)) {
+        const QString question = QStringLiteral("Ошибка при открытии таблицы ") + name
+                               + QStringLiteral(". Попробуйте перезапустить программу или компьютер") + QStringLiteral("\n\r")
+                               + QStringLiteral("Если перезапуск не помогает , то нужно удалить таблицы. Удалить?");
+        if (m_dialogs.askQuestion(question, true, false) == mrYes)
+            DropTable(name);
+    }
+    ExecSQL(CreateTableSQL(def, name, DriverKind), false);
+    if (IsFirebird())
+        for (const QString &index : CreateIndexSQL(def, name, DriverKind))
+            ExecSQL(index, false);
+    Commit();
+    if (addFields && !IsDBF() && !existed)
+        for (const FieldDefEntry &e : def.Entries())
+            AddFieldFromDef(dataset, e);
+    dataset.Open();
+}
+
+void TDM::AddFieldTyped(Dataset &dataset, const QString &name, int size, bool calculated, FieldKind kind)
+{
+    if (dataset.FindField(name))
+        return;
+    try {
+        dataset.AddField(name, fieldTypeOf(kind), size, calculated,
+                         kind == FieldKind::Float ? QStringLiteral("#.##") : QString());
+    } catch (const fb::DbError &e) {
+        if (dataset.FindField(name) && !dataset.Active())
+            dataset.RemoveField(name);
+        LogError(e.text() + QStringLiteral(" (AddFieldTyped 1) "));
+        throw;
+    } catch (const std::exception &e) {
+        LogError(messageOf(e) + QStringLiteral(" (AddFieldTyped 2)"));
+    }
+}
+
+void TDM::AddFieldFromDef(Dataset &dataset, const FieldDefEntry &entry)
+{
+    int size = 0;
+    if (entry.FieldClass == FieldKind::String)
+        size = entry.Size;
+    else if (entry.FieldClass == FieldKind::BCD)
+        size = entry.Precision;
+    AddFieldTyped(dataset, entry.Name, size, entry.Calculated, entry.FieldClass);
+}
+
+void TDM::AddNumberField(Dataset &dataset, const QString &name)
+{
+    AddFieldTyped(dataset, name, 0, false, FieldKind::Integer);
+}
+
+bool TDM::TableExists(const QString &name)
+{
+    if (IsDBF())
+        return QFileInfo::exists(m_context.path(QStringLiteral("Data/") + name + QStringLiteral(".dbf")));
+    if (!IsFirebird() || !Connected())
+        return false;
+    // Table names come from the program itself, never from outside data.
+    Dataset *q = OpenQuery(QStringLiteral("SELECT Count(1) FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = '")
+                           + name.toUpper() + QStringLiteral("'"));
+    const bool exists = q && !q->IsEmpty() && q->Fields(0).AsLargeInt() > 0;
+    if (q)
+        q->Close();
+    return exists;
+}
+
+void TDM::DropTable(const QString &name)
+{
+    if (IsDBF()) {
+        QFile::remove(m_context.path(QStringLiteral("Data/") + name + QStringLiteral(".dbf")));
+        return;
+    }
+    ExecSQL(QStringLiteral("DROP TABLE ") + name.toUpper(), false);
+}
+
+bool TDM::PriceHasData()
+{
+    if (!TableExists(QStringLiteral("price")))
+        return false;
+    if (IsDBF() && FileSizeText(m_context.path(QStringLiteral("Data/price.dbf"))) == QStringLiteral("0"))
+        return false;
+    Dataset *q = OpenQuery(QStringLiteral("SELECT COUNT(1) FROM Price"));
+    const bool has = q && !q->IsEmpty() && q->Fields(0).AsLargeInt() > 0;
+    if (q)
+        q->Close();
+    return has;
+}
+
+void TDM::OpenPrice(bool on)
+{
+    if (!m_price)
+        return;
+    if (on && CreatePriceFields)
+        CreatePriceFields(*m_price);
+    m_price->SetActive(on);
+    m_nameIndex.clear();
+    if (!IsFirebird() || !m_price->Active())
+        return;
+    m_price->DisableControls();
+    const int rows = m_price->RecordCount();
+    m_nameIndex.reserve(rows);
+    Field &tovar = m_price->FieldByName(QStringLiteral("TOVAR"));
+    for (int i = 0; i < rows; ++i) {
+        Dataset::ActiveRow row(*m_price, i);
+        m_nameIndex.append(tovar.AsString().toUpper());
+    }
+    m_price->First();
+    m_price->EnableControls();
+}
+
+void TDM::SetAllActive(bool on)
+{
+    OpenPrice(on);
+    for (Dataset *ds : {m_orders.get(), m_ordersLines.get(), m_defect.get(), m_defectLines.get(), m_naklad.get(),
+                        m_nakladLines.get()})
+        if (ds)
+            ds->SetActive(on);
+}
+
+void TDM::RefreshPrice()
+{
+    if (m_price && m_price->Active())
+        m_price->Refresh();
+}
+
+// ---- upkeep -------------------------------------------------------------------
+
+void TDM::ResetDatabase()
+{
+    if (m_dialogs.askQuestion(QStringLiteral("В результате этого действия все данные будут потеряны. Продолжить?"), true,
+                              false)
+        != mrYes)
+        return;
+    SetConnected(false);
+    if (!replaceFile(DatabaseFile(), PreviousFile()))
+        m_log.logMessage(QStringLiteral("Не удалось сохранить копию базы данных в %1").arg(QDir::toNativeSeparators(PreviousFile())),
+                         Warning, true);
+    // Without the template the database is made empty in place, so the
+    // pharmacist never restarts into the old data believing it cleared.
+    if (!replaceFile(TemplateFile(), DatabaseFile())) {
+        QFile::remove(DatabaseFile());
+        CreateEmptyDatabase(DatabaseFile());
+    }
+    SetConnected(true);
+    m_dialogs.showNotice(QStringLiteral("Программа будет перезапущена"), true);
+    if (RestartProgram)
+        RestartProgram();
+}
+
+void TDM::GetNewDatabaseFile()
+{
+    SetConnected(false);
+    QFile::remove(PreviousFile());
+    if (!QFile::rename(DatabaseFile(), PreviousFile())) {
+        replaceFile(DatabaseFile(), PreviousFile());
+        QFile::remove(DatabaseFile());
+    }
+    if (RestartProgram)
+        RestartProgram();
+}
+
+void TDM::ImportOldDbfData()
+{
+    m_dialogs.showWait(QStringLiteral("Импорт данных из старого формата..."), 1);
+    try {
+        StartTransaction(false);
+        CopyDbfTable(*m_orders, TableDef(TdOrders));
+        CopyDbfTable(*m_ordersLines, TableDef(TdOrdersL));
+        CopyDbfTable(*m_naklad, TableDef(TdNaklad));
+        CopyDbfTable(*m_nakladLines, TableDef(TdNakladL));
+        Commit();
+        m_dialogs.hideWait();
+        m_dialogs.showNotice(QStringLiteral("Импорт завершен"), true);
+    } catch (const std::exception &e) {
+        m_dialogs.hideWait();
+        Rollback();
+        LogError(messageOf(e));
+        m_dialogs.showNotice(QStringLiteral("Ошибка при импорте (см. в нижнем окне)"), true);
+    }
+}
+
+void TDM::CopyDbfTable(Dataset &dataset, const TTableDefs &def)
+{
+    DbfReader reader;
+    reader.setDBFFileName(findDataFile(m_context.path(QStringLiteral("Data/")), def.Name() + QStringLiteral(".dbf")));
+    reader.Open();
+    reader.setOEM(true);
+    if (!dataset.Active())
+        dataset.Open();
+    for (reader.First(); !reader.Eof(); reader.Next()) {
+        dataset.Append();
+        for (const FieldDefEntry &e : def.Entries()) {
+            if (e.Calculated || e.Name.compare(QStringLiteral("LINENO"), Qt::CaseInsensitive) == 0)
+                continue;
+            DbfField *source = reader.FindField(e.Name);
+            if (!source) {
+                if (e.Name == SumFieldName())
+                    source = reader.FindField("SUM");
+                else if (e.Name == QntFieldName())
+                    source = reader.FindField("COUNT");
+                else if (e.Name == ReadFieldName())
+                    source = reader.FindField("READ");
+            }
+            if (!source)
+                continue;
+            Field *target = dataset.FindField(e.Name);
+            if (!target)
+                continue;
+            // DBF text columns are blank-padded; the padding would make goods
+            // codes differ from the same codes in the price list.
+            if (e.FieldClass == FieldKind::String) {
+                QString text = source->AsString();
+                while (text.endsWith(QLatin1Char(' ')))
+                    text.chop(1);
+                target->SetAsString(text);
+            } else {
+                target->SetValue(source->AsVariant());
+            }
+        }
+        dataset.Post();
+    }
+}
+
+QString TDM::FileSizeText(const QString &fileName)
+{
+    QFile f(fileName);
+    if (!f.open(QIODevice::ReadOnly))
+        return QStringLiteral("0");
+    return QString::number(f.size());
+}
+
+void TDM::LogError(const QString &text)
+{
+    m_log.logMessage(text, Error, true);
+}
+
+} // namespace pc

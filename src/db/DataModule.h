@@ -1,0 +1,130 @@
+#pragma once
+// The data module: the local database, its one transaction, the datasets the
+// pages are bound to, the statement operations every part of the program
+// uses, and the upkeep of the tables (opening, creating what is missing,
+// clearing, taking in data of the older DBF-file format).
+//
+// Every operation acts on the embedded database. The two DBF storage kinds
+// keep their names and connection texts but cannot run here: with them the
+// statement operations do nothing and OpenDatabase keeps the embedded database.
+
+#include "db/Dataset.h"
+#include "db/TableDefs.h"
+
+#include <QStringList>
+#include <functional>
+#include <memory>
+
+class Dialogs;
+class MessageLog;
+
+namespace pc {
+class AppContext;
+namespace fb {
+class Database;
+class Statement;
+class Transaction;
+} // namespace fb
+
+class TDM {
+public:
+    TDM(const AppContext &context, Dialogs &dialogs, MessageLog &log);
+    ~TDM();
+    TDM(const TDM &) = delete;
+    TDM &operator=(const TDM &) = delete;
+
+    // ---- driver kind and its names
+    int DriverKind = DriverFirebird;
+    bool IsDBF() const { return pc::IsDBF(DriverKind); }
+    bool IsFirebird() const { return pc::IsFirebird(DriverKind); }
+    QString QntFieldName() const { return pc::QntFieldName(DriverKind); }
+    QString ReadFieldName() const { return pc::ReadFieldName(DriverKind); }
+    QString SumFieldName() const { return pc::SumFieldName(DriverKind); }
+    const TTableDefs &TableDef(TableDefId id) const { return m_defs.at(size_t(id)); }
+
+    // ---- statements (nothing happens, false or nullptr, unless IsFirebird)
+    bool ExecSQL(const QString &sql, bool commit);
+    // ownQuery: a new dataset the caller owns (wrap it in a unique_ptr); else the
+    // shared query, whose previous result is replaced. Opened, on its first row.
+    Dataset *OpenQuery(const QString &sql, bool ownQuery = false);
+    // A prepared statement, not executed: ownQuery as above.
+    fb::Statement *PrepareQuery(const QString &sql, bool ownQuery = false);
+    void SetParamByIndex(fb::Statement *query, int index, const QVariant &value);
+    void SetParamByName(fb::Statement *query, const QString &name, const QVariant &value);
+    bool ExecQuery(fb::Statement *query, bool commit);
+    void Commit();
+    void Rollback();
+    void StartTransaction(bool restart);
+    void SetConnected(bool on);
+    bool Connected() const;
+    // New objects on the module's transaction; the caller owns them.
+    std::unique_ptr<Dataset> CreateDataSet(const QString &select, const QString &modify, const QString &insert,
+                                           const QString &del = {}, const QString &refresh = {});
+    std::unique_ptr<fb::Statement> CreateQuery(const QString &sql);
+    std::unique_ptr<Dataset> CreateTable(const QString &tableName);
+
+    // ---- datasets (nullptr before CreateFirebirdObjects)
+    Dataset *PriceSet() const { return m_price.get(); }
+    Dataset *PriceOldTable() const { return m_priceOld.get(); }
+    Dataset *PriceDetTable() const { return m_priceDet.get(); }
+    Dataset *OrdersSet() const { return m_orders.get(); }
+    Dataset *OrdersLinesTable() const { return m_ordersLines.get(); }
+    Dataset *DefectTable() const { return m_defect.get(); }
+    Dataset *DefectLinesTable() const { return m_defectLines.get(); }
+    Dataset *DefectOrderLinesTable() const { return m_defectOrderLines.get(); }
+    Dataset *NakladSet() const { return m_naklad.get(); }
+    Dataset *NakladLinesSet() const { return m_nakladLines.get(); }
+    Dataset *ArchivePricesQuery() const { return m_archivePrices.get(); }
+    // Upper-cased goods names of the price rows, in dataset order (quick search).
+    const QStringList &NameIndex() const { return m_nameIndex; }
+
+    // ---- lifecycle and upkeep
+    void CreateFirebirdObjects();
+    void OpenDatabase();
+    void OpenOrCreateTable(Dataset &dataset, const QString &name, const TTableDefs &def, bool createOnFailure,
+                           bool addFields);
+    void SetAllActive(bool on);
+    void OpenPrice(bool on);
+    void RefreshPrice();
+    bool PriceHasData();
+    bool TableExists(const QString &name);
+    void DropTable(const QString &name);
+    // "Очистка БД": asks, keeps a copy in client_prev.gdb, empties, restarts.
+    void ResetDatabase();
+    // "Получить новый файл БД": the database file is set aside; restarts.
+    void GetNewDatabaseFile();
+    void ImportOldDbfData();
+    void CopyDbfTable(Dataset &dataset, const TTableDefs &def);
+    void AddFieldTyped(Dataset &dataset, const QString &name, int size, bool calculated, FieldKind kind);
+    void AddFieldFromDef(Dataset &dataset, const FieldDefEntry &entry);
+    void AddNumberField(Dataset &dataset, const QString &name);
+    static QString FileSizeText(const QString &fileName);
+    void LogError(const QString &text);
+    // The connection text of a DBF storage kind ("" for the embedded database).
+    QString DbfConnectionString(int kind) const;
+
+    QString DatabaseFile() const;
+    QString TemplateFile() const;
+    QString PreviousFile() const;
+
+    // Hooks the windows set: the price grid's extra fields before the price
+    // opens, and the program restart.
+    std::function<void(Dataset &)> CreatePriceFields;
+    std::function<void()> RestartProgram;
+
+private:
+    void bindDetails();
+    AppContext const &m_context;
+    Dialogs &m_dialogs;
+    MessageLog &m_log;
+    std::vector<TTableDefs> m_defs;
+    std::unique_ptr<fb::Database> m_db;
+    std::unique_ptr<fb::Transaction> m_tr;
+    std::unique_ptr<Dataset> m_sharedQuery;
+    std::unique_ptr<fb::Statement> m_sharedStatement;
+    std::unique_ptr<Dataset> m_orders, m_price, m_priceOld, m_ordersLines, m_naklad, m_nakladLines, m_defect,
+        m_defectLines, m_defectOrderLines, m_priceDet, m_plainQuery, m_archivePrices;
+    QStringList m_nameIndex;
+};
+
+} // namespace pc

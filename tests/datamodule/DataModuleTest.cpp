@@ -1,0 +1,303 @@
+#include "DbfWriter.h"
+#include "ScriptedDialogs.h"
+#include "TempAppDir.h"
+
+#include "core/AppContext.h"
+#include "db/DataModule.h"
+#include "db/EmptyDatabase.h"
+#include "db/firebird/Database.h"
+#include "db/firebird/Statement.h"
+#include "db/firebird/Transaction.h"
+#include "platform/AppError.h"
+#include "platform/Process.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLocale>
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <spawn.h>
+#include <sys/wait.h>
+
+using namespace pc;
+
+namespace {
+
+struct DataModuleFixture : ::testing::Test {
+    TempAppDir dir;
+    AppContext context{dir.path()};
+    ScriptedDialogs dialogs;
+    RecordingLog log;
+    std::unique_ptr<TDM> dm;
+    int restarts = 0;
+
+    TDM &make(int kind = DriverFirebird)
+    {
+        dm = std::make_unique<TDM>(context, dialogs, log);
+        dm->DriverKind = kind;
+        dm->RestartProgram = [this] { ++restarts; };
+        return *dm;
+    }
+    TDM &open()
+    {
+        make();
+        dm->CreateFirebirdObjects();
+        dm->OpenDatabase();
+        return *dm;
+    }
+    void TearDown() override
+    {
+        dm.reset();
+        EXPECT_FALSE(dialogs.answersLeft());
+    }
+    qint64 count(const QString &sql)
+    {
+        Dataset *q = dm->OpenQuery(sql);
+        return q->Fields(0).AsLargeInt();
+    }
+};
+
+} // namespace
+
+TEST_F(DataModuleFixture, FirstStartMakesTheDatabaseAndOpensEveryTableWithoutQuestions)
+{
+    TDM &m = open();
+    EXPECT_TRUE(dir.exists("Data/client.gdb"));
+    EXPECT_TRUE(dialogs.questions.isEmpty());
+    EXPECT_TRUE(dialogs.notices.contains("Не удалось открыть прайс. Попробуйте скачать новый"));
+    for (Dataset *ds : {m.PriceSet(), m.PriceOldTable(), m.PriceDetTable(), m.OrdersSet(), m.OrdersLinesTable(),
+                        m.DefectTable(), m.DefectLinesTable(), m.DefectOrderLinesTable(), m.NakladSet(), m.NakladLinesSet()})
+        EXPECT_TRUE(ds->Active());
+    EXPECT_TRUE(m.TableExists("price"));
+    EXPECT_TRUE(m.TableExists("Price_det"));
+    EXPECT_FALSE(m.TableExists("nosuchtable"));
+    EXPECT_FALSE(m.PriceHasData());
+}
+
+TEST_F(DataModuleFixture, TemplateIsCopiedAndAMissingTableIsCreatedWithItsIndexes)
+{
+    CreateEmptyDatabase(dir.file("Data/client_empty.gdb"));
+    {
+        // A template that lacks DEFECTL.
+        fb::Database db;
+        db.attach(dir.file("Data/client_empty.gdb"));
+        fb::Transaction tr(db);
+        fb::Statement st(tr);
+        st.prepare("DROP TABLE DEFECTL");
+        st.execute();
+        tr.commit();
+        db.detach();
+    }
+    TDM &m = open();
+    EXPECT_TRUE(dir.exists("Data/client.gdb"));
+    EXPECT_TRUE(dialogs.questions.isEmpty());
+    EXPECT_TRUE(m.TableExists("DefectL"));
+    EXPECT_TRUE(m.DefectLinesTable()->Active());
+    EXPECT_GT(count("SELECT COUNT(1) FROM RDB$INDICES WHERE RDB$RELATION_NAME = 'DEFECTL' AND RDB$INDEX_NAME NOT STARTING WITH 'RDB$'"), 0);
+}
+
+TEST_F(DataModuleFixture, PriceWithRowsOpensAndBuildsTheNameIndex)
+{
+    TDM &m = open();
+    ASSERT_TRUE(m.ExecSQL("INSERT INTO PRICE (IDTOVAR, TOVAR, GODEN, ZAKAZ) VALUES ('2', 'бинт', '01.01.2027', 0)", false));
+    ASSERT_TRUE(m.ExecSQL("INSERT INTO PRICE (IDTOVAR, TOVAR, GODEN, ZAKAZ) VALUES ('1', 'Аспирин', '01.01.2027', 3)", true));
+    EXPECT_TRUE(m.PriceHasData());
+    m.OpenPrice(false); // opened empty at start
+    m.OpenPrice(true);
+    EXPECT_EQ(m.NameIndex(), QStringList({"АСПИРИН", "БИНТ"}));
+    EXPECT_EQ(m.PriceSet()->RecNo(), 1);
+
+    // Editing posts through the modify statement and survives a refresh.
+    m.PriceSet()->Edit();
+    m.PriceSet()->FieldByName("ZAKAZ").SetAsInteger(5);
+    m.PriceSet()->Post();
+    m.Commit();
+    m.RefreshPrice();
+    EXPECT_EQ(m.PriceSet()->FieldByName("ZAKAZ").AsInteger(), 5);
+    EXPECT_EQ(count("SELECT SUM(ZAKAZ) FROM PRICE"), 5);
+
+    // A shared query is replaced by the next one; an own query is the caller's.
+    std::unique_ptr<Dataset> own(m.OpenQuery("SELECT TOVAR FROM PRICE ORDER BY IDTOVAR", true));
+    m.OpenQuery("SELECT COUNT(1) FROM PRICE");
+    EXPECT_EQ(own->Fields(0).AsString(), "Аспирин");
+}
+
+TEST_F(DataModuleFixture, PreparedStatementsTakeNamedParametersAndRollbackUndoes)
+{
+    TDM &m = open();
+    fb::Statement *q = m.PrepareQuery("INSERT INTO ORDERS (ID, STATUS, COMMENT) VALUES (:ID, 0, :C)");
+    m.SetParamByName(q, "ID", 7);
+    m.SetParamByName(q, "C", "O'Brien; DROP TABLE ORDERS");
+    EXPECT_TRUE(m.ExecQuery(q, true));
+    EXPECT_EQ(count("SELECT COUNT(1) FROM ORDERS WHERE ID = 7"), 1);
+    m.ExecSQL("DELETE FROM ORDERS", false);
+    m.Rollback();
+    EXPECT_EQ(count("SELECT COUNT(1) FROM ORDERS"), 1);
+}
+
+TEST_F(DataModuleFixture, StatementsDoNothingWithTheDbfKindsWhichAreRefused)
+{
+    TDM &m = make(DriverOdbc);
+    EXPECT_FALSE(m.ExecSQL("SELECT 1 FROM RDB$DATABASE", false));
+    EXPECT_EQ(m.OpenQuery("SELECT 1 FROM RDB$DATABASE"), nullptr);
+    EXPECT_EQ(m.PriceSet(), nullptr);
+    EXPECT_EQ(m.QntFieldName(), "COUNT");
+    EXPECT_TRUE(m.DbfConnectionString(DriverOdbc).startsWith("Driver={Microsoft dBASE Driver (*.dbf)};DriverID=277;Collate=Machine;Dbq="));
+    EXPECT_TRUE(m.DbfConnectionString(DriverVfpOleDb).startsWith("Provider=VFPOLEDB.1;Data Source="));
+    // Opening refuses the kind with a notice and keeps the embedded database.
+    m.CreateFirebirdObjects();
+    m.OpenDatabase();
+    EXPECT_TRUE(m.IsFirebird());
+    EXPECT_EQ(m.QntFieldName(), "QNT");
+    EXPECT_TRUE(dialogs.notices.front().contains("не поддерживается"));
+    EXPECT_TRUE(m.OrdersSet()->Active());
+}
+
+TEST_F(DataModuleFixture, OldDbfOrdersAndInvoicesAreImportedWithMappedColumns)
+{
+    test::DbfWriter orders;
+    orders.addField("ID", 'N', 10).addField("STATUS", 'N', 2).addField("SUMMA", 'N', 12, 2).addField("COMMENT", 'C', 100);
+    orders.addRecord({5, 1, 1234.5, QStringLiteral("Срочно")});
+    orders.save(dir.file("Data/ORDERS.dbf"));
+    test::DbfWriter lines;
+    lines.addField("IDNAKL", 'N', 10).addField("IDTOVAR", 'C', 14).addField("COUNT", 'N', 8);
+    lines.addRecord({5, QStringLiteral("100"), 3});
+    lines.save(dir.file("Data/ordersl.dbf"));
+    test::DbfWriter naklad;
+    naklad.addField("ID", 'N', 10).addField("READ", 'N', 1);
+    naklad.addRecord({77, 1});
+    naklad.save(dir.file("Data/NAKLAD.DBF"));
+    test::DbfWriter nakladLines;
+    nakladLines.addField("ID", 'N', 10).addField("IDTOVAR", 'C', 14).addField("COUNT", 'N', 8).addField("SUM", 'N', 12, 2).addField("LINENO", 'N', 5);
+    nakladLines.addRecord({77, QStringLiteral("200"), 4, 99.5, 1});
+    nakladLines.save(dir.file("Data/NAKLADL.dbf"));
+
+    TDM &m = open();
+    m.ImportOldDbfData();
+    EXPECT_TRUE(dialogs.notices.contains("Импорт завершен")) << dialogs.notices.join("|").toStdString();
+    EXPECT_EQ(count("SELECT COUNT(1) FROM ORDERS WHERE ID = 5 AND STATUS = 1"), 1);
+    Dataset *q = m.OpenQuery("SELECT SUMMA, COMMENT FROM ORDERS");
+    EXPECT_DOUBLE_EQ(q->Fields(0).AsFloat(), 1234.5);
+    EXPECT_EQ(q->Fields(1).AsString(), "Срочно");
+    EXPECT_EQ(count("SELECT QNT FROM ORDERSL WHERE IDNAKL = 5 AND IDTOVAR = '100'"), 3);
+    EXPECT_EQ(count("SELECT ISREAD FROM NAKLAD WHERE ID = 77"), 1);
+    EXPECT_EQ(count("SELECT COUNT(1) FROM NAKLADL WHERE LINENO IS NULL AND QNT = 4 AND SUMMA = 99.5"), 1);
+}
+
+TEST_F(DataModuleFixture, FailedImportRollsBackAndSaysSo)
+{
+    test::DbfWriter orders;
+    orders.addField("ID", 'N', 10).addField("STATUS", 'N', 2);
+    orders.addRecord({5, 1});
+    orders.save(dir.file("Data/ORDERS.dbf"));
+    // ORDERSL is missing: the import stops there.
+    TDM &m = open();
+    m.ImportOldDbfData();
+    EXPECT_TRUE(dialogs.notices.contains("Ошибка при импорте (см. в нижнем окне)"));
+    EXPECT_FALSE(log.entries.empty());
+    EXPECT_EQ(count("SELECT COUNT(1) FROM ORDERS"), 0);
+}
+
+TEST_F(DataModuleFixture, FloatFieldsShowTwoDecimalsAtMost)
+{
+    QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+    TDM &m = open();
+    m.ExecSQL("INSERT INTO PRICE (IDTOVAR, TOVAR, GODEN, PRICE) VALUES ('1', 'a', '01.01.2027', 12.5)", false);
+    m.ExecSQL("INSERT INTO PRICE (IDTOVAR, TOVAR, GODEN, PRICE) VALUES ('2', 'b', '01.01.2027', 0.5)", false);
+    m.ExecSQL("INSERT INTO PRICE (IDTOVAR, TOVAR, GODEN, PRICE) VALUES ('3', 'c', '01.01.2027', 0)", true);
+    m.OpenPrice(false);
+    m.OpenPrice(true);
+    Field &cena = m.PriceSet()->FieldByName("PRICE");
+    EXPECT_EQ(cena.DisplayFormat(), "#.##");
+    QStringList shown;
+    for (m.PriceSet()->First(); !m.PriceSet()->Eof(); m.PriceSet()->Next())
+        shown << cena.DisplayText();
+    EXPECT_EQ(shown, QStringList({"12,5", ",5", ""}));
+    QLocale::setDefault(QLocale::c());
+}
+
+TEST_F(DataModuleFixture, ResetKeepsACopyEmptiesAndRestarts)
+{
+    CreateEmptyDatabase(dir.file("Data/client_empty.gdb"));
+    TDM &m = open();
+    m.ExecSQL("INSERT INTO ORDERS (ID, STATUS) VALUES (1, 0)", true);
+    dialogs.setNextAnswer(mrNo);
+    m.ResetDatabase();
+    EXPECT_EQ(restarts, 0);
+    dialogs.setNextAnswer(mrYes);
+    m.ResetDatabase();
+    EXPECT_EQ(restarts, 1);
+    EXPECT_TRUE(dialogs.notices.contains("Программа будет перезапущена"));
+    EXPECT_TRUE(dir.exists("Data/client_prev.gdb"));
+    EXPECT_EQ(count("SELECT COUNT(1) FROM ORDERS"), 0);
+    dm.reset();
+    fb::Database prev;
+    prev.attach(dir.file("Data/client_prev.gdb"));
+    fb::Transaction tr(prev);
+    fb::Statement st(tr);
+    st.prepare("SELECT COUNT(1) FROM ORDERS");
+    st.execute();
+    ASSERT_TRUE(st.fetch());
+    EXPECT_EQ(st.asInt(0), 1);
+}
+
+TEST_F(DataModuleFixture, NewDatabaseFileSetsTheOldOneAside)
+{
+    TDM &m = open();
+    m.ExecSQL("INSERT INTO ORDERS (ID, STATUS) VALUES (1, 0)", true);
+    m.GetNewDatabaseFile();
+    EXPECT_EQ(restarts, 1);
+    EXPECT_FALSE(dir.exists("Data/client.gdb"));
+    EXPECT_TRUE(dir.exists("Data/client_prev.gdb"));
+    // The next start makes a fresh, empty database.
+    open();
+    EXPECT_EQ(count("SELECT COUNT(1) FROM ORDERS"), 0);
+}
+
+// The program attached to its database ends cleanly on SIGTERM: the file can
+// be opened by another process right after.
+TEST(ProgramWithDatabase, TerminationSignalDetachesTheDatabase)
+{
+    TempAppDir dir;
+    dir.writeText("server.ini", "[Header]\nServerAdress=127.0.0.1\n");
+    const QString client = QStringLiteral(PC_BINARY_DIR) + "/client";
+    const QString copy = dir.file("client");
+    ASSERT_TRUE(QFile::copy(client, copy));
+    QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QByteArray path = QFile::encodeName(copy);
+    char *argv[] = {path.data(), nullptr};
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK);
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    pid_t pid = -1;
+    ASSERT_EQ(posix_spawn(&pid, path.constData(), nullptr, &attr, argv, environ), 0);
+    posix_spawnattr_destroy(&attr);
+
+    // Wait until the program has made and attached its database.
+    QElapsedTimer t;
+    t.start();
+    while (!dir.exists("Data/client.gdb") && t.elapsed() < 20000)
+        QThread::msleep(50);
+    ASSERT_TRUE(dir.exists("Data/client.gdb"));
+    QThread::msleep(1500);
+    kill(pid, SIGTERM);
+    int status = 0;
+    pid_t r = 0;
+    t.restart();
+    while ((r = waitpid(pid, &status, WNOHANG)) == 0 && t.elapsed() < 10000)
+        QThread::msleep(20);
+    if (r == 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        FAIL() << "SIGTERM did not end the program";
+    }
+    EXPECT_TRUE(WIFEXITED(status));
+    fb::Database db;
+    EXPECT_NO_THROW(db.attach(dir.file("Data/client.gdb")));
+}
