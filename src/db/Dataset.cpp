@@ -725,6 +725,20 @@ void Dataset::Open()
 {
     if (Active())
         return;
+    try {
+        openRows();
+    } catch (...) {
+        // A dataset that did not open holds no statement, so its table can
+        // be dropped and made again.
+        m_select.reset();
+        clearStorage();
+        m_fields.clear();
+        throw;
+    }
+}
+
+void Dataset::openRows()
+{
     const QString sql = effectiveSelect();
     if (sql.isEmpty())
         fail(QStringLiteral("Dataset has no select statement"));
@@ -739,7 +753,6 @@ void Dataset::Open()
     // Fields: the columns of the select, then the added calculated ones.
     clearStorage();
     m_fields.clear();
-    std::vector<Field *> used;
     for (int c = 0; c < st.columnCount(); ++c) {
         const fb::Column &col = st.column(c);
         QString name = col.name;
@@ -766,23 +779,12 @@ void Dataset::Open()
     for (auto &p : m_fieldPool) {
         if (!p->m_added || std::find(m_fields.begin(), m_fields.end(), p.get()) != m_fields.end())
             continue;
-        if (!p->m_calculated) {
-            st.closeCursor();
-            m_fields.clear();
-            m_columns.clear();
+        if (!p->m_calculated)
             fail(QStringLiteral("Field '%1' not found").arg(p->m_name));
-        }
         p->m_slot = m_calcSlots++;
         m_fields.push_back(p.get());
     }
-    try {
-        loadRows(st);
-    } catch (...) {
-        st.closeCursor();
-        clearStorage();
-        m_fields.clear();
-        throw;
-    }
+    loadRows(st);
     m_state = DatasetState::Browse;
     rebuildView();
     m_current = 0;
@@ -796,8 +798,12 @@ void Dataset::Open()
 
 void Dataset::Close()
 {
-    if (!Active())
+    if (!Active()) {
+        m_select.reset();
+        m_modify.reset();
+        m_insert.reset();
         return;
+    }
     if (m_state == DatasetState::Edit || m_state == DatasetState::Insert)
         Cancel();
     // Statements are prepared again at the next opening: the database may

@@ -258,6 +258,8 @@ private:
     struct Column;
     struct CalcCache;
 
+    void openRows();
+
     // Row storage.
     void clearStorage();
     void loadRows(fb::Statement &st);

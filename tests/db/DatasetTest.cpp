@@ -248,6 +248,12 @@ TEST_F(DatasetTest, CalculatedFieldsAndDisplayFormat)
     bad.AddField(QStringLiteral("MISSING"), FieldType::Integer);
     EXPECT_THROW(bad.Open(), fb::DbError);
     EXPECT_FALSE(bad.Active());
+    // The failed dataset holds nothing that keeps the table in use.
+    bad.Close();
+    ds.Close();
+    t.exec(QStringLiteral("DROP TABLE ORDERS"));
+    t.tr().commitRetaining();
+    EXPECT_EQ(t.scalar(QStringLiteral("SELECT COUNT(*) FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = 'ORDERS'")), 0);
 }
 
 TEST_F(DatasetTest, LocateLookupAndFilter)
