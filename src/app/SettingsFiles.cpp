@@ -128,7 +128,12 @@ void SettingsFiles::driverHandshake(Settings &s) const
                                 true, false)
                             == mrYes;
     }
-    ini.writeInteger(kHeader, QStringLiteral("DBDriverChanged"), 0);
+    try {
+        ini.writeInteger(kHeader, QStringLiteral("DBDriverChanged"), 0);
+    } catch (const pc::AppError &e) {
+        // A settings file that cannot be written must not keep the program from starting.
+        m_log.logMessage(e.message(), Error, true);
+    }
     s.DriverAtLoad = s.DBDriver;
 }
 

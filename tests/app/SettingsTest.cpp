@@ -375,3 +375,17 @@ TEST_F(SettingsFixture, RestartThatCannotStartTheLauncherSaysSoAndKeepsRunning)
     ASSERT_FALSE(dialogs.notices.isEmpty());
     EXPECT_TRUE(dialogs.notices.last().contains("нет файла vorn"));
 }
+
+TEST_F(SettingsFixture, UnwritableClientIniIsReportedAndStartUpGoesOn)
+{
+    serverIni();
+    QDir(dir.path()).mkpath("client.ini"); // a folder where the file should be: no write can succeed
+    TMainForm &f = start();
+    EXPECT_EQ(f.settings.AptekaPercent, 150);
+    const QStringList lines = f.messagePane().lines();
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const QString &l) { return l.contains("ОШИБКА!: Не удалось записать файл"); }));
+    // A setting written at once fails with a message (the application's
+    // handler shows it) and keeps the value in memory.
+    EXPECT_THROW(f.ui->cbRoundMethod->setCurrentIndex(2), pc::AppError);
+    EXPECT_EQ(f.settings.RoundMethod, 2);
+}
