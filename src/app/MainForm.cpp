@@ -7,6 +7,8 @@
 #include "app/SettingsFiles.h"
 #include "core/LogText.h"
 #include "db/DataModule.h"
+#include "exchange/ErrorLogUpload.h"
+#include "exchange/ServerConnection.h"
 #include "platform/AppError.h"
 #include "platform/IniFile.h"
 #include "platform/Shell.h"
@@ -96,6 +98,7 @@ TMainForm::TMainForm(const QString &appDir, QWidget *parent)
 
 TMainForm::~TMainForm()
 {
+    Connection.reset();
     DM.reset(); // detaches the database before the windows go
     delete frmBrowser;
     delete ui;
@@ -105,6 +108,8 @@ Dialogs &TMainForm::dialogs() { return *m_dialogs; }
 void TMainForm::setDialogs(Dialogs *dialogs)
 {
     m_dialogs = dialogs ? dialogs : m_windowDialogs.get();
+    if (Connection)
+        Connection->setDialogs(*m_dialogs);
     m_settingsFiles = std::make_unique<SettingsFiles>(context, *m_dialogs, *m_pane);
     // The data module speaks through the same dialogs; it holds no objects yet
     // when tests swap them right after creating the window.
@@ -344,12 +349,24 @@ void TMainForm::btnOpenOtherFolderClick()
         LogMessage(QStringLiteral("Не удалось открыть папку %1").arg(QDir::toNativeSeparators(folder)), Warning, true);
 }
 
-// Writes the whole pane to <ClientCode><time stamp>.err beside the program.
+// Sends the whole pane to the supplier: connects under the order account,
+// writes the pane to <ClientCode><time stamp>.err beside the program and
+// uploads it under that name.
 void TMainForm::btnSendErrorLogClick()
 {
-    const QString name = settings.ClientCode + pc::TimeStampText(QDateTime::currentDateTime()) + QStringLiteral(".err");
-    m_lastErrorLogFile = context.path(name);
-    m_pane->writeTo(m_lastErrorLogFile);
+    auto writeLog = [this] {
+        const QString name = settings.ClientCode + pc::TimeStampText(QDateTime::currentDateTime()) + QStringLiteral(".err");
+        m_lastErrorLogFile = context.path(name);
+        m_pane->writeTo(m_lastErrorLogFile);
+        return m_lastErrorLogFile;
+    };
+    if (!Connection)
+        CreateFtpClient();
+    try {
+        pc::SendErrorLog(*Connection, settings.OrderAccount, writeLog);
+    } catch (const std::exception &e) {
+        LogMessage(pc::errorText(e) + QStringLiteral(" (отправка журнала)"), Error, true);
+    }
 }
 
 // ---- operations filled in by the settings, price and start page code ----

@@ -24,6 +24,8 @@ class MessageLog;
 class SettingsFiles;
 namespace pc {
 class TDM;
+class ServerConnection;
+struct ServerAddressList;
 }
 
 class TMainForm : public QMainWindow {
@@ -42,6 +44,8 @@ public:
     pc::AppContext context;
     // The data module: created after the small windows, lives as long as the window.
     std::unique_ptr<pc::TDM> DM;
+    // The connection to the supplier's server (made by CreateFtpClient at start-up).
+    std::unique_ptr<pc::ServerConnection> Connection;
     Settings settings;
     bool Initialised = false;
     bool SettingsModified = false;
@@ -128,6 +132,14 @@ public:
     void ImportOldDbfData();
     void RefreshPrice();
     void btnGetNewFileClick();
+    // Server list on the connection page.
+    void btnAddServAddrClick();
+    void lbServerAddressesDblClick();
+    void btnRemoveServAddrClick();
+    void btnUpServAddrClick();
+    void btnDownServAddrClick();
+    void btnSetMainServAddrClick();
+    void btnCheckConnectionClick();
     void btnClearBaseClick();
 
     void CheckPriceActuality(bool ask);
@@ -159,6 +171,8 @@ private:
     void collectSettings();
     void showAddresses();
     void showChannelSettings();
+    // Applies one edit of the server list to the page; marks the settings changed.
+    void editServerList(bool (*edit)(pc::ServerAddressList &, Dialogs &));
     QStringList markupCells() const;
     bool m_fillingPage = false;
     std::unique_ptr<SettingsFiles> m_settingsFiles;

@@ -10,10 +10,14 @@
 #include "core/Dialogs.h"
 #include "db/DataModule.h"
 #include "documents/MaxMarkup.h"
+#include "exchange/ServerConnection.h"
+#include "exchange/ServerList.h"
+#include "platform/Shell.h"
 #include "platform/AppError.h"
 #include "platform/IniFile.h"
 #include "platform/Process.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QListWidget>
 #include <QTableWidget>
@@ -102,6 +106,13 @@ void TMainForm::connectSettingsHandlers()
     connect(ui->lstDeliveryAddresses, &QTableWidget::cellDoubleClicked, this, &TMainForm::btnEditAddressClick);
     connect(ui->btnRemoveAddress, &QPushButton::clicked, this, &TMainForm::btnRemoveAddressClick);
     connect(ui->btnGetNewFile, &QPushButton::clicked, this, &TMainForm::btnGetNewFileClick);
+    connect(ui->btnAddServAddr, &QPushButton::clicked, this, &TMainForm::btnAddServAddrClick);
+    connect(ui->lbServerAddresses, &QListWidget::itemDoubleClicked, this, &TMainForm::lbServerAddressesDblClick);
+    connect(ui->btnRemoveServAddr, &QPushButton::clicked, this, &TMainForm::btnRemoveServAddrClick);
+    connect(ui->btnUpServAddr, &QPushButton::clicked, this, &TMainForm::btnUpServAddrClick);
+    connect(ui->btnDownServAddr, &QPushButton::clicked, this, &TMainForm::btnDownServAddrClick);
+    connect(ui->btnSetMainServAddr, &QPushButton::clicked, this, &TMainForm::btnSetMainServAddrClick);
+    connect(ui->btnCheckConnection, &QPushButton::clicked, this, &TMainForm::btnCheckConnectionClick);
     connect(ui->btnClearBase, &QPushButton::clicked, this, &TMainForm::btnClearBaseClick);
 }
 
@@ -467,7 +478,50 @@ void TMainForm::btnClearBaseClick()
 }
 void TMainForm::ShowOrderTotals() {}
 void TMainForm::CheckUnloadedPriceFile() {}
-void TMainForm::CreateFtpClient() {}
+
+void TMainForm::CreateFtpClient()
+{
+    Connection = std::make_unique<pc::ServerConnection>(settings, dialogs(), log());
+    // Ten dead servers must not keep the pharmacist waiting for minutes.
+    Connection->ftp().setConnectTimeout(15000);
+    Connection->setIdleHook([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
+    Connection->setBusyCursorHook([](bool busy) {
+        if (busy)
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+        else
+            QApplication::restoreOverrideCursor();
+    });
+}
+
+void TMainForm::editServerList(bool (*edit)(pc::ServerAddressList &, Dialogs &))
+{
+    pc::ServerAddressList list;
+    list.main = ui->edServerAddress->text();
+    for (int i = 0; i < ui->lbServerAddresses->count(); ++i)
+        list.reserves << ui->lbServerAddresses->item(i)->text();
+    list.selected = ui->lbServerAddresses->currentRow();
+    if (!edit(list, dialogs()))
+        return;
+    ui->edServerAddress->setText(list.main);
+    ui->lbServerAddresses->clear();
+    ui->lbServerAddresses->addItems(list.reserves);
+    ui->lbServerAddresses->setCurrentRow(list.selected);
+    SetSettingsModified(true);
+}
+
+void TMainForm::btnAddServAddrClick() { editServerList(&pc::addServerAddress); }
+void TMainForm::lbServerAddressesDblClick() { editServerList(&pc::editServerAddress); }
+void TMainForm::btnRemoveServAddrClick() { editServerList(&pc::removeServerAddress); }
+void TMainForm::btnUpServAddrClick() { editServerList(&pc::moveServerAddressUp); }
+void TMainForm::btnDownServAddrClick() { editServerList(&pc::moveServerAddressDown); }
+void TMainForm::btnSetMainServAddrClick() { editServerList(&pc::setMainServerAddress); }
+
+void TMainForm::btnCheckConnectionClick()
+{
+    const QString address = pc::checkConnectionAddress(ui->edServerAddress->text());
+    if (!pc::shellOpen(address))
+        LogMessage(QStringLiteral("Не удалось открыть %1").arg(address), Warning, true);
+}
 // The current order is the price rows with a quantity.
 bool TMainForm::OrderIsEmpty()
 {

@@ -1,9 +1,11 @@
 #include "GuiTest.h"
 #include "ScriptedDialogs.h"
 #include "TempAppDir.h"
+#include "FtpTestServer.h"
 
 #include "app/MainForm.h"
 #include "app/MessagePane.h"
+#include "exchange/ServerConnection.h"
 #include "platform/AppError.h"
 #include "platform/CodePage.h"
 #include "platform/Process.h"
@@ -224,15 +226,47 @@ TEST_F(MainFormFixture, EscapedExceptionHidesTheWaitWindowAndIsLogged)
     EXPECT_TRUE(form->messagePane().lines().last().endsWith("ОШИБКА!: Сбой записи (unhandled exception)"));
 }
 
-TEST_F(MainFormFixture, SendErrorLogWritesThePaneUnderATimeStampName)
+TEST_F(MainFormFixture, SendErrorLogUploadsThePaneUnderATimeStampNameAsTheOrderAccount)
 {
-    form->settings.ClientCode = "55";
+    pc::test::FtpTestServer server({{{"55", "pw"}, {"Order", "nulpet"}}});
+    dir.writeText("server.ini", QString("[Header]\nServerAdress=127.0.0.1\nServerPort=%1\n").arg(server.port()));
+    dir.writeText("client.ini", "[Header]\nClientCode=55\nClientPass=pw\n");
+    form->LoadSettings();
     form->LogMessage("Строка журнала", Error, true);
     form->btnSendErrorLogClick();
-    const QString file = form->lastErrorLogFile();
-    EXPECT_TRUE(QFileInfo(file).fileName().startsWith("55"));
-    EXPECT_TRUE(file.endsWith(".err"));
-    EXPECT_TRUE(dir.readText(QFileInfo(file).fileName()).contains("ОШИБКА!: Строка журнала"));
+    const QString name = QFileInfo(form->lastErrorLogFile()).fileName();
+    EXPECT_TRUE(name.startsWith("55"));
+    EXPECT_TRUE(name.endsWith(".err"));
+    EXPECT_TRUE(dir.readText(name).contains("ОШИБКА!: Строка журнала"));
+    QFile uploaded(server.home("Order") + "/" + name);
+    ASSERT_TRUE(uploaded.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(pc::fromCp1251(uploaded.readAll()).contains("ОШИБКА!: Строка журнала"));
+    EXPECT_TRUE(server.commands().contains("USER Order"));
+    EXPECT_FALSE(form->Connection->isConnected());
+}
+
+TEST_F(MainFormFixture, SendErrorLogWithoutAServerWritesNothingAndSaysWhy)
+{
+    dir.writeText("server.ini", "[Header]\nServerAdress=127.0.0.1\nServerPort=1\n");
+    form->LoadSettings();
+    form->btnSendErrorLogClick();
+    EXPECT_TRUE(dialogs.notices.contains("Не удалось соединиться с сервером. Попробуйте позднее"));
+    EXPECT_TRUE(form->lastErrorLogFile().isEmpty());
+}
+
+TEST_F(MainFormFixture, ServerListButtonsEditThePageAndMarkTheSettingsChanged)
+{
+    form->LoadSettings();
+    form->SetSettingsModified(false);
+    dialogs.setNextInput("reserve.example.ru");
+    form->btnAddServAddrClick();
+    ASSERT_EQ(form->ui->lbServerAddresses->count(), 1);
+    EXPECT_EQ(form->ui->lbServerAddresses->item(0)->text(), "reserve.example.ru");
+    EXPECT_TRUE(form->SettingsModified);
+    form->SetSettingsModified(false);
+    form->ui->lbServerAddresses->setCurrentRow(0);
+    form->btnUpServAddrClick(); // the first entry cannot go up
+    EXPECT_FALSE(form->SettingsModified);
 }
 
 TEST_F(MainFormFixture, NoticeOnTheOrderPageReturnsFocusToThePriceGrid)
