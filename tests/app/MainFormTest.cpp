@@ -1,6 +1,7 @@
 #include "GuiTest.h"
 #include "ScriptedDialogs.h"
 #include "TempAppDir.h"
+#include "ProgramProcess.h"
 #include "FtpTestServer.h"
 
 #include "app/MainForm.h"
@@ -288,43 +289,13 @@ TEST_F(MainFormFixture, NoticeOnTheOrderPageReturnsFocusToThePriceGrid)
 TEST(Program, SecondStartExitsAndTerminationEndsNormally)
 {
     TempAppDir dir;
-    const QString client = QStringLiteral(PC_BINARY_DIR) + "/client";
-    ASSERT_TRUE(QFileInfo(client).isExecutable());
-    const QString copy = dir.file("client");
-    ASSERT_TRUE(QFile::copy(client, copy));
-    QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-
-    QByteArray path = QFile::encodeName(copy);
-    char *argv[] = {path.data(), nullptr};
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t none;
-    sigemptyset(&none);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK);
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    pid_t first = -1;
-    ASSERT_EQ(posix_spawn(&first, path.constData(), nullptr, &attr, argv, environ), 0);
-    posix_spawnattr_destroy(&attr);
+    ProgramProcess first(dir.path(), "client-single-instance-test");
+    ASSERT_TRUE(first.start());
     QThread::msleep(1500); // let it take the lock and show its window
 
-    const pc::RunResult second = pc::runAndWait(copy, {}, dir.path(), 10000);
+    const pc::RunResult second = pc::runAndWait(first.path(), {}, dir.path(), 10000);
     EXPECT_EQ(second.status, pc::RunResult::Finished);
     EXPECT_EQ(second.exitCode, 0);
-
-    int status = 0;
-    EXPECT_EQ(waitpid(first, &status, WNOHANG), 0) << "the first copy must still run";
-    kill(first, SIGTERM);
-    QElapsedTimer t;
-    t.start();
-    pid_t r = 0;
-    while ((r = waitpid(first, &status, WNOHANG)) == 0 && t.elapsed() < 10000)
-        QThread::msleep(20);
-    if (r == 0) {
-        kill(first, SIGKILL);
-        waitpid(first, &status, 0);
-        FAIL() << "SIGTERM did not end the program";
-    }
-    EXPECT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(first.running()) << "the first copy must still run";
+    EXPECT_EQ(first.terminate(SIGTERM), 0) << "SIGTERM must end the program normally";
 }

@@ -1,6 +1,7 @@
 #include "DbfWriter.h"
 #include "ScriptedDialogs.h"
 #include "TempAppDir.h"
+#include "ProgramProcess.h"
 
 #include "core/AppContext.h"
 #include "db/DataModule.h"
@@ -18,8 +19,6 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <spawn.h>
-#include <sys/wait.h>
 
 using namespace pc;
 
@@ -262,23 +261,8 @@ TEST(ProgramWithDatabase, TerminationSignalDetachesTheDatabase)
 {
     TempAppDir dir;
     dir.writeText("server.ini", "[Header]\nServerAdress=127.0.0.1\n");
-    const QString client = QStringLiteral(PC_BINARY_DIR) + "/client";
-    const QString copy = dir.file("client");
-    ASSERT_TRUE(QFile::copy(client, copy));
-    QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    QByteArray path = QFile::encodeName(copy);
-    char *argv[] = {path.data(), nullptr};
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t none;
-    sigemptyset(&none);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK);
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    pid_t pid = -1;
-    ASSERT_EQ(posix_spawn(&pid, path.constData(), nullptr, &attr, argv, environ), 0);
-    posix_spawnattr_destroy(&attr);
-
+    ProgramProcess program(dir.path(), "client-database-test");
+    ASSERT_TRUE(program.start());
     // Wait until the program has made and attached its database.
     QElapsedTimer t;
     t.start();
@@ -286,18 +270,7 @@ TEST(ProgramWithDatabase, TerminationSignalDetachesTheDatabase)
         QThread::msleep(50);
     ASSERT_TRUE(dir.exists("Data/client.gdb"));
     QThread::msleep(1500);
-    kill(pid, SIGTERM);
-    int status = 0;
-    pid_t r = 0;
-    t.restart();
-    while ((r = waitpid(pid, &status, WNOHANG)) == 0 && t.elapsed() < 10000)
-        QThread::msleep(20);
-    if (r == 0) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-        FAIL() << "SIGTERM did not end the program";
-    }
-    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(program.terminate(SIGTERM), 0);
     fb::Database db;
     EXPECT_NO_THROW(db.attach(dir.file("Data/client.gdb")));
 }
