@@ -37,6 +37,10 @@ int main(int argc, char **argv)
         return 0;
 
     ClientApplication app(argc, argv);
+    // A system without regional settings ("C") gets the Russian formats the
+    // pharmacist and the supplier's files expect (decimal comma, dd.MM.yyyy).
+    if (QLocale::system().language() == QLocale::C)
+        QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
     app.setApplicationName(exe.fileName());
     app.setApplicationDisplayName(pc::kAppTitle);
     QTranslator qtRussian;

@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 
 namespace pc {
 
@@ -555,8 +556,25 @@ void TDM::CopyDbfTable(Dataset &dataset, const TTableDefs &def)
     reader.setOEM(true);
     if (!dataset.Active())
         dataset.Open();
+    // The line number of the old file is not taken over; the lines are
+    // numbered anew within their invoice, because an invoice line is found by
+    // its number when the pharmacy's price is set on it.
+    const bool numberLines = def.IndexOf(QStringLiteral("LINENO")) >= 0 && def.IndexOf(QStringLiteral("ID")) >= 0
+                           && reader.FindField("ID");
+    QHash<qint64, int> lastLine;
     for (reader.First(); !reader.Eof(); reader.Next()) {
         dataset.Append();
+        if (numberLines) {
+            const qint64 id = reader.FieldByName("ID").AsInteger();
+            auto it = lastLine.find(id);
+            if (it == lastLine.end()) {
+                std::unique_ptr<fb::Statement> q = CreateQuery(QStringLiteral("SELECT MAX(LINENO) FROM NAKLADL WHERE ID = :ID"));
+                q->setValue(QStringLiteral("ID"), id);
+                q->execute();
+                it = lastLine.insert(id, q->fetch() ? int(q->asInt64(0)) : 0);
+            }
+            dataset.FieldByName(QStringLiteral("LINENO")).SetAsInteger(++*it);
+        }
         for (const FieldDefEntry &e : def.Entries()) {
             if (e.Calculated || e.Name.compare(QStringLiteral("LINENO"), Qt::CaseInsensitive) == 0)
                 continue;

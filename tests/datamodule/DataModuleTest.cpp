@@ -170,7 +170,7 @@ TEST_F(DataModuleFixture, OldDbfOrdersAndInvoicesAreImportedWithMappedColumns)
     naklad.save(dir.file("Data/NAKLAD.DBF"));
     test::DbfWriter nakladLines;
     nakladLines.addField("ID", 'N', 10).addField("IDTOVAR", 'C', 14).addField("COUNT", 'N', 8).addField("SUM", 'N', 12, 2).addField("LINENO", 'N', 5);
-    nakladLines.addRecord({77, QStringLiteral("200"), 4, 99.5, 1});
+    nakladLines.addRecord({77, QStringLiteral("200"), 4, 99.5, 9});
     nakladLines.save(dir.file("Data/NAKLADL.dbf"));
 
     TDM &m = open();
@@ -182,7 +182,15 @@ TEST_F(DataModuleFixture, OldDbfOrdersAndInvoicesAreImportedWithMappedColumns)
     EXPECT_EQ(q->Fields(1).AsString(), "Срочно");
     EXPECT_EQ(count("SELECT QNT FROM ORDERSL WHERE IDNAKL = 5 AND IDTOVAR = '100'"), 3);
     EXPECT_EQ(count("SELECT ISREAD FROM NAKLAD WHERE ID = 77"), 1);
-    EXPECT_EQ(count("SELECT COUNT(1) FROM NAKLADL WHERE LINENO IS NULL AND QNT = 4 AND SUMMA = 99.5"), 1);
+    // Lines are numbered anew within their invoice (the old number 9 is not taken over).
+    EXPECT_EQ(count("SELECT COUNT(1) FROM NAKLADL WHERE LINENO = 1 AND QNT = 4 AND SUMMA = 99.5"), 1);
+    // ...so the pharmacy's price can be set on an imported line.
+    m.NakladSet()->Last();
+    m.NakladLinesSet()->First();
+    ASSERT_EQ(m.NakladLinesSet()->RecordCount(), 1);
+    m.NakladLinesSet()->Edit();
+    m.NakladLinesSet()->FieldByName("PRICE_APT").SetAsFloat(120.5);
+    EXPECT_NO_THROW(m.NakladLinesSet()->Post());
 }
 
 TEST_F(DataModuleFixture, FailedImportRollsBackAndSaysSo)
