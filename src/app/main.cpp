@@ -42,7 +42,6 @@ int main(int argc, char **argv)
     if (QLocale::system().language() == QLocale::C)
         QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
     app.setApplicationName(exe.fileName());
-    app.setApplicationDisplayName(pc::kAppTitle);
     QTranslator qtRussian;
     if (qtRussian.load(QLocale(QLocale::Russian), QStringLiteral("qtbase"), QStringLiteral("_"),
                        QLibraryInfo::path(QLibraryInfo::TranslationsPath)))

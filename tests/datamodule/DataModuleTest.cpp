@@ -16,6 +16,9 @@
 #include <QFile>
 #include <QLocale>
 #include <QThread>
+
+#include <spawn.h>
+#include <sys/wait.h>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -281,4 +284,97 @@ TEST(ProgramWithDatabase, TerminationSignalDetachesTheDatabase)
     EXPECT_EQ(program.terminate(SIGTERM), 0);
     fb::Database db;
     EXPECT_NO_THROW(db.attach(dir.file("Data/client.gdb")));
+}
+
+// The signals hazard: a process attached to a database that has run an outside
+// program still ends within seconds on SIGTERM, with the database detached.
+TEST(SignalsHazard, TerminationAfterAnOutsideProgramDetachesTheDatabase)
+{
+    TempAppDir dir;
+    const QString db = dir.file("Data/probe.gdb");
+    CreateEmptyDatabase(db);
+    const QString probe = QStringLiteral(PC_BINARY_DIR) + "/tests/signal_probe";
+    ASSERT_TRUE(QFileInfo(probe).isExecutable());
+    QByteArray p = QFile::encodeName(probe), a1 = QFile::encodeName(db), a2 = QFile::encodeName(dir.file("ready"));
+    char *argv[] = {p.data(), a1.data(), a2.data(), nullptr};
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK);
+    pid_t pid = -1;
+    ASSERT_EQ(posix_spawn(&pid, p.constData(), nullptr, &attr, argv, environ), 0);
+    posix_spawnattr_destroy(&attr);
+    QElapsedTimer t;
+    t.start();
+    while (!dir.exists("ready") && t.elapsed() < 20000)
+        QThread::msleep(20);
+    ASSERT_TRUE(dir.exists("ready"));
+    kill(pid, SIGTERM);
+    int status = 0;
+    pid_t r = 0;
+    t.restart();
+    while ((r = waitpid(pid, &status, WNOHANG)) == 0 && t.elapsed() < 5000)
+        QThread::msleep(20);
+    if (r == 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        FAIL() << "the process did not end within 5 s of SIGTERM";
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    fb::Database again; // the next start opens it
+    EXPECT_NO_THROW(again.attach(db));
+}
+
+TEST_F(DataModuleFixture, BrokenDatabaseFileIsReportedAndNothingCrashes)
+{
+    for (const QByteArray &content : {QByteArray(), QByteArray(8192, '\x5a')}) {
+        dialogs.notices.clear();
+        log.entries.clear();
+        dir.writeBytes("Data/client.gdb", content);
+        make();
+        dm->CreateFirebirdObjects();
+        EXPECT_ANY_THROW(dm->OpenDatabase());
+        EXPECT_TRUE(dialogs.notices.contains("Ошибка при подключении к БД. См. сообщения в нижнем окне"));
+        ASSERT_FALSE(log.entries.empty());
+        EXPECT_EQ(log.entries.front().level, Error);
+        EXPECT_FALSE(dm->Connected());
+    }
+}
+
+TEST_F(DataModuleFixture, TableThatExistsButWillNotOpenAsksBeforeDropping)
+{
+    open();
+    dm.reset();
+    {
+        fb::Database db;
+        db.attach(dir.file("Data/client.gdb"));
+        fb::Transaction tr(db);
+        for (const char *sql : {"DROP TABLE PRICE_DET", "CREATE TABLE PRICE_DET (IDTOVAR VARCHAR(14))"}) {
+            fb::Statement st(tr);
+            st.prepare(sql);
+            st.execute();
+            tr.commitRetaining();
+        }
+        fb::Statement st(tr);
+        st.prepare("INSERT INTO PRICE_DET (IDTOVAR) VALUES ('kept')"); // a table lacking the columns the program needs
+        st.execute();
+        tr.commit();
+    }
+    dialogs.setNextAnswer(mrNo);
+    make();
+    dm->CreateFirebirdObjects();
+    EXPECT_ANY_THROW(dm->OpenDatabase());
+    ASSERT_FALSE(dialogs.questions.isEmpty());
+    EXPECT_EQ(dialogs.questions.last(), "Ошибка при открытии таблицы Price_det. Попробуйте перезапустить программу или компьютер\n\r"
+                                        "Если перезапуск не помогает , то нужно удалить таблицы. Удалить?");
+    EXPECT_EQ(count("SELECT COUNT(1) FROM PRICE_DET WHERE IDTOVAR = 'kept'"), 1);
+
+    // Yes: the table is made anew and opens.
+    dm.reset();
+    dialogs.setNextAnswer(mrYes);
+    open();
+    EXPECT_TRUE(dm->PriceDetTable()->Active());
+    EXPECT_EQ(count("SELECT COUNT(1) FROM PRICE_DET"), 0);
 }
