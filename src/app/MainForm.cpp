@@ -9,6 +9,7 @@
 #include "db/DataModule.h"
 #include "exchange/ErrorLogUpload.h"
 #include "exchange/ServerConnection.h"
+#include "ui/DatasetModel.h"
 #include "platform/AppError.h"
 #include "platform/IniFile.h"
 #include "platform/Shell.h"
@@ -99,6 +100,7 @@ TMainForm::TMainForm(const QString &appDir, QWidget *parent)
 TMainForm::~TMainForm()
 {
     Connection.reset();
+    m_gridModels.clear();
     DM.reset(); // detaches the database before the windows go
     delete frmBrowser;
     delete ui;

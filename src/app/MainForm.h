@@ -8,6 +8,7 @@
 #include <QMainWindow>
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace Ui {
 class TMainForm;
@@ -24,6 +25,7 @@ class MessageLog;
 class SettingsFiles;
 namespace pc {
 class TDM;
+class DatasetModel;
 class ServerConnection;
 struct ServerAddressList;
 }
@@ -132,6 +134,8 @@ public:
     void ImportOldDbfData();
     void RefreshPrice();
     void btnGetNewFileClick();
+    // Binds the grids to the data module's datasets (after the database opened).
+    void BindGrids();
     // Server list on the connection page.
     void btnAddServAddrClick();
     void lbServerAddressesDblClick();
@@ -176,6 +180,7 @@ private:
     QStringList markupCells() const;
     bool m_fillingPage = false;
     std::unique_ptr<SettingsFiles> m_settingsFiles;
+    std::vector<std::unique_ptr<pc::DatasetModel>> m_gridModels;
     std::unique_ptr<MessagePane> m_pane;
     std::unique_ptr<WindowDialogs> m_windowDialogs;
     Dialogs *m_dialogs = nullptr;

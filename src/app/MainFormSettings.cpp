@@ -136,6 +136,7 @@ void TMainForm::LoadSettings()
     } catch (const std::exception &e) {
         ShowNotice(pc::errorText(e), true);
     }
+    BindGrids();
     files.readExchange(settings);
     showSettings();
 

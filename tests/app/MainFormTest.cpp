@@ -7,6 +7,8 @@
 #include "app/MainForm.h"
 #include "app/MessagePane.h"
 #include "exchange/ServerConnection.h"
+#include "db/DataModule.h"
+#include "ui/DatasetModel.h"
 #include "platform/AppError.h"
 #include "platform/CodePage.h"
 #include "platform/Process.h"
@@ -298,4 +300,28 @@ TEST(Program, SecondStartExitsAndTerminationEndsNormally)
     EXPECT_EQ(second.exitCode, 0);
     EXPECT_TRUE(first.running()) << "the first copy must still run";
     EXPECT_EQ(first.terminate(SIGTERM), 0) << "SIGTERM must end the program normally";
+}
+
+TEST_F(MainFormFixture, GridsShowTheDatasetsWithTheStorageColumnNames)
+{
+    form->LoadSettings();
+    ASSERT_TRUE(form->DM->Connected());
+    form->DM->ExecSQL("INSERT INTO ORDERS (ID, STATUS, SUMMA, COMMENT) VALUES (3, 0, 150.5, 'к обеду')", true);
+    form->DM->OrdersSet()->Refresh();
+    auto *orders = form->ui->OrdersGrid->model();
+    ASSERT_EQ(orders->rowCount(), 1);
+    EXPECT_EQ(orders->headerData(0, Qt::Horizontal).toString(), "№");
+    EXPECT_EQ(orders->index(0, 0).data().toString(), "3");
+    EXPECT_EQ(orders->index(0, 5).data().toString(), "к обеду");
+
+    auto *price = qobject_cast<pc::DatasetModel *>(form->ui->dbgrdPrice->model());
+    ASSERT_NE(price, nullptr);
+    EXPECT_EQ(price->columns().size(), 17u);
+    EXPECT_EQ(price->columns()[7].fieldName, "SUMMA");
+    EXPECT_EQ(price->columns()[8].fieldName, "PRICER_DISP");
+    EXPECT_TRUE(form->ui->dbgrdPrice->isColumnHidden(4));
+    auto *lines = qobject_cast<pc::DatasetModel *>(form->ui->dbgNakladLines->model());
+    ASSERT_NE(lines, nullptr);
+    EXPECT_EQ(lines->columns()[5].fieldName, "QNT");
+    EXPECT_EQ(lines->columns()[12].title, "Ц.пр-ля б/НДС");
 }

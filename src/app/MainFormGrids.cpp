@@ -1,0 +1,105 @@
+// The grids of the main window bound to the data module's datasets, with
+// their columns in display order.
+
+#include "app/MainForm.h"
+
+#include "ui_MainForm.h"
+
+#include "app/SettingsFiles.h"
+#include "core/MessageLog.h"
+#include "db/DataModule.h"
+#include "ui/DatasetModel.h"
+
+namespace {
+
+using pc::GridColumn;
+
+GridColumn col(const char *field, const char *title, int width = 64, bool visible = true, bool readOnly = true)
+{
+    GridColumn c;
+    c.fieldName = QString::fromUtf8(field);
+    c.title = QString::fromUtf8(title);
+    c.width = width;
+    c.visible = visible;
+    c.readOnly = readOnly;
+    return c;
+}
+
+std::vector<GridColumn> priceColumns()
+{
+    return {col("GV_DISP", "ЖВНЛС", 21),
+            col("TOVAR", "Наименование", 259),
+            col("PRODUCT", "Производитель", 151),
+            col("PRICEDEC", "Цена", 60),
+            col("PRICEOLD", "Ц.стар.", 64, false),
+            col("ZAKAZ", "Заказ", 54, true, false),
+            col("QNTOLD", "Заказ стар.", 64, false),
+            col("SUMMA", "Сумма", 49),
+            col("PRICER", "Зарег.цена", 53),
+            col("QNT", "Остаток", 47),
+            col("GODEN", "Ср.годности", 66),
+            col("MINZAKAZ", "Кратность партии", 52),
+            col("MINPROD", "Мин.заказ", 46),
+            col("QNTPACK", "Кол.в уп.", 14),
+            col("REGUDEXIST", "Рег.уд.", 64),
+            col("NDS", "НДС", 34),
+            col("PRICEAPTEKA", "Ц. аптеки", 53)};
+}
+
+std::vector<GridColumn> orderLineColumns()
+{
+    return {col("TOVAR", "Наименование", 300), col("PRODUCT", "Производитель", 160), col("QNT", "Количество", 80),
+            col("PRICEDEC", "Цена", 70), col("SUMMADEC", "Сумма", 80)};
+}
+
+} // namespace
+
+void TMainForm::BindGrids()
+{
+    if (!DM || !DM->PriceSet())
+        return;
+    m_gridModels.clear();
+    auto bind = [this](QTableView *view, pc::Dataset *ds, std::vector<GridColumn> columns) {
+        auto model = std::make_unique<pc::DatasetModel>(ds, this);
+        if (!columns.empty())
+            model->setColumns(std::move(columns));
+        model->attachView(view);
+        connect(model.get(), &pc::DatasetModel::errorOccurred, this, [this](const QString &text) { LogMessage(text, Error, true); });
+        pc::DatasetModel *raw = model.get();
+        m_gridModels.push_back(std::move(model));
+        return raw;
+    };
+    pc::DatasetModel *price = bind(ui->dbgrdPrice, DM->PriceSet(), priceColumns());
+    bind(ui->OrdersGrid, DM->OrdersSet(),
+         {col("ID", "№", 50), col("DATET", "Дата", 80), col("ORDERTIME", "Время", 50), col("SSTATUS", "Статус", 120),
+          col("SUMMA", "Сумма", 80), col("COMMENT", "Комментарий", 300)});
+    pc::DatasetModel *orderLines = bind(ui->OrdersLinesGrid, DM->OrdersLinesTable(), orderLineColumns());
+    bind(ui->dbgDefect, DM->DefectTable(), {col("ID", "Номер", 80), col("NUMBR", "Заявка", 80)});
+    pc::DatasetModel *defectLines = bind(ui->DefectGrid, DM->DefectLinesTable(),
+                                         {col("TOVAR", "Наименование", 300), col("QNT", "Количество", 80), col("PRODUCT", "Производитель", 160)});
+    bind(ui->dbgDefectOrder, DM->DefectOrderLinesTable(), orderLineColumns());
+    bind(ui->dbgNaklad, DM->NakladSet(), {});
+    std::vector<GridColumn> lines;
+    const QStringList captions = nakladLineCaptions(settings.CalcPriceProducerWithNDS);
+    const char *fields[] = {"LINENO", "TOVAR", "PRODUCT", "COUNTRY", "SERIES", "QNT", "PRICE", "SUMMA", "STNDS",
+                            "SUMNDS", "SROKGODN", "GV_DISP", "PRICE_PR", "PRREESTR", "PRICE_APT", "SUMMAPT",
+                            "NACENKA_APT", "EAN"};
+    for (int i = 0; i < captions.size() && i < int(std::size(fields)); ++i) {
+        GridColumn c = col(fields[i], "", i == 1 ? 250 : 70, true, QLatin1String(fields[i]) != QLatin1String("PRICE_APT"));
+        c.title = captions[i];
+        lines.push_back(c);
+    }
+    pc::DatasetModel *nakladLines = bind(ui->dbgNakladLines, DM->NakladLinesSet(), lines);
+    bind(ui->dbgArchivePrices, DM->ArchivePricesQuery(), {col("PRICE", "Цена", 60), col("NDATE", "Дата", 70), col("NUMBR", "№ накл", 70)});
+
+    // The column names that differ between the storage kinds.
+    price->setColumnField(7, DM->SumFieldName());
+    orderLines->setColumnField(2, DM->QntFieldName());
+    defectLines->setColumnField(1, DM->QntFieldName());
+    nakladLines->setColumnField(5, DM->QntFieldName());
+    nakladLines->setColumnField(7, DM->SumFieldName());
+    // The registered price of the embedded database shows through its display field.
+    if (DM->IsFirebird())
+        price->setColumnField(8, QStringLiteral("PRICER_DISP"));
+    FormResize();
+}
