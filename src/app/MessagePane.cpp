@@ -22,22 +22,9 @@ MessagePane::MessagePane(QWidget *paMessage, QTextEdit *reMessages, QPushButton 
 void MessagePane::logMessage(const QString &text, LogLevel level, bool reveal)
 {
     const QString line = pc::logLine(text, level, QDateTime::currentDateTime());
-
-    QTextCharFormat fmt;
-    fmt.setForeground(pc::levelColor(level));
-    fmt.setFontPointSize(8);
-    fmt.setFontFamilies({QStringLiteral("Arial")});
-    QTextCursor cursor(m_edit->document());
-    cursor.movePosition(QTextCursor::End);
-    if (!m_edit->document()->isEmpty())
-        cursor.insertBlock();
-    cursor.insertText(line, fmt);
-    m_edit->verticalScrollBar()->setValue(m_edit->verticalScrollBar()->maximum());
-
+    appendLine(line, level);
     if (reveal) {
-        m_panel->setVisible(true);
-        m_edit->setVisible(true);
-        m_sendButton->setVisible(true);
+        showPane();
         m_panel->repaint();
         QApplication::processEvents();
     }
@@ -57,18 +44,31 @@ void MessagePane::appendToDailyFile(const QString &line)
         if (m_failedFile == file)
             return;
         m_failedFile = file;
-        QTextCharFormat fmt;
-        fmt.setForeground(pc::levelColor(Error));
-        fmt.setFontPointSize(8);
-        fmt.setFontFamilies({QStringLiteral("Arial")});
-        QTextCursor cursor(m_edit->document());
-        cursor.movePosition(QTextCursor::End);
-        cursor.insertBlock();
-        cursor.insertText(pc::logLine(QStringLiteral("Журнал не записан в файл: ") + e.message(), Error, QDateTime::currentDateTime()), fmt);
-        m_panel->setVisible(true);
-        m_edit->setVisible(true);
-        m_sendButton->setVisible(true);
+        appendLine(pc::logLine(QStringLiteral("Журнал не записан в файл: ") + e.message(), Error, QDateTime::currentDateTime()), Error);
+        showPane();
     }
+}
+
+// A new paragraph in the level's colour, Arial 8, scrolled into view.
+void MessagePane::appendLine(const QString &line, LogLevel level)
+{
+    QTextCharFormat fmt;
+    fmt.setForeground(pc::levelColor(level));
+    fmt.setFontPointSize(8);
+    fmt.setFontFamilies({QStringLiteral("Arial")});
+    QTextCursor cursor(m_edit->document());
+    cursor.movePosition(QTextCursor::End);
+    if (!m_edit->document()->isEmpty())
+        cursor.insertBlock();
+    cursor.insertText(line, fmt);
+    m_edit->verticalScrollBar()->setValue(m_edit->verticalScrollBar()->maximum());
+}
+
+void MessagePane::showPane()
+{
+    m_panel->setVisible(true);
+    m_edit->setVisible(true);
+    m_sendButton->setVisible(true);
 }
 
 void MessagePane::logDetail(const QString &text)

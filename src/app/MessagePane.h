@@ -26,6 +26,8 @@ public:
 
 private:
     void appendToDailyFile(const QString &line);
+    void appendLine(const QString &line, LogLevel level);
+    void showPane();
 
     QWidget *m_panel;
     QTextEdit *m_edit;

@@ -786,14 +786,7 @@ void Dataset::openRows()
     }
     loadRows(st);
     m_state = DatasetState::Browse;
-    rebuildView();
-    m_current = 0;
-    m_bof = true;
-    m_eof = m_view.empty();
-    notifyChildren();
-    emitReset();
-    if (!m_view.empty() && AfterScroll)
-        AfterScroll(*this);
+    showFirstRow();
 }
 
 void Dataset::Close()
@@ -854,6 +847,13 @@ void Dataset::reopenAsDetail()
     bindParams(*m_select, false);
     m_select->execute();
     loadRows(*m_select);
+    showFirstRow();
+}
+
+// After the rows were (re)read: the view from the first row, the details and
+// the bound grids follow, AfterScroll when there is a row.
+void Dataset::showFirstRow()
+{
     rebuildView();
     m_current = 0;
     m_bof = true;
@@ -898,14 +898,7 @@ void Dataset::SetFiltered(bool on)
     if (!Active())
         return;
     checkBrowse();
-    rebuildView();
-    m_current = 0;
-    m_bof = true;
-    m_eof = m_view.empty();
-    notifyChildren();
-    emitReset();
-    if (!m_view.empty() && AfterScroll)
-        AfterScroll(*this);
+    showFirstRow();
 }
 
 // ---------------------------------------------------------------------------

@@ -255,6 +255,7 @@ Q_SIGNALS:
 
 private:
     friend class Field;
+    void showFirstRow();
     struct Column;
     struct CalcCache;
 

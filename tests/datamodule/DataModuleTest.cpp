@@ -17,8 +17,6 @@
 #include <QLocale>
 #include <QThread>
 
-#include <spawn.h>
-#include <sys/wait.h>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -295,34 +293,14 @@ TEST(SignalsHazard, TerminationAfterAnOutsideProgramDetachesTheDatabase)
     CreateEmptyDatabase(db);
     const QString probe = QStringLiteral(PC_BINARY_DIR) + "/tests/signal_probe";
     ASSERT_TRUE(QFileInfo(probe).isExecutable());
-    QByteArray p = QFile::encodeName(probe), a1 = QFile::encodeName(db), a2 = QFile::encodeName(dir.file("ready"));
-    char *argv[] = {p.data(), a1.data(), a2.data(), nullptr};
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t none;
-    sigemptyset(&none);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK);
-    pid_t pid = -1;
-    ASSERT_EQ(posix_spawn(&pid, p.constData(), nullptr, &attr, argv, environ), 0);
-    posix_spawnattr_destroy(&attr);
+    ProgramProcess process(probe, {db, dir.file("ready")});
+    ASSERT_TRUE(process.start());
     QElapsedTimer t;
     t.start();
     while (!dir.exists("ready") && t.elapsed() < 20000)
         QThread::msleep(20);
     ASSERT_TRUE(dir.exists("ready"));
-    kill(pid, SIGTERM);
-    int status = 0;
-    pid_t r = 0;
-    t.restart();
-    while ((r = waitpid(pid, &status, WNOHANG)) == 0 && t.elapsed() < 5000)
-        QThread::msleep(20);
-    if (r == 0) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-        FAIL() << "the process did not end within 5 s of SIGTERM";
-    }
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(process.terminate(SIGTERM, 5000), 0) << "the process must end normally within 5 s of SIGTERM";
     fb::Database again; // the next start opens it
     EXPECT_NO_THROW(again.attach(db));
 }

@@ -5,6 +5,7 @@
 #include <QThread>
 
 #include <csignal>
+#include <vector>
 #include <spawn.h>
 #include <sys/wait.h>
 
@@ -17,6 +18,11 @@ ProgramProcess::ProgramProcess(const QString &folder, const QString &name) : m_p
     QFile::setPermissions(m_path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
+ProgramProcess::ProgramProcess(const QString &program, const QStringList &arguments)
+    : m_path(program), m_arguments(arguments)
+{
+}
+
 ProgramProcess::~ProgramProcess()
 {
     if (m_pid > 0) {
@@ -27,8 +33,13 @@ ProgramProcess::~ProgramProcess()
 
 bool ProgramProcess::start()
 {
-    QByteArray path = QFile::encodeName(m_path);
-    char *argv[] = {path.data(), nullptr};
+    QList<QByteArray> args{QFile::encodeName(m_path)};
+    for (const QString &a : m_arguments)
+        args << QFile::encodeName(a);
+    std::vector<char *> argv;
+    for (QByteArray &a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
     sigset_t none;
@@ -36,7 +47,7 @@ bool ProgramProcess::start()
     posix_spawnattr_setsigmask(&attr, &none);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK);
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    const int rc = posix_spawn(&m_pid, path.constData(), nullptr, &attr, argv, environ);
+    const int rc = posix_spawn(&m_pid, argv[0], nullptr, &attr, argv.data(), environ);
     posix_spawnattr_destroy(&attr);
     if (rc != 0)
         m_pid = -1;

@@ -5,12 +5,15 @@
 // with a clean signal mask on the offscreen platform, and ended with a signal.
 
 #include <QString>
+#include <QStringList>
 #include <sys/types.h>
 
 class ProgramProcess {
 public:
     // Copies the built program into folder (ending in "/") as `name`.
     ProgramProcess(const QString &folder, const QString &name);
+    // Any program with its arguments, run where it is.
+    ProgramProcess(const QString &program, const QStringList &arguments);
     ~ProgramProcess(); // kills a copy still running
     QString path() const { return m_path; }
     bool start();
@@ -21,5 +24,6 @@ public:
 
 private:
     QString m_path;
+    QStringList m_arguments;
     pid_t m_pid = -1;
 };
