@@ -9,6 +9,7 @@
 #include "db/DataModule.h"
 #include "exchange/ErrorLogUpload.h"
 #include "exchange/ServerConnection.h"
+#include "price/OrderEntry.h"
 #include "ui/DatasetModel.h"
 #include "platform/AppError.h"
 #include "platform/IniFile.h"
@@ -92,6 +93,7 @@ TMainForm::TMainForm(const QString &appDir, QWidget *parent)
     m_settingsFiles = std::make_unique<SettingsFiles>(context, *m_dialogs, *m_pane);
     DM = std::make_unique<pc::TDM>(context, *m_dialogs, *m_pane);
     DM->RestartProgram = [this] { RestartProgram(); };
+    makeOrderEntry();
     connectHandlers();
     connectSettingsHandlers();
     FormCreate();
@@ -100,6 +102,7 @@ TMainForm::TMainForm(const QString &appDir, QWidget *parent)
 TMainForm::~TMainForm()
 {
     Connection.reset();
+    Order.reset();
     m_gridModels.clear();
     DM.reset(); // detaches the database before the windows go
     delete frmBrowser;
@@ -118,9 +121,16 @@ void TMainForm::setDialogs(Dialogs *dialogs)
     if (!DM || !DM->PriceSet()) {
         DM = std::make_unique<pc::TDM>(context, *m_dialogs, *m_pane);
         DM->RestartProgram = [this] { RestartProgram(); };
+        makeOrderEntry();
     }
 }
 SettingsFiles &TMainForm::settingsFiles() { return *m_settingsFiles; }
+
+void TMainForm::makeOrderEntry()
+{
+    Order = std::make_unique<pc::OrderEntry>(*DM, *m_dialogs, *m_pane, [this] { return settings.ClientCode; });
+    Order->onTotalsChanged = [this] { ShowOrderTotals(); };
+}
 MessageLog &TMainForm::log() { return *m_pane; }
 MessagePane &TMainForm::messagePane() { return *m_pane; }
 

@@ -25,6 +25,7 @@ class MessageLog;
 class SettingsFiles;
 namespace pc {
 class TDM;
+class OrderEntry;
 class DatasetModel;
 class ServerConnection;
 struct ServerAddressList;
@@ -48,6 +49,8 @@ public:
     std::unique_ptr<pc::TDM> DM;
     // The connection to the supplier's server (made by CreateFtpClient at start-up).
     std::unique_ptr<pc::ServerConnection> Connection;
+    // Quantities typed into the price grid, their corrections and totals.
+    std::unique_ptr<pc::OrderEntry> Order;
     Settings settings;
     bool Initialised = false;
     bool SettingsModified = false;
@@ -134,6 +137,7 @@ public:
     void ImportOldDbfData();
     void RefreshPrice();
     void btnGetNewFileClick();
+    void btnClearOrderClick();
     // Binds the grids to the data module's datasets (after the database opened).
     void BindGrids();
     // Server list on the connection page.
@@ -170,6 +174,7 @@ protected:
 private:
     void connectHandlers();
     void connectSettingsHandlers();
+    void makeOrderEntry();
     // Puts the settings values on the page / takes them back from it.
     void showSettings();
     void collectSettings();

@@ -11,6 +11,7 @@
 #include "db/DataModule.h"
 #include "documents/MaxMarkup.h"
 #include "exchange/ServerConnection.h"
+#include "price/OrderEntry.h"
 #include "exchange/ServerList.h"
 #include "platform/Shell.h"
 #include "platform/AppError.h"
@@ -106,6 +107,7 @@ void TMainForm::connectSettingsHandlers()
     connect(ui->lstDeliveryAddresses, &QTableWidget::cellDoubleClicked, this, &TMainForm::btnEditAddressClick);
     connect(ui->btnRemoveAddress, &QPushButton::clicked, this, &TMainForm::btnRemoveAddressClick);
     connect(ui->btnGetNewFile, &QPushButton::clicked, this, &TMainForm::btnGetNewFileClick);
+    connect(ui->btnClearorder, &QPushButton::clicked, this, &TMainForm::btnClearOrderClick);
     connect(ui->btnAddServAddr, &QPushButton::clicked, this, &TMainForm::btnAddServAddrClick);
     connect(ui->lbServerAddresses, &QListWidget::itemDoubleClicked, this, &TMainForm::lbServerAddressesDblClick);
     connect(ui->btnRemoveServAddr, &QPushButton::clicked, this, &TMainForm::btnRemoveServAddrClick);
@@ -477,7 +479,18 @@ void TMainForm::btnClearBaseClick()
 {
     DM->ResetDatabase();
 }
-void TMainForm::ShowOrderTotals() {}
+void TMainForm::ShowOrderTotals()
+{
+    if (!DM->IsFirebird() || !DM->Connected())
+        return;
+    ui->lblTotals->setText(pc::OrderEntry::TotalsText(Order->CountTotals()));
+    ui->lblTotals->show();
+}
+
+void TMainForm::btnClearOrderClick()
+{
+    Order->ClearOrder();
+}
 void TMainForm::CheckUnloadedPriceFile() {}
 
 void TMainForm::CreateFtpClient()
@@ -523,14 +536,9 @@ void TMainForm::btnCheckConnectionClick()
     if (!pc::shellOpen(address))
         LogMessage(QStringLiteral("Не удалось открыть %1").arg(address), Warning, true);
 }
-// The current order is the price rows with a quantity.
 bool TMainForm::OrderIsEmpty()
 {
-    pc::Dataset *q = DM->IsFirebird() && DM->Connected() ? DM->OpenQuery(QStringLiteral("SELECT COUNT(1) FROM PRICE WHERE ZAKAZ > 0")) : nullptr;
-    const bool empty = !q || q->IsEmpty() || q->Fields(0).AsLargeInt() == 0;
-    if (q)
-        q->Close();
-    return empty;
+    return Order->OrderIsEmpty();
 }
 void TMainForm::SaveCurrentOrder() {}
 void TMainForm::ImportOldDbfData()

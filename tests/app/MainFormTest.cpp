@@ -325,3 +325,17 @@ TEST_F(MainFormFixture, GridsShowTheDatasetsWithTheStorageColumnNames)
     EXPECT_EQ(lines->columns()[5].fieldName, "QNT");
     EXPECT_EQ(lines->columns()[12].title, "Ц.пр-ля б/НДС");
 }
+
+TEST_F(MainFormFixture, OrderTotalsShowAtStartAndClearingEmptiesThem)
+{
+    form->LoadSettings();
+    form->DM->ExecSQL("INSERT INTO PRICE (IDTOVAR, TOVAR, GODEN, PRICE, ZAKAZ, QNT) VALUES ('1', 'Аспирин', '01.01.2027', 12.5, 2, 10)", true);
+    form->ShowOrderTotals();
+    EXPECT_EQ(form->ui->lblTotals->text(), "Заказ: 1 поз. На сумму 25");
+    EXPECT_FALSE(form->OrderIsEmpty());
+    dialogs.setNextAnswer(mrYes);
+    form->ui->btnClearorder->click();
+    EXPECT_EQ(dialogs.questions.last(), "Очистить текущий заказ?");
+    EXPECT_EQ(form->ui->lblTotals->text(), "Заказ: 0 поз. На сумму 0");
+    EXPECT_TRUE(form->OrderIsEmpty());
+}

@@ -1,0 +1,196 @@
+#include "price/OrderEntry.h"
+
+#include "core/Dialogs.h"
+#include "core/MessageLog.h"
+#include "core/PriceMask.h"
+#include "db/DataModule.h"
+#include "db/DbfReader.h"
+#include "db/firebird/Statement.h"
+#include "platform/AppError.h"
+#include "platform/IniFile.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace pc {
+
+OrderEntry::OrderEntry(TDM &dm, Dialogs &dialogs, MessageLog &log, std::function<QString()> clientCode)
+    : m_dm(dm), m_dialogs(dialogs), m_log(log), m_clientCode(std::move(clientCode))
+{
+}
+
+void OrderEntry::totalsChanged()
+{
+    if (onTotalsChanged)
+        onTotalsChanged();
+}
+
+void OrderEntry::setQuantity(Dataset &price, int quantity)
+{
+    price.Edit();
+    price.FieldByName(QStringLiteral("ZAKAZ")).SetAsInteger(quantity);
+    price.Post();
+}
+
+void OrderEntry::TypeDigit(QChar digit)
+{
+    Dataset *price = m_dm.PriceSet();
+    if (!price || !price->Active() || price->IsEmpty() || !digit.isDigit())
+        return;
+    QString text;
+    if (price->RecNo() == LastTypedRow) {
+        text = price->FieldByName(QStringLiteral("ZAKAZ")).AsString() + digit;
+    } else {
+        text = QString(digit);
+        LastTypedRow = price->RecNo();
+    }
+    try {
+        const int stock = price->FieldByName(QStringLiteral("QNT")).AsInteger();
+        bool ok = false;
+        const qint64 wanted = text.toLongLong(&ok);
+        if (!ok || wanted > std::numeric_limits<int>::max())
+            return; // a number too long for a quantity: the row keeps its quantity
+        if (stock < wanted) {
+            m_dialogs.showNotice(QStringLiteral("Кол-во ") + text + QStringLiteral(" превышает остаток заказываем ")
+                                     + QString::number(stock),
+                                 true);
+            text = QString::number(stock);
+        }
+        setQuantity(*price, text.toInt());
+        m_dm.Commit();
+        totalsChanged();
+    } catch (const std::exception &) {
+        if (price->State() != DatasetState::Browse && price->Active())
+            price->Cancel();
+    }
+}
+
+// The quantity is made permanent at once: a crash must never bring back an
+// item the pharmacist removed from the order.
+void OrderEntry::DeleteQuantity()
+{
+    Dataset *price = m_dm.PriceSet();
+    if (!price || !price->Active() || price->IsEmpty())
+        return;
+    setQuantity(*price, 0);
+    m_dm.Commit();
+    totalsChanged();
+}
+
+void OrderEntry::CorrectBeforeLeaving(Dataset &price)
+{
+    if (!price.Active() || price.IsEmpty())
+        return;
+    Field &zakaz = price.FieldByName(QStringLiteral("ZAKAZ"));
+    int q = zakaz.AsInteger();
+    const int m = price.FieldByName(QStringLiteral("MINZAKAZ")).AsInteger();
+    const int p = price.FieldByName(QStringLiteral("MINPROD")).AsInteger();
+    const int s = price.FieldByName(QStringLiteral("QNT")).AsInteger();
+    bool changed = false;
+
+    if (p > 0 && q > 0 && q < p) {
+        try {
+            const int old = q;
+            q = std::min(p, s);
+            m_dialogs.showNotice(QStringLiteral("По причине min заказа ") + QString::number(p) + QStringLiteral(" вместо ")
+                                     + QString::number(old) + QStringLiteral(" заказываем ") + QString::number(q),
+                                 true);
+            setQuantity(price, q);
+            changed = true;
+        } catch (const std::exception &e) {
+            m_dm.LogError(errorText(e));
+            if (price.State() != DatasetState::Browse)
+                price.Cancel();
+            q = zakaz.AsInteger();
+        }
+    }
+    if (m > 0 && q > 0 && q % m != 0) {
+        const int corrected = std::min(s, (q / m + 1) * m);
+        const int current = zakaz.AsInteger();
+        if (current != corrected) {
+            m_dialogs.showNotice(QStringLiteral("По причине кратности ") + QString::number(m) + QStringLiteral(" вместо ")
+                                     + QString::number(current) + QStringLiteral(" заказываем ")
+                                     + QString::number(corrected),
+                                 true);
+            setQuantity(price, corrected);
+            changed = true;
+        }
+    }
+    if (changed) {
+        m_dm.Commit();
+        totalsChanged();
+    }
+}
+
+OrderTotals OrderEntry::CountTotals()
+{
+    OrderTotals totals;
+    Dataset *q = m_dm.OpenQuery(QStringLiteral("select zakaz, price  from price where zakaz > 0  "));
+    if (!q)
+        return totals;
+    long double sum = 0;
+    const QString code = m_clientCode ? m_clientCode() : QString();
+    for (q->First(); !q->Eof(); q->Next()) {
+        ++totals.count;
+        sum += (long double)q->Fields(0).AsInteger() * MaskPriceValue(q->Fields(1).AsFloat(), code);
+    }
+    q->Close();
+    totals.sum = double(sum);
+    return totals;
+}
+
+QString OrderEntry::TotalsText(const OrderTotals &totals)
+{
+    return QStringLiteral("Заказ: ") + QString::number(totals.count) + QStringLiteral(" поз. На сумму ")
+         + IniFile::floatToText(totals.sum);
+}
+
+bool OrderEntry::OrderIsEmpty()
+{
+    if (!m_dm.IsFirebird() || !m_dm.Connected() || !m_dm.PriceHasData())
+        return true;
+    Dataset *q = m_dm.OpenQuery(QStringLiteral("select Sum(zakaz) from price"));
+    const bool empty = !q || q->IsEmpty() || q->Fields(0).IsNull() || q->Fields(0).AsLargeInt() == 0;
+    if (q)
+        q->Close();
+    return empty;
+}
+
+bool OrderEntry::ClearOrder()
+{
+    if (m_dialogs.askQuestion(QStringLiteral("Очистить текущий заказ?"), false, false) != mrYes)
+        return false;
+    m_dm.ExecSQL(QStringLiteral("update price set zakaz = 0"), false);
+    m_dm.RefreshPrice();
+    totalsChanged();
+    return true;
+}
+
+int OrderEntry::ImportOrderQuantities(const QString &fileName, const QString &codeField, const QString &qntField)
+{
+    DbfReader reader;
+    reader.setDBFFileName(fileName);
+    reader.Open();
+    int records = 0;
+    // The values come from the pharmacy's own file: they are bound, never
+    // pasted into the statement.
+    std::unique_ptr<fb::Statement> update =
+        m_dm.CreateQuery(QStringLiteral("update  price set zakaz = :QNT where Trim(idtovar) = :CODE"));
+    DbfField &code = reader.FieldByName(codeField);
+    DbfField &qnt = reader.FieldByName(qntField);
+    for (reader.First(); !reader.Eof(); reader.Next()) {
+        ++records;
+        update->setValue(QStringLiteral("QNT"), qnt.AsString().trimmed());
+        update->setValue(QStringLiteral("CODE"), code.AsString().trimmed());
+        update->execute();
+    }
+    reader.Close();
+    if (Dataset *price = m_dm.PriceSet()) {
+        price->Close();
+        m_dm.OpenPrice(true);
+    }
+    totalsChanged();
+    return records;
+}
+
+} // namespace pc

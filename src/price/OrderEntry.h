@@ -1,0 +1,64 @@
+#pragma once
+// The current order is the ZAKAZ column of the price list: quantities typed
+// digit by digit into the price grid, capped at the stock at once and
+// corrected to the minimum order and the batch multiplicity when the row is
+// left. Also the order totals, clearing, and quantities taken from the
+// pharmacy's own order file.
+
+#include <QString>
+#include <functional>
+
+class Dialogs;
+class MessageLog;
+
+namespace pc {
+
+class Dataset;
+class TDM;
+
+struct OrderTotals {
+    int count = 0;     // ordered rows
+    double sum = 0;    // quantities times the unmasked prices
+};
+
+class OrderEntry {
+public:
+    // clientCode: the code the prices are masked with (read at each use).
+    OrderEntry(TDM &dm, Dialogs &dialogs, MessageLog &log, std::function<QString()> clientCode);
+
+    // Called after every change of ZAKAZ (the window shows the totals).
+    std::function<void()> onTotalsChanged;
+
+    // The row whose quantity is being typed (its row number), -1 after a move.
+    int LastTypedRow = -1;
+    void ResetTyping() { LastTypedRow = -1; }
+
+    // A digit typed on the current price row: several digits on one row build
+    // one number; a number above the stock is capped with a notice.
+    void TypeDigit(QChar digit);
+    // The Delete key: the current row's quantity becomes 0.
+    void DeleteQuantity();
+    // Before the price cursor leaves a row: minimum order, then multiplicity.
+    void CorrectBeforeLeaving(Dataset &price);
+
+    OrderTotals CountTotals();
+    // "Заказ: N поз. На сумму S"
+    static QString TotalsText(const OrderTotals &totals);
+    // True without a price list or when no row carries a quantity.
+    bool OrderIsEmpty();
+    // Asks, then sets every quantity to 0. True when cleared.
+    bool ClearOrder();
+    // Sets quantities from a DBF order file: codeField names the goods code,
+    // qntField the quantity. Returns the number of records read.
+    int ImportOrderQuantities(const QString &fileName, const QString &codeField, const QString &qntField);
+
+private:
+    void setQuantity(Dataset &price, int quantity);
+    void totalsChanged();
+    TDM &m_dm;
+    Dialogs &m_dialogs;
+    MessageLog &m_log;
+    std::function<QString()> m_clientCode;
+};
+
+} // namespace pc

@@ -1,0 +1,179 @@
+#include "DbfWriter.h"
+#include "ScriptedDialogs.h"
+#include "TempAppDir.h"
+
+#include "core/AppContext.h"
+#include "core/PriceMask.h"
+#include "db/DataModule.h"
+#include "db/firebird/Statement.h"
+#include "price/OrderEntry.h"
+
+#include <QLocale>
+#include <gtest/gtest.h>
+
+using namespace pc;
+
+namespace {
+
+struct OrderEntryFixture : ::testing::Test {
+    TempAppDir dir;
+    AppContext context{dir.path()};
+    ScriptedDialogs dialogs;
+    RecordingLog log;
+    std::unique_ptr<TDM> dm;
+    std::unique_ptr<OrderEntry> entry;
+    int totalsShown = 0;
+    const QString code = QStringLiteral("1234");
+
+    void SetUp() override
+    {
+        QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+        dm = std::make_unique<TDM>(context, dialogs, log);
+        dm->CreateFirebirdObjects();
+        dm->OpenDatabase();
+        dialogs.notices.clear();
+        entry = std::make_unique<OrderEntry>(*dm, dialogs, log, [this] { return code; });
+        entry->onTotalsChanged = [this] { ++totalsShown; };
+    }
+    void TearDown() override
+    {
+        entry.reset();
+        dm.reset();
+        QLocale::setDefault(QLocale::c());
+        EXPECT_FALSE(dialogs.answersLeft());
+    }
+    // A price row; price is the unmasked price the pharmacy sees.
+    void addRow(const QString &id, const QString &name, int qnt, int minProd = 0, int minZakaz = 0, double price = 10,
+                int zakaz = 0)
+    {
+        fb::Statement *q = dm->PrepareQuery("INSERT INTO PRICE (IDTOVAR, TOVAR, GODEN, QNT, MINPROD, MINZAKAZ, PRICE, ZAKAZ) "
+                                            "VALUES (:ID, :NAME, '01.01.2027', :QNT, :MINPROD, :MINZAKAZ, :PRICE, :ZAKAZ)");
+        dm->SetParamByName(q, "ID", id);
+        dm->SetParamByName(q, "NAME", name);
+        dm->SetParamByName(q, "QNT", qnt);
+        dm->SetParamByName(q, "MINPROD", minProd);
+        dm->SetParamByName(q, "MINZAKAZ", minZakaz);
+        dm->SetParamByName(q, "PRICE", MaskPriceValue(price, code));
+        dm->SetParamByName(q, "ZAKAZ", zakaz);
+        dm->ExecQuery(q, true);
+    }
+    Dataset &openPrice()
+    {
+        dm->OpenPrice(false);
+        dm->OpenPrice(true);
+        dm->PriceSet()->BeforeScroll = [this](Dataset &ds) { entry->CorrectBeforeLeaving(ds); };
+        dm->PriceSet()->AfterScroll = [this](Dataset &) { entry->ResetTyping(); };
+        return *dm->PriceSet();
+    }
+    int zakaz() { return dm->PriceSet()->FieldByName("ZAKAZ").AsInteger(); }
+    qint64 stored(const QString &id)
+    {
+        std::unique_ptr<Dataset> q(dm->CreateDataSet("SELECT ZAKAZ FROM PRICE WHERE IDTOVAR = :ID", {}, {}));
+        q->SetParam("ID", id);
+        q->Open();
+        return q->Fields(0).AsLargeInt();
+    }
+};
+
+} // namespace
+
+TEST_F(OrderEntryFixture, DigitsBuildANumberOnOneRowAndAreCappedAtTheStock)
+{
+    addRow("1", "Аспирин", 20);
+    addRow("2", "Бинт", 50);
+    addRow("3", "Вата", 2000000000);
+    Dataset &price = openPrice();
+    entry->TypeDigit('2');
+    entry->TypeDigit('5');
+    ASSERT_EQ(dialogs.notices.size(), 1);
+    EXPECT_EQ(dialogs.notices[0], "Кол-во 25 превышает остаток заказываем 20");
+    EXPECT_EQ(zakaz(), 20);
+    EXPECT_EQ(stored("1"), 20); // committed at once
+    EXPECT_GE(totalsShown, 2);
+
+    // Another row and back: a new number starts.
+    price.Next();
+    price.Prior();
+    entry->TypeDigit('3');
+    EXPECT_EQ(zakaz(), 3);
+    entry->TypeDigit('0');
+    EXPECT_EQ(zakaz(), 20); // 30 is above the stock of 20
+    // The digit 0 on a fresh row sets 0.
+    price.Next();
+    price.Prior();
+    entry->TypeDigit('0');
+    EXPECT_EQ(zakaz(), 0);
+    // A number too long for a quantity changes nothing.
+    price.Next();
+    price.Next();
+    for (QChar d : QString("3000000000"))
+        entry->TypeDigit(d);
+    EXPECT_EQ(zakaz(), 300000000);
+}
+
+TEST_F(OrderEntryFixture, LeavingARowCorrectsMinimumOrderThenMultiplicity)
+{
+    addRow("1", "А-1", 100, 10, 4, 10, 3);
+    addRow("2", "Б-2", 8, 0, 5, 10, 7);
+    addRow("3", "В-3", 4, 6, 0, 10, 2);
+    addRow("4", "Г-4", 100, 0, 0, 10, 0);
+    Dataset &price = openPrice();
+    price.Next();
+    EXPECT_EQ(dialogs.notices, QStringList({"По причине min заказа 10 вместо 3 заказываем 10",
+                                            "По причине кратности 4 вместо 10 заказываем 12"}));
+    EXPECT_EQ(stored("1"), 12);
+    dialogs.notices.clear();
+    price.Next();
+    EXPECT_EQ(dialogs.notices, QStringList({"По причине кратности 5 вместо 7 заказываем 8"}));
+    EXPECT_EQ(stored("2"), 8);
+    dialogs.notices.clear();
+    price.Next();
+    EXPECT_EQ(dialogs.notices, QStringList({"По причине min заказа 6 вместо 2 заказываем 4"}));
+    EXPECT_EQ(stored("3"), 4);
+    dialogs.notices.clear();
+    price.Prior(); // a row without rules: nothing to say
+    EXPECT_TRUE(dialogs.notices.isEmpty());
+}
+
+TEST_F(OrderEntryFixture, TotalsDeleteAndClear)
+{
+    addRow("1", "А", 100, 0, 0, 10.15, 3);
+    addRow("2", "Б", 100, 0, 0, 2.5, 2);
+    addRow("3", "В", 100, 0, 0, 7, 0);
+    openPrice();
+    const OrderTotals t = entry->CountTotals();
+    EXPECT_EQ(t.count, 2);
+    EXPECT_NEAR(t.sum, 35.45, 1e-9);
+    EXPECT_EQ(OrderEntry::TotalsText(t), "Заказ: 2 поз. На сумму 35,45");
+    EXPECT_FALSE(entry->OrderIsEmpty());
+
+    entry->DeleteQuantity();
+    EXPECT_EQ(stored("1"), 0);
+    EXPECT_EQ(entry->CountTotals().count, 1);
+
+    dialogs.setNextAnswer(mrNo);
+    EXPECT_FALSE(entry->ClearOrder());
+    EXPECT_FALSE(dialogs.lastFocusYes);
+    dialogs.setNextAnswer(mrYes);
+    EXPECT_TRUE(entry->ClearOrder());
+    EXPECT_EQ(OrderEntry::TotalsText(entry->CountTotals()), "Заказ: 0 поз. На сумму 0");
+    EXPECT_TRUE(entry->OrderIsEmpty());
+}
+
+TEST_F(OrderEntryFixture, QuantitiesFromThePharmacysOrderFileAreBound)
+{
+    addRow("A1", "Аспирин", 100);
+    addRow("O'B", "Бинт", 100);
+    openPrice();
+    test::DbfWriter w;
+    w.addField("KOD", 'C', 10).addField("KOL", 'N', 5);
+    w.addRecord({QStringLiteral("A1"), 4});
+    w.addRecord({QStringLiteral("O'B"), 6});
+    w.addRecord({QStringLiteral("x' OR '1'='1"), 9});
+    w.save(dir.file("order.dbf"));
+    EXPECT_EQ(entry->ImportOrderQuantities(dir.file("order.dbf"), "KOD", "KOL"), 3);
+    EXPECT_EQ(stored("A1"), 4);
+    EXPECT_EQ(stored("O'B"), 6);
+    EXPECT_EQ(dm->OpenQuery("SELECT COUNT(1) FROM PRICE WHERE ZAKAZ = 9")->Fields(0).AsLargeInt(), 0);
+    EXPECT_TRUE(dm->PriceSet()->Active());
+}
