@@ -463,6 +463,8 @@ void TMainForm::CreateFirebirdObjects()
 {
     DM->DriverKind = settings.DBDriver;
     DM->CreateFirebirdObjects();
+    // Leaving a price row corrects its quantity to the supplier's rules.
+    DM->PriceSet()->BeforeScroll = [this](pc::Dataset &price) { Order->CorrectBeforeLeaving(price); };
 }
 
 void TMainForm::OpenDatabase()
