@@ -1,0 +1,321 @@
+#include "price/PriceGrid.h"
+
+#include "core/PriceMask.h"
+#include "db/DataModule.h"
+#include "db/Dataset.h"
+#include "db/firebird/Statement.h"
+#include "platform/CodePage.h"
+
+#include <cmath>
+
+namespace pc {
+
+namespace {
+
+const QString kPriceSelect = QStringLiteral("SELECT * FROM PRICE  ORDER BY TOVAR");
+
+// Suspends the bound grid's updates for a scope.
+struct ControlsDisabled {
+    explicit ControlsDisabled(Dataset &ds) : ds(ds) { ds.DisableControls(); }
+    ~ControlsDisabled() { ds.EnableControls(); }
+    Dataset &ds;
+};
+
+qint64 hundredths(double x) { return qint64(std::nearbyint(x * 100.0)); }
+
+// A COLOR value in the 0x00BBGGRR layout; a selected row is darker by 150
+// in each component (never below 0).
+QColor rowColour(int value, bool selected)
+{
+    int r = value & 0xFF, g = (value >> 8) & 0xFF, b = (value >> 16) & 0xFF;
+    if (selected) {
+        auto darker = [](int c) { return c < 150 ? 0 : c - 150; };
+        r = darker(r);
+        g = darker(g);
+        b = darker(b);
+    }
+    return QColor(r, g, b);
+}
+
+} // namespace
+
+bool IsQuickSearchLetter(QChar c)
+{
+    const char16_t u = c.unicode();
+    return (u >= u'a' && u <= u'z') || (u >= u'A' && u <= u'Z') || (u >= u'А' && u <= u'я');
+}
+
+void PriceGrid::install(TDM &dm)
+{
+    m_dm = &dm;
+    dm.CreatePriceFields = [this](Dataset &price) { CreatePriceFields(price); };
+    if (Dataset *p = dm.PriceSet()) {
+        // The embedded database always carries the COLOR and GV columns, also
+        // when the price was opened before any price list was loaded.
+        if (!dm.IsDBF())
+            HasColor = HasGV = true;
+        p->OnCalcFields = [this](Dataset &price) { tblPriceCalcFields(price); };
+    }
+}
+
+Dataset *PriceGrid::price() const { return m_dm ? m_dm->PriceSet() : nullptr; }
+
+void PriceGrid::CreatePriceFields(Dataset &price)
+{
+    if (!m_dm)
+        return;
+    price.OnCalcFields = [this](Dataset &p) { tblPriceCalcFields(p); };
+    if (!m_dm->IsDBF()) {
+        HasColor = HasGV = true;
+        // Fields already there are left as they are.
+        for (const FieldDefEntry &e : m_dm->TableDef(TdPrice).Entries())
+            m_dm->AddFieldFromDef(price, e);
+        return;
+    }
+    // A DBF price table: its optional columns decide what is shown.
+    if (!m_dm->PriceHasData())
+        return;
+    Dataset *q = m_dm->OpenQuery(QStringLiteral("SELECT * FROM Price"));
+    if (!q)
+        return;
+    auto has = [q](const char *name) { return q->FindField(QLatin1String(name)) != nullptr; };
+    const bool color = has("COLOR"), hasDet = has("HASDET"), nds = has("NDS"), popup = has("HASPOPUP"), gv = has("GV");
+    q->Close();
+    if (color) {
+        HasColor = true;
+        m_dm->AddFieldTyped(price, QStringLiteral("COLOR"), 0, false, FieldKind::Float);
+    }
+    if (hasDet)
+        m_dm->AddNumberField(price, QStringLiteral("HASDET"));
+    if (nds)
+        m_dm->AddNumberField(price, QStringLiteral("NDS"));
+    if (popup)
+        m_dm->AddNumberField(price, QStringLiteral("HASPOPUP"));
+    if (gv) {
+        HasGV = true;
+        m_dm->AddNumberField(price, QStringLiteral("GV"));
+        m_dm->AddFieldTyped(price, QStringLiteral("GV_DISP"), 3, true, FieldKind::String);
+    }
+}
+
+void PriceGrid::tblPriceCalcFields(Dataset &price)
+{
+    if (!price.Active())
+        return;
+    const QString code = clientCode ? clientCode() : QString();
+    const double priceDec = MaskPriceValue(price.FieldByName(QStringLiteral("PRICE")).AsFloat(), code);
+    price.FieldByName(QStringLiteral("PRICEDEC")).SetAsFloat(priceDec);
+
+    const bool embedded = !m_dm || !m_dm->IsDBF();
+    if (embedded) {
+        const double pricer = price.FieldByName(QStringLiteral("PRICER")).AsFloat();
+        price.FieldByName(QStringLiteral("PRICER_DISP")).SetAsFloat(double(hundredths(pricer)) / 100.0);
+    }
+
+    const int quantity = price.FieldByName(QStringLiteral("ZAKAZ")).AsInteger();
+    if (quantity > 0) {
+        const QString sumName = m_dm ? m_dm->SumFieldName() : QStringLiteral("SUMMA");
+        price.FieldByName(sumName).SetAsFloat(quantity * priceDec);
+    }
+
+    const double markup = markupPercent ? markupPercent() : 0.0;
+    price.FieldByName(QStringLiteral("PriceApteka")).SetAsFloat(std::nearbyint((markup + 100.0) * priceDec) / 100.0);
+
+    if (HasGV) {
+        Field *gv = price.FindField(QStringLiteral("GV"));
+        if (gv && gv->AsInteger() == 1)
+            price.FieldByName(QStringLiteral("GV_DISP")).SetAsString(QStringLiteral(" * "));
+    }
+
+    if (ShowOnlyOrder && embedded)
+        fillOldValues(price, code);
+}
+
+// The changes mode compares each ordered row with the previous price list:
+// PRICEOLD keeps that list's ordered rows, keyed by IDTOVAR.
+void PriceGrid::fillOldValues(Dataset &price, const QString &code)
+{
+    Field *oldPrice = price.FindField(QStringLiteral("PriceOld"));
+    Field *oldQuantity = price.FindField(QStringLiteral("QntOld"));
+    if (!m_dm || !oldPrice || !oldQuantity)
+        return;
+    try {
+        std::unique_ptr<fb::Statement> q =
+            m_dm->CreateQuery(QStringLiteral("SELECT FIRST 1 PRICE, ZAKAZ FROM PRICEOLD WHERE IDTOVAR = :IDTOVAR AND ZAKAZ > 0"));
+        if (!q)
+            return;
+        q->setValue(QStringLiteral("IDTOVAR"), price.FieldByName(QStringLiteral("IDTOVAR")).AsString());
+        q->execute();
+        if (q->fetch()) {
+            if (!q->isNull(0))
+                oldPrice->SetAsFloat(MaskPriceValue(q->asDouble(0), code));
+            if (!q->isNull(1))
+                oldQuantity->SetAsInteger(q->asInt(1));
+        }
+        q->closeCursor();
+    } catch (const std::exception &) {
+        // Without the old values the columns stay empty; the grid goes on.
+    }
+}
+
+PriceCellColours PriceGrid::dbgrdPriceDrawColumnCell(Dataset &price, const QString &columnField, bool selected) const
+{
+    PriceCellColours c;
+    const QString column = columnField.toUpper();
+    auto intOf = [&price](const char *name) {
+        Field *f = price.FindField(QLatin1String(name));
+        return f ? f->AsInteger() : 0;
+    };
+
+    if (HasGV && column == QLatin1String("GV_DISP") && intOf("GV") == 1)
+        c.background = selected ? QColor(221, 187, 119) : QColor(255, 238, 170);
+
+    if (ShowOnlyOrder) {
+        if (column == QLatin1String("PRICEOLD") || column == QLatin1String("PRICEDEC")) {
+            Field *own = price.FindField(column);
+            const qint64 current = hundredths(price.FieldByName(QStringLiteral("PRICEDEC")).AsFloat());
+            const qint64 shown = own ? hundredths(own->AsFloat()) : 0;
+            c.foreground = current != shown ? QColor(255, 0, 0) : QColor(0, 0, 0);
+        } else if (column == QLatin1String("QNTOLD") || column == QLatin1String("ZAKAZ")) {
+            c.foreground = intOf("ZAKAZ") != intOf("QNTOLD") ? QColor(255, 0, 0) : QColor(0, 0, 0);
+        }
+    }
+
+    if (HasColor) {
+        if (const int colour = intOf("COLOR"); colour != 0)
+            c.background = rowColour(colour, selected);
+    }
+    return c;
+}
+
+bool PriceGrid::QuickSearch(const QString &text)
+{
+    Dataset *p = price();
+    if (!p || !p->Active())
+        return false;
+    ControlsDisabled suspended(*p);
+    if (text.isEmpty()) {
+        p->First();
+        return true;
+    }
+    const QStringList &names = m_dm->NameIndex();
+    // The name index covers the whole price list in its order; a filtered
+    // list is searched by its own rows.
+    if (m_dm->IsDBF() || p->Filtered() || names.size() != p->RecordCount())
+        return p->Locate(QStringLiteral("TOVAR"), text, {true, true});
+
+    const QString wanted = text.toUpper();
+    const int n = int(names.size());
+    if (n == 0)
+        return false;
+    // Where names with this first letter are likely to begin (in alphabet
+    // order), less a margin of 100 rows; Latin letters start at the top.
+    const QByteArray first = toCp1251(wanted.left(1));
+    const int code = first.isEmpty() ? 0 : static_cast<unsigned char>(first.at(0));
+    int i = int(std::nearbyint(double(code - 192) / 33.0 * n - 100.0));
+    for (int k = 0; k < n; ++k, ++i) {
+        if (i >= n || i < 0)
+            i = 0;
+        if (names.at(i).startsWith(wanted)) {
+            p->SetRecNo(i + 1);
+            return true;
+        }
+    }
+    return false;
+}
+
+void PriceGrid::SetPriceFilter(bool enabled, const QString &condition, const QVariantMap &params)
+{
+    Dataset *p = price();
+    if (!p)
+        return;
+    for (auto it = params.begin(); it != params.end(); ++it)
+        p->SetParam(it.key(), it.value());
+    if (p->State() == DatasetState::Edit || p->State() == DatasetState::Insert)
+        p->Post(); // a quantity being typed is kept, not dropped by the reopening
+    if (m_dm->IsFirebird()) {
+        const QString previous = p->SelectSQL();
+        p->Close();
+        p->SetSelectSQL(enabled ? QStringLiteral("SELECT * FROM PRICE WHERE ") + condition + QStringLiteral("  ORDER BY TOVAR")
+                                : kPriceSelect);
+        try {
+            p->Open();
+        } catch (...) {
+            // The grid keeps the rows it showed; the error is the caller's.
+            p->Close();
+            p->SetSelectSQL(previous);
+            try {
+                p->Open();
+            } catch (...) {
+            }
+            throw;
+        }
+    }
+    if (enabled)
+        p->SetFilter(condition);
+    p->SetFiltered(enabled);
+}
+
+void PriceGrid::edPriceFilterChange(const QString &text)
+{
+    if (text.isEmpty())
+        SetPriceFilter(false, QString());
+    else
+        SetPriceFilter(true, kNameFilterCondition,
+                       {{QStringLiteral("PRICEFILTER"), QString(QLatin1Char('%') + text.toUpper() + QLatin1Char('%'))}});
+}
+
+GoodInfo PriceGrid::PriceTableAfterScroll()
+{
+    GoodInfo info;
+    Dataset *p = price();
+    if (!p || !p->Active())
+        return info;
+    Dataset *det = m_dm->PriceDetTable();
+    const bool details = det && det->Active();
+    auto flag = [p](const char *name) {
+        Field *f = p->FindField(QLatin1String(name));
+        return f && f->AsInteger() == 1;
+    };
+    info.changeCaption = true;
+    try {
+        const QString id = p->FieldByName(QStringLiteral("IDTOVAR")).AsString().trimmed();
+        if (flag("HASPOPUP") && details && det->Locate(QStringLiteral("IDTOVAR"), id, {true, false})) {
+            info.popup = true;
+            info.popupCaption = det->FieldByName(QStringLiteral("POPUP")).AsString();
+            info.popupDetail = det->FieldByName(QStringLiteral("INFO")).AsString();
+            info.popupIsRef = det->FieldByName(QStringLiteral("ISREF")).AsInteger() == 1;
+            info.caption = info.popupCaption;
+            return info;
+        }
+        if (flag("HASDET") && details)
+            info.caption = det->Lookup(QStringLiteral("IDTOVAR"), id, QStringLiteral("INFO")).toString();
+    } catch (const std::exception &) {
+        // A detail that cannot be read is not shown; the grid goes on.
+        info = GoodInfo();
+        info.changeCaption = true;
+    }
+    return info;
+}
+
+std::optional<GoodInfoWindow> PriceGrid::lblGoodInfoClick(int formWidth, int formHeight)
+{
+    Dataset *p = price();
+    Dataset *det = m_dm ? m_dm->PriceDetTable() : nullptr;
+    if (!p || !p->Active() || p->IsEmpty() || !det || !det->Active())
+        return std::nullopt;
+    const QString id = p->FieldByName(QStringLiteral("IDTOVAR")).AsString().trimmed();
+    if (!det->Locate(QStringLiteral("IDTOVAR"), id, {true, false}))
+        return std::nullopt;
+    GoodInfoWindow w;
+    w.text = det->FieldByName(QStringLiteral("INFO")).AsString();
+    w.isRef = det->FieldByName(QStringLiteral("ISREF")).AsInteger() == 1;
+    w.width = std::min(std::max(formWidth / 2, 300), formWidth);
+    w.height = 150;
+    w.top = formHeight - 185;
+    w.left = 5;
+    w.modal = false;
+    return w;
+}
+
+} // namespace pc

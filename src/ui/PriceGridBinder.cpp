@@ -1,0 +1,395 @@
+#include "ui/PriceGridBinder.h"
+
+#include "db/DataModule.h"
+#include "db/Dataset.h"
+#include "platform/AppError.h"
+#include "price/PriceGrid.h"
+#include "ui/DatasetModel.h"
+
+#include <QCheckBox>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QStyledItemDelegate>
+#include <QTableView>
+#include <QTimer>
+
+namespace pc {
+
+namespace {
+
+QFont gridFont()
+{
+    QFont f(QStringLiteral("Arial"));
+    f.setPixelSize(13);
+    return f;
+}
+
+// The fixed look of a column (fonts, the red of the old quantity).
+void columnLook(const QString &field, CellStyle &s)
+{
+    const QString f = field.toUpper();
+    QFont font = gridFont();
+    if (f == QLatin1String("GV_DISP")) {
+        font.setFamily(QStringLiteral("MS Sans Serif"));
+        font.setPixelSize(16);
+        font.setBold(true);
+    } else if (f == QLatin1String("PRICEDEC")) {
+        font.setBold(true);
+        font.setItalic(true);
+    } else if (f == QLatin1String("PRICEOLD")) {
+        font.setItalic(true);
+    } else if (f == QLatin1String("ZAKAZ")) {
+        font.setBold(true);
+    } else if (f == QLatin1String("QNTOLD")) {
+        s.foreground = QColor(255, 0, 0);
+    }
+    s.font = font;
+    s.fontSet = true;
+}
+
+// The selected row: the style paints the selection over the model's colours,
+// so the colours for a selected cell are applied here.
+class PriceRowDelegate : public QStyledItemDelegate {
+public:
+    PriceRowDelegate(PriceGrid &logic, DatasetModel *model, QObject *parent)
+        : QStyledItemDelegate(parent), m_logic(logic), m_model(model)
+    {
+    }
+
+protected:
+    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (!(option->state & QStyle::State_Selected) || !m_model || !m_model->dataset())
+            return;
+        Dataset &ds = *m_model->dataset();
+        if (!ds.Active() || index.row() >= ds.RecordCount() || index.column() >= int(m_model->columns().size()))
+            return;
+        PriceCellColours c;
+        try {
+            Dataset::ActiveRow at(ds, index.row());
+            c = m_logic.dbgrdPriceDrawColumnCell(ds, m_model->columns()[size_t(index.column())].fieldName, true);
+        } catch (const std::exception &) {
+            return; // the default look
+        }
+        if (c.background.isValid()) {
+            option->backgroundBrush = c.background;
+            option->state &= ~(QStyle::State_Selected | QStyle::State_HasFocus);
+            option->palette.setColor(QPalette::Text, c.foreground.isValid()
+                                                         ? c.foreground
+                                                         : option->palette.color(QPalette::HighlightedText));
+        } else if (c.foreground.isValid()) {
+            option->palette.setColor(QPalette::HighlightedText, c.foreground);
+        }
+    }
+
+private:
+    PriceGrid &m_logic;
+    QPointer<DatasetModel> m_model;
+};
+
+} // namespace
+
+PriceGridBinder::PriceGridBinder(PriceGrid &logic, const PriceGridWidgets &widgets, QObject *parent)
+    : QObject(parent), m_logic(logic), m_w(widgets)
+{
+    styleWidgets();
+    if (m_w.dbgrdPrice) {
+        m_w.dbgrdPrice->installEventFilter(this);
+        m_w.dbgrdPrice->viewport()->installEventFilter(this);
+    }
+    if (m_w.lblGoodInfo)
+        m_w.lblGoodInfo->installEventFilter(this);
+    if (m_w.tmClear) {
+        m_w.tmClear->setInterval(4000);
+        m_w.tmClear->stop();
+        connect(m_w.tmClear, &QTimer::timeout, this, &PriceGridBinder::tmClearTimer);
+    }
+    if (m_w.edPriceFilter)
+        connect(m_w.edPriceFilter, &QLineEdit::textChanged, this, &PriceGridBinder::edPriceFilterChange);
+    if (m_w.btnPriceFilterClear)
+        connect(m_w.btnPriceFilterClear, &QAbstractButton::clicked, this, &PriceGridBinder::btnPriceFilterClearClick);
+    // As with the original check boxes, setting the box runs its handler.
+    if (m_w.chkOnlyRegud)
+        connect(m_w.chkOnlyRegud, &QCheckBox::toggled, this, &PriceGridBinder::chkOnlyRegudClick);
+    if (m_w.chkShowOnlyOrder)
+        connect(m_w.chkShowOnlyOrder, &QCheckBox::toggled, this, &PriceGridBinder::chkShowOnlyOrderClick);
+}
+
+PriceGridBinder::~PriceGridBinder()
+{
+    if (m_price)
+        m_price->AfterScroll = nullptr;
+}
+
+void PriceGridBinder::styleWidgets()
+{
+    if (QTableView *g = m_w.dbgrdPrice) {
+        g->setFont(gridFont());
+        QFont title(QStringLiteral("Tahoma"));
+        title.setPixelSize(13);
+        g->horizontalHeader()->setFont(title);
+        g->setSelectionBehavior(QAbstractItemView::SelectRows);
+        g->setSelectionMode(QAbstractItemView::SingleSelection);
+        g->setShowGrid(true);
+        g->setTabKeyNavigation(true);
+    }
+    if (QLineEdit *e = m_w.edSearch) {
+        QFont f(QStringLiteral("Arial"));
+        f.setPixelSize(13);
+        f.setItalic(true);
+        e->setFont(f);
+        e->setFrame(false);
+        e->setReadOnly(true);
+        QPalette p = e->palette();
+        p.setColor(QPalette::Text, QColor(128, 128, 0));
+        p.setColor(QPalette::Base, p.color(QPalette::Button));
+        e->setPalette(p);
+        e->hide();
+    }
+    if (QLabel *l = m_w.lblGoodInfo) {
+        QFont f(QStringLiteral("Arial"));
+        f.setPixelSize(13);
+        f.setUnderline(true);
+        l->setFont(f);
+        QPalette p = l->palette();
+        p.setColor(QPalette::WindowText, QColor(128, 0, 0));
+        l->setPalette(p);
+        l->setCursor(Qt::PointingHandCursor);
+        l->setTextFormat(Qt::PlainText);
+        l->setText(QString(50, QLatin1Char('-')));
+    }
+}
+
+void PriceGridBinder::attachModel(DatasetModel *model)
+{
+    m_model = model;
+    if (!model)
+        return;
+    // The PRICE dataset exists by now: its calculated fields are ours.
+    if (TDM *dm = m_logic.dataModule())
+        m_logic.install(*dm);
+    model->setCellStyleHook([this](Dataset &ds, int, const GridColumn &column, CellStyle &s) {
+        columnLook(column.fieldName, s);
+        const PriceCellColours c = m_logic.dbgrdPriceDrawColumnCell(ds, column.fieldName, false);
+        if (c.foreground.isValid())
+            s.foreground = c.foreground;
+        if (c.background.isValid())
+            s.background = c.background;
+    });
+    if (m_w.dbgrdPrice)
+        m_w.dbgrdPrice->setItemDelegate(new PriceRowDelegate(m_logic, model, m_w.dbgrdPrice));
+    setOldColumnsVisible(m_logic.ShowOnlyOrder);
+    // A reset of the view (reopening, filters) must not lose the mode's columns.
+    connect(model, &QAbstractItemModel::modelReset, this, [this] { setOldColumnsVisible(m_logic.ShowOnlyOrder); });
+    m_price = model->dataset();
+    if (Dataset *ds = model->dataset()) {
+        ds->AfterScroll = [this](Dataset &) { PriceTableAfterScroll(); };
+        if (ds->Active() && !ds->IsEmpty())
+            PriceTableAfterScroll();
+    }
+}
+
+void PriceGridBinder::guarded(const std::function<void()> &action)
+{
+    try {
+        action();
+    } catch (const std::exception &e) {
+        if (!onError)
+            throw;
+        onError(errorText(e));
+    }
+}
+
+// ---- quick search ------------------------------------------------------------
+
+void PriceGridBinder::setSearchText(const QString &text)
+{
+    m_searchText = text;
+    if (m_w.edSearch)
+        m_w.edSearch->setText(text);
+}
+
+void PriceGridBinder::ApplyQuickSearch()
+{
+    m_logic.QuickSearch(m_w.edSearch ? m_w.edSearch->text() : m_searchText);
+    // The search line covers the detail line while there is something to show.
+    const bool pending = !m_searchText.isEmpty();
+    if (m_w.edSearch)
+        m_w.edSearch->setVisible(pending);
+    if (m_w.lblGoodInfo)
+        m_w.lblGoodInfo->setVisible(!pending);
+}
+
+void PriceGridBinder::ClearQuickSearch()
+{
+    setSearchText(QString());
+    if (m_w.tmClear)
+        m_w.tmClear->stop();
+    if (m_w.edSearch)
+        m_w.edSearch->hide();
+    if (m_w.lblGoodInfo)
+        m_w.lblGoodInfo->show();
+}
+
+bool PriceGridBinder::dbgrdPriceKeyPress(const QString &text, Qt::KeyboardModifiers modifiers)
+{
+    if (text.size() != 1 || (modifiers & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)))
+        return false;
+    const QChar c = text.at(0);
+    if (IsQuickSearchLetter(c)) {
+        if (m_w.tmClear)
+            m_w.tmClear->stop();
+        setSearchText(m_searchText + c);
+        guarded([this] { ApplyQuickSearch(); });
+        if (m_w.tmClear)
+            m_w.tmClear->start();
+        return true;
+    }
+    if (c >= QLatin1Char('0') && c <= QLatin1Char('9') && onDigit)
+        return onDigit(c);
+    return false;
+}
+
+void PriceGridBinder::dbgrdPriceKeyUp(int key)
+{
+    switch (key) {
+    case Qt::Key_Delete:
+        if (onDeleteKey)
+            guarded(onDeleteKey);
+        break;
+    case Qt::Key_Backspace:
+        setSearchText(m_searchText.left(m_searchText.size() - 1));
+        guarded([this] { ApplyQuickSearch(); });
+        break;
+    case Qt::Key_Down:
+    case Qt::Key_Up:
+    case Qt::Key_Alt:
+    case Qt::Key_Control:
+    case Qt::Key_Tab:
+    case Qt::Key_Home:
+    case Qt::Key_End:
+        ClearQuickSearch();
+        break;
+    default:
+        break;
+    }
+}
+
+// ---- filters -----------------------------------------------------------------
+
+void PriceGridBinder::edPriceFilterChange()
+{
+    const QString text = m_w.edPriceFilter ? m_w.edPriceFilter->text() : QString();
+    guarded([this, text] { m_logic.edPriceFilterChange(text); });
+}
+
+void PriceGridBinder::btnPriceFilterClearClick()
+{
+    if (m_w.edPriceFilter)
+        m_w.edPriceFilter->clear();
+}
+
+void PriceGridBinder::chkOnlyRegudClick()
+{
+    const bool on = m_w.chkOnlyRegud && m_w.chkOnlyRegud->isChecked();
+    guarded([this, on] { m_logic.SetPriceFilter(on, kOnlyRegudCondition); });
+}
+
+void PriceGridBinder::chkShowOnlyOrderClick()
+{
+    const bool on = m_w.chkShowOnlyOrder && m_w.chkShowOnlyOrder->isChecked();
+    guarded([this, on] { m_logic.SetPriceFilter(on, kOnlyOrderCondition); });
+    if (m_logic.ShowOnlyOrder && !on)
+        SetShowOnlyOrder(false);
+}
+
+void PriceGridBinder::SetShowOnlyOrder(bool on)
+{
+    m_logic.ShowOnlyOrder = on;
+    if (m_w.chkShowOnlyOrder)
+        m_w.chkShowOnlyOrder->setChecked(on);
+    setOldColumnsVisible(on);
+    // The old values and the colours follow the mode at once.
+    if (m_model && m_model->dataset())
+        m_model->dataset()->InvalidateCalcFields();
+    if (m_w.dbgrdPrice)
+        m_w.dbgrdPrice->viewport()->update();
+}
+
+void PriceGridBinder::setOldColumnsVisible(bool visible)
+{
+    if (!m_model || !m_w.dbgrdPrice)
+        return;
+    for (const char *field : {"PRICEOLD", "QNTOLD"}) {
+        const int column = m_model->columnOfField(QLatin1String(field));
+        if (column >= 0)
+            m_w.dbgrdPrice->setColumnHidden(column, !visible);
+    }
+}
+
+// ---- detail line and pop-up note ---------------------------------------------
+
+void PriceGridBinder::PriceTableAfterScroll()
+{
+    if (hidePopup)
+        hidePopup();
+    if (onPriceScrolled)
+        onPriceScrolled();
+    const GoodInfo info = m_logic.PriceTableAfterScroll();
+    if (info.popup && m_w.dbgrdPrice) {
+        QTableView *g = m_w.dbgrdPrice;
+        const QPoint corner = g->mapToGlobal(g->contentsRect().bottomRight());
+        const int width = popupWidth ? popupWidth() : 0;
+        if (showPopup)
+            showPopup(info.popupCaption, info.popupDetail, info.popupIsRef, corner.x() - width - 5, corner.y() - 15, 200);
+        if (m_w.lblGoodInfo)
+            m_w.lblGoodInfo->setText(info.caption);
+        g->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    if (info.changeCaption && m_w.lblGoodInfo)
+        m_w.lblGoodInfo->setText(info.caption);
+}
+
+void PriceGridBinder::lblGoodInfoClick()
+{
+    QWidget *form = m_w.dbgrdPrice ? m_w.dbgrdPrice->window() : nullptr;
+    if (!form)
+        return;
+    guarded([this, form] {
+        const std::optional<GoodInfoWindow> w = m_logic.lblGoodInfoClick(form->width(), form->height());
+        if (w && showInfoWindow)
+            showInfoWindow(form, w->text, w->isRef, w->left, w->top, w->width, w->height, w->modal);
+    });
+}
+
+// ---- events ------------------------------------------------------------------
+
+bool PriceGridBinder::eventFilter(QObject *watched, QEvent *event)
+{
+    if (m_w.dbgrdPrice && watched == m_w.dbgrdPrice) {
+        if (event->type() == QEvent::KeyPress) {
+            auto *k = static_cast<QKeyEvent *>(event);
+            if (dbgrdPriceKeyPress(k->text(), k->modifiers()))
+                return true;
+        } else if (event->type() == QEvent::KeyRelease) {
+            auto *k = static_cast<QKeyEvent *>(event);
+            if (!k->isAutoRepeat())
+                dbgrdPriceKeyUp(k->key());
+        }
+    } else if (m_w.dbgrdPrice && watched == m_w.dbgrdPrice->viewport()) {
+        if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick)
+            dbgrdPriceMouseDown();
+        else if (event->type() == QEvent::MouseButtonRelease)
+            dbgrdPriceMouseUp();
+    } else if (m_w.lblGoodInfo && watched == m_w.lblGoodInfo) {
+        if (event->type() == QEvent::MouseButtonRelease && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton)
+            lblGoodInfoClick();
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+} // namespace pc
