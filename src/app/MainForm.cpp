@@ -10,6 +10,8 @@
 #include "exchange/ErrorLogUpload.h"
 #include "exchange/ServerConnection.h"
 #include "price/OrderEntry.h"
+#include "price/PriceGrid.h"
+#include "ui/PriceGridBinder.h"
 #include "ui/DatasetModel.h"
 #include "platform/AppError.h"
 #include "platform/IniFile.h"
@@ -94,6 +96,7 @@ TMainForm::TMainForm(const QString &appDir, QWidget *parent)
     DM = std::make_unique<pc::TDM>(context, *m_dialogs, *m_pane);
     DM->RestartProgram = [this] { RestartProgram(); };
     makeOrderEntry();
+    makePriceGrid();
     connectHandlers();
     connectSettingsHandlers();
     FormCreate();
@@ -102,6 +105,8 @@ TMainForm::TMainForm(const QString &appDir, QWidget *parent)
 TMainForm::~TMainForm()
 {
     Connection.reset();
+    delete priceBinder;
+    priceBinder = nullptr;
     Order.reset();
     m_gridModels.clear();
     DM.reset(); // detaches the database before the windows go
@@ -122,9 +127,43 @@ void TMainForm::setDialogs(Dialogs *dialogs)
         DM = std::make_unique<pc::TDM>(context, *m_dialogs, *m_pane);
         DM->RestartProgram = [this] { RestartProgram(); };
         makeOrderEntry();
+        priceGrid->install(*DM);
     }
 }
 SettingsFiles &TMainForm::settingsFiles() { return *m_settingsFiles; }
+
+void TMainForm::makePriceGrid()
+{
+    priceGrid = std::make_unique<pc::PriceGrid>();
+    priceGrid->clientCode = [this] { return settings.ClientCode; };
+    priceGrid->markupPercent = [this] {
+        const QString t = ui->edPriceAptekaPercent->text().trimmed();
+        double m = 0;
+        if (!pc::IniFile::textToFloat(t, m))
+            throw pc::AppError(QStringLiteral("\"%1\" не является числом").arg(t));
+        return m;
+    };
+    priceGrid->install(*DM);
+    priceBinder = new pc::PriceGridBinder(*priceGrid,
+                                          {ui->dbgrdPrice, ui->edSearch, ui->lblGoodInfo, tmClear, ui->edPriceFilter,
+                                           ui->btnPriceFilterClear, ui->chkOnlyRegud, ui->chkShowOnlyOrder},
+                                          this);
+    priceBinder->showPopup = [this](const QString &t, const QString &d, bool a, int l, int top, unsigned char o) {
+        ShowPopup(t, d, a, l, top, o);
+    };
+    priceBinder->popupWidth = [this] { return frmPopup->width(); };
+    priceBinder->hidePopup = [this] { frmPopup->hide(); };
+    priceBinder->showInfoWindow = [this](QWidget *p, const QString &c, bool a, int l, int t, int w, int h, bool m) {
+        ShowInfoWindow(p, c, a, l, t, w, h, m);
+    };
+    priceBinder->onDeleteKey = [this] { Order->DeleteQuantity(); };
+    priceBinder->onDigit = [this](QChar d) {
+        Order->TypeDigit(d);
+        return true;
+    };
+    priceBinder->onPriceScrolled = [this] { Order->ResetTyping(); };
+    priceBinder->onError = [this](const QString &m) { AppException(m); };
+}
 
 void TMainForm::makeOrderEntry()
 {
@@ -163,7 +202,6 @@ void TMainForm::connectHandlers()
         if (ui->pgcSettings->currentWidget() == ui->tsNakladSettings)
             tsNakladSettingsEnter();
     });
-    connect(tmClear, &QTimer::timeout, this, &TMainForm::tmClearTimer);
     connect(ui->btnShowDataFolder, &QPushButton::clicked, this, &TMainForm::btnShowDataFolderClick);
     connect(ui->btnOpenOtherFolder, &QPushButton::clicked, this, &TMainForm::btnOpenOtherFolderClick);
     connect(ui->btnSendErrorLog, &QPushButton::clicked, this, &TMainForm::btnSendErrorLogClick);
@@ -385,7 +423,10 @@ void TMainForm::btnSendErrorLogClick()
 
 void TMainForm::CheckPriceActuality(bool) {}
 void TMainForm::BuildStartPage() {}
-void TMainForm::ClearQuickSearch() {}
+void TMainForm::ClearQuickSearch()
+{
+    priceBinder->ClearQuickSearch();
+}
 void TMainForm::OpenDefectLinesTable() {}
 void TMainForm::MovePriceRecord(int by)
 {

@@ -25,6 +25,8 @@ class MessageLog;
 class SettingsFiles;
 namespace pc {
 class TDM;
+class PriceGrid;
+class PriceGridBinder;
 class OrderEntry;
 class DatasetModel;
 class ServerConnection;
@@ -51,6 +53,9 @@ public:
     std::unique_ptr<pc::ServerConnection> Connection;
     // Quantities typed into the price grid, their corrections and totals.
     std::unique_ptr<pc::OrderEntry> Order;
+    // The price grid's logic and its binding to the order page.
+    std::unique_ptr<pc::PriceGrid> priceGrid;
+    pc::PriceGridBinder *priceBinder = nullptr;
     Settings settings;
     bool Initialised = false;
     bool SettingsModified = false;
@@ -175,6 +180,7 @@ private:
     void connectHandlers();
     void connectSettingsHandlers();
     void makeOrderEntry();
+    void makePriceGrid();
     // Puts the settings values on the page / takes them back from it.
     void showSettings();
     void collectSettings();

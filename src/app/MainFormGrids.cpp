@@ -9,6 +9,7 @@
 #include "core/MessageLog.h"
 #include "db/DataModule.h"
 #include "ui/DatasetModel.h"
+#include "ui/PriceGridBinder.h"
 
 namespace {
 
@@ -101,5 +102,6 @@ void TMainForm::BindGrids()
     // The registered price of the embedded database shows through its display field.
     if (DM->IsFirebird())
         price->setColumnField(8, QStringLiteral("PRICER_DISP"));
+    priceBinder->attachModel(price);
     FormResize();
 }

@@ -12,6 +12,7 @@
 #include "documents/MaxMarkup.h"
 #include "exchange/ServerConnection.h"
 #include "price/OrderEntry.h"
+#include "price/PriceGrid.h"
 #include "exchange/ServerList.h"
 #include "platform/Shell.h"
 #include "platform/AppError.h"
@@ -463,6 +464,7 @@ void TMainForm::CreateFirebirdObjects()
 {
     DM->DriverKind = settings.DBDriver;
     DM->CreateFirebirdObjects();
+    priceGrid->install(*DM);
     // Leaving a price row corrects its quantity to the supplier's rules.
     DM->PriceSet()->BeforeScroll = [this](pc::Dataset &price) { Order->CorrectBeforeLeaving(price); };
 }

@@ -21,6 +21,7 @@
 #include <QStandardItemModel>
 #include <QTextBlock>
 #include <QTextEdit>
+#include <QTest>
 #include <QThread>
 #include <gtest/gtest.h>
 
@@ -338,4 +339,35 @@ TEST_F(MainFormFixture, OrderTotalsShowAtStartAndClearingEmptiesThem)
     EXPECT_EQ(dialogs.questions.last(), "Очистить текущий заказ?");
     EXPECT_EQ(form->ui->lblTotals->text(), "Заказ: 0 поз. На сумму 0");
     EXPECT_TRUE(form->OrderIsEmpty());
+}
+
+// The order page as the pharmacist uses it: letters find a name, digits
+// order it, the totals follow, leaving the row applies the multiplicity.
+TEST_F(MainFormFixture, TypingInThePriceGridSearchesOrdersAndCorrects)
+{
+    form->show();
+    form->LoadSettings();
+    form->DM->ExecSQL("INSERT INTO PRICE (IDTOVAR, TOVAR, GODEN, PRICE, ZAKAZ, QNT, MINZAKAZ) VALUES ('1', 'Аспирин', '01.01.2027', 10, 0, 100, 0)", false);
+    form->DM->ExecSQL("INSERT INTO PRICE (IDTOVAR, TOVAR, GODEN, PRICE, ZAKAZ, QNT, MINZAKAZ) VALUES ('2', 'Бинт', '01.01.2027', 20, 0, 100, 4)", false);
+    form->DM->ExecSQL("INSERT INTO PRICE (IDTOVAR, TOVAR, GODEN, PRICE, ZAKAZ, QNT, MINZAKAZ) VALUES ('3', 'Вата', '01.01.2027', 5, 0, 100, 0)", true);
+    form->DM->OpenPrice(false);
+    form->DM->OpenPrice(true);
+    form->ui->pgcMain->setCurrentWidget(form->ui->tsOrder);
+    QTableView *grid = form->ui->dbgrdPrice;
+    grid->setFocus();
+    auto type = [grid](const QString &text) {
+        for (QChar c : text)
+            QTest::sendKeyEvent(QTest::Click, grid, Qt::Key(c.toUpper().unicode()), QString(c), Qt::NoModifier);
+    };
+    type("Б");
+    EXPECT_EQ(form->DM->PriceSet()->FieldByName("TOVAR").AsString(), "Бинт");
+    EXPECT_FALSE(form->ui->edSearch->isHidden());
+    type("5");
+    EXPECT_EQ(form->DM->PriceSet()->FieldByName("ZAKAZ").AsInteger(), 5);
+    EXPECT_EQ(form->ui->lblTotals->text(), "Заказ: 1 поз. На сумму 100");
+    // Leaving the row: 5 is not a multiple of 4.
+    QTest::keyClick(grid, Qt::Key_Down);
+    EXPECT_TRUE(dialogs.notices.contains("По причине кратности 4 вместо 5 заказываем 8"));
+    EXPECT_EQ(form->ui->lblTotals->text(), "Заказ: 1 поз. На сумму 160");
+    EXPECT_EQ(form->DM->PriceSet()->FieldByName("TOVAR").AsString(), "Вата");
 }
