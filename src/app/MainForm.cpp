@@ -12,6 +12,8 @@
 #include "price/OrderEntry.h"
 #include "price/PriceGrid.h"
 #include "ui/PriceGridBinder.h"
+#include "ui/StartPage.h"
+#include "platform/CodePage.h"
 #include "ui/DatasetModel.h"
 #include "platform/AppError.h"
 #include "platform/IniFile.h"
@@ -30,6 +32,8 @@
 #include <QStyle>
 #include <QTabBar>
 #include <QTimer>
+#include <QTextBrowser>
+#include <QUrl>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -205,6 +209,7 @@ void TMainForm::connectHandlers()
     connect(ui->btnShowDataFolder, &QPushButton::clicked, this, &TMainForm::btnShowDataFolderClick);
     connect(ui->btnOpenOtherFolder, &QPushButton::clicked, this, &TMainForm::btnOpenOtherFolderClick);
     connect(ui->btnSendErrorLog, &QPushButton::clicked, this, &TMainForm::btnSendErrorLogClick);
+    connect(ui->wbStartPage, &QTextBrowser::anchorClicked, this, &TMainForm::wbStartPageBeforeNavigate2);
 }
 
 // ---- wrappers -------------------------------------------------------------
@@ -421,8 +426,101 @@ void TMainForm::btnSendErrorLogClick()
 
 // ---- operations filled in by the settings, price and start page code ----
 
-void TMainForm::CheckPriceActuality(bool) {}
-void TMainForm::BuildStartPage() {}
+// True when the price list is today's; with ask, a stale one is offered for
+// updating (declining marks the title).
+bool TMainForm::CheckPriceActuality(bool ask)
+{
+    if (!DM->IsFirebird() || !DM->Connected() || !DM->PriceHasData())
+        return false;
+    bool current = false;
+    try {
+        TitleSuffix.clear();
+        current = settings.PriceDateTime.date() >= QDate::currentDate();
+        if (!current && ask) {
+            QString question = QStringLiteral("Прайс не актуален, обновить сейчас ?");
+            if (!OrderIsEmpty())
+                question += QStringLiteral("(сумма текущего заказа может измениться)");
+            if (AskQuestion(question, true, false) == mrYes) {
+                UpdatePrice();
+                current = true;
+            } else {
+                TitleSuffix = QStringLiteral("(ТРЕБУЕТСЯ ОБНОВЛЕНИЕ!!!)");
+            }
+        }
+        RefreshTitle();
+    } catch (const std::exception &e) {
+        LogMessage(pc::errorText(e) + QStringLiteral(" (CheckPriceActuality) "), Error, true);
+        return false;
+    }
+    return current;
+}
+
+int TMainForm::CountUnsentOrders(QDateTime *oldest)
+{
+    if (!DM->IsFirebird() || !DM->Connected())
+        return 0;
+    pc::Dataset *q = DM->OpenQuery(QStringLiteral("select Count(*), Min(DATET)  from orders where status = 0 "));
+    const int count = q && !q->IsEmpty() ? q->Fields(0).AsInteger() : 0;
+    if (oldest)
+        *oldest = q && !q->IsEmpty() ? q->Fields(1).AsDateTime() : QDateTime();
+    if (q)
+        q->Close();
+    return count;
+}
+
+// Invoices whose read flag is 0, counted over the invoice list without moving its cursor.
+int TMainForm::CountUnreadInvoices()
+{
+    pc::Dataset *naklad = DM->NakladSet();
+    if (!naklad || !naklad->Active())
+        return 0;
+    pc::Field *read = naklad->FindField(DM->ReadFieldName());
+    if (!read)
+        return 0;
+    int count = 0;
+    for (int i = 0; i < naklad->RecordCount(); ++i) {
+        pc::Dataset::ActiveRow row(*naklad, i);
+        if (read->AsInteger() == 0)
+            ++count;
+    }
+    return count;
+}
+
+void TMainForm::BuildStartPage()
+{
+    pc::StartPageState state;
+    state.priceHasData = DM->IsFirebird() && DM->Connected() && DM->PriceHasData();
+    state.priceCurrent = CheckPriceActuality(false);
+    state.orderEmpty = OrderIsEmpty();
+    state.unsentOrders = CountUnsentOrders();
+    state.unreadInvoices = CountUnreadInvoices();
+    const QString file = context.path(QStringLiteral("Data/start.htm"));
+    try {
+        pc::writeLines(file, {pc::BuildStartPageHtml(state)});
+    } catch (const pc::AppError &e) {
+        LogMessage(e.message(), Warning, false);
+    }
+    QFile f(file);
+    if (f.open(QIODevice::ReadOnly))
+        ui->wbStartPage->setHtml(pc::fromCp1251(f.readAll()));
+}
+
+void TMainForm::wbStartPageBeforeNavigate2(const QUrl &url)
+{
+    bool follow = false;
+    switch (pc::StartPageLinkOf(url.toString(), follow)) {
+    case pc::StartPageLink::UpdatePrice: UpdatePrice(); break;
+    case pc::StartPageLink::OpenOrder: ui->pgcMain->setCurrentIndex(1); break;
+    case pc::StartPageLink::OpenArchive: ui->pgcMain->setCurrentIndex(2); break;
+    case pc::StartPageLink::OpenNaklad:
+        ui->pgcMain->setCurrentIndex(3);
+        ui->pcDocum->setCurrentIndex(1);
+        break;
+    case pc::StartPageLink::None: break;
+    }
+}
+
+void TMainForm::UpdatePrice() {}
 void TMainForm::ClearQuickSearch()
 {
     priceBinder->ClearQuickSearch();

@@ -14,6 +14,7 @@ namespace Ui {
 class TMainForm;
 }
 class QTimer;
+class QUrl;
 class MessagePane;
 class TdlgAskMessage;
 class TfrmBrowser;
@@ -155,7 +156,11 @@ public:
     void btnCheckConnectionClick();
     void btnClearBaseClick();
 
-    void CheckPriceActuality(bool ask);
+    bool CheckPriceActuality(bool ask);
+    void UpdatePrice();
+    int CountUnsentOrders(QDateTime *oldest = nullptr);
+    int CountUnreadInvoices();
+    void wbStartPageBeforeNavigate2(const QUrl &url);
     void SetSettingsModified(bool modified);
     void RefreshTitle();
     void LoadTopStrip();

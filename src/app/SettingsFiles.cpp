@@ -140,12 +140,13 @@ void SettingsFiles::driverHandshake(Settings &s) const
 void SettingsFiles::readPriceDate(Settings &s) const
 {
     const QFileInfo fi(m_context.path(QStringLiteral("Data/pricein.dbf")));
-    if (!fi.exists()) {
-        s.PriceDate = localDateTimeText(QDateTime(QDate(1999, 1, 1), QTime(0, 0)));
-        return;
-    }
-    const QDateTime modified = fi.lastModified();
-    s.PriceDate = localDateTimeText(modified.isValid() ? modified : QDateTime(QDate(1899, 12, 30), QTime(0, 0)));
+    if (!fi.exists())
+        s.PriceDateTime = QDateTime(QDate(1999, 1, 1), QTime(0, 0));
+    else if (fi.lastModified().isValid())
+        s.PriceDateTime = fi.lastModified();
+    else
+        s.PriceDateTime = QDateTime(QDate(1899, 12, 30), QTime(0, 0));
+    s.PriceDate = localDateTimeText(s.PriceDateTime);
 }
 
 void SettingsFiles::createFolders() const

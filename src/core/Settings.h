@@ -3,6 +3,7 @@
 // exchange.ini at start-up, edited on the settings page, saved back; every
 // part of the program's logic reads what it needs from here.
 
+#include <QDateTime>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -76,7 +77,8 @@ struct Settings {
     QString FileNameOrder = QStringLiteral("order.dbf");
 
     // ---- derived at load
-    QString PriceDate;           // local date-time of Data/pricein.dbf
+    QString PriceDate;           // local date-time of Data/pricein.dbf, as shown
+    QDateTime PriceDateTime;     // the same moment
     QString PriceArchiveName;    // ClientCode + ".arc"
     FtpAccount ClientAccount;
     FtpAccount OrderAccount;

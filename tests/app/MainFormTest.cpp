@@ -371,3 +371,32 @@ TEST_F(MainFormFixture, TypingInThePriceGridSearchesOrdersAndCorrects)
     EXPECT_EQ(form->ui->lblTotals->text(), "Заказ: 1 поз. На сумму 160");
     EXPECT_EQ(form->DM->PriceSet()->FieldByName("TOVAR").AsString(), "Вата");
 }
+
+TEST_F(MainFormFixture, StartPageListsWhatNeedsAttentionAndItsLinksSwitchPages)
+{
+    form->LoadSettings();
+    form->BuildStartPage();
+    QString page = dir.readText("Data/start.htm");
+    EXPECT_TRUE(page.contains("Прайс не актуальный"));
+    EXPECT_FALSE(page.contains("заявк"));
+    EXPECT_EQ(page.count('\n'), 1); // one line
+
+    form->DM->ExecSQL("INSERT INTO PRICE (IDTOVAR, TOVAR, GODEN, PRICE, ZAKAZ, QNT) VALUES ('1', 'Аспирин', '01.01.2027', 10, 2, 10)", false);
+    form->DM->ExecSQL("INSERT INTO ORDERS (ID, STATUS, DATET) VALUES (1, 0, '01.12.2026')", false);
+    form->DM->ExecSQL("INSERT INTO NAKLAD (ID, ISREAD) VALUES (5, 0)", true);
+    form->DM->NakladSet()->Refresh();
+    form->BuildStartPage();
+    page = dir.readText("Data/start.htm");
+    EXPECT_TRUE(page.contains("<li> <b>Текущая заявка не завершена:</b> <font size=6> <a href = \"___________OpenOrder\">"));
+    EXPECT_TRUE(page.contains("Есть неотправленные заявки"));
+    EXPECT_TRUE(page.contains("Есть непросмотренные накладные"));
+    EXPECT_TRUE(form->ui->wbStartPage->toPlainText().contains("Текущая заявка не завершена"));
+
+    form->wbStartPageBeforeNavigate2(QUrl("about:blank#__________OpenNaklad"));
+    EXPECT_EQ(form->ui->pgcMain->currentWidget(), form->ui->tsDefectAndNakl);
+    EXPECT_EQ(form->ui->pcDocum->currentWidget(), form->ui->tsNaklad);
+    form->wbStartPageBeforeNavigate2(QUrl("http://example.ru/other"));
+    EXPECT_EQ(form->ui->pgcMain->currentWidget(), form->ui->tsDefectAndNakl); // nothing followed
+    form->wbStartPageBeforeNavigate2(QUrl("___________OpenOrder"));
+    EXPECT_EQ(form->ui->pgcMain->currentWidget(), form->ui->tsOrder);
+}
