@@ -144,6 +144,8 @@ public:
     void RefreshPrice();
     void btnGetNewFileClick();
     void btnClearOrderClick();
+    void btnChangeStatusClick();
+    void tblOrdersAfterScroll();
     // Binds the grids to the data module's datasets (after the database opened).
     void BindGrids();
     // Server list on the connection page.

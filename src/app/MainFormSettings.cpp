@@ -11,6 +11,7 @@
 #include "db/DataModule.h"
 #include "documents/MaxMarkup.h"
 #include "exchange/ServerConnection.h"
+#include "orders/OrderStatus.h"
 #include "price/OrderEntry.h"
 #include "price/PriceGrid.h"
 #include "exchange/ServerList.h"
@@ -109,6 +110,7 @@ void TMainForm::connectSettingsHandlers()
     connect(ui->btnRemoveAddress, &QPushButton::clicked, this, &TMainForm::btnRemoveAddressClick);
     connect(ui->btnGetNewFile, &QPushButton::clicked, this, &TMainForm::btnGetNewFileClick);
     connect(ui->btnClearorder, &QPushButton::clicked, this, &TMainForm::btnClearOrderClick);
+    connect(ui->btnChangeStatus, &QPushButton::clicked, this, &TMainForm::btnChangeStatusClick);
     connect(ui->btnAddServAddr, &QPushButton::clicked, this, &TMainForm::btnAddServAddrClick);
     connect(ui->lbServerAddresses, &QListWidget::itemDoubleClicked, this, &TMainForm::lbServerAddressesDblClick);
     connect(ui->btnRemoveServAddr, &QPushButton::clicked, this, &TMainForm::btnRemoveServAddrClick);
@@ -465,6 +467,12 @@ void TMainForm::CreateFirebirdObjects()
     DM->DriverKind = settings.DBDriver;
     DM->CreateFirebirdObjects();
     priceGrid->install(*DM);
+    // The archive's status column and the status button follow the order row.
+    DM->OrdersSet()->OnCalcFields = [](pc::Dataset &orders) {
+        if (pc::Field *text = orders.FindField(QStringLiteral("Sstatus")))
+            text->SetAsString(pc::OrderStatusOf(orders.FieldByName(QStringLiteral("STATUS")).AsInteger()).text);
+    };
+    DM->OrdersSet()->AfterScroll = [this](pc::Dataset &) { tblOrdersAfterScroll(); };
     // Leaving a price row corrects its quantity to the supplier's rules.
     DM->PriceSet()->BeforeScroll = [this](pc::Dataset &price) { Order->CorrectBeforeLeaving(price); };
 }
@@ -489,6 +497,31 @@ void TMainForm::ShowOrderTotals()
         return;
     ui->lblTotals->setText(pc::OrderEntry::TotalsText(Order->CountTotals()));
     ui->lblTotals->show();
+}
+
+void TMainForm::tblOrdersAfterScroll()
+{
+    pc::Dataset *orders = DM->OrdersSet();
+    if (!orders || !orders->Active() || orders->IsEmpty())
+        return;
+    const pc::OrderStatusInfo info = pc::OrderStatusOf(orders->FieldByName(QStringLiteral("STATUS")).AsInteger());
+    if (info.known)
+        ui->btnChangeStatus->setText(info.buttonCaption);
+}
+
+void TMainForm::btnChangeStatusClick()
+{
+    pc::Dataset *orders = DM->OrdersSet();
+    if (!orders || !orders->Active() || orders->IsEmpty())
+        return;
+    const pc::OrderStatusInfo info = pc::OrderStatusOf(orders->FieldByName(QStringLiteral("STATUS")).AsInteger());
+    if (!info.known || AskQuestion(info.question, true, false) != mrYes)
+        return;
+    orders->Edit();
+    orders->FieldByName(QStringLiteral("STATUS")).SetAsInteger(info.newStatus);
+    orders->Post();
+    DM->Commit();
+    tblOrdersAfterScroll();
 }
 
 void TMainForm::btnClearOrderClick()

@@ -400,3 +400,29 @@ TEST_F(MainFormFixture, StartPageListsWhatNeedsAttentionAndItsLinksSwitchPages)
     form->wbStartPageBeforeNavigate2(QUrl("___________OpenOrder"));
     EXPECT_EQ(form->ui->pgcMain->currentWidget(), form->ui->tsOrder);
 }
+
+TEST_F(MainFormFixture, OrderStatusShowsInTheArchiveAndTheButtonChangesIt)
+{
+    form->LoadSettings();
+    form->DM->ExecSQL("INSERT INTO ORDERS (ID, STATUS) VALUES (1, 1)", false);
+    form->DM->ExecSQL("INSERT INTO ORDERS (ID, STATUS) VALUES (2, 0)", true);
+    pc::Dataset *orders = form->DM->OrdersSet();
+    orders->Refresh();
+    orders->First();
+    auto *grid = form->ui->OrdersGrid->model();
+    EXPECT_EQ(grid->index(0, 3).data().toString(), "Отправлена");
+    EXPECT_EQ(grid->index(1, 3).data().toString(), "Не отправлена");
+    EXPECT_EQ(form->ui->btnChangeStatus->text(), "Пометить неотправленной");
+
+    orders->Last();
+    EXPECT_EQ(form->ui->btnChangeStatus->text(), "Отменить отправку");
+    dialogs.setNextAnswer(mrNo);
+    form->ui->btnChangeStatus->click();
+    EXPECT_EQ(orders->FieldByName("STATUS").AsInteger(), 0);
+    dialogs.setNextAnswer(mrYes);
+    form->ui->btnChangeStatus->click();
+    EXPECT_EQ(dialogs.questions.last(), "Отменить отправку?");
+    EXPECT_EQ(orders->FieldByName("STATUS").AsInteger(), 2);
+    EXPECT_EQ(form->ui->btnChangeStatus->text(), "Повторить отправку");
+    EXPECT_EQ(grid->index(1, 3).data().toString(), "Отменена");
+}
