@@ -1,0 +1,711 @@
+#include "price/PriceUpdate.h"
+
+#include "core/AppContext.h"
+#include "core/Dialogs.h"
+#include "core/LogText.h"
+#include "core/MessageLog.h"
+#include "core/Settings.h"
+#include "db/DataModule.h"
+#include "db/DbfReader.h"
+#include "db/TableDefs.h"
+#include "db/firebird/DbError.h"
+#include "db/firebird/Statement.h"
+#include "exchange/ServerConnection.h"
+#include "platform/AppError.h"
+#include "platform/IniFile.h"
+#include "platform/Process.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QTemporaryDir>
+
+#include <memory>
+#include <vector>
+
+namespace pc {
+
+namespace {
+
+const QString kPriceError = QStringLiteral("Ошибка при получении прайса. Подробности в окне сообщений");
+const QString kWorkFolderPrefix = QStringLiteral("unpack-");
+
+QString messageOf(const std::exception &e)
+{
+    if (auto *db = dynamic_cast<const fb::DbError *>(&e))
+        return db->text();
+    if (auto *ftp = dynamic_cast<const FtpError *>(&e))
+        return ftp->message();
+    return errorText(e);
+}
+
+template <class F>
+void call(const std::function<F> &hook, auto &&...args)
+{
+    if (hook)
+        hook(std::forward<decltype(args)>(args)...);
+}
+
+// A name taken from an archive stays inside its folder: no separators, no
+// parent reference, nothing empty.
+bool isPlainFileName(const QString &name)
+{
+    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..")
+        && !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\'));
+}
+
+// Replaces target by source (a rename within one file system).
+bool moveOver(const QString &source, const QString &target)
+{
+    QFile::remove(target);
+    if (QFile::rename(source, target))
+        return true;
+    if (!QFile::copy(source, target))
+        return false;
+    QFile::remove(source);
+    return true;
+}
+
+// Disconnects however the download step ends.
+class DisconnectGuard {
+public:
+    explicit DisconnectGuard(ServerConnection &c) : m_c(c) {}
+    ~DisconnectGuard() { m_c.DisconnectFromServer(); }
+    DisconnectGuard(const DisconnectGuard &) = delete;
+    DisconnectGuard &operator=(const DisconnectGuard &) = delete;
+
+private:
+    ServerConnection &m_c;
+};
+
+// The progress callback of the FTP client is ours only for the download.
+class ProgressGuard {
+public:
+    ProgressGuard(FtpClient &ftp, const std::function<void(int)> &progress) : m_ftp(ftp)
+    {
+        if (progress)
+            m_ftp.setProgressCallback([progress](qint64 done, qint64) { progress(int(done / 1024)); });
+    }
+    ~ProgressGuard() { m_ftp.setProgressCallback({}); }
+    ProgressGuard(const ProgressGuard &) = delete;
+    ProgressGuard &operator=(const ProgressGuard &) = delete;
+
+private:
+    FtpClient &m_ftp;
+};
+
+} // namespace
+
+PriceUpdate::PriceUpdate(TDM &dm, ServerConnection &connection, Settings &settings, Dialogs &dialogs, MessageLog &log,
+                         const AppContext &context)
+    : m_dm(dm), m_connection(connection), m_settings(settings), m_dialogs(dialogs), m_log(log), m_context(context)
+{
+}
+
+QString PriceUpdate::PriceFileName() const
+{
+    return m_settings.ClientCode + QStringLiteral(".dbf");
+}
+
+// The price date as the title shows it: the short date and the time with
+// seconds; a time of midnight is left out.
+QString PriceUpdate::dateTimeText(const QDateTime &when)
+{
+    if (when.time() == QTime(0, 0))
+        return QLocale().toString(when.date(), QLocale::ShortFormat);
+    return pc::dateTimeText(when);
+}
+
+QDateTime PriceUpdate::parseDateTime(const QString &text)
+{
+    const QString trimmed = text.trimmed();
+    const qsizetype blank = trimmed.indexOf(QLatin1Char(' '));
+    const QString datePart = blank < 0 ? trimmed : trimmed.left(blank);
+    const QString timePart = blank < 0 ? QString() : trimmed.mid(blank + 1).trimmed();
+    QDate date;
+    for (const QLocale &loc : {QLocale(), QLocale::c()}) {
+        const QString format = loc.dateFormat(QLocale::ShortFormat);
+        date = loc.toDate(datePart, format);
+        if (date.isValid()) {
+            // A two-digit year means this century, not the last one.
+            if (!format.contains(QStringLiteral("yyyy")) && date.year() < 1950)
+                date = date.addYears(100);
+            break;
+        }
+    }
+    if (!date.isValid())
+        date = QDate::fromString(datePart, Qt::ISODate);
+    if (!date.isValid())
+        throw AppError(QStringLiteral("\"%1\" не является правильной датой и временем").arg(text));
+    QTime time(0, 0);
+    if (!timePart.isEmpty()) {
+        time = QTime::fromString(timePart, QStringLiteral("H:mm:ss"));
+        if (!time.isValid())
+            time = QTime::fromString(timePart, QStringLiteral("H:mm"));
+        if (!time.isValid())
+            throw AppError(QStringLiteral("\"%1\" не является правильной датой и временем").arg(text));
+    }
+    return QDateTime(date, time);
+}
+
+bool PriceUpdate::orderIsEmpty()
+{
+    if (OrderIsEmpty)
+        return OrderIsEmpty();
+    if (!m_dm.PriceHasData())
+        return true;
+    std::unique_ptr<Dataset> q(m_dm.OpenQuery(QStringLiteral("SELECT COUNT(1) FROM PRICE WHERE ZAKAZ > 0"), true));
+    return !q || q->IsEmpty() || q->Fields(0).AsLargeInt() == 0;
+}
+
+void PriceUpdate::reportError(const QString &message)
+{
+    if (AppException)
+        AppException(message);
+    else
+        m_log.logMessage(message + QStringLiteral(" (unhandled exception)"), Error, true);
+}
+
+QString PriceUpdate::findPriceFile(const QString &folder) const
+{
+    const QString exact = folder + PriceFileName();
+    const QFileInfo fi(exact);
+    if (fi.isFile() && !fi.isSymLink())
+        return exact;
+    // The supplier's tools may write the name in another letter case.
+    for (const QFileInfo &f : QDir(folder).entryInfoList(QDir::Files | QDir::NoSymLinks | QDir::Hidden))
+        if (f.fileName().compare(PriceFileName(), Qt::CaseInsensitive) == 0)
+            return f.filePath();
+    return QString();
+}
+
+// ---- actuality ------------------------------------------------------------------
+
+bool PriceUpdate::CheckPriceActuality(bool ask)
+{
+    try {
+        if (!m_dm.PriceHasData())
+            return false;
+        const QDateTime d = parseDateTime(m_settings.PriceDate);
+        call(SetTitleSuffix, QString());
+        bool result = d.date() >= QDate::currentDate();
+        if (!result && ask) {
+            QString question = QStringLiteral("Прайс не актуален, обновить сейчас ?");
+            if (!orderIsEmpty())
+                question += QStringLiteral("(сумма текущего заказа может измениться)");
+            if (m_dialogs.askQuestion(question, true, false) == mrYes)
+                result = UpdatePrice();
+            else
+                call(SetTitleSuffix, QStringLiteral("(ТРЕБУЕТСЯ ОБНОВЛЕНИЕ!!!)"));
+        }
+        call(RefreshTitle);
+        return result;
+    } catch (const std::exception &e) {
+        m_log.logMessage(messageOf(e) + QStringLiteral(" (CheckPriceActuality) "), Error, true);
+        return false;
+    }
+}
+
+// ---- a price file left behind -----------------------------------------------
+
+bool PriceUpdate::CheckUnloadedPriceFile()
+{
+    const QString file = findPriceFile(m_context.appDir());
+    if (file.isEmpty())
+        return false;
+    m_lastLoadOk = false;
+    if (m_dialogs.askQuestion(QStringLiteral("Обнаружен незагруженный файл прайса. Загрузить из него или получить новый с сервера?"),
+                              true, false)
+        == mrYes)
+        loadPriceFile(file);
+    else
+        QFile::remove(file);
+    if (!m_dm.PriceSet() || !m_dm.PriceSet()->Active())
+        if (m_dm.PriceHasData())
+            m_dm.OpenPrice(true);
+    return true;
+}
+
+bool PriceUpdate::LoadPriceFromFile()
+{
+    QString file = findPriceFile(m_context.appDir());
+    if (file.isEmpty())
+        file = m_context.appDir() + PriceFileName();
+    return loadPriceFile(file);
+}
+
+// ---- the steps of the load -----------------------------------------------------
+
+namespace {
+QString storedColumns(const TTableDefs &def)
+{
+    QStringList names;
+    for (const FieldDefEntry &e : def.Entries())
+        if (!e.Calculated)
+            names << e.Name;
+    return names.join(QStringLiteral(", "));
+}
+} // namespace
+
+void PriceUpdate::SavePriceToOld()
+{
+    // Columns named, so a PRICEOLD made with another column order still fits.
+    const QString columns = storedColumns(m_dm.TableDef(TdPrice));
+    m_dm.ExecSQL(QStringLiteral("DELETE FROM PRICEOLD"), false);
+    m_dm.ExecSQL(QStringLiteral("INSERT INTO PRICEOLD (") + columns + QStringLiteral(") SELECT ") + columns
+                     + QStringLiteral(" FROM PRICE WHERE ZAKAZ > 0"),
+                 false);
+}
+
+int PriceUpdate::ImportPriceFile(const QString &fileName)
+{
+    const TTableDefs &def = m_dm.TableDef(TdPrice);
+    DbfReader reader;
+    reader.setDBFFileName(fileName);
+    reader.setSetDeleted(true);
+    reader.setBufferSize(1 << 16);
+    reader.Open();
+    reader.setOEM(true);
+
+    std::unique_ptr<fb::Statement> insert(m_dm.PrepareQuery(BuildInsertSQL(def), true));
+    if (!insert)
+        throw AppError(QStringLiteral("База данных не открыта"));
+
+    struct Column {
+        DbfField *source;
+        int param;
+        bool text;
+    };
+    std::vector<Column> columns;
+    QStringList missing;
+    for (const FieldDefEntry &e : def.Entries()) {
+        if (e.Calculated)
+            continue;
+        DbfField *source = reader.FindField(e.Name);
+        if (!source) {
+            missing << e.Name;
+            continue;
+        }
+        columns.push_back({source, insert->paramIndex(e.Name), e.FieldClass == FieldKind::String});
+    }
+    if (!missing.isEmpty())
+        throw AppError(QStringLiteral("В файле прайса %1 нет полей: %2")
+                           .arg(QDir::toNativeSeparators(fileName), missing.join(QStringLiteral(", "))));
+
+    m_dm.ExecSQL(QStringLiteral("DELETE FROM PRICE"), false);
+    int rows = 0;
+    for (reader.First(); !reader.Eof(); reader.Next()) {
+        for (const Column &c : columns) {
+            QVariant value = c.source->AsVariant();
+            // DBF texts are blank-padded; goods codes are compared unpadded.
+            if (c.text && value.typeId() == QMetaType::QString) {
+                QString s = value.toString();
+                qsizetype n = s.size();
+                while (n > 0 && s.at(n - 1) == QLatin1Char(' '))
+                    --n;
+                if (n != s.size())
+                    s.truncate(n);
+                value = s;
+            }
+            insert->setValue(c.param, value);
+        }
+        insert->execute();
+        ++rows;
+    }
+    reader.Close();
+    return rows;
+}
+
+void PriceUpdate::RestoreOrderFromOld()
+{
+    m_dm.ExecSQL(QStringLiteral("UPDATE PRICE SET ZAKAZ = 0 WHERE ZAKAZ IS NULL OR ZAKAZ <> 0"), false);
+
+    std::unique_ptr<Dataset> old(
+        m_dm.OpenQuery(QStringLiteral("SELECT IDTOVAR, GODEN, ZAKAZ FROM PRICEOLD WHERE ZAKAZ > 0"), true));
+    if (!old)
+        return;
+    std::unique_ptr<fb::Statement> sameBatch(m_dm.PrepareQuery(
+        QStringLiteral("UPDATE PRICE SET ZAKAZ = ZAKAZ + :ZAKAZ WHERE IDTOVAR = :IDTOVAR AND GODEN IS NOT DISTINCT FROM :GODEN"),
+        true));
+    std::unique_ptr<fb::Statement> latestBatch(m_dm.PrepareQuery(
+        QStringLiteral("UPDATE PRICE SET ZAKAZ = ZAKAZ + :ZAKAZ WHERE RDB$DB_KEY = "
+                       "(SELECT FIRST 1 P.RDB$DB_KEY FROM PRICE P WHERE P.IDTOVAR = :IDTOVAR ORDER BY P.GODEN DESC NULLS LAST)"),
+        true));
+    Field &id = old->FieldByName(QStringLiteral("IDTOVAR"));
+    Field &goden = old->FieldByName(QStringLiteral("GODEN"));
+    Field &zakaz = old->FieldByName(QStringLiteral("ZAKAZ"));
+    for (int i = 0; i < old->RecordCount(); ++i) {
+        Dataset::ActiveRow row(*old, i);
+        sameBatch->setValue(QStringLiteral("ZAKAZ"), zakaz.AsLargeInt());
+        sameBatch->setValue(QStringLiteral("IDTOVAR"), id.AsString());
+        sameBatch->setValue(QStringLiteral("GODEN"), goden.IsNull() ? QVariant() : QVariant(goden.AsDate()));
+        sameBatch->execute();
+        if (sameBatch->rowsAffected() > 0)
+            continue;
+        latestBatch->setValue(QStringLiteral("ZAKAZ"), zakaz.AsLargeInt());
+        latestBatch->setValue(QStringLiteral("IDTOVAR"), id.AsString());
+        latestBatch->execute();
+    }
+}
+
+void PriceUpdate::toggleBugFixType()
+{
+    m_settings.DBBugFixType = m_settings.DBBugFixType == 1 ? 0 : 1;
+    try {
+        IniFile(m_context.path(QStringLiteral("client.ini")))
+            .writeInteger(QStringLiteral("Header"), QStringLiteral("DBBugFixType"), m_settings.DBBugFixType);
+    } catch (const std::exception &e) {
+        m_log.logMessage(messageOf(e), Error, true);
+    }
+    call(BugFixTypeChanged);
+}
+
+// Loads a price DBF file into PRICE in one transaction: the ordered rows are
+// kept in PRICEOLD, the rows replaced, the quantities carried over and cut to
+// the new stock, and only then is anything committed. Any failure rolls all of
+// it back. The file is deleted afterwards either way.
+bool PriceUpdate::loadPriceFile(const QString &fileName)
+{
+    m_lastLoadOk = false;
+    m_log.logDetail(QStringLiteral("Загрузка прайс-листа из файла"));
+    const QFileInfo source(fileName);
+    if (!source.isFile()) {
+        m_dialogs.showNotice(QStringLiteral("Файл для загрузки прайса ") + QDir::toNativeSeparators(fileName)
+                                 + QStringLiteral(" не найден"),
+                             true);
+        return false;
+    }
+    const QDateTime fileTime = source.lastModified();
+
+    bool keepOld = false;
+    bool carrying = false;
+    bool priceChanged = false;
+    bool shortage = false;
+    auto rollback = [this] {
+        try {
+            m_dm.Rollback();
+        } catch (const std::exception &e) {
+            m_log.logMessage(messageOf(e) + QStringLiteral(" (отмена загрузки прайса)"), Error, true);
+        }
+    };
+    try {
+        // The grid shows the rows again once the new list is in place (or the
+        // old one is back).
+        m_dm.OpenPrice(false);
+        m_dm.StartTransaction(false);
+        keepOld = m_dm.TableExists(QStringLiteral("PRICEOLD"));
+        if (keepOld)
+            SavePriceToOld();
+        const int rows = ImportPriceFile(fileName);
+        m_log.logDetail(QStringLiteral("Загружено строк прайса: %1").arg(rows));
+        if (keepOld) {
+            carrying = true;
+            RestoreOrderFromOld();
+            std::unique_ptr<Dataset> q(m_dm.OpenQuery(
+                QStringLiteral("select count(1) from priceold pold , price p  where (pold.price <> p.price) and "
+                               "pold.idtovar = p.idtovar and p.zakaz > 0"),
+                true));
+            priceChanged = q && !q->IsEmpty() && q->Fields(0).AsLargeInt() > 0;
+            q.reset(m_dm.OpenQuery(QStringLiteral("select count(1) from price WHERE Zakaz > Qnt"), true));
+            shortage = q && !q->IsEmpty() && q->Fields(0).AsLargeInt() > 0;
+            q.reset();
+            m_dm.ExecSQL(QStringLiteral("update price SET Zakaz = Qnt WHERE Zakaz > Qnt"), false);
+        }
+        m_dm.Commit();
+        m_lastLoadOk = true;
+    } catch (const fb::DbError &e) {
+        rollback();
+        if (carrying) {
+            m_log.logMessage(QStringLiteral("Ошибка БД.") + e.text(), Error, true);
+            toggleBugFixType();
+        } else {
+            m_log.logMessage(e.text() + QStringLiteral(" (получение прайса)"), Error, true);
+        }
+        m_dialogs.showNotice(kPriceError, true);
+    } catch (const std::exception &e) {
+        rollback();
+        m_log.logMessage(messageOf(e) + QStringLiteral(" (получение прайса)"), Error, true);
+        m_dialogs.showNotice(kPriceError, true);
+    }
+
+    if (m_lastLoadOk) {
+        // The file's time stamp is the price date; Data/pricein.dbf keeps it
+        // for the next start.
+        m_settings.PriceDate = dateTimeText(fileTime);
+        const QString pricein = m_context.path(QStringLiteral("Data/pricein.dbf"));
+        const QString copy = pricein + QStringLiteral(".new");
+        QFile::remove(copy);
+        bool copied = QFile::copy(fileName, copy);
+        if (copied) {
+            QFile f(copy);
+            copied = f.open(QIODevice::ReadWrite) && f.setFileTime(fileTime, QFileDevice::FileModificationTime);
+            f.close();
+            copied = copied && moveOver(copy, pricein);
+        }
+        if (!copied) {
+            QFile::remove(copy);
+            m_log.logMessage(QStringLiteral("Не удалось сохранить копию прайса в %1").arg(QDir::toNativeSeparators(pricein)),
+                             Warning, true);
+        }
+    }
+
+    try {
+        if (m_lastLoadOk) {
+            m_dm.SetAllActive(true);
+            call(ShowOrderTotals);
+            if (keepOld) {
+                if (CheckPriceActuality(false))
+                    m_dialogs.showNotice(QStringLiteral("Прайс удачно обновлен!"), true);
+                else
+                    m_dialogs.showNotice(QStringLiteral("После обновления получен устаревший прайс! Обратитесь к поставщику"),
+                                         true);
+                QString report = QStringLiteral("После получения актуальных остатков есть : ");
+                if (shortage)
+                    report += QStringLiteral("\n\r") + QStringLiteral(" * отказы по количествам ");
+                if (priceChanged)
+                    report += QStringLiteral("\n\r") + QStringLiteral(" * изменения в ценах ");
+                if (shortage || priceChanged) {
+                    m_dialogs.showNotice(report + QStringLiteral("\n\r") + QStringLiteral("   Пожалуйста, ознакомьтесь с изменениями  "),
+                                         true);
+                    call(SetShowOnlyOrder, true);
+                }
+                call(RefreshTitle);
+                call(BuildStartPage);
+            }
+            IniFile(m_context.path(QStringLiteral("client.ini")))
+                .writeString(QStringLiteral("Header"), QStringLiteral("PriceTime"), m_settings.PriceDate);
+        } else if (m_dm.PriceHasData()) {
+            m_dm.OpenPrice(true);
+        }
+    } catch (const std::exception &e) {
+        m_log.logMessage(messageOf(e) + QStringLiteral(" (получение прайса)"), Error, true);
+    }
+    QFile::remove(fileName);
+    return m_lastLoadOk;
+}
+
+// ---- the update ------------------------------------------------------------------
+
+void PriceUpdate::writeLogIni()
+{
+    IniFile ini(m_context.path(QStringLiteral("log.ini")));
+    ini.writeString(QStringLiteral("Header"), QStringLiteral("VersionProgram"), m_context.version());
+    ini.writeString(QStringLiteral("Header"), QStringLiteral("DatePrice"), pc::dateTimeText(QDateTime::currentDateTime()));
+    ini.writeString(QStringLiteral("Header"), QStringLiteral("ClientName"), m_settings.ClientName);
+}
+
+void PriceUpdate::downloadArchive(const QString &workFolder, bool sendInfo, bool checkDocuments, QString &archive)
+{
+    DisconnectGuard disconnect(m_connection);
+    FtpClient &ftp = m_connection.ftp();
+    m_dialogs.showWait(QStringLiteral("Подождите некоторое время, загрузка прайса..."), 1);
+    m_log.logDetail(QStringLiteral("Загрузка прайс-листа"));
+
+    const QString arcName = m_settings.PriceArchiveName;
+    if (!isPlainFileName(arcName))
+        throw AppError(QStringLiteral("Неверное имя архива прайса \"%1\"").arg(arcName));
+    const qint64 size = ftp.size(arcName);
+    call(ShowReceivePanel, true, size > 0 ? int((size + 512) / 1024) : 0);
+    ProgressGuard progress(ftp, ReceiveProgress);
+    try {
+        archive = QStringLiteral("price.arc");
+        ftp.get(arcName, workFolder + archive);
+    } catch (const FtpError &e) {
+        if (e.kind() != FtpError::NotFound && !e.message().contains(QStringLiteral("not found")))
+            throw;
+        QFile::remove(workFolder + archive);
+        m_log.logDetail(QStringLiteral("Загрузка прайс-листа zip"));
+        QString zipName = arcName;
+        if (zipName.endsWith(QStringLiteral(".arc"), Qt::CaseInsensitive))
+            zipName = zipName.left(zipName.size() - 4) + QStringLiteral(".zip");
+        archive = QStringLiteral("price.zip");
+        const qint64 zipSize = ftp.size(zipName);
+        if (zipSize > 0)
+            call(ShowReceivePanel, true, int((zipSize + 512) / 1024));
+        try {
+            ftp.get(zipName, workFolder + archive);
+        } catch (const FtpError &zipError) {
+            if (zipError.kind() != FtpError::NotFound)
+                throw;
+            m_log.logDetail(e.message());
+            m_log.logDetail(zipError.message());
+            throw AppError(QStringLiteral("Нет файла прайса на сервере ") + arcName + QStringLiteral(" / ") + zipName);
+        }
+    }
+    m_log.logDetail(QStringLiteral("Прайс-лист загружен"));
+    writeLogIni();
+    if (sendInfo) {
+        m_log.logDetail(QStringLiteral("Отправка инфо-файла"));
+        ftp.put(m_context.path(QStringLiteral("log.ini")), QStringLiteral("log.ini"));
+        // The documents are fetched only together with the information file.
+        if (checkDocuments)
+            call(FetchDocuments);
+    }
+}
+
+void PriceUpdate::unpackArchive(const QString &workFolder, const QString &archive)
+{
+    const bool arc = archive == QLatin1String("price.arc");
+    const QString tool = arc ? QStringLiteral("unarc") : QStringLiteral("unzip");
+    if (!QFileInfo::exists(workFolder + archive))
+        throw AppError(QStringLiteral("Нет файла прайса на сервере "));
+    m_log.logDetail(arc ? QStringLiteral("Распаковка прайса arc") : QStringLiteral("Распаковка прайса zip"));
+    const QString program = findProgram(tool, m_context.appDir());
+    if (program.isEmpty()) {
+        const QString text = QStringLiteral("Не найдена утилита распаковки %1 в папке программы").arg(tool);
+        m_dialogs.showNotice(text, true);
+        throw AppError(text);
+    }
+    const QStringList args = arc ? QStringList{QStringLiteral("x"), QStringLiteral("-o+"), archive}
+                                 : QStringList{QStringLiteral("-q"), QStringLiteral("-u"), QStringLiteral("-o"), archive};
+    const RunResult r = runAndWait(program, args, workFolder, UnpackTimeoutMs, ProcessEvents);
+    QFile::remove(workFolder + archive);
+    QString failure;
+    if (r.status == RunResult::NotStarted)
+        failure = QStringLiteral("Не удалось запустить программу распаковки %1: %2").arg(program, r.error);
+    else if (r.status == RunResult::TimedOut)
+        failure = QStringLiteral("Программа распаковки %1 не закончила работу за %2 с и остановлена. Прайс не распакован")
+                      .arg(tool, QLocale().toString(UnpackTimeoutMs / 1000.0));
+    else if (r.exitCode != 0)
+        failure = QStringLiteral("Программа распаковки %1 завершилась с ошибкой (код %2). Прайс не распакован")
+                      .arg(tool)
+                      .arg(r.exitCode);
+    if (failure.isEmpty())
+        return;
+    // Whatever the program left is not a price list: nothing of it is used.
+    QDir dir(workFolder);
+    for (const QFileInfo &f : dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
+        if (f.isDir() && !f.isSymLink())
+            QDir(f.filePath()).removeRecursively();
+        else
+            QFile::remove(f.filePath());
+    }
+    m_dialogs.showNotice(failure, true);
+    throw AppError(failure);
+}
+
+// The other files of the archive: *.dbf into Data/, the rest (a program
+// update among them) into the program folder. Only plain files directly in
+// the work folder are taken; folders, links and odd names are skipped.
+void PriceUpdate::placeArchiveFiles(const QString &workFolder, const QString &priceFile)
+{
+    const QString priceName = QFileInfo(priceFile).fileName();
+    QDir dir(workFolder);
+    for (const QFileInfo &f : dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
+        const QString name = f.fileName();
+        if (name == priceName)
+            continue;
+        if (!f.isFile() || f.isSymLink() || !isPlainFileName(name)) {
+            m_log.logMessage(QStringLiteral("Файл архива прайса \"%1\" пропущен").arg(name), Warning, false);
+            continue;
+        }
+        const bool dbf = name.endsWith(QStringLiteral(".dbf"), Qt::CaseInsensitive);
+        const QString target = dbf ? m_context.path(QStringLiteral("Data/") + name) : m_context.appDir() + name;
+        if (!moveOver(f.filePath(), target))
+            m_log.logMessage(QStringLiteral("Не удалось перенести файл %1 в %2")
+                                 .arg(name, QDir::toNativeSeparators(target)),
+                             Error, true);
+    }
+}
+
+void PriceUpdate::finishUpdateUi()
+{
+    call(ShowReceivePanel, false, 0);
+    call(SetBusyCursor, false);
+    m_dialogs.hideWait();
+}
+
+bool PriceUpdate::UpdatePrice()
+{
+    if (m_running)
+        return false;
+    struct Running {
+        bool &flag;
+        explicit Running(bool &f) : flag(f) { flag = true; }
+        ~Running() { flag = false; }
+    } running(m_running);
+
+    call(SwitchToOrderPage);
+    if (CheckUnloadedPriceFile())
+        return m_lastLoadOk;
+
+    call(SetBusyCursor, true);
+    call(ShowReceivePanel, true, 0);
+    m_connection.setLogin(m_settings.ClientAccount);
+    const bool checkDocuments =
+        m_dialogs.askQuestion(QStringLiteral("Проверить дефектуры и накладные?"), true, false) == mrYes;
+    bool sendInfo = true;
+    if (m_settings.AskSendLog
+        && m_dialogs.askQuestion(QStringLiteral("Отправлять журнал событий (рекомендуется отправлять)?"), true, false)
+               != mrYes)
+        sendInfo = false;
+
+    bool loaded = false;
+    try {
+        if (!m_connection.ConnectToServer(true)) {
+            m_connection.DisconnectFromServer();
+            finishUpdateUi();
+            return false;
+        }
+        // The archive is fetched and unpacked in a folder of its own, so a
+        // broken download or unpacking leaves nothing behind.
+        const QString data = m_context.path(QStringLiteral("Data/"));
+        QDir().mkpath(data);
+        for (const QFileInfo &stale : QDir(data).entryInfoList({kWorkFolderPrefix + QLatin1Char('*')},
+                                                                QDir::Dirs | QDir::NoSymLinks | QDir::Hidden))
+            QDir(stale.filePath()).removeRecursively();
+        QTemporaryDir work(data + kWorkFolderPrefix + QStringLiteral("XXXXXX"));
+        if (!work.isValid())
+            throw AppError(QStringLiteral("Не удалось создать временную папку в %1: %2")
+                               .arg(QDir::toNativeSeparators(data), work.errorString()));
+        const QString workFolder = work.path() + QLatin1Char('/');
+
+        QString archive;
+        downloadArchive(workFolder, sendInfo, checkDocuments, archive);
+
+        m_dialogs.hideWait();
+        call(SetBusyCursor, true);
+        m_dialogs.showWait(QStringLiteral("Подождите некоторое время, распаковка прайса..."), 1);
+        unpackArchive(workFolder, archive);
+
+        const QString mainAddress = m_settings.ServerAddresses.value(0);
+        IniFile(m_context.path(QStringLiteral("client.ini")))
+            .writeString(QStringLiteral("Settings"), QStringLiteral("ServerAddress"), mainAddress);
+        m_settings.PreviousServerAddress = mainAddress;
+
+        const QString priceFile = findPriceFile(workFolder);
+        if (priceFile.isEmpty())
+            throw AppError(QStringLiteral("Нет файла прайса в архиве"));
+
+        loaded = loadPriceFile(priceFile);
+        if (loaded) {
+            placeArchiveFiles(workFolder, priceFile);
+            m_dialogs.hideWait();
+            call(CheckProgramUpdate);
+        }
+    } catch (const std::exception &e) {
+        finishUpdateUi();
+        try {
+            if ((!m_dm.PriceSet() || !m_dm.PriceSet()->Active()) && m_dm.PriceHasData())
+                m_dm.OpenPrice(true);
+        } catch (const std::exception &reopen) {
+            m_log.logMessage(messageOf(reopen), Error, true);
+        }
+        m_dialogs.showNotice(kPriceError, true);
+        reportError(messageOf(e));
+        return false;
+    }
+
+    finishUpdateUi();
+    call(ReloadTopPanel);
+    try {
+        if ((!m_dm.PriceSet() || !m_dm.PriceSet()->Active()) && m_dm.PriceHasData())
+            m_dm.OpenPrice(true);
+    } catch (const std::exception &e) {
+        m_log.logMessage(messageOf(e), Error, true);
+    }
+    return loaded;
+}
+
+} // namespace pc

@@ -1,0 +1,113 @@
+#pragma once
+// Price update: the client's price archive is fetched from the supplier's
+// server, unpacked by an outside program, and its price file replaces the
+// PRICE table while the current order quantities are carried over and cut to
+// the new stock. Also the question about a price file left unloaded in the
+// program folder and the test whether the loaded price list is current.
+//
+// A price update is all or nothing. The archive is downloaded and unpacked in
+// a private work folder under Data/; the rows are replaced, the quantities
+// carried over and cut in one transaction that is committed only when every
+// step succeeded. When the download, the unpacking or the import fails, the
+// previous PRICE rows, PRICEOLD and the order quantities stay as they were,
+// and nothing of the archive reaches the program folder.
+//
+// The window's part (page switch, cursor, receive panel, title, start page,
+// banner, the program-update check, the document fetch) comes in through the
+// hooks; an unset hook does nothing.
+
+#include <QDateTime>
+#include <QString>
+#include <functional>
+
+class Dialogs;
+class MessageLog;
+struct Settings;
+
+namespace pc {
+
+class AppContext;
+class ServerConnection;
+class TDM;
+
+class PriceUpdate {
+public:
+    PriceUpdate(TDM &dm, ServerConnection &connection, Settings &settings, Dialogs &dialogs, MessageLog &log,
+                const AppContext &context);
+    PriceUpdate(const PriceUpdate &) = delete;
+    PriceUpdate &operator=(const PriceUpdate &) = delete;
+
+    // ---- hooks the window sets
+    std::function<void()> SwitchToOrderPage;             // the order page (tab index 1)
+    std::function<void(bool busy)> SetBusyCursor;        // hourglass on / default cursor
+    std::function<void(bool visible, int maxKb)> ShowReceivePanel; // RecivePanel and its bar's maximum
+    std::function<void(int doneKb)> ReceiveProgress;      // the bar's position during the download
+    std::function<void()> ProcessEvents;                  // keeps the window painted while unpacking
+    std::function<void()> FetchDocuments;                 // defectures and invoices (own connection)
+    std::function<void()> CheckProgramUpdate;             // the program update found in the archive
+    std::function<void()> ReloadTopPanel;                 // the top strip and the home banner
+    std::function<void()> ShowOrderTotals;
+    std::function<void()> RefreshTitle;
+    std::function<void(bool on)> SetShowOnlyOrder;        // the changes mode of the price grid
+    std::function<void()> BuildStartPage;
+    std::function<bool()> OrderIsEmpty;                   // unset: asks the database
+    std::function<void(const QString &suffix)> SetTitleSuffix;
+    std::function<void()> BugFixTypeChanged;              // settings.DBBugFixType was toggled
+    // An error that ended the update; unset: logged with " (unhandled exception)".
+    std::function<void(const QString &message)> AppException;
+
+    // How long an unpacking program may run before it is stopped.
+    int UnpackTimeoutMs = 15000;
+
+    // "Обновить данные". True when a new price list was loaded.
+    bool UpdatePrice();
+    // True when the price list is dated today or later. With ask, a stale
+    // list is offered for update; then the result is that of the update.
+    bool CheckPriceActuality(bool ask);
+    // Offers to load a price file left in the program folder (Yes) or deletes
+    // it. True when such a file was there.
+    bool CheckUnloadedPriceFile();
+    // Loads the client price file of the program folder. True when loaded.
+    bool LoadPriceFromFile();
+
+    // The client price file's name: the client code and ".dbf".
+    QString PriceFileName() const;
+    // Whether a new price list was loaded by the last load.
+    bool LastLoadSucceeded() const { return m_lastLoadOk; }
+
+    // Steps of the load, inside the caller's transaction (embedded database).
+    // Keeps the ordered rows of PRICE in PRICEOLD.
+    void SavePriceToOld();
+    // Replaces the rows of PRICE by the records of a price DBF file: one
+    // prepared insert, executed per record, no commit. Returns the row count.
+    int ImportPriceFile(const QString &fileName);
+    // Puts the quantities of PRICEOLD on the new rows: on the row of the same
+    // goods code and expiry date, else on the row of that code with the latest
+    // expiry date; goods no longer listed lose their quantity.
+    void RestoreOrderFromOld();
+
+private:
+    bool loadPriceFile(const QString &fileName);
+    void downloadArchive(const QString &workFolder, bool sendInfo, bool checkDocuments, QString &archive);
+    void unpackArchive(const QString &workFolder, const QString &archive);
+    void placeArchiveFiles(const QString &workFolder, const QString &priceFile);
+    void writeLogIni();
+    void finishUpdateUi();
+    void reportError(const QString &message);
+    void toggleBugFixType();
+    bool orderIsEmpty();
+    QString findPriceFile(const QString &folder) const;
+    static QString dateTimeText(const QDateTime &when);
+    static QDateTime parseDateTime(const QString &text);
+
+    TDM &m_dm;
+    ServerConnection &m_connection;
+    Settings &m_settings;
+    Dialogs &m_dialogs;
+    MessageLog &m_log;
+    const AppContext &m_context;
+    bool m_running = false;
+    bool m_lastLoadOk = false;
+};
+
+} // namespace pc

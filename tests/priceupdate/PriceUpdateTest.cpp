@@ -1,0 +1,466 @@
+// Price update against the real test FTP server and the real unzip: download
+// with the .zip fall-back, unpacking, the load in one transaction with the
+// order carried over and cut to the stock, and what is left as it was when a
+// step fails.
+#include "DbfWriter.h"
+#include "FtpTestServer.h"
+#include "ScriptedDialogs.h"
+#include "TempAppDir.h"
+
+#include "core/AppContext.h"
+#include "core/LogText.h"
+#include "core/Settings.h"
+#include "db/DataModule.h"
+#include "db/firebird/Statement.h"
+#include "exchange/ServerConnection.h"
+#include "platform/IniFile.h"
+#include "platform/Process.h"
+#include "price/PriceUpdate.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+#include <iostream>
+#include <map>
+
+using namespace pc;
+using pc::test::DbfWriter;
+using pc::test::FtpTestServer;
+
+namespace {
+
+const QString kCode = QStringLiteral("1234");
+const QString kPriceError = QStringLiteral("Ошибка при получении прайса. Подробности в окне сообщений");
+const QString kUpdated = QStringLiteral("Прайс удачно обновлен!");
+const QString kStale = QStringLiteral("После обновления получен устаревший прайс! Обратитесь к поставщику");
+
+struct Row {
+    QString id;
+    QString name;
+    double price = 10;
+    int qnt = 100;
+    QDate goden = QDate(2027, 1, 1);
+    int zakaz = 0;
+};
+
+// A price DBF as the supplier sends it (texts in code page 866).
+void writePriceDbf(const QString &path, const std::vector<Row> &rows, int nameLength = 100)
+{
+    DbfWriter w(0x03);
+    w.addField("IDTOVAR", 'C', 20).addField("TOVAR", 'C', nameLength).addField("PRICE", 'N', 12, 2);
+    w.addField("PRODUCT", 'C', 50).addField("COUNTRY", 'C', 40).addField("PRICER", 'N', 12, 2);
+    w.addField("GODEN", 'D', 8).addField("QNT", 'N', 10).addField("QNTPACK", 'N', 10).addField("NDS", 'N', 3);
+    w.addField("MINZAKAZ", 'N', 10).addField("MINPROD", 'N', 10).addField("COLOR", 'N', 10);
+    w.addField("HASDET", 'N', 1).addField("HASPOPUP", 'N', 1).addField("GV", 'N', 1).addField("ZAKAZ", 'N', 10);
+    w.addField("REGUDEXIST", 'C', 20);
+    for (const Row &r : rows)
+        w.addRecord({r.id, r.name, r.price, QStringLiteral("Завод"), QStringLiteral("Россия"), 0.0, r.goden, r.qnt, 1, 10,
+                     0, 0, 0, 0, 0, 0, 0, QString()});
+    w.save(path);
+}
+
+void setModified(const QString &path, const QDateTime &when)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(f.setFileTime(when, QFileDevice::FileModificationTime));
+}
+
+void writeScript(const QString &path, const QString &body)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(("#!/bin/sh\n" + body + "\n").toUtf8());
+    f.close();
+    f.setPermissions(f.permissions() | QFile::ExeOwner | QFile::ExeUser);
+}
+
+struct PriceUpdateFixture : ::testing::Test {
+    FtpTestServer server;
+    TempAppDir dir;
+    AppContext context{dir.path()};
+    ScriptedDialogs dialogs;
+    RecordingLog log;
+    Settings settings;
+    std::unique_ptr<TDM> dm;
+    std::unique_ptr<ServerConnection> connection;
+    std::unique_ptr<PriceUpdate> update;
+    QTemporaryDir staging;
+    QStringList calls;
+    QStringList errors;
+    QString titleSuffix = QStringLiteral("<unset>");
+
+    void SetUp() override
+    {
+        QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+        settings.ClientCode = kCode;
+        settings.ClientName = QStringLiteral("Аптека №1");
+        settings.PriceArchiveName = kCode + QStringLiteral(".arc");
+        settings.ClientAccount = {kCode, QStringLiteral("secret")};
+        settings.OrderAccount = {QStringLiteral("Order"), QStringLiteral("orderpass")};
+        settings.ServerAddresses = {QStringLiteral("127.0.0.1"), QString(), QString(), QString(), QString(),
+                                    QString(),                  QString(), QString(), QString(), QString()};
+        settings.ServerPort = server.port();
+        settings.PriceDate = QStringLiteral("01.01.1999");
+
+        dm = std::make_unique<TDM>(context, dialogs, log);
+        dm->CreateFirebirdObjects();
+        dm->OpenDatabase();
+        dialogs.notices.clear();
+        connection = std::make_unique<ServerConnection>(settings, dialogs, log);
+        connection->ftp().setConnectTimeout(3000);
+        connection->ftp().setResponseTimeout(10000);
+        update = std::make_unique<PriceUpdate>(*dm, *connection, settings, dialogs, log, context);
+        update->FetchDocuments = [this] { calls << "FetchDocuments"; };
+        update->CheckProgramUpdate = [this] { calls << "CheckProgramUpdate"; };
+        update->SetShowOnlyOrder = [this](bool on) { calls << QStringLiteral("SetShowOnlyOrder(%1)").arg(on); };
+        update->SetTitleSuffix = [this](const QString &s) { titleSuffix = s; };
+        update->AppException = [this](const QString &m) { errors << m; };
+        update->ReceiveProgress = [this](int) { calls << "progress"; };
+    }
+    void TearDown() override
+    {
+        update.reset();
+        connection.reset();
+        dm.reset();
+        QLocale::setDefault(QLocale::c());
+        EXPECT_FALSE(dialogs.answersLeft());
+    }
+
+    void addRows(const std::vector<Row> &rows)
+    {
+        std::unique_ptr<fb::Statement> q(dm->PrepareQuery(
+            "INSERT INTO PRICE (IDTOVAR, TOVAR, PRICE, GODEN, QNT, ZAKAZ) VALUES (:ID, :NAME, :PRICE, :GODEN, :QNT, :ZAKAZ)",
+            true));
+        for (const Row &r : rows) {
+            q->setValue("ID", r.id);
+            q->setValue("NAME", r.name);
+            q->setValue("PRICE", r.price);
+            q->setValue("GODEN", r.goden);
+            q->setValue("QNT", r.qnt);
+            q->setValue("ZAKAZ", r.zakaz);
+            q->execute();
+        }
+        dm->Commit();
+        dm->OpenPrice(false);
+        dm->OpenPrice(true);
+    }
+    // "code|expiry" -> (quantity, ordered) of every row of a table.
+    std::map<QString, std::pair<int, int>> rows(const QString &table = QStringLiteral("PRICE"))
+    {
+        std::map<QString, std::pair<int, int>> result;
+        std::unique_ptr<Dataset> q(dm->OpenQuery("SELECT IDTOVAR, GODEN, QNT, ZAKAZ FROM " + table, true));
+        for (int i = 0; i < q->RecordCount(); ++i) {
+            Dataset::ActiveRow row(*q, i);
+            result[q->Fields(0).AsString() + "|" + q->Fields(1).AsDate().toString(Qt::ISODate)] = {
+                q->Fields(2).AsInteger(), q->Fields(3).AsInteger()};
+        }
+        return result;
+    }
+    // A zip archive on the server holding the files of `files` (relative to staging).
+    void putZip(const QString &remoteName, const QStringList &files)
+    {
+        const QString zip = staging.filePath("archive.zip");
+        QFile::remove(zip);
+        const RunResult r = runAndWait("/usr/bin/zip", QStringList{"-q", zip} + files, staging.path(), 15000);
+        ASSERT_EQ(r.status, RunResult::Finished);
+        ASSERT_EQ(r.exitCode, 0);
+        ASSERT_TRUE(QFile::copy(zip, server.home(kCode) + "/" + remoteName));
+    }
+    bool noticeShown(const QString &text) const { return dialogs.notices.contains(text); }
+    bool leftoversInData() const
+    {
+        return !QDir(dir.file("Data")).entryList({"unpack-*"}, QDir::Dirs | QDir::Hidden).isEmpty();
+    }
+    // The current price list and order, which a failed update must not touch.
+    void addCurrentPrice()
+    {
+        addRows({{"1", "Аспирин", 10, 50, QDate(2027, 1, 1), 7}, {"2", "Бинт", 20, 5, QDate(2027, 1, 1), 0},
+                 {"3", "Вата", 30, 9, QDate(2027, 1, 1), 2}});
+    }
+    void expectCurrentPriceKept()
+    {
+        const auto now = rows();
+        ASSERT_EQ(now.size(), 3u);
+        EXPECT_EQ(now.at("1|2027-01-01"), std::make_pair(50, 7));
+        EXPECT_EQ(now.at("2|2027-01-01"), std::make_pair(5, 0));
+        EXPECT_EQ(now.at("3|2027-01-01"), std::make_pair(9, 2));
+        EXPECT_EQ(settings.PriceDate, QStringLiteral("01.01.1999"));
+        EXPECT_FALSE(dir.exists("Data/pricein.dbf"));
+        EXPECT_TRUE(dm->PriceSet()->Active());
+        EXPECT_EQ(dm->PriceSet()->RecordCount(), 3);
+        EXPECT_FALSE(leftoversInData());
+        EXPECT_FALSE(dir.exists(kCode + ".dbf"));
+    }
+};
+
+} // namespace
+
+// The .arc is missing, the .zip is there: the order is carried over batch by
+// batch, cut to the new stock, reported; the archive's other files are placed
+// and a file in a subfolder of the archive is left out.
+TEST_F(PriceUpdateFixture, FullUpdateFromTheZipCarriesTheOrderOverAndCutsItToTheStock)
+{
+    addRows({{"A", "Аспирин", 10, 50, QDate(2027, 1, 1), 30},
+             {"B", "Бинт", 20, 100, QDate(2027, 1, 1), 2},
+             {"B", "Бинт", 20, 100, QDate(2027, 6, 1), 3},
+             {"C'1", "Вата", 5, 10, QDate(2027, 1, 1), 4},
+             {"GONE", "Гель", 5, 10, QDate(2027, 1, 1), 6},
+             {"D", "Йод", 5, 10, QDate(2027, 1, 1), 0}});
+    const QDateTime fileTime(QDate::currentDate(), QTime(8, 15, 30));
+    writePriceDbf(staging.filePath(kCode + ".dbf"),
+                  {{"A", "Аспирин", 10, 12, QDate(2027, 1, 1)},
+                   {"B", "Бинт", 20, 100, QDate(2027, 6, 1)},
+                   {"B", "Бинт", 20, 100, QDate(2028, 1, 1)},
+                   {"C'1", "Вата", 7, 10, QDate(2027, 1, 1)},
+                   {"D", "Йод", 5, 10, QDate(2027, 1, 1)},
+                   {"E", "Новинка", 5, 10, QDate(2027, 1, 1)}});
+    setModified(staging.filePath(kCode + ".dbf"), fileTime);
+    writePriceDbf(staging.filePath("defect.dbf"), {});
+    QDir(staging.path()).mkpath("sub");
+    writePriceDbf(staging.filePath("sub/evil.dbf"), {});
+    {
+        QFile f(staging.filePath("update"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("new program");
+    }
+    putZip(kCode + ".zip", {kCode + ".dbf", "defect.dbf", "update", "sub/evil.dbf"});
+
+    settings.AskSendLog = true;
+    dialogs.setNextAnswer(mrYes); // check documents
+    dialogs.setNextAnswer(mrYes); // send the information file
+    EXPECT_TRUE(update->UpdatePrice());
+
+    // The .arc is asked for first (libcurl learns it is missing from SIZE).
+    const QString sent = server.commands().join(" / ");
+    EXPECT_TRUE(sent.indexOf("SIZE 1234.arc") >= 0 && sent.indexOf("SIZE 1234.arc") < sent.indexOf("RETR 1234.zip"))
+        << sent.toStdString();
+    EXPECT_EQ(server.commands("RETR"), QStringList({"RETR 1234.zip"}));
+    EXPECT_TRUE(log.details.contains("Загрузка прайс-листа zip"));
+    EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+
+    const auto now = rows();
+    ASSERT_EQ(now.size(), 6u);
+    EXPECT_EQ(now.at("A|2027-01-01").second, 12);   // 30 cut to the stock of 12
+    EXPECT_EQ(now.at("B|2027-06-01").second, 3);    // the same batch
+    EXPECT_EQ(now.at("B|2028-01-01").second, 2);    // its batch is gone: the latest one takes it
+    EXPECT_EQ(now.at("C'1|2027-01-01").second, 4);  // a code with an apostrophe
+    EXPECT_EQ(now.at("D|2027-01-01").second, 0);
+    EXPECT_EQ(now.at("E|2027-01-01").second, 0);
+    EXPECT_EQ(rows("PRICEOLD").size(), 5u);         // the ordered rows of the old list, GONE among them
+    EXPECT_EQ(rows("PRICEOLD").at("GONE|2027-01-01").second, 6);
+    EXPECT_EQ(dm->PriceSet()->RecordCount(), 6);
+    EXPECT_EQ(dm->NameIndex().size(), 6);
+
+    ASSERT_EQ(dialogs.notices.size(), 2) << dialogs.notices.join('\n').toStdString();
+    EXPECT_EQ(dialogs.notices[0], kUpdated);
+    EXPECT_EQ(dialogs.notices[1], "После получения актуальных остатков есть : \n\r * отказы по количествам \n\r"
+                                  " * изменения в ценах \n\r   Пожалуйста, ознакомьтесь с изменениями  ");
+    EXPECT_TRUE(calls.contains("SetShowOnlyOrder(1)"));
+    EXPECT_TRUE(calls.contains("FetchDocuments"));
+    EXPECT_TRUE(calls.contains("CheckProgramUpdate"));
+    EXPECT_TRUE(calls.contains("progress"));
+    EXPECT_EQ(titleSuffix, QString());
+
+    // The price date is the file's time stamp, kept by Data/pricein.dbf and client.ini.
+    EXPECT_EQ(settings.PriceDate, QLocale().toString(fileTime.date(), QLocale::ShortFormat) + " 08:15:30");
+    EXPECT_EQ(QFileInfo(dir.file("Data/pricein.dbf")).lastModified(), fileTime);
+    EXPECT_EQ(IniFile(dir.file("client.ini")).readString("Header", "PriceTime"), settings.PriceDate);
+    EXPECT_EQ(IniFile(dir.file("client.ini")).readString("Settings", "ServerAddress"), "127.0.0.1");
+
+    // log.ini, here and on the server.
+    for (const QString &ini : QStringList{dir.file("log.ini"), server.home(kCode) + "/log.ini"}) {
+        IniFile f(ini);
+        EXPECT_EQ(f.readString("Header", "VersionProgram"), "2.4.024") << ini.toStdString();
+        EXPECT_EQ(f.readString("Header", "ClientName"), "Аптека №1");
+        EXPECT_TRUE(f.readString("Header", "DatePrice").startsWith(QLocale().toString(QDate::currentDate(), QLocale::ShortFormat)));
+    }
+
+    // The archive's other files: *.dbf into Data, the rest beside the program;
+    // nothing from a subfolder, nothing of the work left behind.
+    EXPECT_TRUE(dir.exists("Data/defect.dbf"));
+    EXPECT_EQ(dir.readBytes("update"), QByteArray("new program"));
+    EXPECT_FALSE(dir.exists("Data/evil.dbf"));
+    EXPECT_FALSE(dir.exists("sub"));
+    EXPECT_FALSE(dir.exists(kCode + ".dbf"));
+    EXPECT_FALSE(dir.exists("price.zip"));
+    EXPECT_FALSE(leftoversInData());
+}
+
+// The .arc archive goes to unarc from the program folder with its command
+// line; the information file is not sent when declined, and then the
+// documents are not fetched either; a list dated yesterday is reported stale.
+TEST_F(PriceUpdateFixture, ArcArchiveThroughUnarcWithoutInformationFileAndStaleList)
+{
+    addRows({{"A", "Аспирин", 10, 50, QDate(2027, 1, 1), 5}});
+    const QString prepared = staging.filePath("prepared.dbf");
+    writePriceDbf(prepared, {{"A", "Аспирин", 10, 50, QDate(2027, 1, 1)}});
+    const QDateTime yesterday(QDate::currentDate().addDays(-1), QTime(23, 59, 0));
+    setModified(prepared, yesterday);
+    writeScript(dir.file("unarc"), QStringLiteral("[ \"$*\" = \"x -o+ price.arc\" ] || exit 9\n"
+                                                  "[ -f price.arc ] || exit 8\n"
+                                                  "cp -p '%1' ./1234.dbf")
+                                       .arg(prepared));
+    {
+        QFile f(server.home(kCode) + "/1234.arc");
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("arc archive bytes");
+    }
+    settings.AskSendLog = true;
+    dialogs.setNextAnswer(mrYes); // check documents
+    dialogs.setNextAnswer(mrNo);  // do not send the information file
+    EXPECT_TRUE(update->UpdatePrice());
+
+    EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+    EXPECT_EQ(server.commands("RETR"), QStringList({"RETR 1234.arc"}));
+    EXPECT_TRUE(server.commands("STOR").isEmpty());
+    EXPECT_FALSE(calls.contains("FetchDocuments"));
+    EXPECT_TRUE(dir.exists("log.ini"));
+    EXPECT_EQ(rows().at("A|2027-01-01").second, 5);
+    EXPECT_EQ(dialogs.notices, QStringList({kStale})); // nothing cut, no price changed
+    EXPECT_FALSE(calls.contains("SetShowOnlyOrder(1)"));
+    EXPECT_EQ(settings.PriceDate, QLocale().toString(yesterday.date(), QLocale::ShortFormat) + " 23:59:00");
+
+    // Yesterday 23:59 is stale today; declining the offer marks the title.
+    dialogs.setNextAnswer(mrNo);
+    EXPECT_FALSE(update->CheckPriceActuality(true));
+    EXPECT_EQ(dialogs.questions.last(), "Прайс не актуален, обновить сейчас ?(сумма текущего заказа может измениться)");
+    EXPECT_EQ(titleSuffix, "(ТРЕБУЕТСЯ ОБНОВЛЕНИЕ!!!)");
+    settings.PriceDate = QLocale().toString(QDate::currentDate(), QLocale::ShortFormat);
+    EXPECT_TRUE(update->CheckPriceActuality(true));
+    EXPECT_EQ(titleSuffix, QString());
+    settings.PriceDate = "не дата";
+    EXPECT_FALSE(update->CheckPriceActuality(false));
+    EXPECT_TRUE(log.contains(" (CheckPriceActuality) ", Error));
+}
+
+// Neither archive on the server, or an .arc without unarc: the notice, the
+// error, and the old list with its order untouched.
+TEST_F(PriceUpdateFixture, MissingArchiveOrUnpackerLeavesTheOldListAsItWas)
+{
+    addCurrentPrice();
+    dialogs.setNextAnswer(mrNo); // no documents
+    EXPECT_FALSE(update->UpdatePrice());
+    EXPECT_TRUE(server.commands("SIZE").contains("SIZE 1234.zip"));
+    EXPECT_TRUE(server.commands("RETR").isEmpty());
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors[0].startsWith("Нет файла прайса на сервере ")) << errors[0].toStdString();
+    EXPECT_EQ(dialogs.notices, QStringList({kPriceError}));
+    EXPECT_FALSE(dir.exists("log.ini"));
+    EXPECT_EQ(dialogs.waitShown, 0);
+    expectCurrentPriceKept();
+
+    if (!findProgram("unarc", dir.path()).isEmpty())
+        GTEST_SKIP() << "unarc is installed on this machine";
+    {
+        QFile f(server.home(kCode) + "/1234.arc");
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("arc archive bytes");
+    }
+    errors.clear();
+    dialogs.notices.clear();
+    dialogs.setNextAnswer(mrNo);
+    EXPECT_FALSE(update->UpdatePrice());
+    EXPECT_EQ(dialogs.notices, QStringList({"Не найдена утилита распаковки unarc в папке программы", kPriceError}));
+    expectCurrentPriceKept();
+}
+
+// An unpacker that fails, or runs past its time, has unpacked nothing: even a
+// complete price file it left is not loaded.
+TEST_F(PriceUpdateFixture, FailingOrHangingUnpackerLoadsNothing)
+{
+    addCurrentPrice();
+    const QString prepared = staging.filePath("prepared.dbf");
+    writePriceDbf(prepared, {{"9", "Чужой", 1, 1}});
+    writePriceDbf(staging.filePath(kCode + ".dbf"), {{"9", "Чужой", 1, 1}});
+    putZip(kCode + ".zip", {kCode + ".dbf"});
+
+    struct Case {
+        QString script;
+        QString notice;
+    };
+    const Case cases[] = {
+        {QStringLiteral("cp '%1' ./1234.dbf; exit 3").arg(prepared),
+         QStringLiteral("Программа распаковки unzip завершилась с ошибкой (код 3). Прайс не распакован")},
+        {QStringLiteral("cp '%1' ./1234.dbf; exec sleep 30").arg(prepared),
+         QStringLiteral("Программа распаковки unzip не закончила работу за 1,5 с и остановлена. Прайс не распакован")},
+    };
+    update->UnpackTimeoutMs = 1500;
+    for (const Case &c : cases) {
+        writeScript(dir.file("unzip"), c.script);
+        dialogs.notices.clear();
+        errors.clear();
+        dialogs.setNextAnswer(mrNo);
+        QElapsedTimer t;
+        t.start();
+        EXPECT_FALSE(update->UpdatePrice());
+        EXPECT_LT(t.elapsed(), 10000);
+        EXPECT_EQ(dialogs.notices, QStringList({c.notice, kPriceError}));
+        EXPECT_EQ(errors, QStringList({c.notice}));
+        expectCurrentPriceKept();
+    }
+}
+
+// A record the database refuses half-way through the file: everything is
+// rolled back, PRICEOLD included; then a good file loads, and the
+// whole list goes in with one statement prepared once.
+TEST_F(PriceUpdateFixture, ImportErrorMidwayIsRolledBackThenAGoodFileLoads)
+{
+    addCurrentPrice();
+    // PRICEOLD of an earlier update, which a failed one must keep.
+    dm->ExecSQL("INSERT INTO PRICEOLD (IDTOVAR, TOVAR, PRICE, ZAKAZ) VALUES ('OLD', 'Прежний', 1, 1)", true);
+
+    std::vector<Row> bad;
+    for (int i = 0; i < 1000; ++i)
+        bad.push_back({QString::number(i), QStringLiteral("Товар %1").arg(i)});
+    bad[600].name = QString(120, QChar(u'Ж')); // longer than TOVAR holds
+    writePriceDbf(dir.file(kCode + ".dbf"), bad, 120);
+    const int bugFix = settings.DBBugFixType;
+
+    EXPECT_FALSE(update->LoadPriceFromFile());
+    EXPECT_FALSE(update->LastLoadSucceeded());
+    EXPECT_EQ(dialogs.notices, QStringList({kPriceError}));
+    EXPECT_TRUE(log.contains(" (получение прайса)", Error));
+    EXPECT_EQ(settings.DBBugFixType, bugFix);
+    expectCurrentPriceKept();
+    EXPECT_EQ(rows("PRICEOLD").size(), 1u);
+    EXPECT_EQ(rows("PRICEOLD").count("OLD|"), 1u);
+
+    // A file left in the program folder: declining deletes it and nothing is downloaded.
+    writePriceDbf(dir.file(kCode + ".dbf"), {{"1", "Аспирин", 10, 3}});
+    dialogs.setNextAnswer(mrNo);
+    EXPECT_FALSE(update->UpdatePrice());
+    EXPECT_FALSE(dir.exists(kCode + ".dbf"));
+    EXPECT_TRUE(server.commands("RETR").isEmpty());
+    EXPECT_EQ(rows().size(), 3u);
+
+    // A hundred thousand rows in one go; the order of 7 is cut to the stock of 3.
+    std::vector<Row> big;
+    big.reserve(100000);
+    big.push_back({"1", "Аспирин", 10, 3});
+    for (int i = 1; i < 100000; ++i)
+        big.push_back({QStringLiteral("N%1").arg(i), QStringLiteral("Товар номер %1").arg(i), 1.5 + i % 100, i % 50});
+    writePriceDbf(dir.file(kCode + ".dbf"), big);
+    dialogs.notices.clear();
+    dialogs.setNextAnswer(mrYes); // load the file left behind
+    QElapsedTimer t;
+    t.start();
+    EXPECT_TRUE(update->UpdatePrice());
+    const qint64 ms = t.elapsed();
+    EXPECT_LT(ms, 60000);
+    std::cout << "100000 price rows loaded in " << ms << " ms\n";
+    EXPECT_EQ(dm->PriceSet()->RecordCount(), 100000);
+    std::unique_ptr<Dataset> q(dm->OpenQuery("SELECT ZAKAZ FROM PRICE WHERE IDTOVAR = '1'", true));
+    EXPECT_EQ(q->Fields(0).AsInteger(), 3);
+    EXPECT_EQ(rows("PRICEOLD").size(), 2u); // the ordered rows 1 and 3 of the list before
+    EXPECT_TRUE(dialogs.notices.contains(QStringLiteral("После получения актуальных остатков есть : \n\r * отказы по количествам \n\r"
+                                                        "   Пожалуйста, ознакомьтесь с изменениями  ")))
+        << dialogs.notices.join('\n').toStdString();
+    EXPECT_FALSE(dir.exists(kCode + ".dbf"));
+    EXPECT_TRUE(server.commands("RETR").isEmpty());
+}
