@@ -9,6 +9,8 @@
 #include "db/DataModule.h"
 #include "exchange/ErrorLogUpload.h"
 #include "exchange/ServerConnection.h"
+#include "orders/OrderFile.h"
+#include "orders/SaveOrder.h"
 #include "price/OrderEntry.h"
 #include "price/PriceGrid.h"
 #include "ui/PriceGridBinder.h"
@@ -101,6 +103,7 @@ TMainForm::TMainForm(const QString &appDir, QWidget *parent)
     DM->RestartProgram = [this] { RestartProgram(); };
     makeOrderEntry();
     makePriceGrid();
+    makeOrderObjects();
     connectHandlers();
     connectSettingsHandlers();
     FormCreate();
@@ -111,6 +114,8 @@ TMainForm::~TMainForm()
     Connection.reset();
     delete priceBinder;
     priceBinder = nullptr;
+    Saver.reset();
+    OrderWriter.reset();
     Order.reset();
     m_gridModels.clear();
     DM.reset(); // detaches the database before the windows go
@@ -132,6 +137,7 @@ void TMainForm::setDialogs(Dialogs *dialogs)
         DM->RestartProgram = [this] { RestartProgram(); };
         makeOrderEntry();
         priceGrid->install(*DM);
+        makeOrderObjects();
     }
 }
 SettingsFiles &TMainForm::settingsFiles() { return *m_settingsFiles; }

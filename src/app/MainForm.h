@@ -26,6 +26,8 @@ class MessageLog;
 class SettingsFiles;
 namespace pc {
 class TDM;
+class OrderFileWriter;
+class OrderSaver;
 class PriceGrid;
 class PriceGridBinder;
 class OrderEntry;
@@ -57,6 +59,9 @@ public:
     // The price grid's logic and its binding to the order page.
     std::unique_ptr<pc::PriceGrid> priceGrid;
     pc::PriceGridBinder *priceBinder = nullptr;
+    // Saving, writing and sending orders.
+    std::unique_ptr<pc::OrderFileWriter> OrderWriter;
+    std::unique_ptr<pc::OrderSaver> Saver;
     Settings settings;
     bool Initialised = false;
     bool SettingsModified = false;
@@ -144,6 +149,9 @@ public:
     void RefreshPrice();
     void btnGetNewFileClick();
     void btnClearOrderClick();
+    void btnSaveOrderToArchClick();
+    void btnSaveOrderClick();
+    void btnSendorderClick();
     void btnChangeStatusClick();
     void tblOrdersAfterScroll();
     // Binds the grids to the data module's datasets (after the database opened).
@@ -188,6 +196,7 @@ private:
     void connectSettingsHandlers();
     void makeOrderEntry();
     void makePriceGrid();
+    void makeOrderObjects();
     // Puts the settings values on the page / takes them back from it.
     void showSettings();
     void collectSettings();

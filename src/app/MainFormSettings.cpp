@@ -111,6 +111,10 @@ void TMainForm::connectSettingsHandlers()
     connect(ui->btnGetNewFile, &QPushButton::clicked, this, &TMainForm::btnGetNewFileClick);
     connect(ui->btnClearorder, &QPushButton::clicked, this, &TMainForm::btnClearOrderClick);
     connect(ui->btnChangeStatus, &QPushButton::clicked, this, &TMainForm::btnChangeStatusClick);
+    connect(ui->btnSaveOrderToArch, &QPushButton::clicked, this, &TMainForm::btnSaveOrderToArchClick);
+    connect(ui->btnSaveOrder, &QPushButton::clicked, this, &TMainForm::btnSaveOrderClick);
+    connect(ui->btnSendOrder, &QPushButton::clicked, this, &TMainForm::btnSendorderClick);
+    connect(ui->btnSendOrders, &QPushButton::clicked, this, &TMainForm::btnSendorderClick);
     connect(ui->btnAddServAddr, &QPushButton::clicked, this, &TMainForm::btnAddServAddrClick);
     connect(ui->lbServerAddresses, &QListWidget::itemDoubleClicked, this, &TMainForm::lbServerAddressesDblClick);
     connect(ui->btnRemoveServAddr, &QPushButton::clicked, this, &TMainForm::btnRemoveServAddrClick);
@@ -577,7 +581,6 @@ bool TMainForm::OrderIsEmpty()
 {
     return Order->OrderIsEmpty();
 }
-void TMainForm::SaveCurrentOrder() {}
 void TMainForm::ImportOldDbfData()
 {
     DM->ImportOldDbfData();

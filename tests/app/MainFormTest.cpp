@@ -8,6 +8,7 @@
 #include "app/MessagePane.h"
 #include "exchange/ServerConnection.h"
 #include "db/DataModule.h"
+#include "core/PriceMask.h"
 #include "ui/DatasetModel.h"
 #include "platform/AppError.h"
 #include "platform/CodePage.h"
@@ -16,6 +17,7 @@
 #include "ui/SplashWindow.h"
 #include "ui_MainForm.h"
 
+#include <QDir>
 #include <QHeaderView>
 #include <QLocale>
 #include <QStandardItemModel>
@@ -425,4 +427,30 @@ TEST_F(MainFormFixture, OrderStatusShowsInTheArchiveAndTheButtonChangesIt)
     EXPECT_EQ(orders->FieldByName("STATUS").AsInteger(), 2);
     EXPECT_EQ(form->ui->btnChangeStatus->text(), "Повторить отправку");
     EXPECT_EQ(grid->index(1, 3).data().toString(), "Отменена");
+}
+
+// The road of an order through the window: typed into the price list, sent
+// with the button, archived as sent, its file on the supplier's server.
+TEST_F(MainFormFixture, SendButtonArchivesAndUploadsTheCurrentOrder)
+{
+    pc::test::FtpTestServer server({{{"55", "pw"}, {"Order", "nulpet"}}});
+    dir.writeText("server.ini", QString("[Header]\nServerAdress=127.0.0.1\nServerPort=%1\n").arg(server.port()));
+    dir.writeText("client.ini", "[Header]\nClientCode=55\nClientPass=pw\nAskSendLog=1\n");
+    form->LoadSettings();
+    form->DM->ExecSQL(QString("INSERT INTO PRICE (IDTOVAR, TOVAR, GODEN, PRICE, ZAKAZ, QNT) VALUES ('1', 'Аспирин', '01.01.2027', %1, 3, 10)")
+                          .arg(MaskPriceValue(12.5, "55"), 0, 'f', 2),
+                      true);
+    form->DM->OpenPrice(false);
+    form->DM->OpenPrice(true);
+    form->ui->edOrderComment->setText("к обеду");
+    dialogs.setNextAnswer(mrYes); // the price list here is not today's: send anyway
+    form->ui->btnSendOrder->click();
+    EXPECT_EQ(dialogs.questions.last(), "Прайс не актуальный! При отправке заявки цены могут измениться. Продолжить?");
+    EXPECT_TRUE(dialogs.notices.contains("Было отправлено 1 заявок  на сумму 37,5")) << dialogs.notices.join("|").toStdString();
+    EXPECT_EQ(QDir(server.home("Order")).entryList({"55_*.ini"}, QDir::Files).size(), 1);
+    EXPECT_TRUE(QFileInfo::exists(server.home("Order") + "/55.log"));
+    pc::Dataset *q = form->DM->OpenQuery("SELECT COUNT(1) FROM ORDERS WHERE STATUS = 1");
+    EXPECT_EQ(q->Fields(0).AsInteger(), 1);
+    EXPECT_TRUE(form->OrderIsEmpty());
+    EXPECT_EQ(form->ui->lblTotals->text(), "Заказ: 0 поз. На сумму 0");
 }

@@ -1,0 +1,59 @@
+// The order buttons of the main window: saving the current order into the
+// archive, writing an archived order to a file, sending.
+
+#include "app/MainForm.h"
+
+#include "ui_MainForm.h"
+
+#include "app/MessagePane.h"
+#include "core/MessageLog.h"
+#include "db/DataModule.h"
+#include "exchange/ServerConnection.h"
+#include "orders/OrderFile.h"
+#include "orders/SaveOrder.h"
+#include "orders/SendOrders.h"
+#include "price/PriceGrid.h"
+
+void TMainForm::makeOrderObjects()
+{
+    OrderWriter = std::make_unique<pc::OrderFileWriter>(*DM, *m_dialogs, *m_pane, context, settings);
+    Saver = std::make_unique<pc::OrderSaver>(*DM, *m_dialogs, *m_pane, settings);
+    Saver->ShowOrderTotals = [this] { ShowOrderTotals(); };
+}
+
+void TMainForm::SaveCurrentOrder()
+{
+    Saver->SaveCurrentOrder(ui->edOrderComment->text());
+}
+
+void TMainForm::btnSaveOrderToArchClick()
+{
+    Saver->SaveOrderToArchive(ui->edOrderComment->text());
+}
+
+void TMainForm::btnSaveOrderClick()
+{
+    OrderWriter->SaveSelectedOrder();
+}
+
+void TMainForm::btnSendorderClick()
+{
+    if (!Connection)
+        CreateFtpClient();
+    pc::OrderSender sender(*DM, *m_dialogs, *m_pane, context, settings, *Connection, *OrderWriter, *Saver);
+    sender.checkPriceActuality = [this](bool ask) { return CheckPriceActuality(ask); };
+    sender.showOnlyOrder = [this] { return priceGrid->ShowOnlyOrder; };
+    sender.leaveChangesMode = [this] {
+        ui->chkShowOnlyOrder->setChecked(false);
+        ui->pgcMain->setCurrentWidget(ui->tsOrder);
+    };
+    sender.dropDownAddresses = [this] { ui->cbAddresses->showPopup(); };
+    sender.showProgressPanel = [this](bool visible) {
+        ui->RecivePanel->setVisible(visible);
+        if (visible)
+            repaint();
+    };
+    sender.reloadArchive = [this] { Saver->ReloadArchive(); };
+    sender.showOrderTotals = [this] { ShowOrderTotals(); };
+    sender.SendOrders(ui->cbAddresses->count(), ui->cbAddresses->currentIndex(), ui->edOrderComment->text());
+}

@@ -1,0 +1,165 @@
+#include "orders/SendOrders.h"
+
+#include "core/AppContext.h"
+#include "core/Dialogs.h"
+#include "core/MessageLog.h"
+#include "core/Settings.h"
+#include "db/DataModule.h"
+#include "exchange/ServerConnection.h"
+#include "orders/OrderFile.h"
+#include "orders/SaveOrder.h"
+
+#include <QFileInfo>
+#include <QLocale>
+#include <memory>
+#include <vector>
+
+namespace pc {
+
+namespace {
+const QString kSendFailed = QStringLiteral("При отправке заявки возникли ошибки.\r\nЗаявка была перемещена в архив и будет отправлена при повторном сеансе связи");
+}
+
+OrderSender::OrderSender(TDM &dm, Dialogs &dialogs, MessageLog &log, const AppContext &context, const Settings &settings,
+                         ServerConnection &connection, OrderFileWriter &writer, OrderSaver &saver)
+    : m_dm(dm), m_dialogs(dialogs), m_log(log), m_context(context), m_settings(settings), m_connection(connection),
+      m_writer(writer), m_saver(saver)
+{
+}
+
+int OrderSender::CountUnsentOrders(QDateTime *oldest)
+{
+    Dataset *q = m_dm.OpenQuery(QStringLiteral("select Count(*), Min(DATET)  from orders where status = 0 "));
+    const int count = q && !q->IsEmpty() ? q->Fields(0).AsInteger() : 0;
+    if (oldest)
+        *oldest = q && !q->IsEmpty() ? q->Fields(1).AsDateTime() : QDateTime();
+    if (q)
+        q->Close();
+    return count;
+}
+
+void OrderSender::SendOrders(int addressCount, int addressIndex, const QString &comment)
+{
+    if (addressCount > 1 && addressIndex == 0) {
+        m_dialogs.showNotice(QStringLiteral("Выберите адрес доставки (поле 'Заявка от')!"), true);
+        if (dropDownAddresses)
+            dropDownAddresses();
+        return;
+    }
+    if (leaveChangesMode)
+        leaveChangesMode();
+    if (checkPriceActuality && !checkPriceActuality(false)
+        && m_dialogs.askQuestion(QStringLiteral("Прайс не актуальный! При отправке заявки цены могут измениться. Продолжить?"),
+                                 false, false)
+               != mrYes)
+        return;
+    if (showOnlyOrder && showOnlyOrder())
+        return;
+    QDateTime oldest;
+    const int count = CountUnsentOrders(&oldest);
+    if (count > 0
+        && m_dialogs.askQuestion(QStringLiteral("Будет отправлено ") + QString::number(count) + QStringLiteral(" заявок из архива.\r\n")
+                                     + QStringLiteral("Самая старая из них от ") + QLocale().toString(oldest.date(), QLocale::ShortFormat)
+                                     + QStringLiteral("\r\nПродолжить?"),
+                                 true, false)
+               != mrYes)
+        return;
+    if (!m_saver.SaveCurrentOrder(comment))
+        return;
+    try {
+        if (!SendUnsentOrders())
+            m_dialogs.showNotice(kSendFailed, true);
+    } catch (...) {
+        m_dialogs.showNotice(kSendFailed, true);
+        if (reloadArchive)
+            reloadArchive();
+        throw;
+    }
+    if (reloadArchive)
+        reloadArchive();
+    if (showOrderTotals)
+        showOrderTotals();
+}
+
+bool OrderSender::SendUnsentOrders()
+{
+    bool result = true;
+    std::vector<OrderFileInfo> files;
+    {
+        std::unique_ptr<Dataset> q(m_dm.OpenQuery(QStringLiteral("select * from orders where status = 0 "), true));
+        if (!q)
+            return false;
+        for (q->First(); !q->Eof(); q->Next()) {
+            OrderFileInfo info;
+            m_writer.WriteOrderFile(q->FieldByName(QStringLiteral("ID")).AsInteger(),
+                                    q->FieldByName(QStringLiteral("COMMENT")).AsString(), info, true);
+            files.push_back(info);
+        }
+    }
+    double total = 0;
+    for (const OrderFileInfo &info : files) {
+        if (!m_connection.isConnected()) {
+            m_connection.setLogin(m_settings.OrderAccount);
+            if (!m_connection.ConnectToServer(false))
+                return true; // the connection step has told the person
+        }
+        if (!SendOrderFile(info.OrderId, info.Folder, false, info.Sum, info.FileName))
+            return false;
+        // Marked sent and made permanent at once: an order is never sent twice,
+        // nor marked sent without having gone.
+        m_dm.ExecSQL(QStringLiteral("update orders set status = 1 where id  = ") + QString::number(info.OrderId), false);
+        m_dm.Commit();
+        total += info.Sum;
+    }
+    if (m_connection.isConnected())
+        m_connection.DisconnectFromServer();
+    m_connection.setLogin(m_settings.ClientAccount);
+    if (result)
+        m_dialogs.showNotice(QStringLiteral("Было отправлено ") + QString::number(files.size()) + QStringLiteral(" заявок  на сумму ")
+                                 + OrderFileWriter::FloatText(total),
+                             false);
+    if (!m_settings.AskSendLog && fetchDocuments)
+        fetchDocuments();
+    return result;
+}
+
+bool OrderSender::SendOrderFile(int orderId, const QString &folder, bool connectItself, double sum, const QString &fileName)
+{
+    const QString text = QStringLiteral("Отправка заявки ") + QString::number(orderId) + QStringLiteral(" ...");
+    m_log.logDetail(text);
+    m_dialogs.showWait(text, 1);
+    bool result = false;
+    if (showProgressPanel)
+        showProgressPanel(true);
+    struct Done {
+        std::function<void(bool)> &panel;
+        ~Done()
+        {
+            if (panel)
+                panel(false);
+        }
+    } done{showProgressPanel};
+    m_connection.setLogin(m_settings.OrderAccount);
+    if (!connectItself || m_connection.ConnectToServer(false)) {
+        FtpClient &ftp = m_connection.ftp();
+        ftp.put(folder + fileName, fileName);
+        const QString history = m_settings.ClientCode + QStringLiteral(".log");
+        try {
+            ftp.deleteFile(history);
+        } catch (const std::exception &) {
+            // no earlier history on the server
+        }
+        ftp.put(m_context.path(QStringLiteral("history.log")), history);
+        if (connectItself)
+            m_connection.DisconnectFromServer();
+        result = true;
+    }
+    if (result)
+        m_log.logMessage(QStringLiteral("Заявка № ") + QString::number(orderId) + QStringLiteral(" на сумму ")
+                             + OrderFileWriter::FloatText(sum) + QStringLiteral(" отправлена"),
+                         Info, true);
+    m_dialogs.hideWait();
+    return result;
+}
+
+} // namespace pc

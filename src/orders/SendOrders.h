@@ -1,0 +1,62 @@
+#pragma once
+// Sending orders: the current order goes into the archive, every unsent
+// archived order is written as an order file and uploaded under the order
+// account together with the sending history, and each uploaded order is
+// marked sent at once.
+
+#include <QDateTime>
+#include <QString>
+#include <functional>
+
+class Dialogs;
+class MessageLog;
+struct Settings;
+
+namespace pc {
+
+class AppContext;
+class OrderFileWriter;
+class OrderSaver;
+class ServerConnection;
+class TDM;
+
+class OrderSender {
+public:
+    OrderSender(TDM &dm, Dialogs &dialogs, MessageLog &log, const AppContext &context, const Settings &settings,
+                ServerConnection &connection, OrderFileWriter &writer, OrderSaver &saver);
+
+    // What the window does along the way.
+    std::function<bool(bool ask)> checkPriceActuality; // true when the price list is current
+    std::function<bool()> showOnlyOrder;               // the changes mode after a price update
+    std::function<void()> leaveChangesMode;            // clears "Только заказ" and shows the order page
+    std::function<void()> dropDownAddresses;
+    std::function<void(bool visible)> showProgressPanel;
+    std::function<void()> reloadArchive;
+    std::function<void()> showOrderTotals;
+    // The supplier's answers, fetched after sending when the log question is off.
+    std::function<void()> fetchDocuments;
+
+    // The send buttons. addressCount/addressIndex: the delivery address box;
+    // comment: the comment box as typed. Exceptions of a failed upload pass on
+    // after the notice (the application's handler logs them).
+    void SendOrders(int addressCount, int addressIndex, const QString &comment);
+
+    // Unsent orders in the archive and the date of the oldest.
+    int CountUnsentOrders(QDateTime *oldest = nullptr);
+    // False when an upload reported failure.
+    bool SendUnsentOrders();
+    // Uploads one order file and the history; true when both went up.
+    bool SendOrderFile(int orderId, const QString &folder, bool connectItself, double sum, const QString &fileName);
+
+private:
+    TDM &m_dm;
+    Dialogs &m_dialogs;
+    MessageLog &m_log;
+    const AppContext &m_context;
+    const Settings &m_settings;
+    ServerConnection &m_connection;
+    OrderFileWriter &m_writer;
+    OrderSaver &m_saver;
+};
+
+} // namespace pc

@@ -1,0 +1,134 @@
+#include "FtpTestServer.h"
+#include "ScriptedDialogs.h"
+#include "TempAppDir.h"
+
+#include "core/AppContext.h"
+#include "core/PriceMask.h"
+#include "core/Settings.h"
+#include "db/DataModule.h"
+#include "exchange/ServerConnection.h"
+#include "orders/OrderFile.h"
+#include "orders/SaveOrder.h"
+#include "orders/SendOrders.h"
+
+#include <QDir>
+#include <QLocale>
+#include <gtest/gtest.h>
+
+using namespace pc;
+
+namespace {
+
+struct SendFixture : ::testing::Test {
+    test::FtpTestServer server{test::FtpTestServer::Options{{{"1234", "pw"}, {"Order", "nulpet"}}}};
+    TempAppDir dir;
+    AppContext context{dir.path()};
+    ScriptedDialogs dialogs;
+    RecordingLog log;
+    Settings settings;
+    std::unique_ptr<TDM> dm;
+    std::unique_ptr<ServerConnection> connection;
+    std::unique_ptr<OrderFileWriter> writer;
+    std::unique_ptr<OrderSaver> saver;
+    std::unique_ptr<OrderSender> sender;
+    int fetched = 0;
+
+    void SetUp() override
+    {
+        QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+        settings.ClientCode = "1234";
+        settings.ClientName = "Аптека";
+        settings.ServerAddresses = QStringList{"127.0.0.1"};
+        settings.ServerPort = server.port();
+        settings.OrderAccount = {"Order", "nulpet"};
+        settings.ClientAccount = {"1234", "pw"};
+        settings.DeliveryAddresses = {{"--ОСНОВНОГО АДРЕСА--", "1234", 0}};
+        dm = std::make_unique<TDM>(context, dialogs, log);
+        dm->CreateFirebirdObjects();
+        dm->OpenDatabase();
+        dialogs.notices.clear();
+        connection = std::make_unique<ServerConnection>(settings, dialogs, log);
+        writer = std::make_unique<OrderFileWriter>(*dm, dialogs, log, context, settings);
+        saver = std::make_unique<OrderSaver>(*dm, dialogs, log, settings);
+        sender = std::make_unique<OrderSender>(*dm, dialogs, log, context, settings, *connection, *writer, *saver);
+        sender->checkPriceActuality = [](bool) { return true; };
+        sender->fetchDocuments = [this] { ++fetched; };
+    }
+    void TearDown() override
+    {
+        sender.reset();
+        saver.reset();
+        writer.reset();
+        connection.reset();
+        dm.reset();
+        QLocale::setDefault(QLocale::c());
+        EXPECT_FALSE(dialogs.answersLeft());
+    }
+    void archivedOrder(int id, int status)
+    {
+        dm->ExecSQL(QString("INSERT INTO ORDERS (ID, STATUS, DATET, SUMMA) VALUES (%1, %2, '01.12.2026', 10)").arg(id).arg(status), false);
+        dm->ExecSQL(QString("INSERT INTO ORDERSL (IDNAKL, IDTOVAR, TOVAR, QNT, PRICE, SUMMA) VALUES (%1, 'A', 'Аспирин', 1, %2, 10)")
+                        .arg(id)
+                        .arg(MaskPriceValue(10, settings.ClientCode), 0, 'f', 2),
+                    true);
+    }
+    int status(int id) { return dm->OpenQuery(QString("SELECT STATUS FROM ORDERS WHERE ID = %1").arg(id))->Fields(0).AsInteger(); }
+    QStringList uploaded() { return QDir(server.home("Order")).entryList(QDir::Files, QDir::Name); }
+};
+
+} // namespace
+
+TEST_F(SendFixture, UnsentArchiveOrdersAndTheCurrentOneGoUpEachWithTheHistory)
+{
+    archivedOrder(1, 0);
+    archivedOrder(2, 0);
+    archivedOrder(3, 0);
+    archivedOrder(4, 2); // cancelled: never sent
+    dm->ExecSQL(QString("INSERT INTO PRICE (IDTOVAR, TOVAR, GODEN, PRICE, ZAKAZ, QNT) VALUES ('B', 'Бинт', '01.01.2027', %1, 2, 10)")
+                    .arg(MaskPriceValue(5, settings.ClientCode), 0, 'f', 2),
+                true);
+    dm->OpenPrice(false);
+    dm->OpenPrice(true);
+    dialogs.setNextAnswer(mrYes); // "Будет отправлено 3 заявок из архива..."
+    sender->SendOrders(1, 0, "к обеду");
+    ASSERT_EQ(dialogs.questions.size(), 1) << dialogs.questions.join("|").toStdString();
+    EXPECT_TRUE(dialogs.questions.front().startsWith("Будет отправлено 3 заявок из архива.\r\nСамая старая из них от 01.12.2026"));
+    EXPECT_TRUE(dialogs.notices.filter("Было отправлено 4 заявок  на сумму").size() == 1) << dialogs.notices.join("|").toStdString();
+    const QStringList files = uploaded();
+    EXPECT_EQ(files.filter(".ini").size(), 4);
+    EXPECT_TRUE(files.contains("1234.log"));
+    EXPECT_EQ(server.commands("STOR").size(), 8); // each order followed by the history
+    for (int id : {1, 2, 3})
+        EXPECT_EQ(status(id), 1);
+    EXPECT_EQ(status(4), 2);
+    EXPECT_EQ(server.commands("USER").size(), 1);
+    EXPECT_EQ(connection->login(), settings.ClientAccount);
+    EXPECT_EQ(fetched, 1);
+    // A second send has nothing left.
+    sender->SendOrders(1, 0, QString());
+    EXPECT_TRUE(dialogs.notices.contains("Было отправлено 0 заявок  на сумму 0"));
+}
+
+TEST_F(SendFixture, AddressMustBeChosenWhenThereAreSeveral)
+{
+    int dropped = 0;
+    sender->dropDownAddresses = [&] { ++dropped; };
+    archivedOrder(1, 0);
+    sender->SendOrders(2, 0, QString());
+    EXPECT_EQ(dialogs.notices, QStringList({"Выберите адрес доставки (поле 'Заявка от')!"}));
+    EXPECT_EQ(dropped, 1);
+    EXPECT_EQ(status(1), 0);
+    EXPECT_TRUE(uploaded().isEmpty());
+}
+
+TEST_F(SendFixture, FailedUploadKeepsTheRestUnsentAndSaysSo)
+{
+    archivedOrder(1, 0);
+    archivedOrder(2, 0);
+    server.stop();
+    dialogs.setNextAnswer(mrYes);
+    sender->SendOrders(1, 0, QString());
+    EXPECT_TRUE(dialogs.notices.contains("Не удалось соединиться с сервером. Попробуйте позднее"));
+    EXPECT_EQ(status(1), 0);
+    EXPECT_EQ(status(2), 0);
+}
