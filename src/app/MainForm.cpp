@@ -11,7 +11,9 @@
 #include "exchange/ServerConnection.h"
 #include "orders/OrderFile.h"
 #include "orders/SaveOrder.h"
+#include "orders/SendOrders.h"
 #include "price/OrderEntry.h"
+#include "price/PriceUpdate.h"
 #include "price/PriceGrid.h"
 #include "ui/PriceGridBinder.h"
 #include "ui/StartPage.h"
@@ -111,6 +113,7 @@ TMainForm::TMainForm(const QString &appDir, QWidget *parent)
 
 TMainForm::~TMainForm()
 {
+    PriceUpd.reset();
     Connection.reset();
     delete priceBinder;
     priceBinder = nullptr;
@@ -216,6 +219,7 @@ void TMainForm::connectHandlers()
     connect(ui->btnOpenOtherFolder, &QPushButton::clicked, this, &TMainForm::btnOpenOtherFolderClick);
     connect(ui->btnSendErrorLog, &QPushButton::clicked, this, &TMainForm::btnSendErrorLogClick);
     connect(ui->wbStartPage, &QTextBrowser::anchorClicked, this, &TMainForm::wbStartPageBeforeNavigate2);
+    connect(ui->btnUpdatePrice, &QPushButton::clicked, this, &TMainForm::UpdatePrice);
 }
 
 // ---- wrappers -------------------------------------------------------------
@@ -432,46 +436,9 @@ void TMainForm::btnSendErrorLogClick()
 
 // ---- operations filled in by the settings, price and start page code ----
 
-// True when the price list is today's; with ask, a stale one is offered for
-// updating (declining marks the title).
-bool TMainForm::CheckPriceActuality(bool ask)
-{
-    if (!DM->IsFirebird() || !DM->Connected() || !DM->PriceHasData())
-        return false;
-    bool current = false;
-    try {
-        TitleSuffix.clear();
-        current = settings.PriceDateTime.date() >= QDate::currentDate();
-        if (!current && ask) {
-            QString question = QStringLiteral("Прайс не актуален, обновить сейчас ?");
-            if (!OrderIsEmpty())
-                question += QStringLiteral("(сумма текущего заказа может измениться)");
-            if (AskQuestion(question, true, false) == mrYes) {
-                UpdatePrice();
-                current = true;
-            } else {
-                TitleSuffix = QStringLiteral("(ТРЕБУЕТСЯ ОБНОВЛЕНИЕ!!!)");
-            }
-        }
-        RefreshTitle();
-    } catch (const std::exception &e) {
-        LogMessage(pc::errorText(e) + QStringLiteral(" (CheckPriceActuality) "), Error, true);
-        return false;
-    }
-    return current;
-}
-
 int TMainForm::CountUnsentOrders(QDateTime *oldest)
 {
-    if (!DM->IsFirebird() || !DM->Connected())
-        return 0;
-    pc::Dataset *q = DM->OpenQuery(QStringLiteral("select Count(*), Min(DATET)  from orders where status = 0 "));
-    const int count = q && !q->IsEmpty() ? q->Fields(0).AsInteger() : 0;
-    if (oldest)
-        *oldest = q && !q->IsEmpty() ? q->Fields(1).AsDateTime() : QDateTime();
-    if (q)
-        q->Close();
-    return count;
+    return pc::CountUnsentOrders(*DM, oldest);
 }
 
 // Invoices whose read flag is 0, counted over the invoice list without moving its cursor.
@@ -526,7 +493,6 @@ void TMainForm::wbStartPageBeforeNavigate2(const QUrl &url)
     }
 }
 
-void TMainForm::UpdatePrice() {}
 void TMainForm::ClearQuickSearch()
 {
     priceBinder->ClearQuickSearch();

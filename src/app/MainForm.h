@@ -26,6 +26,7 @@ class MessageLog;
 class SettingsFiles;
 namespace pc {
 class TDM;
+class PriceUpdate;
 class OrderFileWriter;
 class OrderSaver;
 class PriceGrid;
@@ -62,6 +63,8 @@ public:
     // Saving, writing and sending orders.
     std::unique_ptr<pc::OrderFileWriter> OrderWriter;
     std::unique_ptr<pc::OrderSaver> Saver;
+    // The price update (made with the server connection at start-up).
+    std::unique_ptr<pc::PriceUpdate> PriceUpd;
     Settings settings;
     bool Initialised = false;
     bool SettingsModified = false;
@@ -197,6 +200,7 @@ private:
     void makeOrderEntry();
     void makePriceGrid();
     void makeOrderObjects();
+    void makePriceUpdate();
     // Puts the settings values on the page / takes them back from it.
     void showSettings();
     void collectSettings();

@@ -532,7 +532,6 @@ void TMainForm::btnClearOrderClick()
 {
     Order->ClearOrder();
 }
-void TMainForm::CheckUnloadedPriceFile() {}
 
 void TMainForm::CreateFtpClient()
 {
@@ -546,6 +545,7 @@ void TMainForm::CreateFtpClient()
         else
             QApplication::restoreOverrideCursor();
     });
+    makePriceUpdate();
 }
 
 void TMainForm::editServerList(bool (*edit)(pc::ServerAddressList &, Dialogs &))

@@ -27,9 +27,11 @@ OrderSender::OrderSender(TDM &dm, Dialogs &dialogs, MessageLog &log, const AppCo
 {
 }
 
-int OrderSender::CountUnsentOrders(QDateTime *oldest)
+int CountUnsentOrders(TDM &dm, QDateTime *oldest)
 {
-    Dataset *q = m_dm.OpenQuery(QStringLiteral("select Count(*), Min(DATET)  from orders where status = 0 "));
+    if (!dm.IsFirebird() || !dm.Connected())
+        return 0;
+    Dataset *q = dm.OpenQuery(QStringLiteral("select Count(*), Min(DATET)  from orders where status = 0 "));
     const int count = q && !q->IsEmpty() ? q->Fields(0).AsInteger() : 0;
     if (oldest)
         *oldest = q && !q->IsEmpty() ? q->Fields(1).AsDateTime() : QDateTime();
@@ -56,7 +58,7 @@ void OrderSender::SendOrders(int addressCount, int addressIndex, const QString &
     if (showOnlyOrder && showOnlyOrder())
         return;
     QDateTime oldest;
-    const int count = CountUnsentOrders(&oldest);
+    const int count = CountUnsentOrders(m_dm, &oldest);
     if (count > 0
         && m_dialogs.askQuestion(QStringLiteral("Будет отправлено ") + QString::number(count) + QStringLiteral(" заявок из архива.\r\n")
                                      + QStringLiteral("Самая старая из них от ") + QLocale().toString(oldest.date(), QLocale::ShortFormat)

@@ -20,6 +20,9 @@ class OrderSaver;
 class ServerConnection;
 class TDM;
 
+// Unsent orders in the archive and the date of the oldest.
+int CountUnsentOrders(TDM &dm, QDateTime *oldest = nullptr);
+
 class OrderSender {
 public:
     OrderSender(TDM &dm, Dialogs &dialogs, MessageLog &log, const AppContext &context, const Settings &settings,
@@ -41,8 +44,6 @@ public:
     // after the notice (the application's handler logs them).
     void SendOrders(int addressCount, int addressIndex, const QString &comment);
 
-    // Unsent orders in the archive and the date of the oldest.
-    int CountUnsentOrders(QDateTime *oldest = nullptr);
     // False when an upload reported failure.
     bool SendUnsentOrders();
     // Uploads one order file and the history; true when both went up.

@@ -633,8 +633,9 @@ bool PriceUpdate::UpdatePrice()
     call(SetBusyCursor, true);
     call(ShowReceivePanel, true, 0);
     m_connection.setLogin(m_settings.ClientAccount);
+    // The question is put only when this program can fetch the documents.
     const bool checkDocuments =
-        m_dialogs.askQuestion(QStringLiteral("Проверить дефектуры и накладные?"), true, false) == mrYes;
+        FetchDocuments && m_dialogs.askQuestion(QStringLiteral("Проверить дефектуры и накладные?"), true, false) == mrYes;
     bool sendInfo = true;
     if (m_settings.AskSendLog
         && m_dialogs.askQuestion(QStringLiteral("Отправлять журнал событий (рекомендуется отправлять)?"), true, false)

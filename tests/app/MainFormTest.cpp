@@ -3,6 +3,7 @@
 #include "TempAppDir.h"
 #include "ProgramProcess.h"
 #include "FtpTestServer.h"
+#include "DbfWriter.h"
 
 #include "app/MainForm.h"
 #include "app/MessagePane.h"
@@ -18,6 +19,7 @@
 #include "ui_MainForm.h"
 
 #include <QDir>
+#include <QTemporaryDir>
 #include <QHeaderView>
 #include <QLocale>
 #include <QStandardItemModel>
@@ -453,4 +455,38 @@ TEST_F(MainFormFixture, SendButtonArchivesAndUploadsTheCurrentOrder)
     EXPECT_EQ(q->Fields(0).AsInteger(), 1);
     EXPECT_TRUE(form->OrderIsEmpty());
     EXPECT_EQ(form->ui->lblTotals->text(), "Заказ: 0 поз. На сумму 0");
+}
+
+// "Обновить данные": the supplier's archive comes down, is unpacked and fills
+// the price grid; the order page then works on it.
+TEST_F(MainFormFixture, UpdateButtonLoadsTheSuppliersPriceIntoTheGrid)
+{
+    pc::test::FtpTestServer server({{{"55", "pw"}, {"Order", "nulpet"}}});
+    dir.writeText("server.ini", QString("[Header]\nServerAdress=127.0.0.1\nServerPort=%1\n").arg(server.port()));
+    dir.writeText("client.ini", "[Header]\nClientCode=55\nClientPass=pw\n");
+    QTemporaryDir staging;
+    pc::test::DbfWriter w(0x03);
+    w.addField("IDTOVAR", 'C', 20).addField("TOVAR", 'C', 100).addField("PRICE", 'N', 12, 2);
+    w.addField("PRODUCT", 'C', 50).addField("COUNTRY", 'C', 40).addField("PRICER", 'N', 12, 2);
+    w.addField("GODEN", 'D', 8).addField("QNT", 'N', 10).addField("QNTPACK", 'N', 10).addField("NDS", 'N', 3);
+    w.addField("MINZAKAZ", 'N', 10).addField("MINPROD", 'N', 10).addField("COLOR", 'N', 10);
+    w.addField("HASDET", 'N', 1).addField("HASPOPUP", 'N', 1).addField("GV", 'N', 1).addField("ZAKAZ", 'N', 10);
+    w.addField("REGUDEXIST", 'C', 20);
+    for (const auto &[id, name] : std::vector<std::pair<QString, QString>>{{"1", "Аспирин"}, {"2", "Бинт"}})
+        w.addRecord({id, name, MaskPriceValue(10, "55"), QStringLiteral("Завод"), QStringLiteral("Россия"), 0.0,
+                     QDate(2027, 1, 1), 100, 1, 10, 0, 0, 0, 0, 0, 0, 0, QString()});
+    w.save(staging.filePath("55.dbf"));
+    const pc::RunResult zipped = pc::runAndWait("/usr/bin/zip", {"-q", "55.zip", "55.dbf"}, staging.path(), 15000);
+    ASSERT_EQ(zipped.exitCode, 0);
+    ASSERT_TRUE(QFile::copy(staging.filePath("55.zip"), server.home("55") + "/55.zip"));
+
+    form->LoadSettings();
+    form->ui->btnUpdatePrice->click();
+    EXPECT_TRUE(dialogs.notices.contains("Прайс удачно обновлен!")) << dialogs.notices.join("|").toStdString();
+    ASSERT_EQ(form->ui->dbgrdPrice->model()->rowCount(), 2);
+    EXPECT_EQ(form->ui->dbgrdPrice->model()->index(0, 1).data().toString(), "Аспирин");
+    EXPECT_EQ(form->ui->dbgrdPrice->model()->index(0, 3).data().toString(), "10");
+    EXPECT_TRUE(dir.exists("Data/pricein.dbf"));
+    EXPECT_TRUE(form->CheckPriceActuality(false));
+    EXPECT_EQ(form->DM->NameIndex(), QStringList({"АСПИРИН", "БИНТ"}));
 }
