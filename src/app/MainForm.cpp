@@ -13,6 +13,7 @@
 #include "orders/SaveOrder.h"
 #include "orders/SendOrders.h"
 #include "price/OrderEntry.h"
+#include "exchange/ProgramUpdate.h"
 #include "price/PriceUpdate.h"
 #include "price/PriceGrid.h"
 #include "ui/PriceGridBinder.h"
@@ -113,6 +114,7 @@ TMainForm::TMainForm(const QString &appDir, QWidget *parent)
 
 TMainForm::~TMainForm()
 {
+    ProgramUpd.reset();
     PriceUpd.reset();
     Connection.reset();
     delete priceBinder;
@@ -220,6 +222,7 @@ void TMainForm::connectHandlers()
     connect(ui->btnSendErrorLog, &QPushButton::clicked, this, &TMainForm::btnSendErrorLogClick);
     connect(ui->wbStartPage, &QTextBrowser::anchorClicked, this, &TMainForm::wbStartPageBeforeNavigate2);
     connect(ui->btnUpdatePrice, &QPushButton::clicked, this, &TMainForm::UpdatePrice);
+    connect(ui->btnUpdateProgram, &QPushButton::clicked, this, &TMainForm::btnUpdateProgramClick);
 }
 
 // ---- wrappers -------------------------------------------------------------

@@ -26,6 +26,7 @@ class MessageLog;
 class SettingsFiles;
 namespace pc {
 class TDM;
+class ProgramUpdate;
 class PriceUpdate;
 class OrderFileWriter;
 class OrderSaver;
@@ -65,6 +66,8 @@ public:
     std::unique_ptr<pc::OrderSaver> Saver;
     // The price update (made with the server connection at start-up).
     std::unique_ptr<pc::PriceUpdate> PriceUpd;
+    // New program versions (from the price archive or fetched on demand).
+    std::unique_ptr<pc::ProgramUpdate> ProgramUpd;
     Settings settings;
     bool Initialised = false;
     bool SettingsModified = false;
@@ -171,6 +174,7 @@ public:
 
     bool CheckPriceActuality(bool ask);
     void UpdatePrice();
+    void btnUpdateProgramClick();
     int CountUnsentOrders(QDateTime *oldest = nullptr);
     int CountUnreadInvoices();
     void wbStartPageBeforeNavigate2(const QUrl &url);

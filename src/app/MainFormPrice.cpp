@@ -9,6 +9,9 @@
 #include "db/DataModule.h"
 #include "exchange/ServerConnection.h"
 #include "price/OrderEntry.h"
+#include "exchange/ProgramUpdate.h"
+#include "platform/Process.h"
+#include "price/PriceGrid.h"
 #include "price/PriceUpdate.h"
 #include "ui/PriceGridBinder.h"
 
@@ -47,6 +50,24 @@ void TMainForm::makePriceUpdate()
                                                                         : Qt::Checked);
     };
     PriceUpd->AppException = [this](const QString &message) { AppException(message); };
+
+    ProgramUpd = std::make_unique<pc::ProgramUpdate>(context.appDir(), QCoreApplication::applicationFilePath(), *m_dialogs, *m_pane);
+    ProgramUpd->restartProgram = [this] { RestartProgram(); };
+    ProgramUpd->startAndQuit = [this](const QString &program, const QString &workingDir, QString &error) {
+        if (!pc::startDetached(program, {}, workingDir, &error))
+            return false;
+        closeWithoutAsking = true;
+        close();
+        QCoreApplication::quit();
+        return true;
+    };
+    PriceUpd->CheckProgramUpdate = [this] { ProgramUpd->CheckProgramUpdate(priceGrid->ShowOnlyOrder); };
+}
+
+void TMainForm::btnUpdateProgramClick()
+{
+    if (ProgramUpd && Connection)
+        ProgramUpd->UpdateProgram(*Connection, settings);
 }
 
 void TMainForm::UpdatePrice()

@@ -1,0 +1,85 @@
+#include "exchange/ProgramUpdate.h"
+
+#include "core/Dialogs.h"
+#include "core/MessageLog.h"
+#include "core/Settings.h"
+#include "exchange/FtpClient.h"
+#include "exchange/ServerConnection.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace pc {
+
+namespace {
+void makeExecutable(const QString &file)
+{
+    QFile::setPermissions(file, QFile::permissions(file) | QFile::ExeOwner | QFile::ExeUser | QFile::ReadOwner);
+}
+} // namespace
+
+ProgramUpdate::ProgramUpdate(const QString &appDir, const QString &executable, Dialogs &dialogs, MessageLog &log)
+    : m_appDir(appDir), m_executable(executable), m_dialogs(dialogs), m_log(log)
+{
+}
+
+void ProgramUpdate::CheckProgramUpdate(bool showOnlyOrder)
+{
+    const QString update = ArchivedUpdate();
+    if (!QFileInfo(update).isFile())
+        return;
+    m_log.logDetail(QStringLiteral("Пришло обновление программы"));
+    if (QFileInfo(m_executable).lastModified() > QFileInfo(update).lastModified()
+        && m_dialogs.askQuestion(QStringLiteral("Пришло обновление программы, но оно имеет более старую дату изменения, "
+                                                "отказаться от обновления?"),
+                                 true, false)
+               == mrYes)
+        return;
+    // A version put aside earlier and never installed is replaced by the newer
+    // one; when the new one cannot be put in place it stays where it is and the
+    // pharmacist is told, instead of being deleted.
+    QDir().mkpath(m_appDir + QStringLiteral("Update"));
+    QFile::remove(PlacedUpdate());
+    if (!QFile::rename(update, PlacedUpdate())) {
+        m_log.logMessage(QStringLiteral("Не удалось подготовить обновление программы: файл %1 не перемещён в %2")
+                             .arg(QDir::toNativeSeparators(update), QDir::toNativeSeparators(PlacedUpdate())),
+                         Error, true);
+        return;
+    }
+    makeExecutable(PlacedUpdate());
+    if (showOnlyOrder) {
+        m_dialogs.showNotice(QStringLiteral("Пришло обновление программы. Программу необходимо перезапустить!"), true);
+        return;
+    }
+    m_dialogs.showNotice(QStringLiteral("Пришло обновление программы. Программа будет перезапущена!"), true);
+    if (restartProgram)
+        restartProgram();
+}
+
+void ProgramUpdate::UpdateProgram(ServerConnection &connection, const Settings &settings)
+{
+    connection.setLogin(settings.ClientAccount);
+    if (!connection.ConnectToServer(false))
+        return;
+    try {
+        QDir().mkpath(m_appDir + QStringLiteral("Update"));
+        connection.ftp().changeDir(QStringLiteral("\\Update"));
+        connection.ftp().get(QStringLiteral("update"), Updater());
+    } catch (const FtpError &e) {
+        if (!e.message().contains(QStringLiteral("not found")))
+            throw;
+        connection.DisconnectFromServer();
+        m_dialogs.showNotice(QStringLiteral("На сервере нет обновлений или исправлений программы"), true);
+        return;
+    }
+    makeExecutable(Updater());
+    m_dialogs.showNotice(QStringLiteral("Получено обновление/исправление программы и оно будет запущено (программа заказа "
+                                        "будет завершена для проведения обновления) "),
+                         true);
+    QString error;
+    if (startAndQuit && !startAndQuit(Updater(), m_appDir + QStringLiteral("Update/"), error))
+        m_dialogs.showNotice(QStringLiteral("Не удалось запустить программу обновления: %1").arg(error), true);
+}
+
+} // namespace pc

@@ -1,0 +1,47 @@
+#pragma once
+// New program versions: one delivered inside the price archive (put aside for
+// the launcher, which installs it at the restart), and an updater program
+// fetched on demand from the server's \Update folder.
+
+#include <QString>
+#include <functional>
+
+class Dialogs;
+class MessageLog;
+struct Settings;
+
+namespace pc {
+
+class ServerConnection;
+
+class ProgramUpdate {
+public:
+    // appDir: the program folder (ending in "/"); executable: the running program.
+    ProgramUpdate(const QString &appDir, const QString &executable, Dialogs &dialogs, MessageLog &log);
+
+    // Restarts through the launcher (the window's restart step).
+    std::function<void()> restartProgram;
+    // Starts a program and ends this one; false (with a reason) when it could not start.
+    std::function<bool(const QString &program, const QString &workingDir, QString &error)> startAndQuit;
+
+    // A new version left in the program folder by the price archive ("update"):
+    // put aside as Update/client for the launcher, then restart unless the
+    // pharmacist still has price changes to review. Nothing when there is none.
+    void CheckProgramUpdate(bool showOnlyOrder);
+
+    // "Обновление программы...": fetches Update/update from the server under the
+    // client account and starts it.
+    void UpdateProgram(ServerConnection &connection, const Settings &settings);
+
+    QString ArchivedUpdate() const { return m_appDir + QStringLiteral("update"); }
+    QString PlacedUpdate() const { return m_appDir + QStringLiteral("Update/client"); }
+    QString Updater() const { return m_appDir + QStringLiteral("Update/update"); }
+
+private:
+    QString m_appDir;
+    QString m_executable;
+    Dialogs &m_dialogs;
+    MessageLog &m_log;
+};
+
+} // namespace pc

@@ -1,0 +1,105 @@
+#include "FtpTestServer.h"
+#include "ScriptedDialogs.h"
+#include "TempAppDir.h"
+
+#include "core/Settings.h"
+#include "exchange/ProgramUpdate.h"
+#include "exchange/ServerConnection.h"
+
+#include <QDir>
+#include <QFile>
+#include <gtest/gtest.h>
+
+using namespace pc;
+
+namespace {
+
+struct ProgramUpdateFixture : ::testing::Test {
+    TempAppDir dir;
+    ScriptedDialogs dialogs;
+    RecordingLog log;
+    int restarts = 0;
+    QString started;
+    std::unique_ptr<ProgramUpdate> update;
+
+    void SetUp() override
+    {
+        dir.writeBytes("client", "running program");
+        update = std::make_unique<ProgramUpdate>(dir.path(), dir.file("client"), dialogs, log);
+        update->restartProgram = [this] { ++restarts; };
+        update->startAndQuit = [this](const QString &program, const QString &, QString &) {
+            started = program;
+            return true;
+        };
+    }
+    void TearDown() override { EXPECT_FALSE(dialogs.answersLeft()); }
+    void setAge(const QString &relative, int secondsAgo)
+    {
+        QFile f(dir.file(relative));
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        f.setFileTime(QDateTime::currentDateTime().addSecs(-secondsAgo), QFileDevice::FileModificationTime);
+    }
+};
+
+} // namespace
+
+TEST_F(ProgramUpdateFixture, NewVersionFromTheArchiveIsPutAsideAndTheProgramRestarts)
+{
+    update->CheckProgramUpdate(false); // nothing there: nothing happens
+    EXPECT_EQ(restarts, 0);
+    EXPECT_TRUE(dialogs.notices.isEmpty());
+
+    dir.writeBytes("Update/client", "older version never installed");
+    dir.writeBytes("update", "new version");
+    setAge("client", 3600);
+    update->CheckProgramUpdate(false);
+    EXPECT_FALSE(dir.exists("update"));
+    EXPECT_EQ(dir.readBytes("Update/client"), QByteArray("new version"));
+    EXPECT_TRUE(QFileInfo(dir.file("Update/client")).isExecutable());
+    EXPECT_EQ(dialogs.notices, QStringList({"Пришло обновление программы. Программа будет перезапущена!"}));
+    EXPECT_EQ(restarts, 1);
+}
+
+TEST_F(ProgramUpdateFixture, OlderVersionCanBeDeclinedAndChangesModeDefersTheRestart)
+{
+    dir.writeBytes("update", "old version");
+    setAge("update", 3600);
+    dialogs.setNextAnswer(mrYes);
+    update->CheckProgramUpdate(false);
+    EXPECT_TRUE(dir.exists("update"));
+    EXPECT_FALSE(dir.exists("Update/client"));
+    EXPECT_EQ(restarts, 0);
+
+    dialogs.setNextAnswer(mrNo);
+    update->CheckProgramUpdate(true);
+    EXPECT_TRUE(dir.exists("Update/client"));
+    EXPECT_EQ(dialogs.notices, QStringList({"Пришло обновление программы. Программу необходимо перезапустить!"}));
+    EXPECT_EQ(restarts, 0);
+}
+
+TEST_F(ProgramUpdateFixture, UpdaterIsFetchedFromTheServerOrItsAbsenceReported)
+{
+    test::FtpTestServer server(test::FtpTestServer::Options{{{"1234", "pw"}}});
+    Settings settings;
+    settings.ServerAddresses = {"127.0.0.1"};
+    settings.ServerPort = server.port();
+    settings.ClientAccount = {"1234", "pw"};
+    ServerConnection connection(settings, dialogs, log);
+
+    update->UpdateProgram(connection, settings);
+    EXPECT_EQ(dialogs.notices, QStringList({"На сервере нет обновлений или исправлений программы"}));
+    EXPECT_TRUE(started.isEmpty());
+
+    QDir(server.home("1234")).mkpath("Update");
+    QFile f(server.home("1234") + "/Update/update");
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("#!/bin/sh\n");
+    f.close();
+    dialogs.notices.clear();
+    update->UpdateProgram(connection, settings);
+    EXPECT_TRUE(server.commands().contains("CWD \\Update"));
+    EXPECT_EQ(started, dir.file("Update/update"));
+    EXPECT_TRUE(QFileInfo(dir.file("Update/update")).isExecutable());
+    ASSERT_EQ(dialogs.notices.size(), 1);
+    EXPECT_TRUE(dialogs.notices[0].startsWith("Получено обновление/исправление программы"));
+}
