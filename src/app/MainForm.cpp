@@ -14,6 +14,7 @@
 #include "orders/SendOrders.h"
 #include "price/OrderEntry.h"
 #include "exchange/ProgramUpdate.h"
+#include "documents/RetailPricing.h"
 #include "price/PriceUpdate.h"
 #include "price/PriceGrid.h"
 #include "ui/PriceGridBinder.h"
@@ -107,6 +108,7 @@ TMainForm::TMainForm(const QString &appDir, QWidget *parent)
     makeOrderEntry();
     makePriceGrid();
     makeOrderObjects();
+    makeDocuments();
     connectHandlers();
     connectSettingsHandlers();
     FormCreate();
@@ -115,6 +117,7 @@ TMainForm::TMainForm(const QString &appDir, QWidget *parent)
 TMainForm::~TMainForm()
 {
     ProgramUpd.reset();
+    Pricing.reset();
     PriceUpd.reset();
     Connection.reset();
     delete priceBinder;
@@ -143,6 +146,7 @@ void TMainForm::setDialogs(Dialogs *dialogs)
         makeOrderEntry();
         priceGrid->install(*DM);
         makeOrderObjects();
+        makeDocuments();
     }
 }
 SettingsFiles &TMainForm::settingsFiles() { return *m_settingsFiles; }
@@ -223,6 +227,10 @@ void TMainForm::connectHandlers()
     connect(ui->wbStartPage, &QTextBrowser::anchorClicked, this, &TMainForm::wbStartPageBeforeNavigate2);
     connect(ui->btnUpdatePrice, &QPushButton::clicked, this, &TMainForm::UpdatePrice);
     connect(ui->btnUpdateProgram, &QPushButton::clicked, this, &TMainForm::btnUpdateProgramClick);
+    connect(ui->btnSetPriceApt, &QPushButton::clicked, this, &TMainForm::btnSetPriceAptClick);
+    connect(ui->dbgNaklad, &QTableView::clicked, this, &TMainForm::dbgNakladCellClick);
+    connect(ui->dbgArchivePrices, &QTableView::clicked, this, &TMainForm::dbgNakladCellClick);
+    connect(ui->chkCalcPricePrWithNDS, &QCheckBox::clicked, this, &TMainForm::chkCalcPricePrWithNDSClick);
 }
 
 // ---- wrappers -------------------------------------------------------------

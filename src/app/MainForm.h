@@ -26,6 +26,7 @@ class MessageLog;
 class SettingsFiles;
 namespace pc {
 class TDM;
+class RetailPricing;
 class ProgramUpdate;
 class PriceUpdate;
 class OrderFileWriter;
@@ -68,6 +69,8 @@ public:
     std::unique_ptr<pc::PriceUpdate> PriceUpd;
     // New program versions (from the price archive or fetched on demand).
     std::unique_ptr<pc::ProgramUpdate> ProgramUpd;
+    // Retail pricing of invoices.
+    std::unique_ptr<pc::RetailPricing> Pricing;
     Settings settings;
     bool Initialised = false;
     bool SettingsModified = false;
@@ -175,6 +178,9 @@ public:
     bool CheckPriceActuality(bool ask);
     void UpdatePrice();
     void btnUpdateProgramClick();
+    void btnSetPriceAptClick();
+    void dbgNakladCellClick();
+    void chkCalcPricePrWithNDSClick();
     int CountUnsentOrders(QDateTime *oldest = nullptr);
     int CountUnreadInvoices();
     void wbStartPageBeforeNavigate2(const QUrl &url);
@@ -205,6 +211,10 @@ private:
     void makePriceGrid();
     void makeOrderObjects();
     void makePriceUpdate();
+    void makeDocuments();
+    void attachDocumentEvents();
+    void styleNakladLines(pc::DatasetModel *model);
+    pc::DatasetModel *nakladLinesModel = nullptr;
     // Puts the settings values on the page / takes them back from it.
     void showSettings();
     void collectSettings();

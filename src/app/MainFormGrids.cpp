@@ -59,6 +59,7 @@ void TMainForm::BindGrids()
 {
     if (!DM || !DM->PriceSet())
         return;
+    nakladLinesModel = nullptr;
     m_gridModels.clear();
     auto bind = [this](QTableView *view, pc::Dataset *ds, std::vector<GridColumn> columns) {
         auto model = std::make_unique<pc::DatasetModel>(ds, this);
@@ -91,6 +92,8 @@ void TMainForm::BindGrids()
         lines.push_back(c);
     }
     pc::DatasetModel *nakladLines = bind(ui->dbgNakladLines, DM->NakladLinesSet(), lines);
+    nakladLinesModel = nakladLines;
+    styleNakladLines(nakladLines);
     bind(ui->dbgArchivePrices, DM->ArchivePricesQuery(), {col("PRICE", "Цена", 60), col("NDATE", "Дата", 70), col("NUMBR", "№ накл", 70)});
 
     // The column names that differ between the storage kinds.

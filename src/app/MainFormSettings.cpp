@@ -471,6 +471,7 @@ void TMainForm::CreateFirebirdObjects()
     DM->DriverKind = settings.DBDriver;
     DM->CreateFirebirdObjects();
     priceGrid->install(*DM);
+    attachDocumentEvents();
     // The archive's status column and the status button follow the order row.
     DM->OrdersSet()->OnCalcFields = [](pc::Dataset &orders) {
         if (pc::Field *text = orders.FindField(QStringLiteral("Sstatus")))
@@ -478,7 +479,10 @@ void TMainForm::CreateFirebirdObjects()
     };
     DM->OrdersSet()->AfterScroll = [this](pc::Dataset &) { tblOrdersAfterScroll(); };
     // Leaving a price row corrects its quantity to the supplier's rules.
-    DM->PriceSet()->BeforeScroll = [this](pc::Dataset &price) { Order->CorrectBeforeLeaving(price); };
+    DM->PriceSet()->BeforeScroll = [this](pc::Dataset &price) {
+        if (Order)
+            Order->CorrectBeforeLeaving(price);
+    };
 }
 
 void TMainForm::OpenDatabase()

@@ -490,3 +490,27 @@ TEST_F(MainFormFixture, UpdateButtonLoadsTheSuppliersPriceIntoTheGrid)
     EXPECT_TRUE(form->CheckPriceActuality(false));
     EXPECT_EQ(form->DM->NameIndex(), QStringList({"АСПИРИН", "БИНТ"}));
 }
+
+TEST_F(MainFormFixture, InvoicePagePricesTheLinesAndHighlightsTheLimits)
+{
+    form->LoadSettings();
+    form->DM->ExecSQL("INSERT INTO NAKLAD (ID, NUMBR, ISREAD) VALUES (7, 'Н-7', 0)", false);
+    form->DM->ExecSQL("INSERT INTO NAKLADL (ID, LINENO, IDTOVAR, TOVAR, QNT, PRICE, SUMMA, STNDS, PRICE_PR, GV, PRREESTR) "
+                      "VALUES (7, 1, '1', 'Аспирин', 2, 50, 100, 10, 40, 1, 30)", true);
+    form->DM->NakladSet()->Refresh();
+    form->ui->lstGVNac->item(0, 1)->setText("25");
+    form->ui->lstGVNac->item(1, 1)->setText("15");
+    form->ui->lstGVNac->item(2, 1)->setText("10");
+    form->ui->edAptekaPercent->setText("30");
+    form->ui->chkGVNacMax->setChecked(true);
+    form->ui->btnSetPriceApt->click();
+    auto *lines = form->ui->dbgNakladLines->model();
+    ASSERT_EQ(lines->rowCount(), 1);
+    EXPECT_EQ(lines->index(0, 14).data().toString(), "59,99");
+    EXPECT_EQ(lines->index(0, 16).data().toString(), "24,98%");
+    // The producer price above the registry price shows on yellow.
+    EXPECT_EQ(lines->index(0, 12).data(Qt::BackgroundRole).value<QColor>(), QColor(255, 255, 0));
+    form->ui->dbgNaklad->setCurrentIndex(form->ui->dbgNaklad->model()->index(0, 0));
+    form->dbgNakladCellClick();
+    EXPECT_EQ(form->DM->OpenQuery("SELECT ISREAD FROM NAKLAD WHERE ID = 7")->Fields(0).AsInteger(), 1);
+}
