@@ -128,7 +128,8 @@ void TDM::CreateFirebirdObjects()
                              QStringLiteral("UPDATE ORDERS SET STATUS = :STATUS WHERE ID = :OLD_ID"),
                              BuildInsertSQL(TableDef(TdOrders)));
     m_price = CreateDataSet(QStringLiteral("SELECT * FROM PRICE ORDER BY TOVAR"),
-                            QStringLiteral("UPDATE PRICE SET ZAKAZ = :ZAKAZ WHERE IDTOVAR = :OLD_IDTOVAR AND GODEN = :OLD_GODEN"),
+                            // A row without an expiry date must take a quantity too: "=" never matches null.
+                            QStringLiteral("UPDATE PRICE SET ZAKAZ = :ZAKAZ WHERE IDTOVAR = :OLD_IDTOVAR AND GODEN IS NOT DISTINCT FROM :OLD_GODEN"),
                             BuildInsertSQL(TableDef(TdPrice)));
     m_priceOld = CreateTable(QStringLiteral("PRICEOLD"));
     m_ordersLines = CreateTable(QStringLiteral("ORDERSL"));

@@ -177,3 +177,12 @@ TEST_F(OrderEntryFixture, QuantitiesFromThePharmacysOrderFileAreBound)
     EXPECT_EQ(dm->OpenQuery("SELECT COUNT(1) FROM PRICE WHERE ZAKAZ = 9")->Fields(0).AsLargeInt(), 0);
     EXPECT_TRUE(dm->PriceSet()->Active());
 }
+
+TEST_F(OrderEntryFixture, RowWithoutExpiryDateTakesAQuantityToo)
+{
+    dm->ExecSQL("INSERT INTO PRICE (IDTOVAR, TOVAR, QNT, PRICE, ZAKAZ) VALUES ('N', 'Без срока', 10, 5, 0)", true);
+    openPrice();
+    entry->TypeDigit('4');
+    EXPECT_EQ(zakaz(), 4);
+    EXPECT_EQ(stored("N"), 4);
+}
