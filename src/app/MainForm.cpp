@@ -9,6 +9,7 @@
 #include "db/DataModule.h"
 #include "exchange/ErrorLogUpload.h"
 #include "exchange/ServerConnection.h"
+#include "orders/OrderArchive.h"
 #include "orders/OrderFile.h"
 #include "orders/SaveOrder.h"
 #include "orders/SendOrders.h"
@@ -122,6 +123,7 @@ TMainForm::~TMainForm()
     Connection.reset();
     delete priceBinder;
     priceBinder = nullptr;
+    Archive.reset();
     Saver.reset();
     OrderWriter.reset();
     Order.reset();

@@ -26,6 +26,7 @@ class MessageLog;
 class SettingsFiles;
 namespace pc {
 class TDM;
+class OrderArchive;
 class RetailPricing;
 class ProgramUpdate;
 class PriceUpdate;
@@ -65,6 +66,7 @@ public:
     // Saving, writing and sending orders.
     std::unique_ptr<pc::OrderFileWriter> OrderWriter;
     std::unique_ptr<pc::OrderSaver> Saver;
+    std::unique_ptr<pc::OrderArchive> Archive;
     // The price update (made with the server connection at start-up).
     std::unique_ptr<pc::PriceUpdate> PriceUpd;
     // New program versions (from the price archive or fetched on demand).
@@ -161,6 +163,10 @@ public:
     void btnSaveOrderToArchClick();
     void btnSaveOrderClick();
     void btnSendorderClick();
+    void btnOrderRestoreClick();
+    void btnDeleteOrderClick();
+    void btnDeleteAllOrdersClick();
+    void btnImportOrderClick();
     void btnChangeStatusClick();
     void tblOrdersAfterScroll();
     // Binds the grids to the data module's datasets (after the database opened).

@@ -9,16 +9,39 @@
 #include "core/MessageLog.h"
 #include "db/DataModule.h"
 #include "exchange/ServerConnection.h"
+#include "orders/OrderArchive.h"
 #include "orders/OrderFile.h"
 #include "orders/SaveOrder.h"
 #include "orders/SendOrders.h"
 #include "price/PriceGrid.h"
+
+#include <QApplication>
 
 void TMainForm::makeOrderObjects()
 {
     OrderWriter = std::make_unique<pc::OrderFileWriter>(*DM, *m_dialogs, *m_pane, context, settings);
     Saver = std::make_unique<pc::OrderSaver>(*DM, *m_dialogs, *m_pane, settings);
     Saver->ShowOrderTotals = [this] { ShowOrderTotals(); };
+    Archive = std::make_unique<pc::OrderArchive>(*DM, *m_dialogs, *m_pane, context, settings, *Order, *Saver);
+    Archive->ShowOrderTotals = [this] { ShowOrderTotals(); };
+    Archive->SetBusy = [this](bool on) {
+        if (on) {
+            repaint();
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+        } else {
+            QApplication::restoreOverrideCursor();
+        }
+    };
+}
+
+void TMainForm::btnOrderRestoreClick() { Archive->RestoreSelectedOrder(); }
+void TMainForm::btnDeleteOrderClick() { Archive->DeleteSelectedOrder(); }
+void TMainForm::btnDeleteAllOrdersClick() { Archive->DeleteAllOrders(); }
+
+void TMainForm::btnImportOrderClick()
+{
+    collectSettings(); // the import reads the folder, file and column settings as they stand on the page
+    Archive->ImportOrderFile();
 }
 
 void TMainForm::SaveCurrentOrder()

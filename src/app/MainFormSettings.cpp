@@ -112,6 +112,10 @@ void TMainForm::connectSettingsHandlers()
     connect(ui->btnClearorder, &QPushButton::clicked, this, &TMainForm::btnClearOrderClick);
     connect(ui->btnChangeStatus, &QPushButton::clicked, this, &TMainForm::btnChangeStatusClick);
     connect(ui->btnSaveOrderToArch, &QPushButton::clicked, this, &TMainForm::btnSaveOrderToArchClick);
+    connect(ui->btnOrderRestore, &QPushButton::clicked, this, &TMainForm::btnOrderRestoreClick);
+    connect(ui->btnDeleteOrder, &QPushButton::clicked, this, &TMainForm::btnDeleteOrderClick);
+    connect(ui->btnDeleteAllOrders, &QPushButton::clicked, this, &TMainForm::btnDeleteAllOrdersClick);
+    connect(ui->btnImportOrder, &QPushButton::clicked, this, &TMainForm::btnImportOrderClick);
     connect(ui->btnSaveOrder, &QPushButton::clicked, this, &TMainForm::btnSaveOrderClick);
     connect(ui->btnSendOrder, &QPushButton::clicked, this, &TMainForm::btnSendorderClick);
     connect(ui->btnSendOrders, &QPushButton::clicked, this, &TMainForm::btnSendorderClick);

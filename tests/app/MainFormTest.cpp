@@ -514,3 +514,22 @@ TEST_F(MainFormFixture, InvoicePagePricesTheLinesAndHighlightsTheLimits)
     form->dbgNakladCellClick();
     EXPECT_EQ(form->DM->OpenQuery("SELECT ISREAD FROM NAKLAD WHERE ID = 7")->Fields(0).AsInteger(), 1);
 }
+
+TEST_F(MainFormFixture, ArchiveButtonsRestoreAndDeleteOrders)
+{
+    form->LoadSettings();
+    form->DM->ExecSQL("INSERT INTO PRICE (IDTOVAR, TOVAR, GODEN, PRICE, ZAKAZ, QNT) VALUES ('A', 'Аспирин', '01.01.2027', 10, 0, 100)", false);
+    form->DM->ExecSQL("INSERT INTO ORDERS (ID, STATUS) VALUES (1, 1)", false);
+    form->DM->ExecSQL("INSERT INTO ORDERSL (IDNAKL, IDTOVAR, TOVAR, QNT, PRICE, SUMMA) VALUES (1, 'A', 'Аспирин', 4, 10, 40)", true);
+    form->DM->OpenPrice(false);
+    form->DM->OpenPrice(true);
+    form->DM->OrdersSet()->Refresh();
+    form->DM->OrdersSet()->Last();
+    dialogs.setNextAnswer(mrYes); // restore this order
+    form->ui->btnOrderRestore->click();
+    EXPECT_FALSE(form->OrderIsEmpty()) << dialogs.questions.join("|").toStdString();
+    EXPECT_EQ(form->ui->lblTotals->text(), "Заказ: 1 поз. На сумму 40");
+    dialogs.setNextAnswer(mrYes);
+    form->ui->btnDeleteOrder->click();
+    EXPECT_EQ(form->DM->OpenQuery("SELECT COUNT(1) FROM ORDERS")->Fields(0).AsInteger(), 0);
+}
