@@ -1,0 +1,252 @@
+#include "ScriptedDialogs.h"
+#include "TempAppDir.h"
+
+#include "core/AppContext.h"
+#include "core/PriceMask.h"
+#include "db/DataModule.h"
+#include "documents/Printing.h"
+#include "documents/RetailPricing.h"
+#include "platform/Process.h"
+#include "price/PriceGrid.h"
+
+#include <QFile>
+#include <QLocale>
+#include <QPrinter>
+#include <QRegularExpression>
+#include <gtest/gtest.h>
+
+using namespace pc;
+
+TEST(PrintGeometry, TagsColumnWidthsAndCheckedColumns)
+{
+    const TagSize tag = PriceTagSize(3300, 2550, 7, 30);
+    EXPECT_EQ(tag.width, 462);
+    EXPECT_EQ(tag.height, 355);
+    // Seven tags a row, seven rows a page; the fiftieth starts a new page.
+    TagPlacer placer(2550, 7, 30, tag);
+    std::vector<TagPlacer::Place> places;
+    for (int i = 0; i < 50; ++i)
+        places.push_back(placer.next());
+    EXPECT_EQ(places[6].x, 30 + 6 * 462);
+    EXPECT_EQ(places[7].x, 30);
+    EXPECT_EQ(places[7].y, 30 + 355);
+    EXPECT_EQ(places[48].y, 30 + 6 * 355);
+    EXPECT_FALSE(places[48].newPage);
+    EXPECT_TRUE(places[49].newPage);
+    EXPECT_EQ(places[49].y, 30);
+    // One tag a page: no blank first page.
+    TagPlacer single(2550, 1, 30, PriceTagSize(3300, 2550, 1, 30));
+    EXPECT_FALSE(single.next().newPage);
+    EXPECT_TRUE(single.next().newPage);
+
+    auto cols = [](std::vector<int> widths) {
+        std::vector<PrintTableColumn> out;
+        for (int w : widths)
+            out.push_back({"F", "T", w});
+        return out;
+    };
+    EXPECT_EQ(PrintedColumnWidths(5, cols({1, 1})), std::vector<int>({2, 2})); // halves to even
+    EXPECT_EQ(PrintedColumnWidths(7, cols({1, 1})), std::vector<int>({4, 4}));
+    EXPECT_EQ(PrintedColumnWidths(3240, cols({300, 160, 80, 70, 80})), std::vector<int>({1409, 751, 376, 329, 376}));
+
+    const std::vector<PrintTableColumn> grid{{"TOVAR", "Наименование", 250}, {"SERIES", "Серия", 70}, {"QNT", "Кол-во", 70}};
+    const auto printed = CheckedInvoiceColumns(grid, {{"Наименование", true}, {"Кол-во", false}});
+    ASSERT_EQ(printed.size(), 1u);
+    EXPECT_EQ(printed[0].fieldName, "TOVAR");
+}
+
+namespace {
+struct PrintFixture : ::testing::Test {
+    TempAppDir dir;
+    AppContext context{dir.path()};
+    ScriptedDialogs dialogs;
+    RecordingLog log;
+    std::unique_ptr<TDM> dm;
+    std::unique_ptr<RetailPricing> pricing;
+    PriceGrid grid;
+    std::unique_ptr<DocumentPrinter> printer;
+    PrintValues values;
+    int asked = 0;
+    bool cancel = false;
+
+    void SetUp() override
+    {
+        QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+        dm = std::make_unique<TDM>(context, dialogs, log);
+        grid.clientCode = [] { return QStringLiteral("1234"); };
+        dm->CreateFirebirdObjects();
+        grid.install(*dm);
+        dm->OpenDatabase();
+        dialogs.notices.clear();
+        pricing = std::make_unique<RetailPricing>(*dm, dialogs, log);
+        dm->NakladLinesSet()->OnCalcFields = [this](Dataset &l) { pricing->tblNakladLinesCalcFields(l); };
+        printer = std::make_unique<DocumentPrinter>(*dm, *pricing, grid, dialogs);
+        printer->askPrinter = [this](QPrinter &p) {
+            ++asked;
+            p.setOutputFormat(QPrinter::PdfFormat);
+            p.setOutputFileName(dir.file("out.pdf"));
+            p.setResolution(300);
+            return !cancel;
+        };
+        printer->now = [] { return QDateTime(QDate(2026, 12, 6), QTime(14, 37, 37)); };
+
+        dm->ExecSQL("INSERT INTO NAKLAD (ID, NUMBR, NAKLDATE, ISREAD) VALUES (7, 'Н-7', '01.12.2026', 0)", false);
+        dm->ExecSQL("INSERT INTO NAKLADL (ID, LINENO, IDTOVAR, TOVAR, PRODUCT, COUNTRY, SERIES, QNT, PRICE, SUMMA, PRICE_APT) "
+                    "VALUES (7, 1, '1', 'Аспирин', 'Байер', 'Германия', 'S-77', 2, 50, 100, 59.9)", false);
+        dm->ExecSQL("INSERT INTO NAKLADL (ID, LINENO, IDTOVAR, TOVAR, PRODUCT, COUNTRY, SERIES, QNT, PRICE, SUMMA, PRICE_APT) "
+                    "VALUES (7, 2, '2', 'Бинт', 'Навтекс', 'Россия', 'S-88', 1, 10, 10, 13)", true);
+        dm->NakladSet()->Refresh();
+        values.clientName = "Аптека №1";
+        values.supplierName = "  ООО Фармопт ";
+        values.invoiceColumns = {{"LINENO", "№", 30, Qt::AlignRight},
+                                 {"TOVAR", "Наименование", 250},
+                                 {"SERIES", "Серия", 70},
+                                 {"QNT", "Кол-во", 70, Qt::AlignRight},
+                                 {"PRICE", "Цена", 70, Qt::AlignRight}};
+        values.invoicePrintColumns = {{"№", true}, {"Наименование", true}, {"Кол-во", false}, {"Цена", true}};
+        values.orderColumns = {{"TOVAR", "Наименование", 300}, {"PRODUCT", "Производитель", 160}, {"QNT", "Количество", 80},
+                               {"PRICEDEC", "Цена", 70}, {"SUMMADEC", "Сумма", 80}};
+    }
+    void TearDown() override
+    {
+        printer.reset();
+        pricing.reset();
+        dm.reset();
+        QLocale::setDefault(QLocale::c());
+    }
+    // The printed PDF as text; pages separated by form feeds.
+    QString printedText()
+    {
+        const QString tool = findProgram("pdftotext", QString());
+        EXPECT_FALSE(tool.isEmpty());
+        const RunResult r = runAndWait(tool, {"-layout", dir.file("out.pdf"), dir.file("out.txt")}, dir.path());
+        EXPECT_EQ(r.status, RunResult::Finished);
+        EXPECT_EQ(r.exitCode, 0);
+        QFile f(dir.file("out.txt"));
+        EXPECT_TRUE(f.open(QIODevice::ReadOnly));
+        return QString::fromUtf8(f.readAll());
+    }
+    void addPrice(const QString &id, const QString &name, int zakaz, double price)
+    {
+        auto *q = dm->PrepareQuery("INSERT INTO PRICE (IDTOVAR, TOVAR, PRODUCT, QNT, PRICE, ZAKAZ) VALUES (:A, :B, 'Завод', 100, :C, :D)");
+        dm->SetParamByName(q, "A", id);
+        dm->SetParamByName(q, "B", name);
+        dm->SetParamByName(q, "C", MaskPriceValue(price, "1234"));
+        dm->SetParamByName(q, "D", zakaz);
+        dm->ExecQuery(q, true);
+    }
+    static QString squeeze(QString s) { return s.replace(QRegularExpression(" +"), " "); }
+};
+} // namespace
+
+TEST_F(PrintFixture, InvoicePrintsTitlePartiesCheckedColumnsAndSignature)
+{
+    ASSERT_TRUE(printer->PrintInvoice(values));
+    const QString text = printedText();
+    EXPECT_TRUE(text.contains("Накладная № Н-7 от 01.12.2026. Cумма апт.132,8")) << qPrintable(text);
+    EXPECT_TRUE(squeeze(text).contains("Поставщик: ООО Фармопт\n"));
+    EXPECT_TRUE(squeeze(text).contains("Получатель: Аптека №1\n")); // the first address adds nothing
+    EXPECT_TRUE(text.contains("Наименование"));
+    EXPECT_TRUE(text.contains("Аспирин"));
+    EXPECT_TRUE(text.contains("50,00")); // floats as "0.00"
+    EXPECT_TRUE(text.contains("10,00"));
+    EXPECT_FALSE(text.contains("Кол-во")); // unchecked
+    EXPECT_FALSE(text.contains("Серия"));  // not in the list
+    EXPECT_FALSE(text.contains("S-77"));
+    const QRegularExpression signature("Отпустил (_+)\\(\\s+\\)\\s+Получил (_+) \\(\\s+\\)");
+    const auto m = signature.match(text);
+    ASSERT_TRUE(m.hasMatch()) << qPrintable(text);
+    EXPECT_EQ(m.captured(1).size(), 23);
+    EXPECT_EQ(m.captured(2).size(), 22);
+}
+
+TEST_F(PrintFixture, InvoiceWithoutCheckedColumnsNamesTheAddressAndCancelPrintsNothing)
+{
+    cancel = true;
+    EXPECT_FALSE(printer->PrintInvoice(values));
+    EXPECT_FALSE(QFile::exists(dir.file("out.pdf")));
+    cancel = false;
+    for (PrintColumn &c : values.invoicePrintColumns)
+        c.visible = false;
+    values.addressIndex = 1;
+    values.addressText = "ул. Ленина, 5";
+    ASSERT_TRUE(printer->PrintInvoice(values));
+    const QString text = printedText();
+    EXPECT_TRUE(squeeze(text).contains("Получатель: Аптека №1 ул. Ленина, 5"));
+    EXPECT_FALSE(text.contains("Наименование"));
+    EXPECT_FALSE(text.contains("Аспирин"));
+    EXPECT_TRUE(text.contains("Отпустил"));
+    EXPECT_EQ(text.count('\f'), 1); // no pages of blank rows
+}
+
+TEST_F(PrintFixture, OrderFromPriceKeepsTheFilterInForceAlsoAfterAnError)
+{
+    addPrice("10", "Аспирин", 2, 12.5);
+    addPrice("11", "Аспирин С", 0, 20);
+    addPrice("12", "Бинт", 3, 7.25);
+    addPrice("13", "Анальгин", 0, 5);
+    dm->OpenPrice(false);
+    dm->OpenPrice(true);
+    grid.edPriceFilterChange("асп");
+    Dataset &price = *dm->PriceSet();
+    ASSERT_EQ(price.RecordCount(), 2);
+    price.Last();
+
+    ASSERT_TRUE(printer->PrintOrder(true, values));
+    const QString text = squeeze(printedText());
+    EXPECT_TRUE(text.contains("Заявка № _____ от 06.12.2026 14:37:37")) << qPrintable(text);
+    EXPECT_TRUE(text.contains("Аспирин Завод 2 12,5 25"));
+    EXPECT_TRUE(text.contains("Бинт Завод 3 7,25 21,75"));
+    EXPECT_FALSE(text.contains("Анальгин"));
+    EXPECT_FALSE(text.contains("Аспирин С"));
+    EXPECT_TRUE(price.Filtered());
+    EXPECT_EQ(price.Filter(), kNameFilterCondition);
+    EXPECT_EQ(price.RecordCount(), 2);
+    EXPECT_EQ(price.FieldByName("IDTOVAR").AsString(), "11");
+
+    // A column the price rows lack fails while drawing: the filter comes back
+    // and the document is still ended.
+    QFile::remove(dir.file("out.pdf"));
+    values.orderColumns.push_back({"NOSUCH", "Нет", 50});
+    EXPECT_ANY_THROW(printer->PrintOrder(true, values));
+    EXPECT_EQ(price.Filter(), kNameFilterCondition);
+    EXPECT_EQ(price.RecordCount(), 2);
+    EXPECT_TRUE(printedText().contains("Заявка № _____"));
+}
+
+TEST_F(PrintFixture, ArchivedOrderPrintsItsNumberDateAndLines)
+{
+    dm->ExecSQL("INSERT INTO ORDERS (ID, DATET, ORDERTIME, STATUS, SUMMA) VALUES (5, '04.12.2026', '09:15', 1, 0)", false);
+    dm->ExecSQL("INSERT INTO ORDERSL (IDNAKL, IDTOVAR, TOVAR, PRODUCT, QNT, PRICE, SUMMA) VALUES (5, '1', 'Йод', 'Фарм', 4, 0, 0)", true);
+    dm->OrdersSet()->Refresh();
+    dm->OrdersSet()->Locate("ID", 5);
+    ASSERT_TRUE(printer->PrintOrder(false, values));
+    const QString text = squeeze(printedText());
+    EXPECT_TRUE(text.contains("Заявка № 5 от 04.12.2026 время 09:15")) << qPrintable(text);
+    EXPECT_TRUE(text.contains("Йод Фарм 4"));
+}
+
+TEST_F(PrintFixture, PriceTagsNeedEveryLinePricedAndPrintOnePerPageWithoutBlankPages)
+{
+    dm->ExecSQL("UPDATE NAKLADL SET PRICE_APT = 0 WHERE LINENO = 2", true);
+    dm->NakladSet()->Refresh();
+    dm->NakladLinesSet()->First();
+    EXPECT_FALSE(printer->PrintPriceTags(values));
+    EXPECT_EQ(dialogs.notices, QStringList({"Эта накладная еще не расценена!"}));
+    EXPECT_EQ(asked, 0);
+    EXPECT_FALSE(QFile::exists(dir.file("out.pdf")));
+    EXPECT_EQ(dm->NakladLinesSet()->RecNo(), 2); // the unpriced line is shown
+
+    dm->ExecSQL("UPDATE NAKLADL SET PRICE_APT = 13 WHERE LINENO = 2", true);
+    dm->NakladSet()->Refresh();
+    values.tagsPerRow = 1;
+    ASSERT_TRUE(printer->PrintPriceTags(values));
+    const QString text = squeeze(printedText());
+    EXPECT_EQ(text.count('\f'), 2) << qPrintable(text);
+    EXPECT_TRUE(text.contains("Цена 59,90 pуб"));
+    EXPECT_TRUE(text.contains("Цена 13,00 pуб"));
+    EXPECT_TRUE(text.contains("Байер(Германия)"));
+    EXPECT_TRUE(text.contains("Аптека №1"));
+    EXPECT_TRUE(text.contains("№Н-7"));
+    EXPECT_TRUE(text.contains("01.12.2026"));
+}
