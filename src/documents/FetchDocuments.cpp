@@ -1,0 +1,567 @@
+#include "documents/FetchDocuments.h"
+
+#include "core/AppContext.h"
+#include "core/Dialogs.h"
+#include "core/MessageLog.h"
+#include "core/Settings.h"
+#include "db/DataModule.h"
+#include "db/DbfReader.h"
+#include "db/TableDefs.h"
+#include "db/firebird/DbError.h"
+#include "db/firebird/Statement.h"
+#include "exchange/ServerConnection.h"
+#include "platform/AppError.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+
+#include <memory>
+
+namespace pc {
+
+namespace {
+
+const QString kDefectSuffix = QStringLiteral(" (получение дефектур)");
+const QString kInvoiceSuffix = QStringLiteral(" (получение накладных)");
+const QString kCodeSuffix = QStringLiteral(" (получение накладных и дефектур)");
+
+QString messageOf(const std::exception &e)
+{
+    if (auto *db = dynamic_cast<const fb::DbError *>(&e))
+        return db->text();
+    if (auto *ftp = dynamic_cast<const FtpError *>(&e))
+        return ftp->message();
+    if (auto *dbf = dynamic_cast<const DbfError *>(&e))
+        return dbf->text();
+    return errorText(e);
+}
+
+template <class F>
+void call(const std::function<F> &hook, auto &&...args)
+{
+    if (hook)
+        hook(std::forward<decltype(args)>(args)...);
+}
+
+std::unique_ptr<fb::Statement> query(TDM &dm, const QString &sql)
+{
+    std::unique_ptr<fb::Statement> st = dm.IsFirebird() ? dm.CreateQuery(sql) : nullptr;
+    if (!st)
+        throw AppError(QStringLiteral("База данных не открыта"));
+    return st;
+}
+
+// "select max(id) from <table>" + 1; an empty table gives 1.
+int nextKey(TDM &dm, const QString &table)
+{
+    auto st = query(dm, QStringLiteral("select max(id) from ") + table);
+    st->execute();
+    const int last = st->fetch() && !st->isNull(0) ? st->asInt(0) : 0;
+    st->closeCursor();
+    return last + 1;
+}
+
+// A date written as text in the supplier's file: the system's short date
+// format first, then the common written forms.
+QDate parseDocumentDate(const QString &text)
+{
+    const QString t = text.trimmed();
+    QDate date;
+    const QLocale loc;
+    const QString format = loc.dateFormat(QLocale::ShortFormat);
+    date = loc.toDate(t, format);
+    if (date.isValid() && !format.contains(QStringLiteral("yyyy")) && date.year() < 1950)
+        date = date.addYears(100);
+    for (const char *f : {"dd.MM.yyyy", "d.M.yyyy", "dd/MM/yyyy", "yyyy-MM-dd", "yyyyMMdd"}) {
+        if (date.isValid())
+            break;
+        date = QDate::fromString(t, QString::fromLatin1(f));
+    }
+    if (!date.isValid()) {
+        date = QDate::fromString(t, QStringLiteral("dd.MM.yy"));
+        if (date.isValid() && date.year() < 1950)
+            date = date.addYears(100);
+    }
+    if (!date.isValid())
+        throw AppError(QStringLiteral("\"%1\" не является правильной датой").arg(text));
+    return date;
+}
+
+QDate documentDate(const DbfField &f)
+{
+    if (f.DataType() == 'D' || f.DataType() == 'T' || f.DataType() == '@') {
+        const QDate d = f.AsDate();
+        if (!d.isValid() || f.IsNull())
+            throw AppError(QStringLiteral("В накладной не указана дата"));
+        return d;
+    }
+    return parseDocumentDate(f.AsString());
+}
+
+// A text value cut to the size of its column.
+QString fitted(const TTableDefs &def, const QString &column, const QString &value)
+{
+    const int i = def.IndexOf(column);
+    const int size = i < 0 ? 0 : def.GetDef(i).Size;
+    const QString v = value.trimmed();
+    return size > 0 && v.size() > size ? v.left(size) : v;
+}
+
+// Opens a supplier's DBF file on its first record, texts translated from OEM.
+void openReader(DbfReader &reader, const QString &fileName)
+{
+    reader.setDBFFileName(fileName);
+    reader.setSetDeleted(true);
+    reader.Open();
+    reader.setOEM(true);
+    reader.First();
+}
+
+// Rolls the module's transaction back without letting a second failure hide
+// the first.
+void rollbackQuietly(TDM &dm, MessageLog &log)
+{
+    try {
+        dm.Rollback();
+    } catch (const std::exception &e) {
+        log.logMessage(messageOf(e) + QStringLiteral(" (отмена загрузки документа)"), Error, true);
+    }
+}
+
+class ProgressGuard {
+public:
+    ProgressGuard(FtpClient &ftp, const std::function<void(qint64, qint64)> &progress) : m_ftp(ftp)
+    {
+        if (progress)
+            m_ftp.setProgressCallback(progress);
+    }
+    ~ProgressGuard() { m_ftp.setProgressCallback({}); }
+    ProgressGuard(const ProgressGuard &) = delete;
+    ProgressGuard &operator=(const ProgressGuard &) = delete;
+
+private:
+    FtpClient &m_ftp;
+};
+
+} // namespace
+
+DocumentFetch::DocumentFetch(TDM &dm, ServerConnection &connection, const Settings &settings, Dialogs &dialogs,
+                             MessageLog &log, const AppContext &context)
+    : m_dm(dm), m_connection(connection), m_settings(settings), m_dialogs(dialogs), m_log(log), m_context(context)
+{
+}
+
+// ---- names ----------------------------------------------------------------------
+
+bool DocumentFetch::IsPlainFileName(const QString &fileName)
+{
+    return !fileName.trimmed().isEmpty() && fileName != QLatin1String(".") && !fileName.contains(QLatin1Char('/'))
+        && !fileName.contains(QLatin1Char('\\')) && !fileName.contains(QStringLiteral(".."))
+        && !fileName.contains(QChar(0));
+}
+
+QString DocumentFetch::DefectureNumber(const QString &fileName)
+{
+    return fileName.size() > 5 ? fileName.mid(1, fileName.size() - 5) : QString();
+}
+
+bool DocumentFetch::IsInvoiceFileName(const QString &fileName)
+{
+    return fileName.startsWith(QLatin1Char('n')) && fileName.endsWith(QStringLiteral(".dbf"));
+}
+
+QString DocumentFetch::InvoiceNumber(const QString &fileName)
+{
+    const QString base = fileName.left(qMax<qsizetype>(0, fileName.size() - 4));
+    const qsizetype underscore = base.indexOf(QLatin1Char('_'));
+    return underscore < 0 ? base : base.mid(underscore + 1);
+}
+
+// ---- imports ----------------------------------------------------------------------
+
+void DocumentFetch::ImportDefecture(const QString &fileName, const QString &number)
+{
+    DbfReader reader;
+    openReader(reader, fileName);
+    const TTableDefs &lines = m_dm.TableDef(TdDefectL);
+    m_dm.StartTransaction(false);
+    try {
+        const int key = nextKey(m_dm, QStringLiteral("defect"));
+        auto header = query(m_dm, QStringLiteral("INSERT INTO DEFECT (ID, NUMBR) VALUES (:ID, :NUMBR)"));
+        header->setValue(QStringLiteral("ID"), key);
+        header->setValue(QStringLiteral("NUMBR"), fitted(m_dm.TableDef(TdDefect), QStringLiteral("NUMBR"), number));
+        header->execute();
+
+        const QString qnt = m_dm.QntFieldName();
+        auto line = query(m_dm, QStringLiteral("INSERT INTO DEFECTL (IDDEFECT, TOVAR, %1) VALUES (:IDDEFECT, :TOVAR, :%1)").arg(qnt));
+        for (; !reader.Eof(); reader.Next()) {
+            line->clearParams();
+            line->setValue(QStringLiteral("IDDEFECT"), key);
+            line->setValue(QStringLiteral("TOVAR"),
+                           fitted(lines, QStringLiteral("TOVAR"), reader.FieldByName(u"tovar").AsString()));
+            line->setValue(qnt, reader.FieldByName(u"Count").AsInteger());
+            line->execute();
+        }
+        m_dm.Commit();
+    } catch (...) {
+        rollbackQuietly(m_dm, m_log);
+        throw;
+    }
+}
+
+int DocumentFetch::ImportInvoice(const QString &fileName, bool producerPriceWithVat)
+{
+    DbfReader reader;
+    openReader(reader, fileName);
+    const TTableDefs &def = m_dm.TableDef(TdNakladL);
+    m_dm.StartTransaction(false);
+    try {
+        const int key = nextKey(m_dm, QStringLiteral("naklad"));
+        auto header = query(m_dm, QStringLiteral("INSERT INTO NAKLAD (ID, NUMBR, NAKLDATE) VALUES (:ID, :NUMBR, :NAKLDATE)"));
+        header->setValue(QStringLiteral("ID"), key);
+        header->setValue(QStringLiteral("NUMBR"),
+                         fitted(m_dm.TableDef(TdNaklad), QStringLiteral("NUMBR"), reader.FieldByName(u"NOMDOC").AsString()));
+        header->setValue(QStringLiteral("NAKLDATE"), documentDate(reader.FieldByName(u"DATDOC")));
+        header->execute();
+
+        auto line = query(m_dm, BuildInsertSQL(def));
+        const QString qnt = m_dm.QntFieldName();
+        const QString sum = m_dm.SumFieldName();
+        const QString producerPrice = producerPriceWithVat ? QStringLiteral("CPWNDS") : QStringLiteral("CPWONDS");
+        auto text = [&](const char16_t *column) { return reader.FieldByName(column).AsString(); };
+        auto number = [&](const QString &column) { return reader.FieldByName(column).AsFloat(); };
+        auto integer = [&](const char16_t *column) { return reader.FieldByName(column).AsInteger(); };
+        auto setText = [&](const QString &column, const QString &value) {
+            line->setValue(column, fitted(def, column, value));
+        };
+
+        // The line number keeps the lines of one invoice apart (the pharmacy
+        // price is saved by goods code and line number).
+        int lineNo = 0;
+        for (; !reader.Eof(); reader.Next()) {
+            ++lineNo;
+            line->clearParams();
+            line->setValue(QStringLiteral("LINENO"), lineNo);
+            line->setValue(QStringLiteral("ID"), key);
+            setText(QStringLiteral("IDTOVAR"), text(u"CODETOV").trimmed() + QLatin1Char('_') + QString::number(lineNo));
+            setText(QStringLiteral("TOVAR"), text(u"TOVNAME"));
+            setText(QStringLiteral("PRODUCT"), text(u"PRNAME"));
+            setText(QStringLiteral("COUNTRY"), text(u"PRSTRANA"));
+            setText(QStringLiteral("SERIES"), text(u"SERIYA"));
+            line->setValue(qnt, integer(u"KOL"));
+            line->setValue(QStringLiteral("PRICE"), number(QStringLiteral("CWNDS")));
+            line->setValue(sum, number(QStringLiteral("VSEGO")));
+            line->setValue(QStringLiteral("STNDS"), integer(u"STNDS"));
+            line->setValue(QStringLiteral("SUMNDS"), number(QStringLiteral("SUMNDS")));
+            const DbfField &expiry = reader.FieldByName(u"SROKGODN");
+            line->setValue(QStringLiteral("SROKGODN"), expiry.IsNull() ? QVariant() : QVariant(expiry.AsDate()));
+            line->setValue(QStringLiteral("GV"), integer(u"GN2"));
+            line->setValue(QStringLiteral("PRICE_PR"), number(producerPrice));
+            line->setValue(QStringLiteral("PRREESTR"), number(QStringLiteral("CREESTR")));
+            setText(QStringLiteral("EAN"), text(u"EAN"));
+            line->execute();
+        }
+        m_dm.Commit();
+        return key;
+    } catch (...) {
+        rollbackQuietly(m_dm, m_log);
+        throw;
+    }
+}
+
+// ---- the fetch ----------------------------------------------------------------------
+
+bool DocumentFetch::documentExists(const QString &table, const QString &number)
+{
+    auto st = query(m_dm, QStringLiteral("select count(*) from ") + table + QStringLiteral(" where NUMBR = :NUMBR"));
+    // Compared as it would be stored.
+    st->setValue(QStringLiteral("NUMBR"), fitted(m_dm.TableDef(TdDefect), QStringLiteral("NUMBR"), number));
+    st->execute();
+    const qint64 n = st->fetch() ? st->asInt64(0) : 0;
+    st->closeCursor();
+    return n >= 1;
+}
+
+// An invoice whose file name carries another number than its content is
+// recognised by the number and date inside, so it is not taken in twice.
+bool DocumentFetch::invoiceContentExists(const QString &fileName)
+{
+    QString number;
+    QDate date;
+    try {
+        DbfReader reader;
+        openReader(reader, fileName);
+        if (reader.Eof())
+            return false;
+        number = fitted(m_dm.TableDef(TdNaklad), QStringLiteral("NUMBR"), reader.FieldByName(u"NOMDOC").AsString());
+        date = documentDate(reader.FieldByName(u"DATDOC"));
+    } catch (const std::exception &) {
+        return false; // the import tells what is wrong with the file
+    }
+    auto st = query(m_dm, QStringLiteral("select count(*) from naklad where NUMBR = :NUMBR and NAKLDATE = :NAKLDATE"));
+    st->setValue(QStringLiteral("NUMBR"), number);
+    st->setValue(QStringLiteral("NAKLDATE"), date);
+    st->execute();
+    const qint64 n = st->fetch() ? st->asInt64(0) : 0;
+    st->closeCursor();
+    return n >= 1;
+}
+
+void DocumentFetch::download(const QString &remoteName, const QString &localPath)
+{
+    ProgressGuard progress(m_connection.ftp(), ReceiveProgress);
+    m_connection.ftp().get(remoteName, localPath);
+}
+
+void DocumentFetch::deleteOnServer(const QString &remoteName)
+{
+    if (!m_settings.LeaveDocsOnServer)
+        m_connection.ftp().deleteFile(remoteName);
+}
+
+QString DocumentFetch::otherDocumentsFolder() const
+{
+    const QString chosen = m_settings.NakladFolder.trimmed();
+    if (!chosen.isEmpty() && QFileInfo(chosen).isDir())
+        return chosen.endsWith(QLatin1Char('/')) ? chosen : chosen + QLatin1Char('/');
+    return m_context.path(QStringLiteral("Data/NakladOther/"));
+}
+
+void DocumentFetch::fetchDefectures(const QString &code, Result &result)
+{
+    FtpClient &ftp = m_connection.ftp();
+    try {
+        ftp.changeDir(QStringLiteral("\\Defect\\") + code);
+    } catch (const FtpError &) {
+        return; // no defectures for this code
+    }
+    const QStringList names = ftp.list(QStringLiteral("*.dbf"));
+    for (const QString &name : names) {
+        try {
+            m_log.logDetail(QStringLiteral("Загрузка дефектуры ") + name);
+            const QString number = DefectureNumber(name);
+            if (!IsPlainFileName(name) || number.isEmpty()) {
+                m_log.logMessage(QStringLiteral("Файл дефектуры с недопустимым именем \"%1\" пропущен").arg(name),
+                                 Warning, true);
+                continue;
+            }
+            if (documentExists(QStringLiteral("defect"), number)) {
+                m_log.logDetail(QStringLiteral("Дефектура ") + name + QStringLiteral(" уже есть в базе"));
+                continue;
+            }
+            const QString local = m_context.path(QStringLiteral("Data/")) + name;
+            download(name, local);
+            ImportDefecture(local, number);
+            ++result.defectures;
+            QFile::remove(local);
+            deleteOnServer(name);
+        } catch (const std::exception &e) {
+            m_log.logMessage(messageOf(e) + kDefectSuffix, Error, true);
+        }
+    }
+}
+
+void DocumentFetch::fetchInvoices(const QString &code, Result &result)
+{
+    FtpClient &ftp = m_connection.ftp();
+    m_dialogs.showWait(QStringLiteral("Подождите некоторое время, загрузка накладных..."), 1);
+    m_log.logDetail(QStringLiteral("Загрузка накладных"));
+    try {
+        ftp.changeDir(QStringLiteral("\\Naklad\\") + code);
+    } catch (const FtpError &) {
+        return; // no invoices for this code
+    }
+    const QStringList names = ftp.list(QStringLiteral("*.*"));
+
+    const QString archive = m_context.path(QStringLiteral("Data/NakladArch/"));
+    const QString other = m_context.path(QStringLiteral("Data/NakladOther/"));
+    for (const QString &folder : {archive, other})
+        if (!QDir().mkpath(folder))
+            m_log.logMessage(QStringLiteral("Не удалось создать папку %1").arg(QDir::toNativeSeparators(folder)), Error,
+                             true);
+
+    for (const QString &name : names) {
+        try {
+            m_log.logDetail(QStringLiteral("Загрузка накладной ") + name);
+            if (!IsPlainFileName(name)) {
+                m_log.logMessage(QStringLiteral("Файл с недопустимым именем \"%1\" в папке накладных пропущен").arg(name),
+                                 Warning, true);
+                continue;
+            }
+            if (!IsInvoiceFileName(name)) {
+                download(name, otherDocumentsFolder() + name);
+                ++result.documents;
+                deleteOnServer(name);
+                continue;
+            }
+            const QString number = InvoiceNumber(name);
+            if (documentExists(QStringLiteral("Naklad"), number)) {
+                m_log.logDetail(QStringLiteral("Накладная ") + name + QStringLiteral(" уже есть в базе"));
+                continue;
+            }
+            const QString local = m_context.path(QStringLiteral("Data/")) + name;
+            download(name, local);
+            if (invoiceContentExists(local)) {
+                m_log.logDetail(QStringLiteral("Накладная ") + name + QStringLiteral(" уже есть в базе"));
+                QFile::remove(local);
+                deleteOnServer(name);
+                continue;
+            }
+            ImportInvoice(local, m_settings.CalcPriceProducerWithNDS);
+            ++result.documents;
+            // An archived file of the same name (an invoice deleted and fetched
+            // again) is kept; the new download then stays in Data.
+            if (!QFileInfo::exists(archive + name))
+                QFile::rename(local, archive + name);
+            deleteOnServer(name);
+        } catch (const std::exception &e) {
+            m_log.logMessage(messageOf(e) + kInvoiceSuffix, Error, true);
+        }
+    }
+}
+
+void DocumentFetch::fetchCode(const QString &code, Result &result)
+{
+    try {
+        if (!IsPlainFileName(code))
+            throw AppError(QStringLiteral("Недопустимый код адреса доставки \"%1\"").arg(code));
+        fetchDefectures(code, result);
+        fetchInvoices(code, result);
+    } catch (const std::exception &e) {
+        m_log.logMessage(messageOf(e) + kCodeSuffix, Error, true);
+    }
+}
+
+void DocumentFetch::reloadTables(bool invoicesArrived)
+{
+    for (Dataset *ds : {m_dm.DefectTable(), m_dm.DefectLinesTable()}) {
+        if (!ds)
+            continue;
+        ds->Close();
+        ds->Open();
+    }
+    if (Dataset *orderLines = m_dm.DefectOrderLinesTable(); orderLines && !orderLines->Active())
+        orderLines->Open();
+    if (Dataset *naklad = m_dm.NakladSet(); naklad && invoicesArrived && naklad->Active()) {
+        naklad->Close();
+        naklad->Open();
+        naklad->Last();
+    }
+}
+
+DocumentFetch::Result DocumentFetch::FetchDocuments(bool alwaysReport, int addressCount, int addressIndex)
+{
+    Result result;
+    if (m_running)
+        return result;
+    struct Running {
+        bool &flag;
+        explicit Running(bool &f) : flag(f) { flag = true; }
+        ~Running() { flag = false; }
+    } running(m_running);
+
+    QDir().mkpath(m_context.path(QStringLiteral("Data")));
+    m_connection.setLogin(m_settings.ClientAccount);
+    call(ShowReceivePanel, true);
+    try {
+        if (m_connection.ConnectToServer(true)) {
+            m_dialogs.showWait(QStringLiteral("Подождите некоторое время, загрузка дефектур..."), 1);
+            m_log.logDetail(QStringLiteral("Загрузка дефектур"));
+            for (int i = -1; i < addressCount; ++i) {
+                if (addressIndex >= 0 && i != addressIndex)
+                    continue;
+                if (i == -1 && addressCount > 1)
+                    continue;
+                QString code;
+                if (i == -1)
+                    code = m_settings.ClientCode;
+                else if (i < m_settings.DeliveryAddresses.size())
+                    code = m_settings.DeliveryAddresses[i].code.trimmed();
+                else
+                    continue;
+                fetchCode(code, result);
+            }
+        }
+    } catch (const std::exception &e) {
+        m_log.logMessage(messageOf(e) + kCodeSuffix, Error, true);
+    }
+
+    m_connection.DisconnectFromServer();
+    try {
+        m_dm.Commit();
+    } catch (const std::exception &e) {
+        m_log.logMessage(messageOf(e) + kCodeSuffix, Error, true);
+    }
+    m_dialogs.hideWait();
+    call(ShowReceivePanel, false);
+    try {
+        reloadTables(result.documents > 0);
+    } catch (const std::exception &e) {
+        m_log.logMessage(messageOf(e) + kCodeSuffix, Error, true);
+    }
+    call(DocumentsReloaded);
+
+    if (result.defectures + result.documents > 0 || alwaysReport)
+        m_dialogs.showNotice(QStringLiteral("Получено : \n\r") + QString::number(result.defectures)
+                                 + QStringLiteral(" дефектур\n\r") + QString::number(result.documents)
+                                 + QStringLiteral(" накладных"),
+                             true);
+    return result;
+}
+
+// ---- the invoice list and the defecture page -------------------------------------
+
+bool DeleteCurrentInvoice(TDM &dm, Dialogs &dialogs)
+{
+    Dataset *naklad = dm.NakladSet();
+    if (!naklad || !naklad->Active() || naklad->IsEmpty())
+        return false;
+    const int id = naklad->FieldByName(QStringLiteral("ID")).AsInteger();
+    const QString number = naklad->FieldByName(QStringLiteral("NUMBR")).AsString();
+    if (dialogs.askQuestion(QStringLiteral("Удалить накладную № ") + number + QStringLiteral("?"), true, false) != mrYes)
+        return false;
+    try {
+        dm.StartTransaction(false);
+        for (const QString &table : {QStringLiteral("NakladL"), QStringLiteral("Naklad")}) {
+            auto st = query(dm, QStringLiteral("DELETE FROM ") + table + QStringLiteral(" WHERE id = :ID"));
+            st->setValue(QStringLiteral("ID"), id);
+            st->execute();
+        }
+        dm.Commit();
+    } catch (...) {
+        try {
+            dm.Rollback();
+        } catch (...) {
+        }
+        throw;
+    }
+    naklad->Close();
+    naklad->Open();
+    return true;
+}
+
+std::optional<QString> DefectOrderCaption(TDM &dm)
+{
+    Dataset *defect = dm.DefectTable();
+    if (!defect || !defect->Active() || defect->IsEmpty())
+        return std::nullopt;
+    const QString number = defect->FieldByName(QStringLiteral("NUMBR")).AsString().trimmed();
+    if (number.isEmpty())
+        return std::nullopt;
+    QString date;
+    bool isNumber = false;
+    const qint64 id = number.toLongLong(&isNumber);
+    if (isNumber) {
+        auto st = query(dm, QStringLiteral("select datet from orders where id = :ID"));
+        st->setValue(QStringLiteral("ID"), id);
+        st->execute();
+        if (st->fetch() && !st->isNull(0))
+            date = QLocale().toString(st->asDate(0), QLocale::ShortFormat);
+        st->closeCursor();
+    }
+    return QStringLiteral("Заявка от ") + date;
+}
+
+} // namespace pc
