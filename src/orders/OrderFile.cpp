@@ -51,9 +51,7 @@ OrderFileWriter::OrderFileWriter(TDM &dm, Dialogs &dialogs, MessageLog &log, con
 
 QString OrderFileWriter::FloatText(double value)
 {
-    QLocale loc;
-    loc.setNumberOptions(loc.numberOptions() | QLocale::OmitGroupSeparator);
-    return loc.toString(value, 'g', 15);
+    return IniFile::floatToText(value);
 }
 
 QString OrderFileWriter::OrdersFolder() const { return m_context.path(QStringLiteral("Orders/")); }

@@ -165,7 +165,8 @@ QString IniFile::floatToText(double value)
 {
     QLocale loc;
     loc.setNumberOptions(loc.numberOptions() | QLocale::OmitGroupSeparator);
-    return loc.toString(value, 'g', QLocale::FloatingPointShortest);
+    // Fifteen significant digits: a sum such as 206.39999999999998 reads 206,4.
+    return loc.toString(value, 'g', 15);
 }
 
 bool IniFile::textToFloat(const QString &text, double &value)

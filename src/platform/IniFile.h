@@ -42,8 +42,8 @@ public:
     void eraseSection(const QString &section);
     void deleteKey(const QString &section, const QString &key);
 
-    // The system's "default text form" of a float: shortest round-trip text in
-    // the current locale's decimal separator, without group separators.
+    // The system's "default text form" of a float: up to 15 significant digits
+    // in the current locale's decimal separator, without group separators.
     static QString floatToText(double value);
     static bool textToFloat(const QString &text, double &value);
 

@@ -186,3 +186,11 @@ TEST_F(OrderEntryFixture, RowWithoutExpiryDateTakesAQuantityToo)
     EXPECT_EQ(zakaz(), 4);
     EXPECT_EQ(stored("N"), 4);
 }
+
+TEST(OrderTotalsText, SumsReadAsThePharmacistExpects)
+{
+    QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+    EXPECT_EQ(OrderEntry::TotalsText({3, 25 + 68.8 + 112.6}), "Заказ: 3 поз. На сумму 206,4");
+    EXPECT_EQ(OrderEntry::TotalsText({1, 1234567.89}), "Заказ: 1 поз. На сумму 1234567,89");
+    QLocale::setDefault(QLocale::c());
+}
