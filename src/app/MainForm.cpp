@@ -15,6 +15,8 @@
 #include "orders/SendOrders.h"
 #include "price/OrderEntry.h"
 #include "exchange/ProgramUpdate.h"
+#include "documents/FetchDocuments.h"
+#include "documents/Printing.h"
 #include "documents/RetailPricing.h"
 #include "price/PriceUpdate.h"
 #include "price/PriceGrid.h"
@@ -118,6 +120,8 @@ TMainForm::TMainForm(const QString &appDir, QWidget *parent)
 TMainForm::~TMainForm()
 {
     ProgramUpd.reset();
+    Documents.reset();
+    Printer.reset();
     Pricing.reset();
     PriceUpd.reset();
     Connection.reset();
@@ -230,6 +234,12 @@ void TMainForm::connectHandlers()
     connect(ui->btnUpdatePrice, &QPushButton::clicked, this, &TMainForm::UpdatePrice);
     connect(ui->btnUpdateProgram, &QPushButton::clicked, this, &TMainForm::btnUpdateProgramClick);
     connect(ui->btnSetPriceApt, &QPushButton::clicked, this, &TMainForm::btnSetPriceAptClick);
+    connect(ui->btnPrint, &QPushButton::clicked, this, &TMainForm::btnPrintClick);
+    connect(ui->btnPrintPriceTags, &QPushButton::clicked, this, &TMainForm::btnPrintPriceTagsClick);
+    connect(ui->btnPrintOrder, &QPushButton::clicked, this, &TMainForm::btnPrintOrderClick);
+    connect(ui->btnPrintOrderFromPrice, &QPushButton::clicked, this, &TMainForm::btnPrintOrderFromPriceClick);
+    connect(ui->btnGetDefecturesAndNaklad, &QPushButton::clicked, this, &TMainForm::btnGetDefectureClick);
+    connect(ui->btnDeleteNaklad, &QPushButton::clicked, this, &TMainForm::btnDeleteNakladClick);
     connect(ui->dbgNaklad, &QTableView::clicked, this, &TMainForm::dbgNakladCellClick);
     connect(ui->dbgArchivePrices, &QTableView::clicked, this, &TMainForm::dbgNakladCellClick);
     connect(ui->chkCalcPricePrWithNDS, &QCheckBox::clicked, this, &TMainForm::chkCalcPricePrWithNDSClick);

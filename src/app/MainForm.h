@@ -26,6 +26,9 @@ class MessageLog;
 class SettingsFiles;
 namespace pc {
 class TDM;
+class DocumentPrinter;
+class DocumentFetch;
+struct PrintValues;
 class OrderArchive;
 class RetailPricing;
 class ProgramUpdate;
@@ -73,6 +76,9 @@ public:
     std::unique_ptr<pc::ProgramUpdate> ProgramUpd;
     // Retail pricing of invoices.
     std::unique_ptr<pc::RetailPricing> Pricing;
+    std::unique_ptr<pc::DocumentPrinter> Printer;
+    // Defectures and invoices from the server (made with the server connection).
+    std::unique_ptr<pc::DocumentFetch> Documents;
     Settings settings;
     bool Initialised = false;
     bool SettingsModified = false;
@@ -187,6 +193,14 @@ public:
     void btnSetPriceAptClick();
     void dbgNakladCellClick();
     void chkCalcPricePrWithNDSClick();
+    void btnPrintClick();
+    void btnPrintPriceTagsClick();
+    void btnPrintOrderClick();
+    void btnPrintOrderFromPriceClick();
+    void FetchDocuments(bool alwaysReport);
+    void btnGetDefectureClick() { FetchDocuments(true); }
+    void btnDeleteNakladClick();
+    void makeDocumentFetch();
     int CountUnsentOrders(QDateTime *oldest = nullptr);
     int CountUnreadInvoices();
     void wbStartPageBeforeNavigate2(const QUrl &url);
@@ -220,6 +234,7 @@ private:
     void makeDocuments();
     void attachDocumentEvents();
     void styleNakladLines(pc::DatasetModel *model);
+    pc::PrintValues printValues();
     pc::DatasetModel *nakladLinesModel = nullptr;
     // Puts the settings values on the page / takes them back from it.
     void showSettings();

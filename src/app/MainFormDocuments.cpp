@@ -6,17 +6,92 @@
 #include "ui_MainForm.h"
 
 #include "app/MessagePane.h"
+#include "core/PriceMask.h"
 #include "db/DataModule.h"
 #include "documents/MaxMarkup.h"
+#include "documents/FetchDocuments.h"
+#include "documents/Printing.h"
 #include "documents/RetailPricing.h"
+#include "price/PriceGrid.h"
+#include "price/PriceUpdate.h"
 #include "ui/DatasetModel.h"
 
+#include <QListWidget>
+#include <QPrintDialog>
+#include <QPrinter>
 #include <QTableWidget>
 
 void TMainForm::makeDocuments()
 {
     Pricing = std::make_unique<pc::RetailPricing>(*DM, *m_dialogs, *m_pane);
+    Printer = std::make_unique<pc::DocumentPrinter>(*DM, *Pricing, *priceGrid, *m_dialogs);
+    Printer->askPrinter = [this](QPrinter &printer) {
+        QPrintDialog dialog(&printer, this);
+        return dialog.exec() == QDialog::Accepted;
+    };
 }
+
+void TMainForm::makeDocumentFetch()
+{
+    Documents = std::make_unique<pc::DocumentFetch>(*DM, *Connection, settings, *m_dialogs, *m_pane, context);
+    Documents->ShowReceivePanel = [this](bool on) { ui->RecivePanel->setVisible(on); };
+    Documents->ReceiveProgress = [this](qint64 done, qint64 total) {
+        if (total > 0)
+            ui->ReciveProgress->setMaximum(int((total + 1023) / 1024));
+        ui->ReciveProgress->setValue(int(done / 1024));
+    };
+    Documents->DocumentsReloaded = [this] { BuildStartPage(); };
+    if (PriceUpd)
+        PriceUpd->FetchDocuments = [this] { FetchDocuments(false); };
+}
+
+void TMainForm::FetchDocuments(bool alwaysReport)
+{
+    if (!Documents)
+        return;
+    collectSettings(); // the invoice folder and the leave-on-server choice as they stand on the page
+    Documents->FetchDocuments(alwaysReport, ui->cbAddresses->count(), ui->cbAddresses->currentIndex());
+}
+
+void TMainForm::btnDeleteNakladClick()
+{
+    pc::DeleteCurrentInvoice(*DM, dialogs());
+}
+
+pc::PrintValues TMainForm::printValues()
+{
+    auto columnsOf = [](QTableView *view) {
+        std::vector<pc::PrintTableColumn> columns;
+        auto *model = qobject_cast<pc::DatasetModel *>(view->model());
+        if (!model)
+            return columns;
+        columns = pc::PrintColumnsFrom(model->columns());
+        for (size_t i = 0; i < columns.size(); ++i)
+            columns[i].width = view->columnWidth(int(i)); // the widths as the pharmacist left them
+        return columns;
+    };
+    pc::PrintValues v;
+    v.invoiceColumns = columnsOf(ui->dbgNakladLines);
+    v.orderColumns = columnsOf(ui->OrdersLinesGrid);
+    for (int i = 0; i < ui->clbNaklVisibleColumns->count(); ++i)
+        v.invoicePrintColumns.append({ui->clbNaklVisibleColumns->item(i)->text(),
+                                      ui->clbNaklVisibleColumns->item(i)->checkState() == Qt::Checked});
+    v.orientation = ui->cbOrientation->currentIndex();
+    v.fontSize = ui->cbFontSize->currentIndex();
+    v.tagsPerRow = ui->edPriceTagsCount->text().toInt() > 0 ? ui->edPriceTagsCount->text().toInt() : ui->udPriceTagsCount->position();
+    v.tagMargin = ui->edPriceTagsFields->text().toInt() > 0 ? ui->edPriceTagsFields->text().toInt() : ui->udPriceTagsFields->position();
+    v.tagFontSize = ui->cbFontSizePriceTags->currentIndex();
+    v.supplierName = ui->edSupplierName->text();
+    v.clientName = settings.ClientName;
+    v.addressIndex = ui->cbAddresses->currentIndex();
+    v.addressText = ui->cbAddresses->currentText();
+    return v;
+}
+
+void TMainForm::btnPrintClick() { Printer->PrintInvoice(printValues()); }
+void TMainForm::btnPrintPriceTagsClick() { Printer->PrintPriceTags(printValues()); }
+void TMainForm::btnPrintOrderClick() { Printer->PrintOrder(false, printValues()); }
+void TMainForm::btnPrintOrderFromPriceClick() { Printer->PrintOrder(true, printValues()); }
 
 // The invoice datasets' events (after the data module made its objects).
 void TMainForm::attachDocumentEvents()
@@ -33,6 +108,18 @@ void TMainForm::attachDocumentEvents()
     DM->NakladLinesSet()->AfterPost = [this](pc::Dataset &) {
         if (Pricing && Pricing->attachedAfterPost)
             Pricing->CalcNakladSums(true);
+    };
+    // Archived order lines show their prices and sums unmasked.
+    DM->OrdersLinesTable()->OnCalcFields = [this](pc::Dataset &lines) {
+        if (pc::Field *price = lines.FindField(QStringLiteral("PRICEDEC")))
+            price->SetAsFloat(MaskPriceValue(lines.FieldByName(QStringLiteral("PRICE")).AsFloat(), settings.ClientCode));
+        if (pc::Field *sum = lines.FindField(QStringLiteral("SUMMADEC")))
+            sum->SetAsFloat(MaskPriceValue(lines.FieldByName(QStringLiteral("SUMMA")).AsFloat(), settings.ClientCode));
+    };
+    DM->DefectOrderLinesTable()->OnCalcFields = DM->OrdersLinesTable()->OnCalcFields;
+    DM->DefectTable()->AfterScroll = [this](pc::Dataset &) {
+        if (auto caption = pc::DefectOrderCaption(*DM))
+            ui->lblOrder->setText(*caption);
     };
     DM->NakladLinesSet()->AfterScroll = [this](pc::Dataset &) {
         if (Pricing && ui->chkPriceArch->isChecked())

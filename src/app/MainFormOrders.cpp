@@ -78,5 +78,6 @@ void TMainForm::btnSendorderClick()
     };
     sender.reloadArchive = [this] { Saver->ReloadArchive(); };
     sender.showOrderTotals = [this] { ShowOrderTotals(); };
+    sender.fetchDocuments = [this] { FetchDocuments(false); };
     sender.SendOrders(ui->cbAddresses->count(), ui->cbAddresses->currentIndex(), ui->edOrderComment->text());
 }

@@ -554,6 +554,7 @@ void TMainForm::CreateFtpClient()
             QApplication::restoreOverrideCursor();
     });
     makePriceUpdate();
+    makeDocumentFetch();
 }
 
 void TMainForm::editServerList(bool (*edit)(pc::ServerAddressList &, Dialogs &))

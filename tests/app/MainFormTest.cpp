@@ -481,7 +481,9 @@ TEST_F(MainFormFixture, UpdateButtonLoadsTheSuppliersPriceIntoTheGrid)
     ASSERT_TRUE(QFile::copy(staging.filePath("55.zip"), server.home("55") + "/55.zip"));
 
     form->LoadSettings();
+    dialogs.setNextAnswer(mrNo); // no documents this time
     form->ui->btnUpdatePrice->click();
+    EXPECT_EQ(dialogs.questions.first(), "Проверить дефектуры и накладные?");
     EXPECT_TRUE(dialogs.notices.contains("Прайс удачно обновлен!")) << dialogs.notices.join("|").toStdString();
     ASSERT_EQ(form->ui->dbgrdPrice->model()->rowCount(), 2);
     EXPECT_EQ(form->ui->dbgrdPrice->model()->index(0, 1).data().toString(), "Аспирин");
