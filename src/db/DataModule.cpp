@@ -35,13 +35,6 @@ FieldType fieldTypeOf(FieldKind kind)
     return FieldType::String;
 }
 
-QString messageOf(const std::exception &e)
-{
-    if (auto *db = dynamic_cast<const fb::DbError *>(&e))
-        return db->text();
-    return errorText(e);
-}
-
 // A file of the Data folder whatever the letter case of its name.
 QString findDataFile(const QString &folder, const QString &name)
 {
@@ -324,7 +317,7 @@ void TDM::OpenDatabase()
     try {
         SetConnected(true);
     } catch (const std::exception &e) {
-        LogError(messageOf(e));
+        LogError(errorText(e));
         m_dialogs.showNotice(QStringLiteral("Ошибка при подключении к БД. См. сообщения в нижнем окне"), true);
         throw;
     }
@@ -335,7 +328,7 @@ void TDM::OpenDatabase()
         else
             OpenPrice(true);
     } catch (const std::exception &e) {
-        LogError(messageOf(e) + QStringLiteral(" (открытие прайса при инициализации)"));
+        LogError(errorText(e) + QStringLiteral(" (открытие прайса при инициализации)"));
     }
 
     OpenOrCreateTable(*m_price, QStringLiteral("Price"), TableDef(TdPrice), true, true);
@@ -400,7 +393,7 @@ void TDM::AddFieldTyped(Dataset &dataset, const QString &name, int size, bool ca
         LogError(e.text() + QStringLiteral(" (AddFieldTyped 1) "));
         throw;
     } catch (const std::exception &e) {
-        LogError(messageOf(e) + QStringLiteral(" (AddFieldTyped 2)"));
+        LogError(errorText(e) + QStringLiteral(" (AddFieldTyped 2)"));
     }
 }
 
@@ -544,7 +537,7 @@ void TDM::ImportOldDbfData()
     } catch (const std::exception &e) {
         m_dialogs.hideWait();
         Rollback();
-        LogError(messageOf(e));
+        LogError(errorText(e));
         m_dialogs.showNotice(QStringLiteral("Ошибка при импорте (см. в нижнем окне)"), true);
     }
 }

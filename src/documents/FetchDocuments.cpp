@@ -27,17 +27,6 @@ const QString kDefectSuffix = QStringLiteral(" (получение дефект�
 const QString kInvoiceSuffix = QStringLiteral(" (получение накладных)");
 const QString kCodeSuffix = QStringLiteral(" (получение накладных и дефектур)");
 
-QString messageOf(const std::exception &e)
-{
-    if (auto *db = dynamic_cast<const fb::DbError *>(&e))
-        return db->text();
-    if (auto *ftp = dynamic_cast<const FtpError *>(&e))
-        return ftp->message();
-    if (auto *dbf = dynamic_cast<const DbfError *>(&e))
-        return dbf->text();
-    return errorText(e);
-}
-
 template <class F>
 void call(const std::function<F> &hook, auto &&...args)
 {
@@ -126,7 +115,7 @@ void rollbackQuietly(TDM &dm, MessageLog &log)
     try {
         dm.Rollback();
     } catch (const std::exception &e) {
-        log.logMessage(messageOf(e) + QStringLiteral(" (отмена загрузки документа)"), Error, true);
+        log.logMessage(errorText(e) + QStringLiteral(" (отмена загрузки документа)"), Error, true);
     }
 }
 
@@ -358,7 +347,7 @@ void DocumentFetch::fetchDefectures(const QString &code, Result &result)
             QFile::remove(local);
             deleteOnServer(name);
         } catch (const std::exception &e) {
-            m_log.logMessage(messageOf(e) + kDefectSuffix, Error, true);
+            m_log.logMessage(errorText(e) + kDefectSuffix, Error, true);
         }
     }
 }
@@ -417,7 +406,7 @@ void DocumentFetch::fetchInvoices(const QString &code, Result &result)
                 QFile::rename(local, archive + name);
             deleteOnServer(name);
         } catch (const std::exception &e) {
-            m_log.logMessage(messageOf(e) + kInvoiceSuffix, Error, true);
+            m_log.logMessage(errorText(e) + kInvoiceSuffix, Error, true);
         }
     }
 }
@@ -430,7 +419,7 @@ void DocumentFetch::fetchCode(const QString &code, Result &result)
         fetchDefectures(code, result);
         fetchInvoices(code, result);
     } catch (const std::exception &e) {
-        m_log.logMessage(messageOf(e) + kCodeSuffix, Error, true);
+        m_log.logMessage(errorText(e) + kCodeSuffix, Error, true);
     }
 }
 
@@ -485,21 +474,21 @@ DocumentFetch::Result DocumentFetch::FetchDocuments(bool alwaysReport, int addre
             }
         }
     } catch (const std::exception &e) {
-        m_log.logMessage(messageOf(e) + kCodeSuffix, Error, true);
+        m_log.logMessage(errorText(e) + kCodeSuffix, Error, true);
     }
 
     m_connection.DisconnectFromServer();
     try {
         m_dm.Commit();
     } catch (const std::exception &e) {
-        m_log.logMessage(messageOf(e) + kCodeSuffix, Error, true);
+        m_log.logMessage(errorText(e) + kCodeSuffix, Error, true);
     }
     m_dialogs.hideWait();
     call(ShowReceivePanel, false);
     try {
         reloadTables(result.documents > 0);
     } catch (const std::exception &e) {
-        m_log.logMessage(messageOf(e) + kCodeSuffix, Error, true);
+        m_log.logMessage(errorText(e) + kCodeSuffix, Error, true);
     }
     call(DocumentsReloaded);
 

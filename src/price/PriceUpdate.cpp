@@ -31,15 +31,6 @@ namespace {
 const QString kPriceError = QStringLiteral("Ошибка при получении прайса. Подробности в окне сообщений");
 const QString kWorkFolderPrefix = QStringLiteral("unpack-");
 
-QString messageOf(const std::exception &e)
-{
-    if (auto *db = dynamic_cast<const fb::DbError *>(&e))
-        return db->text();
-    if (auto *ftp = dynamic_cast<const FtpError *>(&e))
-        return ftp->message();
-    return errorText(e);
-}
-
 template <class F>
 void call(const std::function<F> &hook, auto &&...args)
 {
@@ -202,7 +193,7 @@ bool PriceUpdate::CheckPriceActuality(bool ask)
         call(RefreshTitle);
         return result;
     } catch (const std::exception &e) {
-        m_log.logMessage(messageOf(e) + QStringLiteral(" (CheckPriceActuality) "), Error, true);
+        m_log.logMessage(errorText(e) + QStringLiteral(" (CheckPriceActuality) "), Error, true);
         return false;
     }
 }
@@ -356,7 +347,7 @@ void PriceUpdate::toggleBugFixType()
         IniFile(m_context.path(QStringLiteral("client.ini")))
             .writeInteger(QStringLiteral("Header"), QStringLiteral("DBBugFixType"), m_settings.DBBugFixType);
     } catch (const std::exception &e) {
-        m_log.logMessage(messageOf(e), Error, true);
+        m_log.logMessage(errorText(e), Error, true);
     }
     call(BugFixTypeChanged);
 }
@@ -386,7 +377,7 @@ bool PriceUpdate::loadPriceFile(const QString &fileName)
         try {
             m_dm.Rollback();
         } catch (const std::exception &e) {
-            m_log.logMessage(messageOf(e) + QStringLiteral(" (отмена загрузки прайса)"), Error, true);
+            m_log.logMessage(errorText(e) + QStringLiteral(" (отмена загрузки прайса)"), Error, true);
         }
     };
     try {
@@ -425,7 +416,7 @@ bool PriceUpdate::loadPriceFile(const QString &fileName)
         m_dialogs.showNotice(kPriceError, true);
     } catch (const std::exception &e) {
         rollback();
-        m_log.logMessage(messageOf(e) + QStringLiteral(" (получение прайса)"), Error, true);
+        m_log.logMessage(errorText(e) + QStringLiteral(" (получение прайса)"), Error, true);
         m_dialogs.showNotice(kPriceError, true);
     }
 
@@ -479,7 +470,7 @@ bool PriceUpdate::loadPriceFile(const QString &fileName)
             m_dm.OpenPrice(true);
         }
     } catch (const std::exception &e) {
-        m_log.logMessage(messageOf(e) + QStringLiteral(" (получение прайса)"), Error, true);
+        m_log.logMessage(errorText(e) + QStringLiteral(" (получение прайса)"), Error, true);
     }
     QFile::remove(fileName);
     return m_lastLoadOk;
@@ -691,10 +682,10 @@ bool PriceUpdate::UpdatePrice()
             if ((!m_dm.PriceSet() || !m_dm.PriceSet()->Active()) && m_dm.PriceHasData())
                 m_dm.OpenPrice(true);
         } catch (const std::exception &reopen) {
-            m_log.logMessage(messageOf(reopen), Error, true);
+            m_log.logMessage(errorText(reopen), Error, true);
         }
         m_dialogs.showNotice(kPriceError, true);
-        reportError(messageOf(e));
+        reportError(errorText(e));
         return false;
     }
 
@@ -704,7 +695,7 @@ bool PriceUpdate::UpdatePrice()
         if ((!m_dm.PriceSet() || !m_dm.PriceSet()->Active()) && m_dm.PriceHasData())
             m_dm.OpenPrice(true);
     } catch (const std::exception &e) {
-        m_log.logMessage(messageOf(e), Error, true);
+        m_log.logMessage(errorText(e), Error, true);
     }
     return loaded;
 }
