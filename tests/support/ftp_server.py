@@ -162,8 +162,8 @@ def run_ftp(args, log, announce):
     if args.idle_timeout > 0:
         Handler.timeout = args.idle_timeout
     authorizer = DummyAuthorizer()
-    for spec in args.user:
-        name, _, password = spec.partition(':')
+    for entry in args.user:
+        name, _, password = entry.partition(':')
         home = os.path.join(args.root, name)
         os.makedirs(home, exist_ok=True)
         authorizer.add_user(name, password, home, perm='elradfmwMT')
