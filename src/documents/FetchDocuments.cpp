@@ -11,6 +11,7 @@
 #include "db/firebird/Statement.h"
 #include "exchange/ServerConnection.h"
 #include "platform/AppError.h"
+#include "platform/FileNames.h"
 
 #include <QDir>
 #include <QFile>
@@ -119,20 +120,6 @@ void rollbackQuietly(TDM &dm, MessageLog &log)
     }
 }
 
-class ProgressGuard {
-public:
-    ProgressGuard(FtpClient &ftp, const std::function<void(qint64, qint64)> &progress) : m_ftp(ftp)
-    {
-        if (progress)
-            m_ftp.setProgressCallback(progress);
-    }
-    ~ProgressGuard() { m_ftp.setProgressCallback({}); }
-    ProgressGuard(const ProgressGuard &) = delete;
-    ProgressGuard &operator=(const ProgressGuard &) = delete;
-
-private:
-    FtpClient &m_ftp;
-};
 
 } // namespace
 
@@ -143,13 +130,6 @@ DocumentFetch::DocumentFetch(TDM &dm, ServerConnection &connection, const Settin
 }
 
 // ---- names ----------------------------------------------------------------------
-
-bool DocumentFetch::IsPlainFileName(const QString &fileName)
-{
-    return !fileName.trimmed().isEmpty() && fileName != QLatin1String(".") && !fileName.contains(QLatin1Char('/'))
-        && !fileName.contains(QLatin1Char('\\')) && !fileName.contains(QStringLiteral(".."))
-        && !fileName.contains(QChar(0));
-}
 
 QString DocumentFetch::DefectureNumber(const QString &fileName)
 {
@@ -300,7 +280,7 @@ bool DocumentFetch::invoiceContentExists(const QString &fileName)
 
 void DocumentFetch::download(const QString &remoteName, const QString &localPath)
 {
-    ProgressGuard progress(m_connection.ftp(), ReceiveProgress);
+    FtpProgressScope progress(m_connection.ftp(), ReceiveProgress);
     m_connection.ftp().get(remoteName, localPath);
 }
 
@@ -331,7 +311,7 @@ void DocumentFetch::fetchDefectures(const QString &code, Result &result)
         try {
             m_log.logDetail(QStringLiteral("Загрузка дефектуры ") + name);
             const QString number = DefectureNumber(name);
-            if (!IsPlainFileName(name) || number.isEmpty()) {
+            if (!isPlainFileName(name) || number.isEmpty()) {
                 m_log.logMessage(QStringLiteral("Файл дефектуры с недопустимым именем \"%1\" пропущен").arg(name),
                                  Warning, true);
                 continue;
@@ -374,7 +354,7 @@ void DocumentFetch::fetchInvoices(const QString &code, Result &result)
     for (const QString &name : names) {
         try {
             m_log.logDetail(QStringLiteral("Загрузка накладной ") + name);
-            if (!IsPlainFileName(name)) {
+            if (!isPlainFileName(name)) {
                 m_log.logMessage(QStringLiteral("Файл с недопустимым именем \"%1\" в папке накладных пропущен").arg(name),
                                  Warning, true);
                 continue;
@@ -414,7 +394,7 @@ void DocumentFetch::fetchInvoices(const QString &code, Result &result)
 void DocumentFetch::fetchCode(const QString &code, Result &result)
 {
     try {
-        if (!IsPlainFileName(code))
+        if (!isPlainFileName(code))
             throw AppError(QStringLiteral("Недопустимый код адреса доставки \"%1\"").arg(code));
         fetchDefectures(code, result);
         fetchInvoices(code, result);

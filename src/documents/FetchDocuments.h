@@ -76,8 +76,6 @@ public:
     static QString InvoiceNumber(const QString &fileName);
     // An invoice file: ends in ".dbf" and starts with "n", letter case as written.
     static bool IsInvoiceFileName(const QString &fileName);
-    // A name that stays inside its folder: not empty, no "/" or "\", no "..".
-    static bool IsPlainFileName(const QString &fileName);
 
 private:
     void fetchCode(const QString &code, Result &result);

@@ -128,4 +128,21 @@ private:
     std::unique_ptr<Impl> d;
 };
 
+// Routes the client's progress reports to `progress` for one operation's
+// lifetime and removes the route afterwards, however the operation ends.
+class FtpProgressScope {
+public:
+    FtpProgressScope(FtpClient &ftp, const std::function<void(qint64 done, qint64 total)> &progress) : m_ftp(ftp)
+    {
+        if (progress)
+            m_ftp.setProgressCallback(progress);
+    }
+    ~FtpProgressScope() { m_ftp.setProgressCallback({}); }
+    FtpProgressScope(const FtpProgressScope &) = delete;
+    FtpProgressScope &operator=(const FtpProgressScope &) = delete;
+
+private:
+    FtpClient &m_ftp;
+};
+
 } // namespace pc

@@ -12,6 +12,7 @@
 #include "db/firebird/Statement.h"
 #include "exchange/ServerConnection.h"
 #include "platform/AppError.h"
+#include "platform/FileNames.h"
 #include "platform/IniFile.h"
 #include "platform/Process.h"
 
@@ -38,14 +39,6 @@ void call(const std::function<F> &hook, auto &&...args)
         hook(std::forward<decltype(args)>(args)...);
 }
 
-// A name taken from an archive stays inside its folder: no separators, no
-// parent reference, nothing empty.
-bool isPlainFileName(const QString &name)
-{
-    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..")
-        && !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\'));
-}
-
 // Replaces target by source (a rename within one file system).
 bool moveOver(const QString &source, const QString &target)
 {
@@ -70,21 +63,6 @@ private:
     ServerConnection &m_c;
 };
 
-// The progress callback of the FTP client is ours only for the download.
-class ProgressGuard {
-public:
-    ProgressGuard(FtpClient &ftp, const std::function<void(int)> &progress) : m_ftp(ftp)
-    {
-        if (progress)
-            m_ftp.setProgressCallback([progress](qint64 done, qint64) { progress(int(done / 1024)); });
-    }
-    ~ProgressGuard() { m_ftp.setProgressCallback({}); }
-    ProgressGuard(const ProgressGuard &) = delete;
-    ProgressGuard &operator=(const ProgressGuard &) = delete;
-
-private:
-    FtpClient &m_ftp;
-};
 
 } // namespace
 
@@ -498,7 +476,10 @@ void PriceUpdate::downloadArchive(const QString &workFolder, bool sendInfo, bool
         throw AppError(QStringLiteral("Неверное имя архива прайса \"%1\"").arg(arcName));
     const qint64 size = ftp.size(arcName);
     call(ShowReceivePanel, true, size > 0 ? int((size + 512) / 1024) : 0);
-    ProgressGuard progress(ftp, ReceiveProgress);
+    FtpProgressScope progress(ftp, ReceiveProgress ? std::function<void(qint64, qint64)>([this](qint64 done, qint64) {
+        ReceiveProgress(int(done / 1024));
+    })
+                                                   : std::function<void(qint64, qint64)>());
     try {
         archive = QStringLiteral("price.arc");
         ftp.get(arcName, workFolder + archive);
