@@ -1,5 +1,7 @@
 #include "exchange/FtpClient.h"
 
+#include "exchange/FtpListing.h"
+
 #include "platform/CodePage.h"
 
 #include <QFile>
@@ -618,13 +620,7 @@ QStringList FtpClient::list(const QString &mask)
             return names;
         throw d->error(rc, what, FtpError::Refused);
     }
-    for (QByteArray line : d->buffer.split('\n')) {
-        while (line.endsWith('\r'))
-            line.chop(1);
-        if (!line.isEmpty())
-            names << fromCp1251(line);
-    }
-    return names;
+    return NameListFromReply(d->buffer);
 }
 
 void FtpClient::deleteFile(const QString &remoteName)

@@ -8,6 +8,7 @@
 #include "db/firebird/Statement.h"
 #include "platform/AppError.h"
 #include "platform/IniFile.h"
+#include "price/OrderFileImport.h"
 
 #include <algorithm>
 #include <limits>
@@ -168,23 +169,17 @@ bool OrderEntry::ClearOrder()
 
 int OrderEntry::ImportOrderQuantities(const QString &fileName, const QString &codeField, const QString &qntField)
 {
-    DbfReader reader;
-    reader.setDBFFileName(fileName);
-    reader.Open();
-    int records = 0;
+    const std::vector<OrderFileLine> lines = ReadOrderFile(fileName, codeField, qntField);
+    const int records = int(lines.size());
     // The values come from the pharmacy's own file: they are bound, never
     // pasted into the statement.
     std::unique_ptr<fb::Statement> update =
         m_dm.CreateQuery(QStringLiteral("update  price set zakaz = :QNT where Trim(idtovar) = :CODE"));
-    DbfField &code = reader.FieldByName(codeField);
-    DbfField &qnt = reader.FieldByName(qntField);
-    for (reader.First(); !reader.Eof(); reader.Next()) {
-        ++records;
-        update->setValue(QStringLiteral("QNT"), qnt.AsString().trimmed());
-        update->setValue(QStringLiteral("CODE"), code.AsString().trimmed());
+    for (const OrderFileLine &line : lines) {
+        update->setValue(QStringLiteral("QNT"), line.quantity);
+        update->setValue(QStringLiteral("CODE"), line.code);
         update->execute();
     }
-    reader.Close();
     if (Dataset *price = m_dm.PriceSet()) {
         price->Close();
         m_dm.OpenPrice(true);
