@@ -38,6 +38,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QSplitter>
 #include <QStyle>
 #include <QTabBar>
 #include <QTimer>
@@ -104,6 +105,22 @@ TMainForm::TMainForm(const QString &appDir, QWidget *parent)
     ui->dbgrdPrice->viewport()->installEventFilter(this);
     ui->btnSendErrorLog->hide();
     setMinimumSize(833, 400);
+
+    // The message pane sits under the pages behind a splitter, so the
+    // pharmacist can drag it taller to read a long summary.
+    {
+        const int at = ui->lyMain->indexOf(ui->pgcMain);
+        auto *splitter = new QSplitter(Qt::Vertical, ui->centralwidget);
+        splitter->setObjectName(QStringLiteral("splMessages"));
+        splitter->setChildrenCollapsible(false);
+        ui->lyMain->insertWidget(at, splitter, 1);
+        splitter->addWidget(ui->pgcMain);
+        splitter->addWidget(ui->paMessage);
+        splitter->setStretchFactor(0, 1);
+        splitter->setStretchFactor(1, 0);
+        ui->paMessage->setMaximumHeight(QWIDGETSIZE_MAX);
+        splitter->setSizes({700, 66});
+    }
 
     m_settingsFiles = std::make_unique<SettingsFiles>(context, *m_dialogs, *m_pane);
     DM = std::make_unique<pc::TDM>(context, *m_dialogs, *m_pane);
@@ -348,9 +365,8 @@ bool TMainForm::FormCloseQuery()
 
 void TMainForm::FormResize()
 {
+    // The grids' name columns follow their views' widths themselves.
     const int w = width();
-    if (auto *header = ui->dbgrdPrice->horizontalHeader(); header->count() > 1)
-        header->resizeSection(1, std::max(w - 800, 300));
     ui->edOrderComment->setFixedWidth(std::max(w - 390, 0));
 }
 

@@ -26,6 +26,7 @@ class MessageLog;
 class SettingsFiles;
 namespace pc {
 class TDM;
+struct ColumnWidthMemory;
 class DocumentPrinter;
 class DocumentFetch;
 struct PrintValues;
@@ -177,6 +178,7 @@ public:
     void tblOrdersAfterScroll();
     // Binds the grids to the data module's datasets (after the database opened).
     void BindGrids();
+    pc::ColumnWidthMemory columnWidthMemory(const QString &grid);
     // Server list on the connection page.
     void btnAddServAddrClick();
     void lbServerAddressesDblClick();

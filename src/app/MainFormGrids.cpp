@@ -8,6 +8,7 @@
 #include "app/SettingsFiles.h"
 #include "core/MessageLog.h"
 #include "db/DataModule.h"
+#include "platform/IniFile.h"
 #include "ui/DatasetModel.h"
 #include "ui/PriceGridBinder.h"
 
@@ -18,6 +19,7 @@ using pc::GridColumn;
 GridColumn col(const char *field, const char *title, int width = 64, bool visible = true, bool readOnly = true)
 {
     GridColumn c;
+    c.fill = qstrcmp(field, "TOVAR") == 0 || qstrcmp(field, "COMMENT") == 0;
     c.fieldName = QString::fromUtf8(field);
     c.title = QString::fromUtf8(title);
     c.width = width;
@@ -55,6 +57,22 @@ std::vector<GridColumn> orderLineColumns()
 
 } // namespace
 
+// The widths the pharmacist drags are kept in client.ini, one key per grid and
+// column ("dbgrdPrice.PRODUCT=180"), written at once.
+pc::ColumnWidthMemory TMainForm::columnWidthMemory(const QString &grid)
+{
+    const QString file = m_settingsFiles->clientIni();
+    const QString section = QStringLiteral("GridColumns");
+    pc::ColumnWidthMemory memory;
+    memory.load = [file, section, grid](const QString &field) {
+        return pc::IniFile(file).readInteger(section, grid + QLatin1Char('.') + field.toUpper(), 0);
+    };
+    memory.save = [file, section, grid](const QString &field, int width) {
+        pc::IniFile(file).writeInteger(section, grid + QLatin1Char('.') + field.toUpper(), width);
+    };
+    return memory;
+}
+
 void TMainForm::BindGrids()
 {
     if (!DM || !DM->PriceSet())
@@ -66,6 +84,7 @@ void TMainForm::BindGrids()
         if (!columns.empty())
             model->setColumns(std::move(columns));
         model->attachView(view);
+        model->setWidthMemory(columnWidthMemory(view->objectName()));
         connect(model.get(), &pc::DatasetModel::errorOccurred, this, [this](const QString &text) { LogMessage(text, Error, true); });
         pc::DatasetModel *raw = model.get();
         m_gridModels.push_back(std::move(model));
@@ -87,7 +106,14 @@ void TMainForm::BindGrids()
                             "SUMNDS", "SROKGODN", "GV_DISP", "PRICE_PR", "PRREESTR", "PRICE_APT", "SUMMAPT",
                             "NACENKA_APT", "EAN"};
     for (int i = 0; i < captions.size() && i < int(std::size(fields)); ++i) {
-        GridColumn c = col(fields[i], "", i == 1 ? 250 : 70, true, QLatin1String(fields[i]) != QLatin1String("PRICE_APT"));
+        // Numbers and dates take the width their widest value needs; texts start
+        // at the widths that show a typical producer, country, series or EAN.
+        const QLatin1String f(fields[i]);
+        const int start = i == 1 ? 250
+            : f == QLatin1String("EAN") ? 110
+            : (f == QLatin1String("PRODUCT") || f == QLatin1String("COUNTRY") || f == QLatin1String("SERIES")) ? 90
+                                                                                                               : 0;
+        GridColumn c = col(fields[i], "", start, true, QLatin1String(fields[i]) != QLatin1String("PRICE_APT"));
         c.title = captions[i];
         lines.push_back(c);
     }

@@ -60,7 +60,12 @@ void MessagePane::appendLine(const QString &line, LogLevel level)
     cursor.movePosition(QTextCursor::End);
     if (!m_edit->document()->isEmpty())
         cursor.insertBlock();
-    cursor.insertText(line, fmt);
+    // A message of several lines stays one paragraph: its lines are broken
+    // inside the paragraph, so it reads (and is selected) as one message.
+    QString text = line;
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    text.replace(QLatin1Char('\n'), QChar::LineSeparator);
+    cursor.insertText(text, fmt);
     m_edit->verticalScrollBar()->setValue(m_edit->verticalScrollBar()->maximum());
 }
 
@@ -82,7 +87,7 @@ QStringList MessagePane::lines() const
 {
     QStringList out;
     for (QTextBlock b = m_edit->document()->begin(); b.isValid(); b = b.next())
-        out << b.text();
+        out << b.text().split(QChar::LineSeparator);
     if (out.size() == 1 && out.front().isEmpty())
         out.clear();
     return out;

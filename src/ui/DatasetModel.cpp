@@ -2,6 +2,8 @@
 
 #include "db/firebird/DbError.h"
 
+#include <QEvent>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QTableView>
@@ -225,6 +227,24 @@ void DatasetModel::attachView(QTableView *view, int rowHeight)
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
     view->setSelectionMode(QAbstractItemView::SingleSelection);
     applyToView();
+    view->viewport()->installEventFilter(this);
+    connect(view->horizontalHeader(), &QHeaderView::sectionResized, this, [this](int column, int, int width) {
+        if (m_applyingWidths || column < 0 || column >= int(m_columns.size()))
+            return;
+        const GridColumn &c = m_columns[size_t(column)];
+        if (c.fill)
+            return;
+        m_columns[size_t(column)].width = width;
+        if (m_widthMemory.save) {
+            try {
+                m_widthMemory.save(c.fieldName, width);
+            } catch (const std::exception &e) {
+                const auto *db = dynamic_cast<const fb::DbError *>(&e);
+                Q_EMIT errorOccurred(db ? db->text() : QString::fromLocal8Bit(e.what()));
+            }
+        }
+        fitFillColumn();
+    });
     connect(view->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex &current, const QModelIndex &) {
                 if (m_syncing || !current.isValid() || !m_ds || !m_ds->Active())
@@ -244,6 +264,50 @@ void DatasetModel::attachView(QTableView *view, int rowHeight)
         syncViewToCursor(m_ds->CurrentRow());
 }
 
+void DatasetModel::setWidthMemory(ColumnWidthMemory memory)
+{
+    m_widthMemory = std::move(memory);
+    applyToView();
+}
+
+QString DatasetModel::widestValueText(const Field &field)
+{
+    const QLocale locale;
+    switch (field.DataType()) {
+    case FieldType::Float:
+        if (!field.DisplayFormat().isEmpty())
+            return FormatFloat(field.DisplayFormat(), 9999999.99);
+        return QStringLiteral("9999999") + locale.decimalPoint() + QStringLiteral("99");
+    case FieldType::Smallint:
+    case FieldType::Integer:
+    case FieldType::LargeInt:
+        return field.DisplayFormat().isEmpty() ? QStringLiteral("99999") : FormatFloat(field.DisplayFormat(), 99999);
+    case FieldType::Date: return locale.toString(QDate(2028, 12, 28), QLocale::ShortFormat);
+    case FieldType::DateTime:
+        return locale.toString(QDate(2028, 12, 28), QLocale::ShortFormat) + QStringLiteral(" 00:00:00");
+    case FieldType::Time: return QStringLiteral("00:00:00");
+    case FieldType::String: break;
+    }
+    return QString();
+}
+
+int DatasetModel::fittedWidth(int column) const
+{
+    if (column < 0 || column >= int(m_columns.size()))
+        return 0;
+    const GridColumn &c = m_columns[size_t(column)];
+    if (!m_view)
+        return c.width;
+    // Cell and header texts have a few pixels of frame and margin on each side.
+    constexpr int kPadding = 12;
+    const int title = m_view->horizontalHeader()->fontMetrics().horizontalAdvance(c.title) + kPadding + 4;
+    int value = 0;
+    if (Field *f = fieldAt(column))
+        if (const QString text = widestValueText(*f); !text.isEmpty())
+            value = m_view->fontMetrics().horizontalAdvance(text) + kPadding;
+    return std::max({c.width, title, value});
+}
+
 void DatasetModel::applyToView()
 {
     if (!m_view)
@@ -252,10 +316,57 @@ void DatasetModel::applyToView()
     vertical->setSectionResizeMode(QHeaderView::Fixed);
     vertical->setMinimumSectionSize(std::min(vertical->minimumSectionSize(), m_rowHeight));
     vertical->setDefaultSectionSize(m_rowHeight);
+    QHeaderView *horizontal = m_view->horizontalHeader();
+    horizontal->setSectionResizeMode(QHeaderView::Interactive);
+    horizontal->setMinimumSectionSize(std::min(horizontal->minimumSectionSize(), 14));
+    m_applyingWidths = true;
     for (size_t i = 0; i < m_columns.size(); ++i) {
         m_view->setColumnHidden(int(i), !m_columns[i].visible);
-        m_view->setColumnWidth(int(i), m_columns[i].width);
+        int width = fittedWidth(int(i));
+        if (m_widthMemory.load && !m_columns[i].fill) {
+            try {
+                if (const int kept = m_widthMemory.load(m_columns[i].fieldName); kept > 0)
+                    width = kept;
+            } catch (const std::exception &) {
+                // an unreadable settings file leaves the fitted width
+            }
+        }
+        m_view->setColumnWidth(int(i), width);
     }
+    m_applyingWidths = false;
+    fitFillColumn();
+}
+
+// The fill column takes what the other visible columns leave of the view,
+// never less than its own fitted width.
+void DatasetModel::fitFillColumn()
+{
+    if (!m_view)
+        return;
+    int fill = -1, others = 0;
+    for (size_t i = 0; i < m_columns.size(); ++i) {
+        if (m_view->isColumnHidden(int(i)))
+            continue;
+        if (m_columns[i].fill && fill < 0)
+            fill = int(i);
+        else
+            others += m_view->columnWidth(int(i));
+    }
+    if (fill < 0)
+        return;
+    const int width = std::max(fittedWidth(fill), m_view->viewport()->width() - others);
+    if (m_view->columnWidth(fill) == width)
+        return;
+    m_applyingWidths = true;
+    m_view->setColumnWidth(fill, width);
+    m_applyingWidths = false;
+}
+
+bool DatasetModel::eventFilter(QObject *watched, QEvent *event)
+{
+    if (m_view && watched == m_view->viewport() && event->type() == QEvent::Resize)
+        fitFillColumn();
+    return QAbstractTableModel::eventFilter(watched, event);
 }
 
 void DatasetModel::syncViewToCursor(int row)

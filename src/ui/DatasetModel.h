@@ -34,6 +34,15 @@ struct GridColumn {
     Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter;
     bool visible = true;
     bool readOnly = false;
+    // The column that takes the width the others leave (the goods name).
+    bool fill = false;
+};
+
+// Where a grid keeps the widths the person dragged: width for a field, 0 when
+// none is kept; save is called at once when the person changes a width.
+struct ColumnWidthMemory {
+    std::function<int(const QString &field)> load;
+    std::function<void(const QString &field, int width)> save;
 };
 
 struct CellStyle {
@@ -62,6 +71,14 @@ public:
     void setCellStyleHook(CellStyleHook hook);
 
     void attachView(QTableView *view, int rowHeight = 18);
+    void setWidthMemory(ColumnWidthMemory memory);
+
+    // The narrowest width that shows a column's title and its widest value
+    // (money up to 9 999 999,99, dates dd.MM.yyyy, quantities up to 99 999)
+    // at the view's current fonts; the column's own width where that is wider.
+    int fittedWidth(int column) const;
+    // The text of the widest value a field's display format can give.
+    static QString widestValueText(const Field &field);
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
@@ -80,6 +97,8 @@ private:
     void refreshFieldCache();
     void applyToView();
     void syncViewToCursor(int row);
+    void fitFillColumn();
+    bool eventFilter(QObject *watched, QEvent *event) override;
     Field *fieldAt(int column) const;
     const CellStyle &styleAt(int row, int column) const;
 
@@ -91,6 +110,8 @@ private:
     QPointer<QTableView> m_view;
     int m_rowHeight = 18;
     bool m_syncing = false;
+    bool m_applyingWidths = false;
+    ColumnWidthMemory m_widthMemory;
     std::vector<QMetaObject::Connection> m_connections;
     mutable int m_styleRow = -1, m_styleColumn = -1;
     mutable CellStyle m_style;

@@ -22,6 +22,7 @@
 #include <QTemporaryDir>
 #include <QHeaderView>
 #include <QLocale>
+#include <QSplitter>
 #include <QStandardItemModel>
 #include <QTextBlock>
 #include <QTextEdit>
@@ -78,17 +79,12 @@ TEST_F(MainFormFixture, WindowHasItsPagesInRussianAndStartState)
 
 TEST_F(MainFormFixture, ResizeSetsGridColumnAndCommentWidths)
 {
-    QStandardItemModel model(1, 4);
-    form->ui->dbgrdPrice->setModel(&model);
     form->resize(1000, 700);
     form->FormResize();
-    EXPECT_EQ(form->ui->dbgrdPrice->horizontalHeader()->sectionSize(1), 300);
     EXPECT_EQ(form->ui->edOrderComment->width(), 610);
     form->resize(1200, 700);
     form->FormResize();
-    EXPECT_EQ(form->ui->dbgrdPrice->horizontalHeader()->sectionSize(1), 400);
     EXPECT_EQ(form->ui->edOrderComment->width(), 810);
-    form->ui->dbgrdPrice->setModel(nullptr);
 }
 
 TEST_F(MainFormFixture, AddressBoxMovesBetweenOrderAndDocumentPagesAndFilterFollowsThePage)
@@ -199,8 +195,17 @@ TEST_F(MainFormFixture, MessagePaneLinesColoursDailyFileAndDetail)
     EXPECT_EQ(text, lines[0] + "\n" + lines[1] + "\n"); // each message once, cp1251
     EXPECT_TRUE(dir.readBytes(daily).contains(pc::toCp1251("Предупреждение")));
 
+    // A summary of several lines is one message: one paragraph in the pane.
+    form->LogMessage("Получено:\nдефектур: 1\nнакладных: 2", Info, true);
+    EXPECT_EQ(form->ui->reMessages->document()->blockCount(), 3);
+    EXPECT_TRUE(form->ui->reMessages->document()->lastBlock().text().contains("дефектур: 1"));
+    auto *splitter = form->findChild<QSplitter *>("splMessages");
+    ASSERT_NE(splitter, nullptr);
+    EXPECT_EQ(splitter->indexOf(form->ui->paMessage), 1);
+    EXPECT_GT(form->ui->paMessage->maximumHeight(), 66);
+
     form->LogDetail("не видно");
-    EXPECT_EQ(form->messagePane().lines().size(), 2);
+    EXPECT_EQ(form->messagePane().lines().size(), 5);
     form->ui->chkDetailLog->setChecked(true);
     form->LogDetail("Соединение");
     const QString detail = form->messagePane().lines().last();
@@ -329,6 +334,18 @@ TEST_F(MainFormFixture, GridsShowTheDatasetsWithTheStorageColumnNames)
     ASSERT_NE(lines, nullptr);
     EXPECT_EQ(lines->columns()[5].fieldName, "QNT");
     EXPECT_EQ(lines->columns()[12].title, "Ц.пр-ля б/НДС");
+
+    // Prices, dates and titles fit; a dragged width goes to client.ini at once
+    // and comes back when the grids are bound again.
+    QTableView *grid = form->ui->dbgrdPrice;
+    const QFontMetrics fm = grid->fontMetrics();
+    EXPECT_GE(grid->columnWidth(3), fm.horizontalAdvance("9999999,99"));
+    EXPECT_GE(grid->columnWidth(10), fm.horizontalAdvance("28.12.2028"));
+    EXPECT_GE(grid->columnWidth(9), grid->horizontalHeader()->fontMetrics().horizontalAdvance("Остаток"));
+    grid->horizontalHeader()->resizeSection(2, 211);
+    EXPECT_EQ(dir.readText("client.ini").count("dbgrdPrice.PRODUCT=211"), 1);
+    form->BindGrids();
+    EXPECT_EQ(form->ui->dbgrdPrice->columnWidth(2), 211);
 }
 
 TEST_F(MainFormFixture, OrderTotalsShowAtStartAndClearingEmptiesThem)

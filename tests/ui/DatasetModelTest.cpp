@@ -8,8 +8,10 @@
 #include "ui/DatasetModel.h"
 
 #include <QLocale>
+#include <QCoreApplication>
 #include <QHeaderView>
 #include <QTableView>
+#include <map>
 
 using namespace pc;
 
@@ -83,7 +85,7 @@ TEST_F(DatasetModelTest, ViewAndCursorMoveTogether)
     QTableView view;
     model.attachView(&view, 17);
     EXPECT_TRUE(view.isColumnHidden(2));
-    EXPECT_EQ(view.columnWidth(1), 80);
+    EXPECT_GE(view.columnWidth(1), 80);
     EXPECT_EQ(view.verticalHeader()->defaultSectionSize(), 17);
     EXPECT_EQ(view.currentIndex().row(), 0);
 
@@ -112,4 +114,56 @@ TEST_F(DatasetModelTest, ViewAndCursorMoveTogether)
     EXPECT_EQ(model.rowCount(), 4);
     ds.Close();
     EXPECT_EQ(model.rowCount(), 0);
+}
+
+TEST_F(DatasetModelTest, ColumnsFitTitleAndWidestValueTheFillColumnTakesTheRestAndDraggedWidthsAreKept)
+{
+    const QString longTitle = QStringLiteral("Статус отправки заявки");
+    std::vector<GridColumn> columns = {{QStringLiteral("ID"), QStringLiteral("№"), 10, Qt::AlignRight, true},
+                                       {QStringLiteral("SUMMA"), QStringLiteral("Сумма"), 10, Qt::AlignRight, true},
+                                       {QStringLiteral("COMMENT"), QStringLiteral("Комментарий"), 10, Qt::AlignLeft, true},
+                                       {QStringLiteral("Sstatus"), longTitle, 10, Qt::AlignLeft, true}};
+    columns[2].fill = true;
+    model.setColumns(columns);
+    std::map<QString, int> kept;
+    int saves = 0;
+    auto memory = [&] {
+        return ColumnWidthMemory{[&](const QString &f) { return kept.count(f) ? kept[f] : 0; },
+                                 [&](const QString &f, int w) { kept[f] = w, ++saves; }};
+    };
+    model.setWidthMemory(memory());
+    QTableView view;
+    view.resize(700, 300);
+    model.attachView(&view);
+    view.show();
+    QCoreApplication::processEvents();
+
+    auto sum = [&](QTableView &v) {
+        int total = 0;
+        for (int c = 0; c < v.model()->columnCount(); ++c)
+            total += v.isColumnHidden(c) ? 0 : v.columnWidth(c);
+        return total;
+    };
+    const QFontMetrics cells = view.fontMetrics();
+    EXPECT_GE(view.columnWidth(1), cells.horizontalAdvance(QStringLiteral("9999999,99")));
+    EXPECT_GE(view.columnWidth(0), cells.horizontalAdvance(QStringLiteral("99999")));
+    EXPECT_GE(view.columnWidth(3), view.horizontalHeader()->fontMetrics().horizontalAdvance(longTitle));
+    EXPECT_EQ(sum(view), view.viewport()->width()); // the comment column fills the rest
+    EXPECT_EQ(saves, 0);                             // fitting is not a change of the person's
+
+    view.horizontalHeader()->resizeSection(1, 150);
+    EXPECT_EQ(kept[QStringLiteral("SUMMA")], 150);
+    EXPECT_EQ(sum(view), view.viewport()->width());
+    view.resize(900, 300);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(sum(view), view.viewport()->width());
+    EXPECT_EQ(view.columnWidth(1), 150);
+
+    // Another grid over the same memory starts from the kept width.
+    DatasetModel other(&ds);
+    other.setColumns(columns);
+    other.setWidthMemory(memory());
+    QTableView second;
+    other.attachView(&second);
+    EXPECT_EQ(second.columnWidth(1), 150);
 }
