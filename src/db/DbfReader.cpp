@@ -176,7 +176,10 @@ QString quoted(const QString &s) { return QLatin1Char('"') + s + QLatin1Char('"'
 
 // ---------------------------------------------------------------------------
 
-DbfError::DbfError(const QString &text) : std::runtime_error(text.toStdString()), m_text(text) {}
+DbfError::DbfError(const QString &text, bool damaged)
+    : std::runtime_error(text.toStdString()), m_text(text), m_damaged(damaged)
+{
+}
 
 // ---------------------------------------------------------------------------
 
@@ -351,6 +354,26 @@ std::string_view DbfField::textToConvert(QByteArray &holder) const
         return std::string_view(holder.constData(), size_t(holder.size()));
     }
     return RawBytes();
+}
+
+bool DbfField::IsUnreadable() const
+{
+    const char *rec = m_reader->m_current;
+    if (!rec || (m_kind != Kind::Number && m_kind != Kind::Integer && m_kind != Kind::Date))
+        return false;
+    if (m_nullBit >= 0) {
+        const DbfField *flags = m_reader->m_nullFlags;
+        const int byte = m_nullBit / 8;
+        if (byte < flags->m_size && (uint8_t(rec[flags->m_offset + byte]) >> (m_nullBit % 8)) & 1)
+            return false; // null on purpose
+    }
+    const std::string_view s = RawBytes();
+    if (allBlank(s))
+        return false;
+    // Some writers store an empty date as zeros.
+    if (m_kind == Kind::Date && std::all_of(s.begin(), s.end(), [](char c) { return c == '0' || isBlank(c); }))
+        return false;
+    return value().tag == Value::Null;
 }
 
 bool DbfField::IsNull() const
@@ -596,6 +619,14 @@ void DbfReader::fail(const QString &text)
     throw DbfError(text);
 }
 
+void DbfReader::failDamaged(const QString &what)
+{
+    close();
+    throw DbfError(QStringLiteral("Файл ") + quoted(QDir::toNativeSeparators(m_fileName)) + QStringLiteral(" повреждён: ")
+                       + what,
+                   true);
+}
+
 void DbfReader::close()
 {
     m_file.close();
@@ -617,10 +648,6 @@ void DbfReader::open()
     close();
     const QString notDbf = QStringLiteral("DbfReader.InternalOpen: File ") + quoted(m_fileName) +
                            QStringLiteral(" is not DBF file");
-    auto damaged = [this](const QString &what) {
-        fail(QStringLiteral("DbfReader.InternalOpen: File ") + quoted(m_fileName) + QStringLiteral(" is damaged: ") +
-             what);
-    };
 
     m_file.setFileName(m_fileName);
     if (m_fileName.isEmpty() || QFileInfo(m_fileName).isDir() ||
@@ -652,7 +679,7 @@ void DbfReader::open()
     m_headerLength = qFromLittleEndian<quint16>(h + 8);
     m_recordLength = qFromLittleEndian<quint16>(h + 10);
     if (m_recordLength == 0)
-        damaged(QStringLiteral("record length 0"));
+        failDamaged(QStringLiteral("длина записи в заголовке равна 0"));
     if (m_bufferSize <= 0 || m_bufferSize / m_recordLength == 0)
         fail(QStringLiteral("DbfReader.InternalOpen: BufferSize too small!"));
 
@@ -666,12 +693,24 @@ void DbfReader::open()
         descriptors = m_file.read(descriptorEnd - descriptorStart);
     readFields(descriptors, dbase7 ? 48 : 32);
     if (m_fields.empty())
-        damaged(QStringLiteral("no column descriptors"));
+        failDamaged(QStringLiteral("в заголовке нет описаний полей"));
     const DbfField &last = *m_fields.back();
     if (qint64(last.m_offset) + last.m_size > m_recordLength)
-        damaged(QStringLiteral("the columns are longer than the record"));
+        failDamaged(QStringLiteral("поля длиннее записи"));
 
-    m_recordCount = fileSize > m_headerLength ? (fileSize - m_headerLength) / m_recordLength : 0;
+    // The records are counted from the file size, so a wrong count in the
+    // header (0, or fewer than there are) does no harm; an end-of-file byte
+    // or a partial record after the last whole one is ignored. A file that
+    // ends before its header, or holds fewer whole records than the header
+    // declares, was cut short: what it holds is not the whole table.
+    if (m_headerLength > fileSize)
+        failDamaged(QStringLiteral("файл обрезан: он короче своего заголовка (%1 байт из %2)")
+                        .arg(fileSize)
+                        .arg(m_headerLength));
+    m_recordCount = (fileSize - m_headerLength) / m_recordLength;
+    const qint64 declared = qFromLittleEndian<quint32>(h + 4);
+    if (declared > m_recordCount)
+        failDamaged(QStringLiteral("файл обрезан: в заголовке записей %1, в файле только %2").arg(declared).arg(m_recordCount));
     const qint64 blockBytes = std::max<qint64>(m_bufferSize, kMinBlockBytes);
     m_blockCapacity = std::clamp<qint64>(blockBytes / m_recordLength, 1, std::max<qint64>(m_recordCount, 1));
     m_recNo = -1;
@@ -896,7 +935,7 @@ bool DbfReader::loadBlock(qint64 index)
     m_blockFirst = index;
     m_blockCount = 0;
     if (!m_file.seek(m_headerLength + index * m_recordLength))
-        return false;
+        failDamaged(QStringLiteral("не удалось перейти к записи %1").arg(index + 1));
     qint64 got = 0;
     while (got < wanted) {
         const qint64 n = m_file.read(m_block.data() + got, wanted - got);
@@ -905,8 +944,10 @@ bool DbfReader::loadBlock(qint64 index)
         got += n;
     }
     m_blockCount = got / m_recordLength;
-    if (got < wanted) // the file got shorter since it was opened
-        m_recordCount = index + m_blockCount;
+    if (got < wanted)
+        failDamaged(QStringLiteral("файл стал короче во время чтения (прочитано записей: %1 из %2)")
+                        .arg(index + m_blockCount)
+                        .arg(m_recordCount));
     return m_blockCount > 0;
 }
 
@@ -990,6 +1031,43 @@ DbfField &DbfReader::FieldByName(QAnyStringView name) const
         return *f;
     throw DbfError(QStringLiteral("DbfReader.FieldByName: Field \"") + name.toString() +
                    QStringLiteral("\" not found"));
+}
+
+// ---------------------------------------------------------------------------
+
+bool DbfUnreadableCells::check(const DbfField &field)
+{
+    if (!field.IsUnreadable())
+        return false;
+    add(field.FieldName());
+    return true;
+}
+
+void DbfUnreadableCells::add(const QString &column, int count)
+{
+    for (auto &[name, n] : m_counts) {
+        if (name == column) {
+            n += count;
+            return;
+        }
+    }
+    m_counts.emplace_back(column, count);
+}
+
+int DbfUnreadableCells::total() const
+{
+    int sum = 0;
+    for (const auto &entry : m_counts)
+        sum += entry.second;
+    return sum;
+}
+
+QString DbfUnreadableCells::text() const
+{
+    QStringList parts;
+    for (const auto &[name, n] : m_counts)
+        parts << name + QStringLiteral(": ") + QString::number(n);
+    return parts.join(QStringLiteral(", "));
 }
 
 } // namespace pc

@@ -26,13 +26,17 @@
 namespace pc {
 
 // Every failure of the reader: opening errors and unknown column names.
+// Damaged() tells a file that is not whole (cut short in transfer, a header
+// that does not fit the file) from the other failures.
 class DbfError : public std::runtime_error {
 public:
-    explicit DbfError(const QString &text);
+    explicit DbfError(const QString &text, bool damaged = false);
     const QString &text() const { return m_text; }
+    bool Damaged() const { return m_damaged; }
 
 private:
     QString m_text;
+    bool m_damaged = false;
 };
 
 // The table kinds told apart by the version byte.
@@ -55,6 +59,10 @@ public:
     uint8_t Flags() const { return m_flags; } // Visual FoxPro column flags
 
     bool IsNull() const;
+    // True when a number or date column holds something that is neither
+    // blank nor a value of its type ("12a", "*****", the 30th of February):
+    // it reads as null, and an import says how many such cells it met.
+    bool IsUnreadable() const;
     // Null reads as "", 0, false and the zero date (30.12.1899 00:00).
     QString AsString() const;
     qint64 AsInteger() const;
@@ -167,7 +175,10 @@ public:
     // Of the open table.
     uint8_t Version() const { return m_version; }
     DbfTableKind TableKind() const { return m_kind; }
-    qint64 RecordCount() const { return m_recordCount; } // from the file size, deleted records included
+    // Whole records in the file, deleted ones included. A header count of 0
+    // or below that is ignored; a header count above it means the file was
+    // cut short, and opening fails (DbfError::Damaged).
+    qint64 RecordCount() const { return m_recordCount; }
     int RecordLength() const { return m_recordLength; }
     int HeaderLength() const { return m_headerLength; }
     qint64 RecNo() const { return m_current ? m_recNo + 1 : 0; } // 1-based; 0 without a current record
@@ -181,6 +192,7 @@ private:
     void open();
     void close();
     [[noreturn]] void fail(const QString &text);
+    [[noreturn]] void failDamaged(const QString &what);
     void readFields(const QByteArray &descriptors, int descriptorSize);
     void openMemo();
     void moveTo(qint64 index);
@@ -214,6 +226,22 @@ private:
     const char *m_current = nullptr;
     bool m_eof = true;
     mutable size_t m_lookupHint = 0; // where FindField starts looking
+};
+
+// Counts, per column, the cells an import could not read as numbers or dates
+// and took as empty, for the one line the message pane gets afterwards.
+class DbfUnreadableCells {
+public:
+    // Counts the field's current cell when it is unreadable; returns whether it was.
+    bool check(const DbfField &field);
+    void add(const QString &column, int count = 1);
+    bool isEmpty() const { return m_counts.empty(); }
+    int total() const;
+    // "PRICE: 2, GODEN: 1", columns in the order first met.
+    QString text() const;
+
+private:
+    std::vector<std::pair<QString, int>> m_counts;
 };
 
 } // namespace pc

@@ -55,13 +55,60 @@ int nextKey(TDM &dm, const QString &table)
 }
 
 // Opens a supplier's DBF file on its first record, texts translated from OEM.
+// Records marked deleted are read like any other: suppliers' files rely on it.
 void openReader(DbfReader &reader, const QString &fileName)
 {
     reader.setDBFFileName(fileName);
-    reader.setSetDeleted(true);
     reader.Open();
     reader.setOEM(true);
     reader.First();
+}
+
+// A number read from a column, counted when the cell cannot be read: a number
+// column holding something else reads as null, a text column holding
+// something that is not a number fails the conversion.
+double readNumber(const DbfField &f, DbfUnreadableCells &unreadable)
+{
+    try {
+        unreadable.check(f);
+        return f.AsFloat();
+    } catch (const DbfError &) {
+        unreadable.add(f.FieldName());
+        return 0;
+    }
+}
+
+qint64 readInteger(const DbfField &f, DbfUnreadableCells &unreadable)
+{
+    try {
+        unreadable.check(f);
+        return f.AsInteger();
+    } catch (const DbfError &) {
+        unreadable.add(f.FieldName());
+        return 0;
+    }
+}
+
+// An expiry date: empty when blank, counted when it cannot be read.
+QVariant expiryDate(const DbfField &f, DbfUnreadableCells &unreadable)
+{
+    if (unreadable.check(f) || f.IsNull() || f.AsString().trimmed().isEmpty())
+        return QVariant();
+    try {
+        const QDate d = f.AsDate();
+        return d.isValid() ? QVariant(d) : QVariant();
+    } catch (const DbfError &) {
+        unreadable.add(f.FieldName());
+        return QVariant();
+    }
+}
+
+void reportUnreadable(MessageLog &log, const QString &what, const QString &fileName, const DbfUnreadableCells &unreadable)
+{
+    if (!unreadable.isEmpty())
+        log.logMessage(QStringLiteral("%1 %2: не прочитаны значения (загружены пустыми): %3")
+                           .arg(what, QFileInfo(fileName).fileName(), unreadable.text()),
+                       Warning, true);
 }
 
 // Rolls the module's transaction back without letting a second failure hide
@@ -120,15 +167,17 @@ void DocumentFetch::ImportDefecture(const QString &fileName, const QString &numb
 
         const QString qnt = m_dm.QntFieldName();
         auto line = query(m_dm, QStringLiteral("INSERT INTO DEFECTL (IDDEFECT, TOVAR, %1) VALUES (:IDDEFECT, :TOVAR, :%1)").arg(qnt));
+        DbfUnreadableCells unreadable;
         for (; !reader.Eof(); reader.Next()) {
             line->clearParams();
             line->setValue(QStringLiteral("IDDEFECT"), key);
             line->setValue(QStringLiteral("TOVAR"),
                            fitted(lines, QStringLiteral("TOVAR"), reader.FieldByName(u"tovar").AsString()));
-            line->setValue(qnt, reader.FieldByName(u"Count").AsInteger());
+            line->setValue(qnt, readInteger(reader.FieldByName(u"Count"), unreadable));
             line->execute();
         }
         m_dm.Commit();
+        reportUnreadable(m_log, QStringLiteral("Дефектура"), fileName, unreadable);
     } catch (...) {
         rollbackQuietly(m_dm, m_log);
         throw;
@@ -154,9 +203,10 @@ int DocumentFetch::ImportInvoice(const QString &fileName, bool producerPriceWith
         const QString qnt = m_dm.QntFieldName();
         const QString sum = m_dm.SumFieldName();
         const QString producerPrice = producerPriceWithVat ? QStringLiteral("CPWNDS") : QStringLiteral("CPWONDS");
+        DbfUnreadableCells unreadable;
         auto text = [&](const char16_t *column) { return reader.FieldByName(column).AsString(); };
-        auto number = [&](const QString &column) { return reader.FieldByName(column).AsFloat(); };
-        auto integer = [&](const char16_t *column) { return reader.FieldByName(column).AsInteger(); };
+        auto number = [&](const QString &column) { return readNumber(reader.FieldByName(column), unreadable); };
+        auto integer = [&](const char16_t *column) { return readInteger(reader.FieldByName(column), unreadable); };
         auto setText = [&](const QString &column, const QString &value) {
             line->setValue(column, fitted(def, column, value));
         };
@@ -180,7 +230,7 @@ int DocumentFetch::ImportInvoice(const QString &fileName, bool producerPriceWith
             line->setValue(QStringLiteral("STNDS"), integer(u"STNDS"));
             line->setValue(QStringLiteral("SUMNDS"), number(QStringLiteral("SUMNDS")));
             const DbfField &expiry = reader.FieldByName(u"SROKGODN");
-            line->setValue(QStringLiteral("SROKGODN"), expiry.IsNull() ? QVariant() : QVariant(expiry.AsDate()));
+            line->setValue(QStringLiteral("SROKGODN"), expiryDate(expiry, unreadable));
             line->setValue(QStringLiteral("GV"), integer(u"GN2"));
             line->setValue(QStringLiteral("PRICE_PR"), number(producerPrice));
             line->setValue(QStringLiteral("PRREESTR"), number(QStringLiteral("CREESTR")));
@@ -188,6 +238,7 @@ int DocumentFetch::ImportInvoice(const QString &fileName, bool producerPriceWith
             line->execute();
         }
         m_dm.Commit();
+        reportUnreadable(m_log, QStringLiteral("Накладная"), fileName, unreadable);
         return key;
     } catch (...) {
         rollbackQuietly(m_dm, m_log);
@@ -263,6 +314,7 @@ void DocumentFetch::fetchDefectures(const QString &code, Result &result)
     }
     const QStringList names = ftp.list(QStringLiteral("*.dbf"));
     for (const QString &name : names) {
+        bool imported = false; // a failure after this leaves the document in the database
         try {
             m_log.logDetail(QStringLiteral("Загрузка дефектуры ") + name);
             const QString number = DefectureNumber(name);
@@ -279,10 +331,13 @@ void DocumentFetch::fetchDefectures(const QString &code, Result &result)
             download(name, local);
             ImportDefecture(local, number);
             ++result.defectures;
+            imported = true;
             QFile::remove(local);
             deleteOnServer(name);
         } catch (const std::exception &e) {
             m_log.logMessage(errorText(e) + kDefectSuffix, Error, true);
+            if (!imported)
+                result.failed << name;
         }
     }
 }
@@ -307,6 +362,7 @@ void DocumentFetch::fetchInvoices(const QString &code, Result &result)
                              true);
 
     for (const QString &name : names) {
+        bool imported = false; // a failure after this leaves the document in the database
         try {
             m_log.logDetail(QStringLiteral("Загрузка накладной ") + name);
             if (!isPlainFileName(name)) {
@@ -317,6 +373,7 @@ void DocumentFetch::fetchInvoices(const QString &code, Result &result)
             if (!IsInvoiceFileName(name)) {
                 download(name, otherDocumentsFolder() + name);
                 ++result.documents;
+                imported = true;
                 deleteOnServer(name);
                 continue;
             }
@@ -330,11 +387,13 @@ void DocumentFetch::fetchInvoices(const QString &code, Result &result)
             if (invoiceContentExists(local)) {
                 m_log.logDetail(QStringLiteral("Накладная ") + name + QStringLiteral(" уже есть в базе"));
                 QFile::remove(local);
+                imported = true;
                 deleteOnServer(name);
                 continue;
             }
             ImportInvoice(local, m_settings.CalcPriceProducerWithNDS);
             ++result.documents;
+            imported = true;
             // An archived file of the same name (an invoice deleted and fetched
             // again) is kept; the new download then stays in Data.
             if (!QFileInfo::exists(archive + name))
@@ -342,6 +401,8 @@ void DocumentFetch::fetchInvoices(const QString &code, Result &result)
             deleteOnServer(name);
         } catch (const std::exception &e) {
             m_log.logMessage(errorText(e) + kInvoiceSuffix, Error, true);
+            if (!imported)
+                result.failed << name;
         }
     }
 }
@@ -427,11 +488,21 @@ DocumentFetch::Result DocumentFetch::FetchDocuments(bool alwaysReport, int addre
     }
     call(DocumentsReloaded);
 
-    if (result.defectures + result.documents > 0 || alwaysReport)
-        m_dialogs.showNotice(QStringLiteral("Получено : \n\r") + QString::number(result.defectures)
-                                 + QStringLiteral(" дефектур\n\r") + QString::number(result.documents)
-                                 + QStringLiteral(" накладных"),
+    const bool received = result.defectures + result.documents > 0;
+    if (!received && !result.failed.isEmpty()) {
+        // Nothing arrived because everything failed: not "0 received".
+        m_dialogs.showNotice(QStringLiteral("Документы не получены: не удалось загрузить ни один из них (%1). "
+                                            "Они оставлены на сервере. Подробности в окне сообщений")
+                                 .arg(result.failed.join(QStringLiteral(", "))),
                              true);
+    } else if (received || alwaysReport) {
+        QString text = QStringLiteral("Получено : \n\r") + QString::number(result.defectures)
+                     + QStringLiteral(" дефектур\n\r") + QString::number(result.documents) + QStringLiteral(" накладных");
+        if (!result.failed.isEmpty())
+            text += QStringLiteral("\n\rНе загружены и оставлены на сервере: ") + result.failed.join(QStringLiteral(", "))
+                  + QStringLiteral(". Подробности в окне сообщений");
+        m_dialogs.showNotice(text, true);
+    }
     return result;
 }
 

@@ -20,6 +20,7 @@
 // through the hooks; an unset hook does nothing.
 
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <optional>
 
@@ -53,6 +54,7 @@ public:
     struct Result {
         int defectures = 0; // imported
         int documents = 0;  // invoices imported and other documents saved
+        QStringList failed; // server names of the documents that could not be fetched or imported
     };
 
     // Fetches the documents of the delivery addresses chosen in the address
@@ -63,7 +65,10 @@ public:
     Result FetchDocuments(bool alwaysReport, int addressCount, int addressIndex);
 
     // Imports one defecture file under the given number, in a transaction of
-    // its own; throws (after rolling back) when anything fails.
+    // its own; throws (after rolling back) when anything fails, a damaged
+    // (cut short) file included. Records marked deleted are imported like
+    // any other. Cells that cannot be read as numbers or dates are taken as
+    // empty and counted in the message pane.
     void ImportDefecture(const QString &fileName, const QString &number);
     // Imports one invoice file, in a transaction of its own; throws (after
     // rolling back) when anything fails. producerPriceWithVat chooses CPWNDS

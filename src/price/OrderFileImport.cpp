@@ -9,6 +9,7 @@ std::vector<OrderFileLine> ReadOrderFile(const QString &fileName, const QString 
     DbfReader reader;
     reader.setDBFFileName(fileName);
     reader.Open();
+    reader.setOEM(true); // the pharmacy's programs write DBF texts in code page 866
     const DbfField &code = reader.FieldByName(codeField);
     const DbfField &qnt = reader.FieldByName(qntField);
     std::vector<OrderFileLine> lines;

@@ -31,6 +31,18 @@ namespace {
 
 const QString kPriceError = QStringLiteral("Ошибка при получении прайса. Подробности в окне сообщений");
 const QString kWorkFolderPrefix = QStringLiteral("unpack-");
+const QString kEmptyPrice = QStringLiteral(
+    "Файл прайса от поставщика пуст: в нём нет ни одной строки. Прайс-лист и заказ оставлены прежними. "
+    "Обратитесь к поставщику");
+const QString kDamagedPrice = QStringLiteral(
+    "Файл прайса от поставщика повреждён (обрезан). Прайс-лист и заказ оставлены прежними. "
+    "Подробности в окне сообщений");
+
+// A price file without a single record: loading it would empty the list.
+class EmptyPriceFile : public AppError {
+public:
+    EmptyPriceFile() : AppError(kEmptyPrice) {}
+};
 
 template <class F>
 void call(const std::function<F> &hook, auto &&...args)
@@ -232,10 +244,12 @@ int PriceUpdate::ImportPriceFile(const QString &fileName)
     const TTableDefs &def = m_dm.TableDef(TdPrice);
     DbfReader reader;
     reader.setDBFFileName(fileName);
-    reader.setSetDeleted(true);
     reader.setBufferSize(1 << 16);
     reader.Open();
     reader.setOEM(true);
+    // Records marked deleted are rows like any other: suppliers rely on it.
+    if (reader.RecordCount() == 0)
+        throw EmptyPriceFile();
 
     std::unique_ptr<fb::Statement> insert(m_dm.PrepareQuery(BuildInsertSQL(def), true));
     if (!insert)
@@ -264,9 +278,12 @@ int PriceUpdate::ImportPriceFile(const QString &fileName)
 
     m_dm.ExecSQL(QStringLiteral("DELETE FROM PRICE"), false);
     int rows = 0;
+    DbfUnreadableCells unreadable;
     for (reader.First(); !reader.Eof(); reader.Next()) {
         for (const Column &c : columns) {
             QVariant value = c.source->AsVariant();
+            if (value.isNull())
+                unreadable.check(*c.source);
             // DBF texts are blank-padded; goods codes are compared unpadded.
             if (c.text && value.typeId() == QMetaType::QString) {
                 QString s = value.toString();
@@ -283,6 +300,10 @@ int PriceUpdate::ImportPriceFile(const QString &fileName)
         ++rows;
     }
     reader.Close();
+    if (!unreadable.isEmpty())
+        m_log.logMessage(QStringLiteral("В файле прайса %1 не прочитаны значения (загружены пустыми): %2")
+                             .arg(QFileInfo(fileName).fileName(), unreadable.text()),
+                         Warning, true);
     return rows;
 }
 
@@ -392,6 +413,13 @@ bool PriceUpdate::loadPriceFile(const QString &fileName)
             m_log.logMessage(e.text() + QStringLiteral(" (получение прайса)"), Error, true);
         }
         m_dialogs.showNotice(kPriceError, true);
+    } catch (const EmptyPriceFile &e) {
+        rollback();
+        m_dialogs.showNotice(e.message(), true);
+    } catch (const DbfError &e) {
+        rollback();
+        m_log.logMessage(e.text() + QStringLiteral(" (получение прайса)"), Error, true);
+        m_dialogs.showNotice(e.Damaged() ? kDamagedPrice : kPriceError, true);
     } catch (const std::exception &e) {
         rollback();
         m_log.logMessage(errorText(e) + QStringLiteral(" (получение прайса)"), Error, true);

@@ -97,11 +97,11 @@ std::vector<QVariant> ints(std::initializer_list<int> values)
 
 TEST_F(DbfReaderTest, RecordCountComesFromTheFileSizeAndDeletedRecordsAreReturned)
 {
-    for (qint64 headerCount : {1, 40}) {
+    for (qint64 headerCount : {0, 1, 4}) {
         DbfWriter w(0x03);
         w.addField("KOD", 'N', 6).addField("NAME", 'C', 8);
         w.addRecord({1, QStringLiteral("a")}, true).addRecord({2}).addRecord({3}).addRecord({4}, true);
-        w.setHeaderRecordCount(headerCount); // wrong either way
+        w.setHeaderRecordCount(headerCount); // not consulted unless it claims more than there is
         QByteArray bytes = w.tableBytes();
         ASSERT_EQ(bytes.back(), '\x1A');
         bytes += QByteArray("   99", 5); // a partial record after the end-of-file byte
@@ -429,7 +429,7 @@ TEST_F(DbfReaderTest, DamagedFilesFailToOpenOrReadSafely)
     };
     auto setU16 = [](QByteArray &b, int at, quint16 v) { qToLittleEndian(v, b.data() + at); };
     const auto notDbf = [](const QString &f) { return QStringLiteral("DbfReader.InternalOpen: File \"%1\" is not DBF file").arg(f); };
-    const QString damagedPrefix = QStringLiteral("DbfReader.InternalOpen: File \"%1\" is damaged");
+    const QString damagedPrefix = QStringLiteral("Файл \"%1\" повреждён: ");
 
     QString f = patched([](QByteArray &b) { b.truncate(20); });
     EXPECT_EQ(openError(f), notDbf(f));
@@ -446,16 +446,6 @@ TEST_F(DbfReaderTest, DamagedFilesFailToOpenOrReadSafely)
     f = patched([&](QByteArray &b) { b[32 + 16] = char(200); }); // KOD overruns the record
     EXPECT_TRUE(openError(f).startsWith(damagedPrefix.arg(f)));
 
-    // Header length past the end of the file: the columns, but no records.
-    f = patched([&](QByteArray &b) { setU16(b, 8, 60000); });
-    {
-        DbfReader r;
-        open(r, f);
-        EXPECT_EQ(r.FieldCount(), 2);
-        EXPECT_EQ(r.RecordCount(), 0);
-        r.First();
-        EXPECT_TRUE(r.Eof());
-    }
 
     // Descriptors without the 0x0D terminator, the records right after them.
     f = patched([&](QByteArray &b) {
@@ -468,6 +458,104 @@ TEST_F(DbfReaderTest, DamagedFilesFailToOpenOrReadSafely)
         EXPECT_EQ(r.FieldCount(), 2);
         EXPECT_EQ(column(r, "NAME"), (std::vector<QVariant>{QStringLiteral("one   "), QStringLiteral("two   ")}));
     }
+}
+
+// A file cut short in transfer: fewer whole records than the header declares,
+// or not even its whole header. It is refused, not read in part; the record
+// count of a whole file stays as the file says, however the header errs low.
+TEST_F(DbfReaderTest, FilesCutShortAreRefusedAsDamaged)
+{
+    DbfWriter w(0x03);
+    w.addField("KOD", 'N', 6).addField("NAME", 'C', 40);
+    for (int i = 0; i < 2000; ++i)
+        w.addRecord({i, QStringLiteral("товар %1").arg(i)});
+    const QByteArray whole = w.tableBytes();
+    const int headerLength = qFromLittleEndian<quint16>(whole.constData() + 8);
+    const int recordLength = qFromLittleEndian<quint16>(whole.constData() + 10);
+
+    auto damage = [&](const QByteArray &bytes) {
+        DbfReader r;
+        r.setDBFFileName(saveBytes(bytes));
+        try {
+            r.setActive(true);
+        } catch (const DbfError &e) {
+            EXPECT_FALSE(r.Active());
+            EXPECT_TRUE(e.Damaged());
+            return e.text();
+        }
+        return QString();
+    };
+    // Cut at 60 %, cut one byte into the last record, cut inside the header.
+    const QString at60 = damage(whole.left(whole.size() * 6 / 10));
+    EXPECT_TRUE(at60.contains(QStringLiteral("в заголовке записей 2000, в файле только 1199"))) << qPrintable(at60);
+    EXPECT_FALSE(damage(whole.left(headerLength + 1999 * recordLength + 1)).isEmpty());
+    const QString inHeader = damage(whole.left(headerLength - 10));
+    EXPECT_TRUE(inHeader.contains(QStringLiteral("короче своего заголовка"))) << qPrintable(inHeader);
+
+    // Whole: with or without the end-of-file byte, and with a partial record after the end.
+    EXPECT_EQ(damage(whole), QString());
+    EXPECT_EQ(damage(whole.left(headerLength + 2000 * recordLength)), QString());
+    EXPECT_EQ(damage(whole + QByteArray(recordLength / 2, ' ')), QString());
+
+    // A table without records whose header is whole reads as empty.
+    DbfWriter empty(0x03);
+    empty.addField("KOD", 'N', 6);
+    DbfReader r;
+    open(r, save(empty, QStringLiteral("empty.dbf")));
+    EXPECT_EQ(r.RecordCount(), 0);
+    r.First();
+    EXPECT_TRUE(r.Eof());
+
+    // Other failures are not damage.
+    try {
+        DbfReader missing;
+        missing.setDBFFileName(path(QStringLiteral("none.dbf")));
+        missing.setActive(true);
+        ADD_FAILURE() << "a missing file opened";
+    } catch (const DbfError &e) {
+        EXPECT_FALSE(e.Damaged());
+    }
+}
+
+// Number and date cells holding something else read as null; IsUnreadable
+// tells them from blanks, null flags and dates stored as zeros, so an import
+// can say how many it lost.
+TEST_F(DbfReaderTest, UnreadableNumberAndDateCellsAreToldFromEmptyOnes)
+{
+    DbfWriter w(0x03);
+    w.addField("PRICE", 'N', 10, 2).addField("QNT", 'N', 6).addField("GODEN", 'D', 8).addField("NAME", 'C', 6);
+    w.addRecord({QByteArray("12a"), QByteArray("5 5"), QByteArray("20090230"), QByteArray("x")});
+    w.addRecord({QByteArray("*****"), QByteArray("12.5"), QByteArray("2009"), QByteArray("")});
+    w.addRecord({QVariant(), QVariant(), QByteArray("00000000"), QByteArray("")});
+    w.addRecord({QByteArray("12,50"), 7, QDate(2027, 1, 1), QByteArray("abc")});
+    DbfReader r;
+    open(r, save(w));
+    pc::DbfUnreadableCells cells;
+    std::vector<std::vector<bool>> seen;
+    for (r.First(); !r.Eof(); r.Next()) {
+        std::vector<bool> row;
+        for (int i = 0; i < r.FieldCount(); ++i)
+            row.push_back(cells.check(r.Fields(i)));
+        seen.push_back(row);
+    }
+    const std::vector<std::vector<bool>> expected = {
+        {true, true, true, false}, {true, true, true, false}, {false, false, false, false}, {false, false, false, false}};
+    EXPECT_EQ(seen, expected);
+    EXPECT_EQ(cells.total(), 6);
+    EXPECT_EQ(cells.text(), QStringLiteral("PRICE: 2, QNT: 2, GODEN: 2"));
+
+    // A Visual FoxPro null is null on purpose, not unreadable.
+    DbfWriter vfp(0x30);
+    vfp.addField("PRICE", 'N', 8, 2, 0x02).addField("_NullFlags", '0', 1, 0, 0x05);
+    vfp.addRecord({DbfWriter::raw("junk"), DbfWriter::raw(QByteArray(1, '\x01'))});
+    vfp.addRecord({DbfWriter::raw("junk"), DbfWriter::raw(QByteArray(1, '\x00'))});
+    DbfReader rv;
+    open(rv, save(vfp, QStringLiteral("vfp.dbf")));
+    rv.First();
+    EXPECT_TRUE(rv.FieldByName("PRICE").IsNull());
+    EXPECT_FALSE(rv.FieldByName("PRICE").IsUnreadable());
+    rv.Next();
+    EXPECT_TRUE(rv.FieldByName("PRICE").IsUnreadable());
 }
 
 TEST_F(DbfReaderTest, ReadsEveryRecordAcrossBlocksAndReopens)

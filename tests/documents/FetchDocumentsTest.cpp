@@ -18,6 +18,7 @@
 #include <QFile>
 #include <QLocale>
 #include <QRegularExpression>
+#include <QtEndian>
 
 #include <gtest/gtest.h>
 
@@ -37,7 +38,9 @@ QString report(int defectures, int documents)
 struct Line {
     QString code;
     QString name;
-    int qnt;
+    QVariant qnt;
+    bool deleted = false;
+    QVariant price = 110.0; // a QByteArray is stored as written
 };
 
 void writeDefecture(const QString &path, const std::vector<Line> &lines, bool withCount = true)
@@ -47,7 +50,7 @@ void writeDefecture(const QString &path, const std::vector<Line> &lines, bool wi
     if (withCount)
         w.addField("COUNT", 'N', 10);
     for (const Line &l : lines)
-        w.addRecord({l.name, l.qnt});
+        w.addRecord({l.name, l.qnt}, l.deleted);
     w.save(path);
 }
 
@@ -66,9 +69,9 @@ void writeInvoice(const QString &path, const QString &number, const QString &dat
         QVariantList v{number, date, l.code, l.name, QStringLiteral("Завод"), QStringLiteral("Россия"), QStringLiteral("S1")};
         if (withKol)
             v << l.qnt;
-        v << 110.0 << 110.0 * l.qnt << 10 << 10.0 * l.qnt << QDate(2028, 3, 1) << 1 << 55.0 << 50.0 << 52.5
-          << QStringLiteral("4600000000001");
-        w.addRecord(v);
+        v << l.price << 110.0 * l.qnt.toInt() << 10 << 10.0 * l.qnt.toInt() << QDate(2028, 3, 1) << 1 << 55.0 << 50.0
+          << 52.5 << QStringLiteral("4600000000001");
+        w.addRecord(v, l.deleted);
     }
     w.save(path);
 }
@@ -261,7 +264,12 @@ TEST_F(FetchFixture, BrokenFilesAreRolledBackAndHostileNamesSkipped)
     const auto result = fetch->FetchDocuments(true, 2, -1);
     EXPECT_EQ(result.defectures, 1);
     EXPECT_EQ(result.documents, 0);
-    EXPECT_EQ(dialogs.notices, QStringList{report(1, 0)});
+    ASSERT_EQ(dialogs.notices.size(), 1);
+    EXPECT_TRUE(dialogs.notices[0].startsWith(report(1, 0) + "\n\rНе загружены и оставлены на сервере: "))
+        << dialogs.notices[0].toStdString();
+    for (const QString &name : QStringList{"d1.dbf", "n1_5.dbf", "n1_6.dbf"})
+        EXPECT_TRUE(dialogs.notices[0].contains(name)) << name.toStdString();
+    EXPECT_FALSE(dialogs.notices[0].contains("d2.dbf"));
 
     EXPECT_EQ(rows("SELECT ID, NUMBR FROM DEFECT"), QStringList{"1|2"});
     EXPECT_EQ(rows("SELECT TOVAR FROM DEFECTL"), QStringList{"Вата"});
@@ -292,4 +300,67 @@ TEST_F(FetchFixture, BrokenFilesAreRolledBackAndHostileNamesSkipped)
     writeInvoice(invoiceDir() + "n1_5.dbf", "5", "05.12.2026", {{"1", "Вата", 1}, {"2", "Йод", 1}});
     EXPECT_EQ(fetch->FetchDocuments(false, 2, 0).documents, 1);
     EXPECT_EQ(rows("SELECT LINENO, IDTOVAR FROM NAKLADL ORDER BY LINENO"), (QStringList{"1|1_1", "2|2_2"}));
+}
+
+// A document cut short in transfer is not imported in part: it stays on the
+// server and the summary names it; when every document failed the summary
+// says so rather than "0 received". Records marked deleted are imported like
+// any other, and cells that cannot be read are counted in the message pane.
+TEST_F(FetchFixture, DamagedDocumentsStayOnTheServerAndAreNamed)
+{
+    auto cut = [](const QString &path, int keepRecords) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        const QByteArray head = f.read(12);
+        const int headerLength = qFromLittleEndian<quint16>(head.constData() + 8);
+        const int recordLength = qFromLittleEndian<quint16>(head.constData() + 10);
+        ASSERT_TRUE(f.resize(headerLength + qint64(keepRecords) * recordLength + recordLength / 3));
+    };
+    std::vector<Line> lines;
+    for (int i = 0; i < 300; ++i)
+        lines.push_back({QString::number(i), QStringLiteral("Товар %1").arg(i), 1});
+    writeInvoice(invoiceDir() + "n1_9.dbf", "9", "05.12.2026", lines);
+    cut(invoiceDir() + "n1_9.dbf", 60);
+    writeDefecture(defectDir() + "d7.dbf", {{{}, "Аспирин", 3}, {{}, "Бинт", 1}, {{}, "Вата", 2}});
+    cut(defectDir() + "d7.dbf", 2);
+    writeDefecture(defectDir() + "d8.dbf", {{{}, "Йод", 4}, {{}, "Зелёнка", 2, true}, {{}, "Пластырь", QByteArray("x")}});
+    writeInvoice(invoiceDir() + "n1_10.dbf", "10", "05.12.2026",
+                 {{"1", "Анальгин", 2}, {"2", "Цитрамон", 1, true, QByteArray("1O,5")}});
+
+    const auto result = fetch->FetchDocuments(false, 2, 0);
+    EXPECT_EQ(result.defectures, 1);
+    EXPECT_EQ(result.documents, 1);
+    QStringList failed = result.failed;
+    failed.sort();
+    EXPECT_EQ(failed, (QStringList{"d7.dbf", "n1_9.dbf"}));
+    ASSERT_EQ(dialogs.notices.size(), 1);
+    EXPECT_TRUE(dialogs.notices[0].startsWith(report(1, 1) + "\n\rНе загружены и оставлены на сервере: "));
+    EXPECT_TRUE(dialogs.notices[0].contains("d7.dbf") && dialogs.notices[0].contains("n1_9.dbf"))
+        << dialogs.notices[0].toStdString();
+    EXPECT_TRUE(errorLogged("повреждён: файл обрезан"));
+
+    // Nothing of the cut files; every record of the whole ones, the deleted
+    // ones included, an unreadable cell empty and counted.
+    EXPECT_EQ(rows("SELECT NUMBR FROM DEFECT"), QStringList{"8"});
+    EXPECT_EQ(rows("SELECT TOVAR, QNT FROM DEFECTL ORDER BY TOVAR"),
+              (QStringList{"Зелёнка|2", "Йод|4", "Пластырь|0"}));
+    EXPECT_EQ(rows("SELECT NUMBR FROM NAKLAD"), QStringList{"10"});
+    EXPECT_EQ(rows("SELECT IDTOVAR, PRICE FROM NAKLADL ORDER BY LINENO"), (QStringList{"1_1|110", "2_2|0"}));
+    EXPECT_TRUE(log.contains("Дефектура d8.dbf: не прочитаны значения (загружены пустыми): COUNT: 1", Warning));
+    EXPECT_TRUE(log.contains("Накладная n1_10.dbf: не прочитаны значения (загружены пустыми): CWNDS: 1", Warning));
+    QStringList deleted = server.commands("DELE");
+    deleted.sort();
+    EXPECT_EQ(deleted, (QStringList{"DELE d8.dbf", "DELE n1_10.dbf"}));
+    EXPECT_TRUE(QFile::exists(defectDir() + "d7.dbf"));
+    EXPECT_TRUE(QFile::exists(invoiceDir() + "n1_9.dbf"));
+
+    // Only the damaged ones left: the summary says nothing arrived and why.
+    dialogs.notices.clear();
+    const auto again = fetch->FetchDocuments(false, 2, 0);
+    EXPECT_EQ(again.defectures + again.documents, 0);
+    ASSERT_EQ(dialogs.notices.size(), 1);
+    EXPECT_TRUE(dialogs.notices[0].startsWith("Документы не получены: не удалось загрузить ни один из них ("))
+        << dialogs.notices[0].toStdString();
+    EXPECT_TRUE(dialogs.notices[0].contains("d7.dbf") && dialogs.notices[0].contains("n1_9.dbf"));
+    EXPECT_FALSE(dialogs.notices[0].contains("Получено"));
 }

@@ -23,6 +23,7 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QTemporaryDir>
+#include <QtEndian>
 
 #include <gtest/gtest.h>
 #include <iostream>
@@ -463,4 +464,82 @@ TEST_F(PriceUpdateFixture, ImportErrorMidwayIsRolledBackThenAGoodFileLoads)
         << dialogs.notices.join('\n').toStdString();
     EXPECT_FALSE(dir.exists(kCode + ".dbf"));
     EXPECT_TRUE(server.commands("RETR").isEmpty());
+}
+
+// A price file cut short in transfer, one whose header points past its end,
+// and one without a single record: none of them replaces the list. The old
+// rows and the order stay, and the notice says what was wrong with the file.
+TEST_F(PriceUpdateFixture, CutShortOrEmptyPriceFileNeverReplacesTheList)
+{
+    const QString damaged = QStringLiteral("Файл прайса от поставщика повреждён (обрезан). Прайс-лист и заказ оставлены "
+                                           "прежними. Подробности в окне сообщений");
+    const QString empty = QStringLiteral("Файл прайса от поставщика пуст: в нём нет ни одной строки. Прайс-лист и заказ "
+                                         "оставлены прежними. Обратитесь к поставщику");
+    addCurrentPrice();
+    std::vector<Row> full;
+    for (int i = 0; i < 2000; ++i)
+        full.push_back({QString::number(i % 3 + 1) + (i < 3 ? QString() : QStringLiteral("-%1").arg(i)),
+                        QStringLiteral("Товар %1").arg(i), 10, 1000, QDate(2027, 1, 1)});
+    writePriceDbf(staging.filePath("full.dbf"), full);
+    QFile source(staging.filePath("full.dbf"));
+    ASSERT_TRUE(source.open(QIODevice::ReadOnly));
+    const QByteArray whole = source.readAll();
+    QByteArray pastEnd = whole;
+    qToLittleEndian<quint16>(60000, pastEnd.data() + 8);
+
+    const std::pair<QByteArray, QString> cases[] = {{whole.left(whole.size() * 6 / 10), damaged}, {pastEnd, damaged}};
+    for (const auto &[bytes, notice] : cases) {
+        {
+            QFile f(dir.file(kCode + ".dbf"));
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(bytes);
+        }
+        dialogs.notices.clear();
+        EXPECT_FALSE(update->LoadPriceFromFile());
+        EXPECT_EQ(dialogs.notices, QStringList({notice}));
+        EXPECT_TRUE(log.contains(QStringLiteral("повреждён: файл обрезан"), Error));
+        expectCurrentPriceKept();
+    }
+
+    // The empty file the whole way: downloaded, unpacked, refused; the
+    // archive's other files are not taken either.
+    writePriceDbf(staging.filePath(kCode + ".dbf"), {});
+    writePriceDbf(staging.filePath("other.dbf"), {{"X", "Другое"}});
+    putZip(kCode + ".zip", {kCode + ".dbf", "other.dbf"});
+    dialogs.notices.clear();
+    dialogs.setNextAnswer(mrNo); // no documents
+    EXPECT_FALSE(update->UpdatePrice());
+    EXPECT_EQ(dialogs.notices, QStringList({empty}));
+    EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+    EXPECT_FALSE(dir.exists("Data/other.dbf"));
+    expectCurrentPriceKept();
+}
+
+// Records marked deleted are price rows like any other; cells that cannot be
+// read load empty and the message pane counts them per column.
+TEST_F(PriceUpdateFixture, DeletedRecordsLoadAndUnreadableCellsAreCounted)
+{
+    DbfWriter w(0x03);
+    w.addField("IDTOVAR", 'C', 20).addField("TOVAR", 'C', 100).addField("PRICE", 'N', 12, 2);
+    w.addField("PRODUCT", 'C', 50).addField("COUNTRY", 'C', 40).addField("PRICER", 'N', 12, 2);
+    w.addField("GODEN", 'D', 8).addField("QNT", 'N', 10).addField("QNTPACK", 'N', 10).addField("NDS", 'N', 3);
+    w.addField("MINZAKAZ", 'N', 10).addField("MINPROD", 'N', 10).addField("COLOR", 'N', 10);
+    w.addField("HASDET", 'N', 1).addField("HASPOPUP", 'N', 1).addField("GV", 'N', 1).addField("ZAKAZ", 'N', 10);
+    w.addField("REGUDEXIST", 'C', 20);
+    w.addRecord({"A", "Аспирин", 10.5, {}, {}, {}, QDate(2027, 1, 1), 5});
+    w.addRecord({"B", "Бинт", QByteArray("12a"), {}, {}, {}, QByteArray("20090230"), 5}, /*deleted*/ true);
+    w.addRecord({"C", "Вата", QByteArray("*****"), {}, {}, {}, QDate(2027, 1, 1), QByteArray("x")}, true);
+    w.save(dir.file(kCode + ".dbf"));
+
+    EXPECT_TRUE(update->LoadPriceFromFile());
+    const auto now = rows();
+    ASSERT_EQ(now.size(), 3u);
+    EXPECT_EQ(now.count("B|"), 1u); // the date that cannot be read is empty
+    std::unique_ptr<Dataset> q(dm->OpenQuery("SELECT IDTOVAR, PRICE FROM PRICE ORDER BY IDTOVAR", true));
+    Dataset::ActiveRow row(*q, 1);
+    EXPECT_TRUE(q->Fields(1).IsNull());
+    EXPECT_TRUE(log.contains(QStringLiteral("В файле прайса %1.dbf не прочитаны значения (загружены пустыми): "
+                                            "PRICE: 2, GODEN: 1, QNT: 1")
+                                 .arg(kCode),
+                             Warning));
 }
