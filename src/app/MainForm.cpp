@@ -38,6 +38,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QIcon>
+#include <QPainter>
+#include <QPixmap>
 #include <QSplitter>
 #include <QStyle>
 #include <QTabBar>
@@ -63,7 +66,19 @@ TMainForm::TMainForm(const QString &appDir, QWidget *parent)
     frmBrowser = new TfrmBrowser(context.appDir());
 
     m_pane = std::make_unique<MessagePane>(ui->paMessage, ui->reMessages, ui->btnSendErrorLog, ui->chkDetailLog,
-                                           context.appDir(), [this] { return settings.ClientCode; });
+                                           context.appDir(), [this] {
+                                               // Before the settings are loaded the code is read from
+                                               // client.ini, so early messages go to the same daily file.
+                                               if (!settings.ClientCode.isEmpty())
+                                                   return settings.ClientCode;
+                                               try {
+                                                   return pc::IniFile(context.path(QStringLiteral("client.ini")))
+                                                       .readString(QStringLiteral("Header"), QStringLiteral("ClientCode"))
+                                                       .trimmed();
+                                               } catch (const std::exception &) {
+                                                   return QString();
+                                               }
+                                           });
     m_windowDialogs = std::make_unique<WindowDialogs>(this, dlgAskMessage, frmSplash, m_pane.get());
     m_dialogs = m_windowDialogs.get();
     m_windowDialogs->afterNotice = [this] {
@@ -105,6 +120,21 @@ TMainForm::TMainForm(const QString &appDir, QWidget *parent)
     ui->dbgrdPrice->viewport()->installEventFilter(this);
     ui->btnSendErrorLog->hide();
     setMinimumSize(833, 400);
+    {
+        // The program's icon (the same green cross as client.svg beside it).
+        QPixmap icon(64, 64);
+        icon.fill(Qt::transparent);
+        QPainter p(&icon);
+        p.setRenderHint(QPainter::Antialiasing);
+        const QColor green(0x1b, 0x7f, 0x3b);
+        p.setPen(QPen(green, 4));
+        p.setBrush(Qt::white);
+        p.drawRoundedRect(QRectF(2, 2, 60, 60), 10, 10);
+        p.fillRect(26, 12, 12, 40, green);
+        p.fillRect(12, 26, 40, 12, green);
+        p.end();
+        setWindowIcon(QIcon(icon));
+    }
 
     // The message pane sits under the pages behind a splitter, so the
     // pharmacist can drag it taller to read a long summary.

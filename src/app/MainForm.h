@@ -178,6 +178,7 @@ public:
     void tblOrdersAfterScroll();
     // Binds the grids to the data module's datasets (after the database opened).
     void BindGrids();
+    void clearCommentWhenStored(int numberBefore);
     pc::ColumnWidthMemory columnWidthMemory(const QString &grid);
     // Server list on the connection page.
     void btnAddServAddrClick();

@@ -44,14 +44,27 @@ void TMainForm::btnImportOrderClick()
     Archive->ImportOrderFile();
 }
 
+// The comment belongs to the order it was typed for: once that order is
+// stored in the archive the box is emptied, so it does not ride along with the
+// next one. A cancelled or failed save keeps it.
+void TMainForm::clearCommentWhenStored(int numberBefore)
+{
+    if (Saver->NextOrderNumber() > numberBefore)
+        ui->edOrderComment->clear();
+}
+
 void TMainForm::SaveCurrentOrder()
 {
+    const int before = Saver->NextOrderNumber();
     Saver->SaveCurrentOrder(ui->edOrderComment->text());
+    clearCommentWhenStored(before);
 }
 
 void TMainForm::btnSaveOrderToArchClick()
 {
+    const int before = Saver->NextOrderNumber();
     Saver->SaveOrderToArchive(ui->edOrderComment->text());
+    clearCommentWhenStored(before);
 }
 
 void TMainForm::btnSaveOrderClick()
@@ -79,5 +92,7 @@ void TMainForm::btnSendorderClick()
     sender.reloadArchive = [this] { Saver->ReloadArchive(); };
     sender.showOrderTotals = [this] { ShowOrderTotals(); };
     sender.fetchDocuments = [this] { FetchDocuments(false); };
+    const int before = Saver->NextOrderNumber();
     sender.SendOrders(ui->cbAddresses->count(), ui->cbAddresses->currentIndex(), ui->edOrderComment->text());
+    clearCommentWhenStored(before);
 }

@@ -553,7 +553,10 @@ void PriceUpdate::unpackArchive(const QString &workFolder, const QString &archiv
     m_log.logDetail(arc ? QStringLiteral("Распаковка прайса arc") : QStringLiteral("Распаковка прайса zip"));
     const QString program = findProgram(tool, m_context.appDir());
     if (program.isEmpty()) {
-        const QString text = QStringLiteral("Не найдена утилита распаковки %1 в папке программы").arg(tool);
+        QString text = QStringLiteral("Не найдена утилита распаковки %1 в папке программы").arg(tool);
+        if (arc)
+            text += QStringLiteral(". Её нет и в системе: положите программу unarc в папку программы "
+                                   "или попросите поставщика выкладывать прайс архивом .zip");
         m_dialogs.showNotice(text, true);
         throw AppError(text);
     }

@@ -214,6 +214,15 @@ TEST_F(MainFormFixture, MessagePaneLinesColoursDailyFileAndDetail)
     EXPECT_TRUE(detail.endsWith(" : Соединение"));
 }
 
+TEST_F(MainFormFixture, MessagesBeforeTheSettingsLoadGoToTheClientsDailyFile)
+{
+    dir.writeText("client.ini", "[Header]\nClientCode=55\n");
+    form->LogMessage("Раннее сообщение", Info, false);
+    const QString daily = "55" + QDate::currentDate().toString("yyyyMMdd") + ".err";
+    EXPECT_TRUE(dir.readText(daily).contains("Раннее сообщение"));
+    EXPECT_FALSE(QFileInfo::exists(dir.path() + QDate::currentDate().toString("yyyyMMdd") + ".err"));
+}
+
 TEST_F(MainFormFixture, UnwritableDailyFileIsReportedInThePaneAndWorkGoesOn)
 {
     form->settings.ClientCode = "nofolder/77"; // a daily file in a folder that does not exist
@@ -462,8 +471,12 @@ TEST_F(MainFormFixture, SendButtonArchivesAndUploadsTheCurrentOrder)
     form->DM->OpenPrice(false);
     form->DM->OpenPrice(true);
     form->ui->edOrderComment->setText("к обеду");
+    dialogs.setNextAnswer(mrNo); // a save to the archive given up keeps the comment
+    form->ui->btnSaveOrderToArch->click();
+    EXPECT_EQ(form->ui->edOrderComment->text(), "к обеду");
     dialogs.setNextAnswer(mrYes); // the price list here is not today's: send anyway
     form->ui->btnSendOrder->click();
+    EXPECT_EQ(form->ui->edOrderComment->text(), ""); // it went with this order, not the next
     EXPECT_EQ(dialogs.questions.last(), "Прайс не актуальный! При отправке заявки цены могут измениться. Продолжить?");
     EXPECT_TRUE(dialogs.notices.contains("Было отправлено 1 заявок  на сумму 37,5")) << dialogs.notices.join("|").toStdString();
     EXPECT_EQ(QDir(server.home("Order")).entryList({"55_*.ini"}, QDir::Files).size(), 1);
