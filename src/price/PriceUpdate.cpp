@@ -307,6 +307,68 @@ int PriceUpdate::ImportPriceFile(const QString &fileName)
     return rows;
 }
 
+QString PriceUpdate::FindDetailsFile(const QString &priceFile)
+{
+    const QDir folder = QFileInfo(priceFile).dir();
+    for (const QFileInfo &f : folder.entryInfoList(QDir::Files | QDir::NoSymLinks | QDir::Hidden))
+        if (f.fileName().compare(QStringLiteral("price_det.dbf"), Qt::CaseInsensitive) == 0)
+            return f.filePath();
+    return QString();
+}
+
+int PriceUpdate::ImportPriceDetails(const QString &fileName)
+{
+    m_dm.ExecSQL(QStringLiteral("DELETE FROM PRICE_DET"), false);
+    if (fileName.isEmpty())
+        return 0;
+    const TTableDefs &def = m_dm.TableDef(TdPriceDet);
+    DbfReader reader;
+    reader.setDBFFileName(fileName);
+    reader.setBufferSize(1 << 16);
+    reader.Open();
+    reader.setOEM(true);
+    if (!reader.FindField(QStringLiteral("IDTOVAR")))
+        throw AppError(QStringLiteral("В файле подробностей %1 нет поля IDTOVAR").arg(QDir::toNativeSeparators(fileName)));
+
+    std::unique_ptr<fb::Statement> insert(m_dm.PrepareQuery(BuildInsertSQL(def), true));
+    if (!insert)
+        throw AppError(QStringLiteral("База данных не открыта"));
+    struct Column {
+        DbfField *source; // nullptr: a column the file lacks stays empty
+        int param;
+        bool text;
+    };
+    std::vector<Column> columns;
+    for (const FieldDefEntry &e : def.Entries())
+        if (!e.Calculated)
+            columns.push_back({reader.FindField(e.Name), insert->paramIndex(e.Name), e.FieldClass == FieldKind::String});
+
+    int rows = 0;
+    DbfUnreadableCells unreadable;
+    for (reader.First(); !reader.Eof(); reader.Next()) {
+        for (const Column &c : columns) {
+            QVariant value = c.source ? c.source->AsVariant() : QVariant();
+            if (c.source && value.isNull())
+                unreadable.check(*c.source);
+            if (c.text && value.typeId() == QMetaType::QString) {
+                QString s = value.toString();
+                while (s.endsWith(QLatin1Char(' ')))
+                    s.chop(1);
+                value = s;
+            }
+            insert->setValue(c.param, value);
+        }
+        insert->execute();
+        ++rows;
+    }
+    reader.Close();
+    if (!unreadable.isEmpty())
+        m_log.logMessage(QStringLiteral("В файле подробностей %1 не прочитаны значения (загружены пустыми): %2")
+                             .arg(QFileInfo(fileName).fileName(), unreadable.text()),
+                         Warning, true);
+    return rows;
+}
+
 void PriceUpdate::RestoreOrderFromOld()
 {
     m_dm.ExecSQL(QStringLiteral("UPDATE PRICE SET ZAKAZ = 0 WHERE ZAKAZ IS NULL OR ZAKAZ <> 0"), false);
@@ -389,6 +451,10 @@ bool PriceUpdate::loadPriceFile(const QString &fileName)
             SavePriceToOld();
         const int rows = ImportPriceFile(fileName);
         m_log.logDetail(QStringLiteral("Загружено строк прайса: %1").arg(rows));
+        // The details come with the list they describe: all or nothing with it.
+        const int details = ImportPriceDetails(FindDetailsFile(fileName));
+        if (details > 0)
+            m_log.logDetail(QStringLiteral("Загружено подробностей о товарах: %1").arg(details));
         if (keepOld) {
             carrying = true;
             RestoreOrderFromOld();
@@ -450,6 +516,11 @@ bool PriceUpdate::loadPriceFile(const QString &fileName)
     try {
         if (m_lastLoadOk) {
             m_dm.SetAllActive(true);
+            // The grid reads the details from memory: read the new ones.
+            if (Dataset *det = m_dm.PriceDetTable()) {
+                det->Close();
+                det->Open();
+            }
             call(ShowOrderTotals);
             if (keepOld) {
                 if (CheckPriceActuality(false))

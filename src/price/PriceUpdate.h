@@ -81,6 +81,13 @@ public:
     // Replaces the rows of PRICE by the records of a price DBF file: one
     // prepared insert, executed per record, no commit. Returns the row count.
     int ImportPriceFile(const QString &fileName);
+    // Replaces the rows of PRICE_DET (the detail line and pop-up note of the
+    // goods) by the records of the details table; no file name: PRICE_DET is
+    // only emptied. No commit. Returns the row count.
+    int ImportPriceDetails(const QString &fileName);
+    // The details table delivered beside a price file: "price_det.dbf" in
+    // any letter case, in the same folder; empty when there is none.
+    static QString FindDetailsFile(const QString &priceFile);
     // Puts the quantities of PRICEOLD on the new rows: on the row of the same
     // goods code and expiry date, else on the row of that code with the latest
     // expiry date; goods no longer listed lose their quantity.

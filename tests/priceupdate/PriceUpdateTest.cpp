@@ -546,3 +546,105 @@ TEST_F(PriceUpdateFixture, DeletedRecordsLoadAndUnreadableCellsAreCounted)
                                  .arg(kCode),
                              Warning));
 }
+
+namespace {
+struct Detail {
+    QString id;
+    QString popup;
+    QString info;
+    int isRef = 0;
+};
+void writeDetailsDbf(const QString &path, const std::vector<Detail> &details)
+{
+    DbfWriter w(0x03);
+    w.addField("IDTOVAR", 'C', 14).addField("POPUP", 'C', 70).addField("INFO", 'C', 250).addField("ISREF", 'N', 1);
+    for (const Detail &d : details)
+        w.addRecord({d.id, d.popup, d.info, d.isRef});
+    w.save(path);
+}
+} // namespace
+
+// The goods details come in the price archive as price_det.dbf (any letter
+// case) and replace PRICE_DET together with the list: a damaged details file
+// fails the update and keeps both as they were; a list without one empties
+// PRICE_DET, since the details described the list before.
+TEST_F(PriceUpdateFixture, PriceDetailsComeWithTheListAllOrNothing)
+{
+    addCurrentPrice();
+    dm->ExecSQL("INSERT INTO PRICE_DET (IDTOVAR, POPUP, INFO, ISREF) VALUES ('OLD', 'Старое', 'старое', 0)", true);
+    auto details = [this] {
+        QStringList out;
+        std::unique_ptr<Dataset> q(dm->OpenQuery("SELECT IDTOVAR, POPUP, INFO, ISREF FROM PRICE_DET ORDER BY 1", true));
+        for (int i = 0; i < q->RecordCount(); ++i) {
+            Dataset::ActiveRow row(*q, i);
+            out << QStringList{q->Fields(0).AsString(), q->Fields(1).AsString(), q->Fields(2).AsString(),
+                               q->Fields(3).AsString()}
+                       .join('|');
+        }
+        return out;
+    };
+
+    writePriceDbf(staging.filePath(kCode + ".dbf"), {{"1", "Аспирин", 10, 50}, {"2", "Бинт", 20, 5}});
+    writeDetailsDbf(staging.filePath("PRICE_DET.DBF"),
+                    {{"1", "Акция: 2 по цене 1", "http://example.org/akcia", 1}, {"2", QString(), "Бинт стерильный 7x14"}});
+    putZip(kCode + ".zip", {kCode + ".dbf", "PRICE_DET.DBF"});
+    dialogs.setNextAnswer(mrNo); // no documents
+    EXPECT_TRUE(update->UpdatePrice());
+    const QStringList loaded{"1|Акция: 2 по цене 1|http://example.org/akcia|1", "2||Бинт стерильный 7x14|0"};
+    EXPECT_EQ(details(), loaded);
+    // The grid's dataset holds the new details at once.
+    Dataset *det = dm->PriceDetTable();
+    ASSERT_TRUE(det->Active());
+    EXPECT_EQ(det->RecordCount(), 2);
+    ASSERT_TRUE(det->Locate("IDTOVAR", "2", {true, false}));
+    EXPECT_EQ(det->FieldByName("INFO").AsString(), "Бинт стерильный 7x14");
+
+    // A cut details file beside a whole price file: nothing changes.
+    writePriceDbf(dir.file(kCode + ".dbf"), {{"9", "Йод", 5, 5}});
+    writeDetailsDbf(dir.file("price_det.dbf"), {{"9", "a", "b"}, {"10", "c", "d"}});
+    QFile cut(dir.file("price_det.dbf"));
+    ASSERT_TRUE(cut.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(cut.resize(cut.size() - 200));
+    cut.close();
+    dialogs.notices.clear();
+    EXPECT_FALSE(update->LoadPriceFromFile());
+    EXPECT_TRUE(dialogs.notices.contains(QStringLiteral("Файл прайса от поставщика повреждён (обрезан). Прайс-лист и "
+                                                        "заказ оставлены прежними. Подробности в окне сообщений")))
+        << dialogs.notices.join('\n').toStdString();
+    EXPECT_TRUE(log.contains("price_det.dbf\" повреждён", Error));
+    EXPECT_EQ(details(), loaded);
+    EXPECT_EQ(rows().size(), 2u);
+
+    // A list without details: PRICE_DET is emptied with it.
+    QFile::remove(dir.file("price_det.dbf"));
+    writePriceDbf(dir.file(kCode + ".dbf"), {{"9", "Йод", 5, 5}});
+    EXPECT_TRUE(update->LoadPriceFromFile());
+    EXPECT_EQ(details(), QStringList());
+    EXPECT_EQ(dm->PriceDetTable()->RecordCount(), 0);
+    EXPECT_EQ(rows().size(), 1u);
+}
+
+// The demonstration supplier's archive loads with details for its marked goods.
+TEST_F(PriceUpdateFixture, DemoSupplierArchiveCarriesDetailsForItsMarkedGoods)
+{
+    const RunResult r = runAndWait("/usr/bin/python3",
+                                   {QStringLiteral(PC_SOURCE_DIR "/tools/demo-supplier/make_price.py"), server.home(kCode),
+                                    kCode, "400"},
+                                   staging.path(), 30000);
+    ASSERT_EQ(r.status, RunResult::Finished);
+    ASSERT_EQ(r.exitCode, 0);
+    dialogs.setNextAnswer(mrNo); // no documents
+    EXPECT_TRUE(update->UpdatePrice());
+    EXPECT_EQ(rows().size(), 400u);
+    auto count = [this](const char *sql) {
+        std::unique_ptr<Dataset> q(dm->OpenQuery(sql, true));
+        return q->Fields(0).AsLargeInt();
+    };
+    const qint64 marked = count("SELECT COUNT(*) FROM PRICE WHERE HASDET = 1 OR HASPOPUP = 1");
+    EXPECT_GT(count("SELECT COUNT(*) FROM PRICE WHERE HASDET = 1"), 0);
+    EXPECT_GT(count("SELECT COUNT(*) FROM PRICE WHERE HASPOPUP = 1"), 0);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM PRICE_DET"), marked);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM PRICE P JOIN PRICE_DET D ON D.IDTOVAR = P.IDTOVAR "
+                    "WHERE (P.HASPOPUP = 1 AND D.POPUP <> '') OR (P.HASDET = 1 AND D.INFO <> '')"),
+              marked);
+}

@@ -1,7 +1,9 @@
 #!/usr/bin/python3
 """Makes a supplier's price archive for the demonstration: <code>.zip holding
 <code>.dbf, a price table in the supplier's layout (dBase III, text in code
-page 866, prices masked with the client code).
+page 866, prices masked with the client code), and price_det.dbf, the details
+of some goods: the line shown under the grid (HASDET) and the pop-up note of
+an offer (HASPOPUP).
 
     make_price.py <folder> <client code> [rows]
 """
@@ -23,6 +25,14 @@ NAMES = ['Аспирин', 'Анальгин', 'Амоксициллин', 'Би
          'Нурофен', 'Но-шпа', 'Омепразол', 'Парацетамол', 'Пенталгин', 'Ренни', 'Смекта', 'Супрастин',
          'Терафлю', 'Уголь активированный', 'Фталазол', 'Цитрамон', 'Энтерофурил', 'Эссенциале']
 FORMS = ['таб. 500мг №10', 'таб. 200мг №20', 'капс. №30', 'р-р 5% 10мл', 'сироп 100мл', 'гель 50г']
+DET_FIELDS = [('IDTOVAR', 'C', 14, 0), ('POPUP', 'C', 70, 0), ('INFO', 'C', 250, 0), ('ISREF', 'N', 1, 0)]
+HASDET, HASPOPUP = 13, 14  # places in a price record
+
+STORAGE = ['Хранить при температуре не выше 25 °C', 'Хранить в защищённом от света месте',
+           'Хранить в холодильнике при 2-8 °C', 'Хранить в сухом месте, недоступном для детей']
+OFFERS = ['Акция: скидка 5% при заказе от 10 упаковок', 'Новинка в ассортименте', 'Акция: третья упаковка в подарок',
+          'Цена снижена до конца месяца']
+
 PRODUCERS = [('Фармстандарт', 'Россия'), ('Озон', 'Россия'), ('Тева', 'Израиль'), ('Гедеон Рихтер', 'Венгрия'),
              ('КРКА', 'Словения'), ('Байер', 'Германия')]
 
@@ -47,19 +57,19 @@ def field_text(value, ftype, length, decimals):
     return text.rjust(length).encode('ascii')[:length]
 
 
-def write_dbf(path, records):
-    record_length = 1 + sum(f[2] for f in FIELDS)
-    header_length = 32 + 32 * len(FIELDS) + 1
+def write_dbf(path, records, fields=FIELDS):
+    record_length = 1 + sum(f[2] for f in fields)
+    header_length = 32 + 32 * len(fields) + 1
     today = datetime.date.today()
     with open(path, 'wb') as out:
         out.write(struct.pack('<BBBBIHH20x', 0x03, today.year - 1900, today.month, today.day, len(records),
                               header_length, record_length))
-        for name, ftype, length, decimals in FIELDS:
+        for name, ftype, length, decimals in fields:
             out.write(struct.pack('<11sc4xBB14x', name.encode('ascii'), ftype.encode('ascii'), length, decimals))
         out.write(b'\r')
         for record in records:
             out.write(b' ')
-            for (name, ftype, length, decimals), value in zip(FIELDS, record):
+            for (name, ftype, length, decimals), value in zip(fields, record):
                 out.write(field_text(value, ftype, length, decimals))
         out.write(b'\x1a')
 
@@ -80,14 +90,30 @@ def main():
                         round(price * 1.1, 2) if vital else 0, expiry, rng.randint(0, 300), rng.choice([1, 5, 10]),
                         10, rng.choice([0, 0, 0, 2, 5]), rng.choice([0, 0, 0, 3]), color, 0, 0, int(vital), 0, ''])
     records.sort(key=lambda r: r[1])
+
+    # About one item in six has a detail line, one in twenty-five an offer
+    # with a pop-up note (its detail text then being the offer's).
+    details = []
+    for r in records:
+        if rng.random() < 0.04:
+            offer = rng.choice(OFFERS)
+            r[HASPOPUP] = 1
+            details.append([r[0], offer, '<b>%s</b><br>%s. Предложение действует до конца месяца.' % (offer, r[1]), 0])
+        elif rng.random() < 0.17:
+            r[HASDET] = 1
+            details.append([r[0], '', '%s, %s. %s' % (r[3], r[4], rng.choice(STORAGE)), 0])
+
     os.makedirs(folder, exist_ok=True)
     dbf = os.path.join(folder, code + '.dbf')
     write_dbf(dbf, records)
+    det = os.path.join(folder, 'price_det.dbf')
+    write_dbf(det, details, DET_FIELDS)
     archive = os.path.join(folder, code + '.zip')
     if os.path.exists(archive):
         os.remove(archive)
-    subprocess.run(['/usr/bin/zip', '-q', '-j', archive, dbf], check=True)
+    subprocess.run(['/usr/bin/zip', '-q', '-j', archive, dbf, det], check=True)
     os.remove(dbf)
+    os.remove(det)
 
 
 if __name__ == '__main__':
