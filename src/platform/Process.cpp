@@ -1,5 +1,6 @@
 #include "platform/Process.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -8,7 +9,10 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <dirent.h>
+#include <mutex>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,8 +24,46 @@ namespace pc {
 
 namespace {
 
+// Every descriptor above standard error is closed in the child, whatever
+// opened it and however (the engine's files carry no close-on-exec flag).
+void closeAllButStandard(posix_spawn_file_actions_t *actions)
+{
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+    posix_spawn_file_actions_addclosefrom_np(actions, STDERR_FILENO + 1);
+#else
+    // The descriptors open at this moment, as the kernel lists them.
+    std::vector<int> open;
+    if (DIR *dir = opendir("/proc/self/fd")) {
+        const int own = dirfd(dir);
+        while (const dirent *e = readdir(dir)) {
+            char *end = nullptr;
+            const long fd = std::strtol(e->d_name, &end, 10);
+            if (end != e->d_name && *end == '\0' && fd > STDERR_FILENO && fd != own)
+                open.push_back(int(fd));
+        }
+        closedir(dir);
+    }
+    for (const int fd : open)
+        posix_spawn_file_actions_addclose(actions, fd);
+#endif
+}
+
+// Children started without waiting, reaped whenever this module runs again.
+std::mutex detachedMutex;
+std::vector<pid_t> detached;
+
+void reapDetached()
+{
+    std::lock_guard lock(detachedMutex);
+    std::erase_if(detached, [](pid_t pid) {
+        const pid_t r = waitpid(pid, nullptr, WNOHANG);
+        return r == pid || (r < 0 && errno == ECHILD);
+    });
+}
+
 pid_t spawn(const QString &program, const QStringList &arguments, const QString &workingDir, QString *error)
 {
+    reapDetached();
     std::vector<QByteArray> args;
     args.push_back(QFile::encodeName(program));
     for (const QString &a : arguments)
@@ -33,6 +75,7 @@ pid_t spawn(const QString &program, const QStringList &arguments, const QString 
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    closeAllButStandard(&actions);
     const QByteArray dir = QFile::encodeName(workingDir);
     if (!workingDir.isEmpty())
         posix_spawn_file_actions_addchdir_np(&actions, dir.constData());
@@ -106,20 +149,28 @@ RunResult runAndWait(const QString &program, const QStringList &arguments, const
     }
 }
 
-bool startDetached(const QString &program, const QStringList &arguments, const QString &workingDir, QString *error)
+bool startDetached(const QString &program, const QStringList &arguments, const QString &workingDir, QString *error,
+                   qint64 *pid)
 {
     if (!QFileInfo(program).isExecutable()) {
         if (error)
-            *error = QStringLiteral("файл %1 не найден или не исполняемый").arg(program);
+            *error = QStringLiteral("файл %1 не найден или не исполняемый").arg(QDir::toNativeSeparators(program));
         return false;
     }
-    return spawn(program, arguments, workingDir, error) > 0;
+    const pid_t child = spawn(program, arguments, workingDir, error);
+    if (child <= 0)
+        return false;
+    if (pid)
+        *pid = child;
+    std::lock_guard lock(detachedMutex);
+    detached.push_back(child);
+    return true;
 }
 
 QString findProgram(const QString &name, const QString &appDir)
 {
     const QString local = appDir + name;
-    if (QFileInfo(local).isExecutable())
+    if (!appDir.isEmpty() && QFileInfo(local).isExecutable())
         return local;
     return QStandardPaths::findExecutable(name);
 }

@@ -1,9 +1,15 @@
 #pragma once
-// Starting outside programs (unpackers, the launcher, the updater).
+// Starting outside programs: the unpackers, the launcher, the updater and the
+// desktop's opener. Every child of this program is started here.
 //
 // Termination and child signals are blocked in this program (see Signals.h),
 // so children are started with posix_spawn with a clean signal mask and
 // reaped by polling, never through a SIGCHLD handler.
+//
+// A child gets standard input, output and error and nothing else: the
+// embedded database engine keeps its files open without close-on-exec, and a
+// child that inherited them (the launcher execs the new program copy) would
+// hold the old copy's database and lock files.
 
 #include <QString>
 #include <QStringList>
@@ -23,8 +29,9 @@ RunResult runAndWait(const QString &program, const QStringList &arguments, const
                      int timeoutMs = 15000, const std::function<void()> &idle = {});
 
 // Starts program and returns at once; false (with error) when it cannot be started.
+// The child is reaped by later calls of this module (or ends with this program).
 bool startDetached(const QString &program, const QStringList &arguments, const QString &workingDir,
-                   QString *error = nullptr);
+                   QString *error = nullptr, qint64 *pid = nullptr);
 
 // Looks a helper program up in the program folder first, then on PATH; empty when absent.
 QString findProgram(const QString &name, const QString &appDir);

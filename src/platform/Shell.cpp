@@ -1,14 +1,22 @@
 #include "platform/Shell.h"
 
-#include <QDesktopServices>
-#include <QUrl>
+#include "platform/Process.h"
+
+#include <QFileInfo>
 
 namespace pc {
 
-bool shellOpen(const QString &target)
+bool shellOpen(const QString &target, QString *error)
 {
-    const QUrl url = target.contains(QStringLiteral("://")) ? QUrl(target) : QUrl::fromLocalFile(target);
-    return QDesktopServices::openUrl(url);
+    const QString opener = findProgram(QStringLiteral("xdg-open"), QString());
+    if (opener.isEmpty()) {
+        if (error)
+            *error = QStringLiteral("не найдена программа xdg-open");
+        return false;
+    }
+    const bool address = target.contains(QStringLiteral("://"));
+    const QString what = address ? target : QFileInfo(target).absoluteFilePath();
+    return startDetached(opener, {what}, QString(), error);
 }
 
 } // namespace pc
