@@ -351,8 +351,8 @@ void TMainForm::btnDefaultSettingsClick()
 {
     if (AskQuestion(QStringLiteral("Сбросить все настройки в настройки по умолчанию?"), true, false) != mrYes)
         return;
-    m_settingsFiles->resetClientIni(settings);
-    RestartProgram();
+    if (m_settingsFiles->resetClientIni(settings))
+        RestartProgram();
 }
 
 void TMainForm::cbAddressesChange()

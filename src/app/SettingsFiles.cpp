@@ -12,6 +12,10 @@
 #include <QFileInfo>
 #include <QLocale>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
 using pc::IniFile;
 
 namespace {
@@ -338,15 +342,19 @@ void SettingsFiles::removeAddress(Settings &s, int index) const
 
 bool SettingsFiles::resetClientIni(const Settings &s) const
 {
+    // The old settings move to bkclient.ini in one step (an earlier backup is
+    // replaced atomically). When they cannot be moved, client.ini is the only
+    // copy: it stays as it is and nothing is reset.
     const QString backup = m_context.path(QStringLiteral("bkclient.ini"));
-    bool renamed = true;
-    if (QFileInfo::exists(clientIni())) {
-        QFile::remove(backup);
-        renamed = QFile::rename(clientIni(), backup);
-    }
-    if (!renamed) {
-        m_dialogs.showNotice(QStringLiteral("Ошибка сброса"), false);
-        QFile::remove(clientIni());
+    if (QFileInfo::exists(clientIni())
+        && ::rename(QFile::encodeName(clientIni()).constData(), QFile::encodeName(backup).constData()) != 0) {
+        const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+        m_log.logMessage(QStringLiteral("Ошибка сброса: файл %1 не переименован в %2 (%3). Настройки не изменены")
+                             .arg(QDir::toNativeSeparators(clientIni()), QDir::toNativeSeparators(backup), reason),
+                         Error, true);
+        m_dialogs.showNotice(QStringLiteral("Ошибка сброса. Настройки не изменены: не удалось сохранить их копию в bkclient.ini"),
+                             false);
+        return false;
     }
     IniFile fresh(clientIni());
     fresh.writeString(kHeader, QStringLiteral("ClientName"), s.ClientName);
@@ -355,5 +363,5 @@ bool SettingsFiles::resetClientIni(const Settings &s) const
     // price list could not be fetched after the reset.
     if (!s.ClientPass.isEmpty())
         fresh.writeString(kHeader, QStringLiteral("ClientPass"), s.ClientPass);
-    return renamed;
+    return true;
 }

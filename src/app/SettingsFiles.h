@@ -53,7 +53,8 @@ public:
     void removeAddress(Settings &s, int index) const;
 
     // Reset: client.ini → bkclient.ini, a new client.ini with name and code only.
-    // False when the rename failed (the notice is shown, the reset goes on).
+    // False when client.ini could not be moved aside: it is then left as it
+    // was, the failure shown and logged, and nothing is reset.
     bool resetClientIni(const Settings &s) const;
 
 private:
