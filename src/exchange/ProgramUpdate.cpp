@@ -17,7 +17,32 @@ void makeExecutable(const QString &file)
 {
     QFile::setPermissions(file, QFile::permissions(file) | QFile::ExeOwner | QFile::ExeUser | QFile::ReadOwner);
 }
+
+// The names a new version or the updater may carry: this system's own, then
+// the one suppliers serving Windows clients use.
+const QStringList kUpdateNames{QStringLiteral("update"), QStringLiteral("update.exe")};
+
+// A program this system can run: an executable binary or a script. Anything
+// else (a Windows program among them) would leave no working program behind.
+bool runnableHere(const QString &file)
+{
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray head = f.read(4);
+    return head == QByteArray("\x7f" "ELF") || head.startsWith("#!");
+}
 } // namespace
+
+QString ProgramUpdate::ArchivedUpdate() const
+{
+    const QFileInfoList files = QDir(m_appDir).entryInfoList(QDir::Files | QDir::Hidden);
+    for (const QString &name : kUpdateNames)
+        for (const QFileInfo &f : files)
+            if (f.fileName().compare(name, Qt::CaseInsensitive) == 0)
+                return f.filePath();
+    return QString();
+}
 
 ProgramUpdate::ProgramUpdate(const QString &appDir, const QString &executable, Dialogs &dialogs, MessageLog &log)
     : m_appDir(appDir), m_executable(executable), m_dialogs(dialogs), m_log(log)
@@ -27,7 +52,7 @@ ProgramUpdate::ProgramUpdate(const QString &appDir, const QString &executable, D
 void ProgramUpdate::CheckProgramUpdate(bool showOnlyOrder)
 {
     const QString update = ArchivedUpdate();
-    if (!QFileInfo(update).isFile())
+    if (update.isEmpty())
         return;
     m_log.logDetail(QStringLiteral("Пришло обновление программы"));
     if (QFileInfo(m_executable).lastModified() > QFileInfo(update).lastModified()
@@ -39,6 +64,12 @@ void ProgramUpdate::CheckProgramUpdate(bool showOnlyOrder)
     // A version put aside earlier and never installed is replaced by the newer
     // one; when the new one cannot be put in place it stays where it is and the
     // pharmacist is told, instead of being deleted.
+    if (!runnableHere(update)) {
+        m_log.logMessage(QStringLiteral("Обновление программы %1 не установлено: это не программа для этой системы")
+                             .arg(QDir::toNativeSeparators(update)),
+                         Error, true);
+        return;
+    }
     QDir().mkpath(m_appDir + QStringLiteral("Update"));
     QFile::remove(PlacedUpdate());
     if (!QFile::rename(update, PlacedUpdate())) {
@@ -65,7 +96,13 @@ void ProgramUpdate::UpdateProgram(ServerConnection &connection, const Settings &
     try {
         QDir().mkpath(m_appDir + QStringLiteral("Update"));
         connection.ftp().changeDir(QStringLiteral("\\Update"));
-        connection.ftp().get(QStringLiteral("update"), Updater());
+        try {
+            connection.ftp().get(kUpdateNames[0], Updater());
+        } catch (const FtpError &e) {
+            if (!e.message().contains(QStringLiteral("not found")))
+                throw;
+            connection.ftp().get(kUpdateNames[1], Updater());
+        }
     } catch (const FtpError &e) {
         if (!e.message().contains(QStringLiteral("not found")))
             throw;

@@ -24,16 +24,19 @@ public:
     // Starts a program and ends this one; false (with a reason) when it could not start.
     std::function<bool(const QString &program, const QString &workingDir, QString &error)> startAndQuit;
 
-    // A new version left in the program folder by the price archive ("update"):
-    // put aside as Update/client for the launcher, then restart unless the
-    // pharmacist still has price changes to review. Nothing when there is none.
+    // A new version left in the program folder by the price archive ("update",
+    // or "update.exe" as suppliers serving Windows clients name it): put aside
+    // as Update/client for the launcher, then restart unless the pharmacist
+    // still has price changes to review. Nothing when there is none.
     void CheckProgramUpdate(bool showOnlyOrder);
 
-    // "Обновление программы...": fetches Update/update from the server under the
-    // client account and starts it.
+    // "Обновление программы...": fetches the updater from the server's \Update
+    // folder ("update", else "update.exe") under the client account into
+    // Update/update and starts it.
     void UpdateProgram(ServerConnection &connection, const Settings &settings);
 
-    QString ArchivedUpdate() const { return m_appDir + QStringLiteral("update"); }
+    // The new version the archive left, in any letter case; empty when none.
+    QString ArchivedUpdate() const;
     QString PlacedUpdate() const { return m_appDir + QStringLiteral("Update/client"); }
     QString Updater() const { return m_appDir + QStringLiteral("Update/update"); }
 

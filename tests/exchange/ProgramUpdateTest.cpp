@@ -50,11 +50,11 @@ TEST_F(ProgramUpdateFixture, NewVersionFromTheArchiveIsPutAsideAndTheProgramRest
     EXPECT_TRUE(dialogs.notices.isEmpty());
 
     dir.writeBytes("Update/client", "older version never installed");
-    dir.writeBytes("update", "new version");
+    dir.writeBytes("update", "#!/bin/sh\n# new version\n");
     setAge("client", 3600);
     update->CheckProgramUpdate(false);
     EXPECT_FALSE(dir.exists("update"));
-    EXPECT_EQ(dir.readBytes("Update/client"), QByteArray("new version"));
+    EXPECT_EQ(dir.readBytes("Update/client"), QByteArray("#!/bin/sh\n# new version\n"));
     EXPECT_TRUE(QFileInfo(dir.file("Update/client")).isExecutable());
     EXPECT_EQ(dialogs.notices, QStringList({"Пришло обновление программы. Программа будет перезапущена!"}));
     EXPECT_EQ(restarts, 1);
@@ -62,7 +62,7 @@ TEST_F(ProgramUpdateFixture, NewVersionFromTheArchiveIsPutAsideAndTheProgramRest
 
 TEST_F(ProgramUpdateFixture, OlderVersionCanBeDeclinedAndChangesModeDefersTheRestart)
 {
-    dir.writeBytes("update", "old version");
+    dir.writeBytes("update", "#!/bin/sh\n# old version\n");
     setAge("update", 3600);
     dialogs.setNextAnswer(mrYes);
     update->CheckProgramUpdate(false);
@@ -75,6 +75,27 @@ TEST_F(ProgramUpdateFixture, OlderVersionCanBeDeclinedAndChangesModeDefersTheRes
     EXPECT_TRUE(dir.exists("Update/client"));
     EXPECT_EQ(dialogs.notices, QStringList({"Пришло обновление программы. Программу необходимо перезапустить!"}));
     EXPECT_EQ(restarts, 0);
+}
+
+TEST_F(ProgramUpdateFixture, WindowsNameIsAcceptedButOnlyAProgramOfThisSystemIsInstalled)
+{
+    setAge("client", 3600);
+    // The name a supplier serving Windows clients uses, in its own letter case.
+    dir.writeBytes("UPDATE.EXE", QByteArray("\x7f" "ELF") + "\x02\x01\x01 new version");
+    update->CheckProgramUpdate(false);
+    EXPECT_FALSE(dir.exists("UPDATE.EXE"));
+    EXPECT_TRUE(dir.readBytes("Update/client").endsWith("new version"));
+    EXPECT_EQ(restarts, 1);
+
+    // A Windows program would leave the pharmacy without a working program.
+    QFile::remove(dir.file("Update/client"));
+    dir.writeBytes("update.exe", "MZ\x90 windows program");
+    update->CheckProgramUpdate(false);
+    EXPECT_TRUE(dir.exists("update.exe"));
+    EXPECT_FALSE(dir.exists("Update/client"));
+    EXPECT_EQ(restarts, 1);
+    ASSERT_FALSE(log.entries.empty());
+    EXPECT_TRUE(log.entries.back().text.contains("не установлено")) << log.entries.back().text.toStdString();
 }
 
 TEST_F(ProgramUpdateFixture, UpdaterIsFetchedFromTheServerOrItsAbsenceReported)
@@ -102,4 +123,16 @@ TEST_F(ProgramUpdateFixture, UpdaterIsFetchedFromTheServerOrItsAbsenceReported)
     EXPECT_TRUE(QFileInfo(dir.file("Update/update")).isExecutable());
     ASSERT_EQ(dialogs.notices.size(), 1);
     EXPECT_TRUE(dialogs.notices[0].startsWith("Получено обновление/исправление программы"));
+
+    // A server that keeps the Windows name only.
+    QFile::remove(server.home("1234") + "/Update/update");
+    QFile exe(server.home("1234") + "/Update/update.exe");
+    ASSERT_TRUE(exe.open(QIODevice::WriteOnly));
+    exe.write("#!/bin/sh\n# updater\n");
+    exe.close();
+    QFile::remove(dir.file("Update/update"));
+    started.clear();
+    update->UpdateProgram(connection, settings);
+    EXPECT_EQ(started, dir.file("Update/update"));
+    EXPECT_EQ(dir.readBytes("Update/update"), QByteArray("#!/bin/sh\n# updater\n"));
 }
