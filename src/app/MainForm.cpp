@@ -153,6 +153,7 @@ TMainForm::TMainForm(const QString &appDir, QWidget *parent)
     }
 
     m_settingsFiles = std::make_unique<SettingsFiles>(context, *m_dialogs, *m_pane);
+    askIdentity = [this](ClientIdentity &id) { return m_dialogs->askClientIdentity(id); };
     DM = std::make_unique<pc::TDM>(context, *m_dialogs, *m_pane);
     DM->RestartProgram = [this] { RestartProgram(); };
     makeOrderEntry();
@@ -191,6 +192,7 @@ void TMainForm::setDialogs(Dialogs *dialogs)
     if (Connection)
         Connection->setDialogs(*m_dialogs);
     m_settingsFiles = std::make_unique<SettingsFiles>(context, *m_dialogs, *m_pane);
+    askIdentity = [this](ClientIdentity &id) { return m_dialogs->askClientIdentity(id); };
     // The data module speaks through the same dialogs; it holds no objects yet
     // when tests swap them right after creating the window.
     if (!DM || !DM->PriceSet()) {

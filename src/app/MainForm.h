@@ -178,6 +178,8 @@ public:
     void tblOrdersAfterScroll();
     // Binds the grids to the data module's datasets (after the database opened).
     void BindGrids();
+    // Asks a new client's identity; false when the person cancels. Tests replace it.
+    std::function<bool(ClientIdentity &)> askIdentity;
     void clearCommentWhenStored(int numberBefore);
     pc::ColumnWidthMemory columnWidthMemory(const QString &grid);
     // Server list on the connection page.
@@ -249,6 +251,7 @@ private:
     QStringList markupCells() const;
     bool m_fillingPage = false;
     std::unique_ptr<SettingsFiles> m_settingsFiles;
+    bool m_identityAsked = false;
     std::vector<std::unique_ptr<pc::DatasetModel>> m_gridModels;
     std::unique_ptr<MessagePane> m_pane;
     std::unique_ptr<WindowDialogs> m_windowDialogs;

@@ -27,6 +27,7 @@
 #include <QThread>
 
 #include <QHeaderView>
+#include <QIntValidator>
 
 #include <cmath>
 #include <unistd.h>
@@ -66,6 +67,7 @@ void TMainForm::connectSettingsHandlers()
     ui->udPriceAptekaPercent->setMaximum(10000);
     ui->udPriceTagsCount->setMaximum(100);
     ui->udPriceTagsFields->setMaximum(1000);
+    ui->edServerPort->setValidator(new QIntValidator(1, 65535, ui->edServerPort));
     ui->btnSaveSettings->setEnabled(false);
     ui->lstDeliveryAddresses->horizontalHeader()->setStretchLastSection(true);
     ui->lstDeliveryAddresses->setColumnWidth(0, 300);
@@ -73,7 +75,8 @@ void TMainForm::connectSettingsHandlers()
 
     auto changed = [this] { rgOrderProtocolClick(); };
     for (QLineEdit *e : {ui->edNakladFolder, ui->edSupplierName, ui->edPriceTagsFields, ui->edPriceTagsCount,
-                         ui->edFolderOrderImport, ui->edFileNameOrder, ui->edServerAddress})
+                         ui->edFolderOrderImport, ui->edFileNameOrder, ui->edServerAddress, ui->edClientCode,
+                         ui->edClientName, ui->edClientPass, ui->edServerPort})
         connect(e, &QLineEdit::textEdited, this, changed);
     connect(ui->edNakladFolder, &QLineEdit::textChanged, this, changed);
     for (QComboBox *c : {ui->cbOrientation, ui->cbFontSize, ui->cbFontSizePriceTags})
@@ -136,6 +139,19 @@ void TMainForm::LoadSettings()
     ui->chkShowOnlyOrder->setChecked(false);
 
     files.readClient(settings);
+    if (settings.ClientCode.isEmpty() && !m_identityAsked) {
+        // A new client: the code, name, password and address in one window.
+        m_identityAsked = true;
+        ClientIdentity id;
+        if (askIdentity && askIdentity(id)) {
+            try {
+                files.writeIdentity(id);
+            } catch (const std::exception &e) {
+                LogMessage(pc::errorText(e), Error, true);
+            }
+            files.readClient(settings);
+        }
+    }
     files.driverHandshake(settings);
     CreateFirebirdObjects();
     files.readPriceDate(settings);
@@ -210,6 +226,10 @@ void TMainForm::showSettings()
     ui->udPriceTagsFields->setPosition(s.PriceTagsFields);
     ui->edPriceTagsFields->setText(QString::number(s.PriceTagsFields));
     ui->cbFontSizePriceTags->setCurrentIndex(s.PriceTagsFontSize);
+    ui->edClientCode->setText(s.ClientCode);
+    ui->edClientName->setText(s.ClientName);
+    ui->edClientPass->setText(s.ClientPass);
+    ui->edServerPort->setText(QString::number(s.ServerPort));
     ui->edServerAddress->setText(s.ServerAddresses.value(0));
     ui->lbServerAddresses->clear();
     for (int n = 1; n < s.ServerAddresses.size(); ++n)
@@ -291,6 +311,11 @@ void TMainForm::collectSettings()
     v = ui->edPriceTagsFields->text().trimmed().toInt(&ok);
     s.PriceTagsFields = ok ? v : ui->udPriceTagsFields->position();
     s.PriceTagsFontSize = ui->cbFontSizePriceTags->currentIndex();
+    s.ClientCode = ui->edClientCode->text().trimmed();
+    s.ClientName = ui->edClientName->text().trimmed();
+    s.ClientPass = ui->edClientPass->text();
+    if (const int port = ui->edServerPort->text().trimmed().toInt(&ok); ok && port > 0 && port < 65536)
+        s.ServerPort = port;
     if (s.ServerAddresses.isEmpty())
         s.ServerAddresses << QString();
     s.ServerAddresses[0] = ui->edServerAddress->text();
@@ -310,8 +335,22 @@ void TMainForm::collectSettings()
 
 void TMainForm::SaveSettings()
 {
+    const QString previousCode = settings.ClientCode;
     collectSettings();
+    // The client code names the price archive, the order files and the FTP
+    // account: a change is confirmed, as a change of the main address is.
+    if (!previousCode.isEmpty() && settings.ClientCode != previousCode
+        && AskQuestion(QStringLiteral("ВНИМАНИЕ! Изменяется код клиента с ") + previousCode + QStringLiteral(" на ")
+                           + settings.ClientCode
+                           + QStringLiteral(". Уточните у поставщика, является ли данный код корректным. Принять изменения?"),
+                       true, false)
+            != mrYes) {
+        settings.ClientCode = previousCode;
+        ui->edClientCode->setText(previousCode);
+    }
     m_settingsFiles->save(settings, markupCells());
+    m_settingsFiles->setAccounts(settings);
+    RefreshTitle();
     SetSettingsModified(false);
     if (RestartNeeded) {
         ShowNotice(QStringLiteral("Для вступления настроек в силу программа будет перезапущена"), true);

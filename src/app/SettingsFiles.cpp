@@ -272,7 +272,19 @@ void SettingsFiles::save(Settings &s, const QStringList &markupCells) const
     client.writeInteger(QStringLiteral("PriceTagsPrintSettings"), QStringLiteral("Fields"), s.PriceTagsFields);
     client.writeInteger(QStringLiteral("PriceTagsPrintSettings"), QStringLiteral("FontSize"), s.PriceTagsFontSize);
 
+    // The identity fields of the connection page; a key is written only when
+    // it changes, so a file without them stays as it was.
+    const auto writeChanged = [](IniFile &ini, const QString &key, const QString &value) {
+        if (ini.readString(kHeader, key) != value)
+            ini.writeString(kHeader, key, value);
+    };
+    writeChanged(client, QStringLiteral("ClientCode"), s.ClientCode);
+    writeChanged(client, QStringLiteral("ClientName"), s.ClientName);
+    writeChanged(client, QStringLiteral("ClientPass"), s.ClientPass);
+
     IniFile server(serverIni());
+    if (server.readInteger(kHeader, QStringLiteral("ServerPort"), 21) != s.ServerPort)
+        server.writeInteger(kHeader, QStringLiteral("ServerPort"), s.ServerPort);
     server.writeString(kHeader, QStringLiteral("ServerAdress"), s.ServerAddresses.value(0));
     server.writeString(kHeader, QStringLiteral("SupplierName"), s.SupplierName);
     for (int n = 1; n <= 9; ++n) {
@@ -291,6 +303,21 @@ void SettingsFiles::save(Settings &s, const QStringList &markupCells) const
     exchange.writeString(order, QStringLiteral("ColumnCode"), s.ColumnCode);
     exchange.writeString(order, QStringLiteral("ColumnQnt"), s.ColumnQnt);
     exchange.writeString(order, QStringLiteral("FileNameOrder"), s.FileNameOrder);
+}
+
+void SettingsFiles::writeIdentity(const ClientIdentity &id) const
+{
+    IniFile client(clientIni());
+    if (!id.code.isEmpty())
+        client.writeString(kHeader, QStringLiteral("ClientCode"), id.code);
+    if (!id.name.isEmpty())
+        client.writeString(kHeader, QStringLiteral("ClientName"), id.name);
+    if (!id.pass.isEmpty())
+        client.writeString(kHeader, QStringLiteral("ClientPass"), id.pass);
+    if (!id.serverAddress.isEmpty()) {
+        IniFile(serverIni()).writeString(kHeader, QStringLiteral("ServerAdress"), id.serverAddress);
+        client.writeString(QStringLiteral("Settings"), QStringLiteral("ServerAddress"), id.serverAddress);
+    }
 }
 
 void SettingsFiles::writeDefaultAddress(const QString &text) const

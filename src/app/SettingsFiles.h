@@ -45,6 +45,11 @@ public:
     // markup grid's value cells; cells that are not numbers keep the stored value.
     void save(Settings &s, const QStringList &markupCells) const;
 
+    // The identity asked on the first start: each field given is written where
+    // the program reads it (client.ini [Header]; the main address to server.ini
+    // and as the address last accepted, so it raises no change question).
+    void writeIdentity(const ClientIdentity &id) const;
+
     // Delivery addresses, written at once.
     void writeDefaultAddress(const QString &text) const;
     // Returns the section number used, 0 when all 100 are taken.

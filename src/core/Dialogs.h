@@ -4,6 +4,8 @@
 
 #include <QString>
 
+struct ClientIdentity;
+
 enum ModalResult : int { mrNone = 0, mrOk = 1, mrCancel = 2, mrYes = 6, mrNo = 7 };
 
 class Dialogs {
@@ -21,4 +23,7 @@ public:
     virtual QString pickSaveFile(const QString &caption, const QString &start, const QString &filter) = 0;
     // False when cancelled; value holds the text typed.
     virtual bool inputBox(const QString &caption, const QString &prompt, QString &value) = 0;
+    // A new client's code, name, password and server address in one window;
+    // false when cancelled (also where no window can be shown).
+    virtual bool askClientIdentity(ClientIdentity &) { return false; }
 };

@@ -32,6 +32,14 @@ struct PrintColumn {
 // Storage kinds of the local database.
 enum DbDriverKind : int { DriverOdbc = 0, DriverVfp = 1, DriverFirebird = 2 };
 
+// What the supplier gives a new client: asked on the first start.
+struct ClientIdentity {
+    QString code;
+    QString name;
+    QString pass;
+    QString serverAddress;
+};
+
 struct Settings {
     // ---- client.ini [Header] and friends
     QString ClientName;

@@ -1,4 +1,5 @@
 #include "ui/WindowDialogs.h"
+#include "ui/IdentityDialog.h"
 
 #include "core/MessageLog.h"
 #include "ui/AskMessageDialog.h"
@@ -58,4 +59,13 @@ bool WindowDialogs::inputBox(const QString &caption, const QString &prompt, QStr
     if (ok)
         value = text;
     return ok;
+}
+
+bool WindowDialogs::askClientIdentity(ClientIdentity &id)
+{
+    TdlgIdentity dialog(m_owner);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    id = dialog.identity();
+    return true;
 }

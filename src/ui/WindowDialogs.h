@@ -26,6 +26,7 @@ public:
     QString pickOpenFile(const QString &caption, const QString &start, const QString &filter) override;
     QString pickSaveFile(const QString &caption, const QString &start, const QString &filter) override;
     bool inputBox(const QString &caption, const QString &prompt, QString &value) override;
+    bool askClientIdentity(ClientIdentity &id) override;
 
 private:
     QWidget *m_owner;

@@ -221,6 +221,63 @@ TEST_F(SettingsFixture, ChangedMainAddressIsConfirmedOrRestored)
     start(); // accepted: no second question
 }
 
+// A start without a client code asks for the identity once; what is given goes
+// where the program reads it; the connection page edits it later, a new code
+// only after the pharmacist confirms it.
+TEST_F(SettingsFixture, FirstStartAsksTheIdentityAndTheConnectionPageChangesIt)
+{
+    int asked = 0;
+    auto startAsking = [&](bool accept) -> TMainForm & {
+        if (form)
+            form->closeWithoutAsking = true;
+        form = std::make_unique<TMainForm>(dir.path());
+        form->setDialogs(&dialogs);
+        form->askIdentity = [&, accept](ClientIdentity &id) {
+            ++asked;
+            id = {"7001", "Аптека №5", "секрет", "ftp.supplier.ru"};
+            return accept;
+        };
+        form->LoadSettings();
+        return *form;
+    };
+    TMainForm &cancelled = startAsking(false);
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(cancelled.settings.ClientCode, "");
+    EXPECT_EQ(client().readString("Header", "ClientCode"), "");
+    EXPECT_FALSE(dir.exists("server.ini"));
+
+    TMainForm &f = startAsking(true);
+    EXPECT_EQ(asked, 2);
+    EXPECT_EQ(f.settings.ClientCode, "7001");
+    EXPECT_EQ(f.settings.ClientName, "Аптека №5");
+    EXPECT_EQ(f.settings.ClientAccount.user, "7001");
+    EXPECT_EQ(f.settings.ServerAddresses[0], "ftp.supplier.ru");
+    EXPECT_EQ(client().readString("Header", "ClientPass"), "секрет");
+    EXPECT_EQ(pc::IniFile(dir.file("server.ini")).readString("Header", "ServerAdress"), "ftp.supplier.ru");
+    EXPECT_TRUE(f.windowTitle().contains("Код в системе 7001. Имя в системе Аптека №5"));
+    EXPECT_EQ(f.ui->edClientCode->text(), "7001");
+    EXPECT_EQ(f.ui->edServerPort->text(), "21");
+
+    startAsking(true);
+    EXPECT_EQ(asked, 2); // a known client is not asked again
+
+    // The page: a new code is confirmed; refused, the old one stays.
+    form->ui->edClientCode->setText("7002");
+    form->ui->edServerPort->setText("2121");
+    dialogs.setNextAnswer(mrNo);
+    form->SaveSettings();
+    EXPECT_TRUE(dialogs.questions.last().startsWith("ВНИМАНИЕ! Изменяется код клиента с 7001 на 7002."));
+    EXPECT_EQ(client().readString("Header", "ClientCode"), "7001");
+    EXPECT_EQ(form->ui->edClientCode->text(), "7001");
+    EXPECT_EQ(pc::IniFile(dir.file("server.ini")).readInteger("Header", "ServerPort", 0), 2121);
+    form->ui->edClientCode->setText("7002");
+    dialogs.setNextAnswer(mrYes);
+    form->SaveSettings();
+    EXPECT_EQ(client().readString("Header", "ClientCode"), "7002");
+    EXPECT_EQ(form->settings.ClientAccount.user, "7002");
+    EXPECT_TRUE(form->windowTitle().contains("Код в системе 7002."));
+}
+
 TEST_F(SettingsFixture, PrintColumnKeysFollowTheProducerPriceOption)
 {
     serverIni();
