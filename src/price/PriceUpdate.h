@@ -10,7 +10,10 @@
 // carried over and cut in one transaction that is committed only when every
 // step succeeded. When the download, the unpacking or the import fails, the
 // previous PRICE rows, PRICEOLD and the order quantities stay as they were,
-// and nothing of the archive reaches the program folder.
+// and nothing of the archive reaches the program folder. A price file without
+// a single record, or one cut short in transfer, is refused the same way: an
+// empty list never replaces the pharmacist's. The goods details delivered
+// beside the list (price_det.dbf) replace PRICE_DET in the same transaction.
 //
 // The window's part (page switch, cursor, receive panel, title, start page,
 // banner, the program-update check, the document fetch) comes in through the
