@@ -83,6 +83,7 @@ struct FtpClient::Impl {
     bool passive = true;
     int connectTimeoutMs = 30000;
     int responseTimeoutMs = 60000;
+    int stallTimeoutMs = FtpClient::kStallTimeoutMs;
     std::function<void()> idle;
     std::function<void(qint64, qint64)> progress;
 
@@ -103,6 +104,7 @@ struct FtpClient::Impl {
     QStringList dirs;
     QString lastReply;
     QString opReply; // last reply line of the running operation
+    QList<int> opCodes; // the reply codes of the running operation, in order
 
     // Per operation.
     QByteArray buffer;
@@ -115,6 +117,10 @@ struct FtpClient::Impl {
     curl_socket_t controlSocket = CURL_SOCKET_BAD;
     QElapsedTimer sinceLastOperation;
     std::exception_ptr callbackError;
+    // Time since a byte last moved on either connection; an operation silent
+    // for stallTimeoutMs is abandoned.
+    QElapsedTimer sinceActivity;
+    bool stalled = false;
 
     ~Impl() { closeSession(); }
 
@@ -157,15 +163,24 @@ struct FtpClient::Impl {
             && std::isdigit(uchar(line[2]))) {
             d->opReply = fromCp1251(line);
             d->lastReply = d->opReply;
+            d->opCodes << replyCode(d->opReply);
         }
+        d->sinceActivity.start();
         return n;
     }
 
-    static size_t onDiscard(char *, size_t size, size_t count, void *) { return size * count; }
+    static size_t onDiscard(char *, size_t size, size_t count, void *self)
+    {
+        if (self)
+            static_cast<Impl *>(self)->sinceActivity.start();
+        return size * count;
+    }
 
     static size_t onWriteBuffer(char *data, size_t size, size_t count, void *self)
     {
-        static_cast<Impl *>(self)->buffer.append(data, qsizetype(size * count));
+        auto *d = static_cast<Impl *>(self);
+        d->buffer.append(data, qsizetype(size * count));
+        d->sinceActivity.start();
         return size * count;
     }
 
@@ -173,6 +188,7 @@ struct FtpClient::Impl {
     {
         auto *d = static_cast<Impl *>(self);
         const qint64 n = qint64(size * count);
+        d->sinceActivity.start();
         if (d->out->write(data, n) != n) {
             d->localFailed = true;
             return 0;
@@ -188,6 +204,8 @@ struct FtpClient::Impl {
             d->localFailed = true;
             return CURL_READFUNC_ABORT;
         }
+        if (n > 0)
+            d->sinceActivity.start();
         return size_t(n);
     }
 
@@ -221,13 +239,16 @@ struct FtpClient::Impl {
         curl_easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L);
         curl_easy_setopt(easy, CURLOPT_USERNAME, sessionUser.constData());
         curl_easy_setopt(easy, CURLOPT_PASSWORD, sessionPassword.constData());
-        const long responseSeconds = std::max(1L, long((sessionResponseTimeoutMs + 999) / 1000));
+        // libcurl waits for some replies (the one after an upload) inside a
+        // blocking call, out of reach of the stall check in run(): the reply
+        // time-out is never longer than the stall time.
+        const long responseSeconds =
+            std::max(1L, long((std::min(sessionResponseTimeoutMs, stallTimeoutMs) + 999) / 1000));
         curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, long(sessionConnectTimeoutMs));
         curl_easy_setopt(easy, CURLOPT_SERVER_RESPONSE_TIMEOUT, responseSeconds);
         curl_easy_setopt(easy, CURLOPT_ACCEPTTIMEOUT_MS, long(sessionResponseTimeoutMs));
-        // A data connection that stalls counts as a server that stopped answering.
-        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, responseSeconds);
+        // Straight to the server, whatever ftp_proxy or all_proxy say.
+        curl_easy_setopt(easy, CURLOPT_PROXY, "");
         curl_easy_setopt(easy, CURLOPT_MAXAGE_CONN, kMaxConnectionAgeSeconds);
         curl_easy_setopt(easy, CURLOPT_TCP_KEEPALIVE, 1L);
         if (sessionPassive) {
@@ -239,10 +260,12 @@ struct FtpClient::Impl {
         curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Impl::onHeader);
         curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
         curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Impl::onDiscard);
+        curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
         curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
         curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &Impl::onProgress);
         curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
         opReply.clear();
+        opCodes.clear();
         buffer.clear();
         out = nullptr;
         in = nullptr;
@@ -251,6 +274,8 @@ struct FtpClient::Impl {
         lastReported = -1;
         connectionAlive = false;
         callbackError = nullptr;
+        stalled = false;
+        sinceActivity.start();
     }
 
     // Runs the prepared transfer through the multi interface, calling the
@@ -277,6 +302,11 @@ struct FtpClient::Impl {
                 }
                 if (done || running == 0)
                     break;
+                if (sinceActivity.elapsed() > stallTimeoutMs) {
+                    stalled = true;
+                    result = CURLE_OPERATION_TIMEDOUT;
+                    break;
+                }
                 curl_multi_poll(multi, nullptr, 0, kPollMs, nullptr);
                 if (idle)
                     idle();
@@ -289,6 +319,16 @@ struct FtpClient::Impl {
             connected = false;
             dirs.clear();
             throw;
+        }
+        if (stalled) {
+            // Given up half-way: the connection goes with the transfer.
+            curl_multi_remove_handle(multi, easy);
+            connectionAlive = false;
+            controlSocket = CURL_SOCKET_BAD;
+            connected = false;
+            dirs.clear();
+            sinceLastOperation.start();
+            return result;
         }
         controlSocket = CURL_SOCKET_BAD;
         curl_easy_getinfo(easy, CURLINFO_ACTIVESOCKET, &controlSocket);
@@ -335,11 +375,25 @@ struct FtpClient::Impl {
         }
     }
 
-    FtpError error(CURLcode code, const QString &what, FtpError::Kind otherKind, const QString &localReason = {}) const
+    FtpError error(CURLcode code, const QString &what, FtpError::Kind otherKind, const QString &localReason = {},
+                   bool mapNotFound = true) const
     {
         FtpError::Kind kind = otherKind;
         QString reason = QString::fromUtf8(curl_easy_strerror(code));
-        switch (code) {
+        const int reply = replyCode(opReply);
+        const bool silent = stalled
+            || (code == CURLE_OPERATION_TIMEDOUT && reply != 421 && sinceActivity.isValid()
+                && sinceActivity.elapsed() >= stallTimeoutMs - stallTimeoutMs / 10);
+        if (silent) {
+            kind = FtpError::Timeout;
+            reason = QStringLiteral("nothing received or sent for %1 s, the transfer was abandoned")
+                         .arg((stallTimeoutMs + 999) / 1000);
+        } else if (reply == 421) {
+            // libcurl reports every 421 as a time-out; the server said it
+            // would not serve us and closed the connection.
+            kind = otherKind == FtpError::Connect ? FtpError::Connect : FtpError::Refused;
+            reason = QStringLiteral("the server refused service and closed the connection");
+        } else switch (code) {
         case CURLE_COULDNT_RESOLVE_HOST:
         case CURLE_COULDNT_CONNECT:
         case CURLE_URL_MALFORMAT:
@@ -385,7 +439,7 @@ struct FtpClient::Impl {
         }
         // 550: the file or folder does not exist (the usual wording of the
         // supplier's server and of most others).
-        if (replyCode(opReply) == 550 && kind != FtpError::Login && kind != FtpError::LocalFile)
+        if (reply == 550 && mapNotFound && kind != FtpError::Login && kind != FtpError::LocalFile && !silent)
             kind = FtpError::NotFound;
         if (kind == FtpError::NotFound)
             reason = QStringLiteral("not found");
@@ -451,6 +505,7 @@ QString FtpClient::userName() const { return d->user; }
 bool FtpClient::passive() const { return d->passive; }
 void FtpClient::setConnectTimeout(int ms) { d->connectTimeoutMs = std::max(1, ms); }
 void FtpClient::setResponseTimeout(int ms) { d->responseTimeoutMs = std::max(1, ms); }
+void FtpClient::setStallTimeout(int ms) { d->stallTimeoutMs = std::max(1, ms); }
 void FtpClient::setIdleCallback(std::function<void()> idle) { d->idle = std::move(idle); }
 void FtpClient::setProgressCallback(std::function<void(qint64, qint64)> progress) { d->progress = std::move(progress); }
 bool FtpClient::isConnected() const { return d->connected; }
@@ -646,6 +701,45 @@ void FtpClient::deleteFile(const QString &remoteName)
     curl_slist_free_all(commands);
     if (rc != CURLE_OK)
         throw d->error(rc, what, FtpError::Refused);
+}
+
+} // namespace pc
+
+namespace pc {
+
+void FtpClient::rename(const QString &from, const QString &to)
+{
+    const QString what = QStringLiteral("Rename of ") + from + QStringLiteral(" to ") + to;
+    checkName(from, what);
+    checkName(to, what);
+    Impl::Running running(*d);
+    d->requireConnected();
+    d->prepare(d->dirUrl(d->dirs));
+    curl_easy_setopt(d->easy, CURLOPT_NOBODY, 1L);
+    // After the (empty) transfer, as for DELE: a refused command there keeps
+    // the connection.
+    const QByteArray rnfr = QByteArray("RNFR ") + toCp1251(from);
+    const QByteArray rnto = QByteArray("RNTO ") + toCp1251(to);
+    curl_slist *commands = curl_slist_append(nullptr, rnfr.constData());
+    curl_slist *more = commands ? curl_slist_append(commands, rnto.constData()) : nullptr;
+    if (!more) {
+        curl_slist_free_all(commands);
+        throw FtpError(FtpError::Refused, what + QStringLiteral(": out of memory (no reply from the server)"), QString());
+    }
+    commands = more;
+    curl_easy_setopt(d->easy, CURLOPT_POSTQUOTE, commands);
+    CURLcode rc;
+    try {
+        rc = d->run();
+    } catch (...) {
+        curl_slist_free_all(commands);
+        throw;
+    }
+    curl_easy_setopt(d->easy, CURLOPT_POSTQUOTE, nullptr);
+    curl_slist_free_all(commands);
+    // A 550 to RNTO (after RNFR's 350) is a refusal, not a missing file.
+    if (rc != CURLE_OK)
+        throw d->error(rc, what, FtpError::Refused, {}, !d->opCodes.contains(350));
 }
 
 } // namespace pc

@@ -15,6 +15,10 @@
 // the operation: it reaches the caller, a download leaves the local file as it
 // was, and the session ends (isConnected() turns false).
 //
+// No proxy is used, whatever the environment says (ftp_proxy, all_proxy).
+// A reply 421 (service not available) is reported as a refusal, not as a
+// time-out.
+//
 // Failures raise FtpError. Once the server was asked, the text ends with the
 // server's last reply line of the operation in parentheses, or with "(no reply
 // from the server)"; a missing remote file or folder (reply 550) always
@@ -81,6 +85,10 @@ public:
     // Time the server may stay silent on the control or data connection once
     // logged in (60 s by default; counted in whole seconds, at least 1).
     void setResponseTimeout(int ms);
+    // An operation during which no byte moves on either connection for this
+    // long is abandoned with FtpError::Timeout, and the session ends.
+    static constexpr int kStallTimeoutMs = 30000;
+    void setStallTimeout(int ms);
 
     // Called about every 20 ms while an operation waits for the network.
     void setIdleCallback(std::function<void()> idle);
@@ -119,6 +127,10 @@ public:
     QStringList list(const QString &mask = QString());
     // Deletes a remote file (DELE).
     void deleteFile(const QString &remoteName);
+    // Renames a remote file in the current folder (RNFR, RNTO); a file under
+    // the new name is replaced where the server allows it. A refused rename
+    // keeps the connection; NotFound only when the old name does not exist.
+    void rename(const QString &from, const QString &to);
 
     // The server's last reply line (e.g. "226 Transfer complete.").
     QString lastReply() const;

@@ -59,6 +59,7 @@ bool ServerConnection::ConnectToServer(bool reconnect)
     m_ftp.setUserName(m_login.user);
     m_ftp.setPassword(m_login.password);
     m_ftp.setPort(m_settings.ServerPort);
+    m_loginRefused = false;
 
     if (Connect(m_currentServerIndex, false, reconnect)) {
         m_dialogs->hideWait();
@@ -80,7 +81,13 @@ bool ServerConnection::ConnectToServer(bool reconnect)
         processEvents();
     }
     m_dialogs->hideWait();
-    m_dialogs->showNotice(QStringLiteral("Не удалось соединиться с сервером. Попробуйте позднее"), true);
+    // Trying later does not help when the server turned the account away.
+    if (m_loginRefused)
+        m_dialogs->showNotice(QStringLiteral("Сервер не принял имя пользователя или пароль (пользователь \"") + m_login.user
+                                  + QStringLiteral("\"). Проверьте их в настройках"),
+                              true);
+    else
+        m_dialogs->showNotice(QStringLiteral("Не удалось соединиться с сервером. Попробуйте позднее"), true);
     return false;
 }
 
@@ -116,6 +123,8 @@ bool ServerConnection::Connect(int i, bool announce, bool reconnect)
         m_currentServerIndex = i;
         return true;
     } catch (const FtpError &e) {
+        if (e.kind() == FtpError::Login)
+            m_loginRefused = true;
         m_log.logMessage(e.message() + QStringLiteral(" (Connect)"), Error, true);
     } catch (const std::exception &e) {
         m_log.logMessage(QString::fromUtf8(e.what()) + QStringLiteral(" (Connect)"), Error, true);

@@ -50,7 +50,8 @@ public:
     // Connects to a server of the list under the current login, the server
     // that answered last first. With reconnect = false an open connection made
     // under the same login is kept; otherwise it is closed and made anew.
-    // When no server answers, tells the person and returns false.
+    // When no server answers, tells the person and returns false: that the
+    // login or password was refused when a server said so, else to try later.
     bool ConnectToServer(bool reconnect);
     // One attempt on ServerAddresses[i]; with announce the attempt and its
     // success are shown in the message log. False for a missing or empty
@@ -73,6 +74,7 @@ private:
     FtpAccount m_login;
     FtpAccount m_sessionLogin; // the login of the open connection
     int m_currentServerIndex = 0;
+    bool m_loginRefused = false; // a server of this ConnectToServer refused the login
     std::function<void()> m_idle;
     std::function<void(bool)> m_busyCursor;
 };

@@ -394,6 +394,172 @@ TEST(FtpSilentServer, GreetingNeverComes)
     EXPECT_FALSE(client.isConnected());
 }
 
+using Fault = FtpTestServer::Fault;
+
+// An upload goes up under one name and is renamed; the server's refusals at
+// each step are reported and, except for a lost connection, keep the session.
+TEST_P(FtpClientTest, RenameAndRefusedSteps)
+{
+    writeFile(local("order.ini"), pattern(5000));
+    client.connect();
+    client.put(local("order.ini"), "1234_5.ini.tmp");
+    client.rename("1234_5.ini.tmp", "1234_5.ini");
+    EXPECT_EQ(readFile(home() + "/1234_5.ini"), pattern(5000));
+    EXPECT_FALSE(QFile::exists(home() + "/1234_5.ini.tmp"));
+    EXPECT_TRUE(server.commands().contains("RNFR 1234_5.ini.tmp"));
+    EXPECT_TRUE(server.commands().contains("RNTO 1234_5.ini"));
+
+    // A rename over an existing file replaces it.
+    writeFile(home() + "/new.tmp", "newer");
+    client.rename("new.tmp", "1234_5.ini");
+    EXPECT_EQ(readFile(home() + "/1234_5.ini"), "newer");
+
+    // The old name is missing: not found. The new name refused: a refusal,
+    // not "not found", though the server answers 550 to both.
+    FtpError e = expectFtpError([&] { client.rename("missing.tmp", "x.ini"); });
+    EXPECT_EQ(e.kind(), FtpError::NotFound) << e.message().toStdString();
+    writeFile(home() + "/a.tmp", "a");
+    server.setFaults({{.verb = "RNTO", .reply = "550 Permission denied."}});
+    e = expectFtpError([&] { client.rename("a.tmp", "a.ini"); });
+    EXPECT_EQ(e.kind(), FtpError::Refused) << e.message().toStdString();
+    EXPECT_TRUE(e.message().contains("550 Permission denied.")) << e.message().toStdString();
+    EXPECT_FALSE(e.message().contains("not found"));
+    EXPECT_TRUE(QFile::exists(home() + "/a.tmp"));
+    EXPECT_TRUE(client.isConnected());
+
+    server.setFaults({{.verb = "RNFR", .reply = "450 Busy."}});
+    e = expectFtpError([&] { client.rename("a.tmp", "a.ini"); });
+    EXPECT_EQ(e.kind(), FtpError::Refused);
+    EXPECT_TRUE(e.message().contains("450 Busy.")) << e.message().toStdString();
+
+    server.setFaults({{.verb = "DELE", .reply = "550 Access denied."}});
+    EXPECT_THROW(client.deleteFile("a.tmp"), FtpError);
+    EXPECT_TRUE(QFile::exists(home() + "/a.tmp"));
+
+    server.setFaults({{.verb = "STOR", .reply = "452 Insufficient storage space."}});
+    e = expectFtpError([&] { client.put(local("order.ini"), "b.tmp"); });
+    EXPECT_TRUE(e.message().contains("452 Insufficient storage space.")) << e.message().toStdString();
+    EXPECT_FALSE(QFile::exists(home() + "/b.tmp"));
+
+    // The session survived every refusal.
+    server.clearFaults();
+    EXPECT_TRUE(client.isConnected());
+    client.rename("a.tmp", "a.ini");
+    EXPECT_EQ(readFile(home() + "/a.ini"), "a");
+    EXPECT_EQ(server.commands("USER").size(), 1);
+
+    // The connection drops after 1000 bytes of an upload: the part that
+    // arrived stays on the server. The client notices the lost connection at
+    // once or at its next operation, which goes over a new one.
+    writeFile(local("big.ini"), pattern(400000));
+    server.setFaults({{.verb = "STOR", .action = Fault::Drop, .bytes = 1000, .times = 1}});
+    e = expectFtpError([&] { client.put(local("big.ini"), "c.tmp"); });
+    EXPECT_EQ(e.kind(), FtpError::Transfer) << e.message().toStdString();
+    EXPECT_EQ(readFile(home() + "/c.tmp").size(), 1000);
+    if (!client.isConnected())
+        client.connect();
+    EXPECT_EQ(client.size("c.tmp"), 1000);
+    EXPECT_EQ(server.commands("USER").size(), 2);
+
+    // The connection drops on RNTO.
+    server.setFaults({{.verb = "RNTO", .action = Fault::Drop}});
+    e = expectFtpError([&] { client.rename("c.tmp", "c.ini"); });
+    EXPECT_NE(e.kind(), FtpError::NotFound) << e.message().toStdString();
+    EXPECT_FALSE(QFile::exists(home() + "/c.ini"));
+}
+
+// libcurl takes a 421 for a time-out; it is a server refusing service.
+TEST_P(FtpClientTest, ServiceNotAvailableIsNoTimeout)
+{
+    server.setFaults({{.verb = "USER", .reply = "421 Too many users, try again later.", .times = 1}});
+    FtpError e = expectFtpError([&] { client.connect(); });
+    EXPECT_EQ(e.kind(), FtpError::Connect) << e.message().toStdString();
+    EXPECT_TRUE(e.message().contains("421 Too many users")) << e.message().toStdString();
+    EXPECT_FALSE(e.message().contains("timed out")) << e.message().toStdString();
+
+    writeFile(home() + "/price.arc", "data");
+    client.connect();
+    server.setFaults({{.verb = "RETR", .reply = "421 Service shutting down."}});
+    e = expectFtpError([&] { client.get("price.arc", local("price.arc")); });
+    EXPECT_NE(e.kind(), FtpError::Timeout) << e.message().toStdString();
+    EXPECT_FALSE(e.message().contains("timed out")) << e.message().toStdString();
+    EXPECT_TRUE(e.message().contains("421 Service shutting down.")) << e.message().toStdString();
+}
+
+// The environment's proxy settings are not followed: the server is reached
+// directly even when they name a proxy that does not exist.
+TEST_P(FtpClientTest, ProxyFromTheEnvironmentIsIgnored)
+{
+    struct Env {
+        QList<QByteArray> names{"ftp_proxy", "FTP_PROXY", "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"};
+        QList<QByteArray> saved;
+        QList<bool> had;
+        Env()
+        {
+            for (const QByteArray &n : names) {
+                had << qEnvironmentVariableIsSet(n.constData());
+                saved << qgetenv(n.constData());
+                if (n.toLower() == "no_proxy")
+                    qunsetenv(n.constData());
+                else
+                    qputenv(n.constData(), "http://127.0.0.1:9");
+            }
+        }
+        ~Env()
+        {
+            for (qsizetype i = 0; i < names.size(); ++i) {
+                if (had[i])
+                    qputenv(names[i].constData(), saved[i]);
+                else
+                    qunsetenv(names[i].constData());
+            }
+        }
+    } env;
+    writeFile(home() + "/price.arc", "data");
+    writeFile(local("order.ini"), "order");
+    client.connect();
+    client.get("price.arc", local("price.arc"));
+    EXPECT_EQ(readFile(local("price.arc")), "data");
+    client.put(local("order.ini"), "1234_1.ini");
+    EXPECT_EQ(readFile(home() + "/1234_1.ini"), "order");
+}
+
+// A transfer that moves nothing for the stall time is abandoned, downloads
+// and uploads alike, well before the server's own time-outs.
+TEST(FtpStall, SilentTransferIsAbandoned)
+{
+    for (const bool upload : {false, true}) {
+        SCOPED_TRACE(upload ? "upload" : "download");
+        FtpTestServer server;
+        QTemporaryDir tmp;
+        FtpClient client;
+        client.setHost("127.0.0.1");
+        client.setPort(server.port());
+        client.setUserName("1234");
+        client.setPassword("secret");
+        client.setStallTimeout(1000);
+        writeFile(server.home("1234") + "/price.arc", pattern(200000));
+        writeFile(tmp.filePath("price.arc"), "old price");
+        writeFile(tmp.filePath("up.arc"), pattern(200000));
+        client.connect();
+        server.setFaults({{.verb = upload ? "STOR" : "RETR", .action = Fault::Stall, .bytes = 1000, .seconds = 20}});
+        QElapsedTimer timer;
+        timer.start();
+        const FtpError e = expectFtpError([&] {
+            if (upload)
+                client.put(tmp.filePath("up.arc"), "up.arc");
+            else
+                client.get("price.arc", tmp.filePath("price.arc"));
+        });
+        EXPECT_EQ(e.kind(), FtpError::Timeout) << e.message().toStdString();
+        EXPECT_TRUE(e.message().contains("nothing received or sent for 1 s")) << e.message().toStdString();
+        EXPECT_LT(timer.elapsed(), 5000);
+        EXPECT_GE(timer.elapsed(), 900);
+        EXPECT_FALSE(client.isConnected());
+        EXPECT_EQ(readFile(tmp.filePath("price.arc")), "old price");
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Modes, FtpClientTest, ::testing::Values(true, false),
                          [](const auto &info) { return info.param ? "Passive" : "Active"; });
 INSTANTIATE_TEST_SUITE_P(Modes, FtpDropTest, ::testing::Values(true, false),

@@ -275,6 +275,27 @@ TEST(ServerConnectionFailures, SilentServerAndRefusedLogin)
     ASSERT_EQ(errors.size(), 1);
     EXPECT_TRUE(errors[0].contains(QStringLiteral("(server: 530"))) << errors[0].toStdString();
     EXPECT_FALSE(connection.isConnected());
+    // Trying later would not help: the person is told what was refused.
+    ASSERT_FALSE(dialogs.notices.isEmpty());
+    EXPECT_EQ(dialogs.notices.last(),
+              QStringLiteral("Сервер не принял имя пользователя или пароль (пользователь \"1234\"). Проверьте их в настройках"));
+
+    // A server that turns everyone away with 421 is no time-out and no
+    // refused login: try later.
+    {
+        FtpTestServer busy;
+        busy.setFaults({{.verb = "USER", .reply = "421 Too many users."}});
+        settings.ServerPort = busy.port();
+        log.entries.clear();
+        ServerConnection other(settings, dialogs, log);
+        EXPECT_FALSE(other.ConnectToServer(true));
+        const QStringList busyErrors = connectErrors(log);
+        ASSERT_EQ(busyErrors.size(), 1);
+        EXPECT_TRUE(busyErrors[0].contains(QStringLiteral("421 Too many users."))) << busyErrors[0].toStdString();
+        EXPECT_FALSE(busyErrors[0].contains(QStringLiteral("timed out"))) << busyErrors[0].toStdString();
+        EXPECT_EQ(dialogs.notices.last(), kNoServer);
+        settings.ServerPort = server.port();
+    }
 
     // The right password on the next try works: nothing was left half-open.
     connection.setLogin({QStringLiteral("1234"), QStringLiteral("secret")});

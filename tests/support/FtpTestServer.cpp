@@ -3,6 +3,10 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
 #include <QThread>
 
 #include <cerrno>
@@ -67,10 +71,13 @@ void FtpTestServer::start(const Options &options)
     QDir().mkpath(root);
     m_logPath = m_dir.filePath(QStringLiteral("commands.log"));
     QFile(m_logPath).open(QIODevice::WriteOnly);
+    m_faultsPath = m_dir.filePath(QStringLiteral("faults.json"));
+    setFaults({});
     const QByteArray errPath = QFile::encodeName(m_dir.filePath(QStringLiteral("server.err")));
 
     std::vector<QByteArray> args{kPython, PC_TEST_FTP_SERVER, "--root", QFile::encodeName(root), "--log",
-                                 QFile::encodeName(m_logPath), "--parent-pid", QByteArray::number(::getpid())};
+                                 QFile::encodeName(m_logPath), "--faults", QFile::encodeName(m_faultsPath),
+                                 "--parent-pid", QByteArray::number(::getpid())};
     for (const User &u : options.users) {
         args.emplace_back("--user");
         args.push_back((u.name + QLatin1Char(':') + u.password).toUtf8());
@@ -195,6 +202,35 @@ void FtpTestServer::clearCommands()
 {
     QFile f(m_logPath);
     f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+}
+
+} // namespace pc::test
+
+namespace pc::test {
+
+void FtpTestServer::setFaults(const QList<Fault> &faults)
+{
+    QJsonArray list;
+    for (const Fault &f : faults) {
+        QJsonObject o;
+        o[QStringLiteral("verb")] = f.verb;
+        o[QStringLiteral("arg")] = f.argMask;
+        o[QStringLiteral("action")] = f.action == Fault::Drop    ? QStringLiteral("drop")
+                                      : f.action == Fault::Stall ? QStringLiteral("stall")
+                                                                 : QStringLiteral("reply");
+        o[QStringLiteral("reply")] = f.reply;
+        o[QStringLiteral("bytes")] = double(f.bytes);
+        o[QStringLiteral("seconds")] = f.seconds;
+        o[QStringLiteral("times")] = f.times;
+        list.append(o);
+    }
+    // Whole or not at all: the server reads the file before every command.
+    QSaveFile file(m_faultsPath);
+    if (!file.open(QIODevice::WriteOnly))
+        throw std::runtime_error("FtpTestServer: cannot write the faults file");
+    file.write(QJsonDocument(list).toJson(QJsonDocument::Compact));
+    if (!file.commit())
+        throw std::runtime_error("FtpTestServer: cannot write the faults file");
 }
 
 } // namespace pc::test

@@ -35,6 +35,24 @@ public:
         int idleTimeoutMs = 0; // closes idle control connections after this (0: 300 s)
     };
 
+    // A fault the server injects into the commands it receives.
+    struct Fault {
+        enum Action {
+            Reply, // answer `reply` instead of carrying the command out (a 421 also hangs up)
+            Drop,  // STOR/RETR: move `bytes` bytes, then close both connections without
+                   // a reply; any other command: close the connection at once
+            Stall, // STOR/RETR: move `bytes` bytes, then the whole server sleeps for
+                   // `seconds`; any other command: sleep before answering
+        };
+        QString verb;       // e.g. "STOR"
+        QString argMask;    // DOS mask the argument's last path part must match; empty: any
+        Action action = Reply;
+        QString reply = QStringLiteral("550 Refused by the test.");
+        qint64 bytes = 0;
+        double seconds = 3600;
+        int times = 0; // how many times it fires; 0: always
+    };
+
     FtpTestServer(); // the default Options
     // Throws std::runtime_error when the server does not come up.
     explicit FtpTestServer(const Options &options);
@@ -53,6 +71,10 @@ public:
     bool waitForCommand(const QString &line, int timeoutMs = 2000) const;
     // Forgets the commands received so far.
     void clearCommands();
+    // Replaces the faults injected from the next command on (none at start);
+    // the counts of `times` start anew.
+    void setFaults(const QList<Fault> &faults);
+    void clearFaults() { setFaults({}); }
     // Kills the server now (a server that went away); the port stays closed.
     void stop();
     bool isRunning() const { return m_pid > 0; }
@@ -62,6 +84,7 @@ private:
 
     QTemporaryDir m_dir;
     QString m_logPath;
+    QString m_faultsPath;
     pid_t m_pid = -1;
     int m_port = 0;
 };

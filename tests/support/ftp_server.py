@@ -11,7 +11,7 @@ Run it with Debian's /usr/bin/python3 (python3-pyftpdlib):
 
   ftp_server.py --root DIR --log FILE [--user NAME:PASSWORD ...]
                 [--mode normal|silent|drop-retr] [--hang-on VERB]
-                [--idle-timeout SECONDS] [--parent-pid PID]
+                [--idle-timeout SECONDS] [--faults FILE] [--parent-pid PID]
 
   --user      an account whose home folder is DIR/NAME (created when missing)
   --mode      silent: accept connections and never send a byte;
@@ -19,6 +19,22 @@ Run it with Debian's /usr/bin/python3 (python3-pyftpdlib):
               the data and control connections without a final reply
   --hang-on   stop answering once the given command verb arrives (e.g. RETR)
   --idle-timeout  close a control connection idle for that long (default 300)
+  --faults    a JSON file of faults to inject, read again before every command
+              (so a test can change it while the server runs): a list of
+              {"verb": "STOR", "arg": "*.tmp", "action": ..., "reply": "451 x",
+               "bytes": 1000, "seconds": 5, "times": 1}
+              verb    the command the fault applies to; arg: a DOS mask the
+                      command's argument (its last path part) must match
+              action  reply: answer with "reply" instead of doing the command
+                      (a 421 also closes the connection);
+                      drop: for STOR/RETR move the first "bytes" bytes, then
+                      close the data and control connections without a reply;
+                      for other commands close the connection at once;
+                      stall: for STOR/RETR move the first "bytes" bytes, then
+                      fall silent for "seconds" (the whole server sleeps);
+                      for other commands sleep before answering
+              times   how many times the fault fires (0 or missing: always);
+                      the count starts anew whenever the file changes
   --parent-pid  exit at once when this process is gone; with PR_SET_PDEATHSIG
               the server never outlives the test that started it
 """
@@ -26,11 +42,13 @@ Run it with Debian's /usr/bin/python3 (python3-pyftpdlib):
 import argparse
 import ctypes
 import fnmatch
+import json
 import os
 import select
 import signal
 import socket
 import sys
+import time
 
 PR_SET_PDEATHSIG = 1
 
@@ -69,6 +87,49 @@ class CommandLog:
         self.file.flush()
 
 
+class Faults:
+    """The faults of the control file, and how often each has fired."""
+
+    def __init__(self, path):
+        self.path = path
+        self.text = None
+        self.faults = []
+        self.fired = []
+
+    def _reload(self):
+        if not self.path:
+            return
+        try:
+            with open(self.path, encoding='utf-8') as f:
+                text = f.read()
+        except OSError:
+            text = ''
+        if text != self.text:
+            self.text = text
+            try:
+                self.faults = json.loads(text) if text.strip() else []
+            except ValueError:
+                self.faults = []
+            self.fired = [0] * len(self.faults)
+
+    def take(self, cmd, arg):
+        """The fault for this command, counted as fired, or None."""
+        self._reload()
+        name = arg.replace('\\', '/').rsplit('/', 1)[-1]
+        for i, fault in enumerate(self.faults):
+            if fault.get('verb', '').upper() != cmd:
+                continue
+            mask = fault.get('arg', '')
+            if mask and not dos_match(name, mask):
+                continue
+            times = int(fault.get('times', 0) or 0)
+            if times and self.fired[i] >= times:
+                continue
+            self.fired[i] += 1
+            return fault
+        return None
+
+
 def run_silent(log, announce):
     """Accept connections and never answer; keep them open."""
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
@@ -97,28 +158,71 @@ def run_silent(log, announce):
 def run_ftp(args, log, announce):
     from pyftpdlib.authorizers import DummyAuthorizer
     from pyftpdlib.filesystems import AbstractedFS
-    from pyftpdlib.handlers import FTPHandler
+    from pyftpdlib.handlers import DTPHandler, FTPHandler
     from pyftpdlib.servers import FTPServer
 
     class BackslashFS(AbstractedFS):
         def ftpnorm(self, ftppath):
             return super().ftpnorm(ftppath.replace('\\', '/'))
 
-    class HalfProducer:
-        """Hands out the first half of the data, then cuts the session."""
+    faults = Faults(args.faults)
 
-        def __init__(self, data, handler):
-            self.data = data[:len(data) // 2]
+    class CutProducer:
+        """Hands out the first bytes of the data, then cuts the session
+        (drop) or sleeps before handing out the rest (stall)."""
+
+        def __init__(self, data, count, handler, stall_seconds=None):
+            self.data = data[:count]
+            self.rest = data[count:]
             self.handler = handler
+            self.stall_seconds = stall_seconds
 
         def more(self):
             if self.data:
                 chunk, self.data = self.data, b''
                 return chunk
+            if self.stall_seconds is not None:
+                time.sleep(self.stall_seconds)
+                self.stall_seconds = None
+                chunk, self.rest = self.rest, b''
+                return chunk
             # Everything handed out so far has gone to the socket: close the
             # data and control connections without a final reply.
             self.handler.close()
             return b''
+
+    class FaultyDTPHandler(DTPHandler):
+        """Receives an upload, with the fault of its STOR if any."""
+
+        def handle_read(self):
+            fault = getattr(self.cmd_channel, 'transfer_fault', None)
+            if not fault or self.file_obj is None:
+                return super().handle_read()
+            limit = int(fault.get('bytes', 0))
+            try:
+                chunk = self.recv(self.ac_in_buffer_size)
+            except Exception:
+                return super().handle_error()
+            if not chunk:
+                self.transfer_finished = True
+                return
+            room = max(0, limit - self.tot_bytes_received)
+            self.tot_bytes_received += len(chunk)
+            self.file_obj.write(chunk[:room])
+            if len(chunk) <= room:
+                return
+            self.cmd_channel.transfer_fault = None
+            if fault.get('action') == 'stall':
+                self.file_obj.flush()
+                time.sleep(float(fault.get('seconds', 3600)))
+                self.file_obj.write(chunk[room:])
+                return
+            # drop: what arrived so far stays in the file; no reply.
+            self._resp = ()
+            self.file_obj.close()
+            self.cmd_channel.close()
+
+        handle_read_event = handle_read
 
     class Handler(FTPHandler):
         abstracted_fs = BackslashFS
@@ -126,10 +230,30 @@ def run_ftp(args, log, announce):
         use_sendfile = False
         banner = 'Test FTP server ready.'
 
+        dtp_handler = FaultyDTPHandler
+        transfer_fault = None
+
         def pre_process_command(self, line, cmd, arg):
             log.write(line)
             if args.hang_on and cmd == args.hang_on.upper():
                 return  # never answer from now on
+            fault = faults.take(cmd, arg)
+            self.transfer_fault = None
+            if fault:
+                action = fault.get('action', 'reply')
+                if action == 'reply':
+                    reply = fault.get('reply', '550 Refused by the test.')
+                    self.respond(reply)
+                    if reply.startswith('421'):
+                        self.close_when_done()
+                    return
+                if cmd in ('STOR', 'RETR'):
+                    self.transfer_fault = fault
+                elif action == 'drop':
+                    self.close()
+                    return
+                elif action == 'stall':
+                    time.sleep(float(fault.get('seconds', 3600)))
             return super().pre_process_command(line, cmd, arg)
 
         def ftp_NLST(self, path):
@@ -148,7 +272,9 @@ def run_ftp(args, log, announce):
             return super().ftp_NLST(path)
 
         def ftp_RETR(self, file):
-            if args.mode != 'drop-retr':
+            fault = self.transfer_fault
+            self.transfer_fault = None
+            if args.mode != 'drop-retr' and not fault:
                 return super().ftp_RETR(file)
             try:
                 with open(file, 'rb') as f:
@@ -156,7 +282,12 @@ def run_ftp(args, log, announce):
             except OSError as err:
                 self.respond('550 %s.' % err.strerror)
                 return None
-            self.push_dtp_data(HalfProducer(data, self), isproducer=True, cmd='RETR')
+            if fault:
+                count = int(fault.get('bytes', 0))
+                stall = float(fault.get('seconds', 3600)) if fault.get('action') == 'stall' else None
+            else:
+                count, stall = len(data) // 2, None
+            self.push_dtp_data(CutProducer(data, count, self, stall), isproducer=True, cmd='RETR')
             return file
 
     if args.idle_timeout > 0:
@@ -182,6 +313,7 @@ def main():
     parser.add_argument('--mode', default='normal', choices=['normal', 'silent', 'drop-retr'])
     parser.add_argument('--hang-on', default='')
     parser.add_argument('--idle-timeout', type=float, default=0)
+    parser.add_argument('--faults', default='')
     parser.add_argument('--parent-pid', type=int, default=0)
     args = parser.parse_args()
 
