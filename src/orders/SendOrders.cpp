@@ -8,6 +8,7 @@
 #include "exchange/ServerConnection.h"
 #include "orders/OrderFile.h"
 #include "orders/SaveOrder.h"
+#include "platform/AppError.h"
 
 #include <QFileInfo>
 #include <QLocale>
@@ -18,7 +19,9 @@ namespace pc {
 
 namespace {
 const QString kSendFailed = QStringLiteral("При отправке заявки возникли ошибки.\r\nЗаявка была перемещена в архив и будет отправлена при повторном сеансе связи");
-}
+} // namespace
+
+QString OrderSender::UploadName(const QString &fileName) { return fileName + QStringLiteral(".tmp"); }
 
 OrderSender::OrderSender(TDM &dm, Dialogs &dialogs, MessageLog &log, const AppContext &context, const Settings &settings,
                          ServerConnection &connection, OrderFileWriter &writer, OrderSaver &saver)
@@ -71,6 +74,15 @@ void OrderSender::SendOrders(int addressCount, int addressIndex, const QString &
     try {
         if (!SendUnsentOrders())
             m_dialogs.showNotice(kSendFailed, true);
+    } catch (const std::exception &e) {
+        // An expected failure: said in the log in its own words, and the
+        // notice; the orders not yet sent stay unsent for the next time.
+        m_log.logMessage(errorText(e), Error, true);
+        m_dialogs.hideWait();
+        m_dialogs.showNotice(kSendFailed, true);
+        if (reloadArchive)
+            reloadArchive();
+        return;
     } catch (...) {
         m_dialogs.showNotice(kSendFailed, true);
         if (reloadArchive)
@@ -105,12 +117,9 @@ bool OrderSender::SendUnsentOrders()
             if (!m_connection.ConnectToServer(false))
                 return true; // the connection step has told the person
         }
+        // Marks the order sent itself, as soon as its file is on the server.
         if (!SendOrderFile(info.OrderId, info.Folder, false, info.Sum, info.FileName))
             return false;
-        // Marked sent and made permanent at once: an order is never sent twice,
-        // nor marked sent without having gone.
-        m_dm.ExecSQL(QStringLiteral("update orders set status = 1 where id  = ") + QString::number(info.OrderId), false);
-        m_dm.Commit();
         total += info.Sum;
     }
     if (m_connection.isConnected())
@@ -144,24 +153,67 @@ bool OrderSender::SendOrderFile(int orderId, const QString &folder, bool connect
     m_connection.setLogin(m_settings.OrderAccount);
     if (!connectItself || m_connection.ConnectToServer(false)) {
         FtpClient &ftp = m_connection.ftp();
-        ftp.put(folder + fileName, fileName);
+        const QString number = QString::number(orderId);
+        // The supplier picks up every "*.ini" it finds: the file goes up under
+        // a name it does not match and gets its own name only when complete.
+        const QString uploadName = UploadName(fileName);
+        try {
+            ftp.put(folder + fileName, uploadName);
+        } catch (const std::exception &e) {
+            removeUpload(uploadName, e);
+            throw AppError(QStringLiteral("Заявка № ") + number + QStringLiteral(" не отправлена: файл ") + fileName
+                           + QStringLiteral(" не удалось передать на сервер. ") + errorText(e));
+        }
+        try {
+            ftp.rename(uploadName, fileName);
+        } catch (const std::exception &e) {
+            removeUpload(uploadName, e);
+            throw AppError(QStringLiteral("Заявка № ") + number + QStringLiteral(" не отправлена: сервер не дал переименовать переданный файл ")
+                           + uploadName + QStringLiteral(" в ") + fileName + QStringLiteral(". ") + errorText(e));
+        }
+        // The order is with the supplier: marked sent for good before
+        // anything else can fail, so it never goes out twice.
+        m_dm.ExecSQL(QStringLiteral("update orders set status = 1 where id  = ") + number, false);
+        m_dm.Commit();
+        m_log.logMessage(QStringLiteral("Заявка № ") + number + QStringLiteral(" на сумму ") + OrderFileWriter::FloatText(sum)
+                             + QStringLiteral(" отправлена"),
+                         Info, true);
+
         const QString history = m_settings.ClientCode + QStringLiteral(".log");
         try {
             ftp.deleteFile(history);
         } catch (const std::exception &) {
             // no earlier history on the server
         }
-        ftp.put(m_context.path(QStringLiteral("history.log")), history);
+        try {
+            ftp.put(m_context.path(QStringLiteral("history.log")), history);
+        } catch (const std::exception &e) {
+            throw AppError(QStringLiteral("Заявка № ") + number + QStringLiteral(" отправлена, но журнал отправки ") + history
+                           + QStringLiteral(" не удалось передать на сервер. ") + errorText(e));
+        }
         if (connectItself)
             m_connection.DisconnectFromServer();
         result = true;
     }
-    if (result)
-        m_log.logMessage(QStringLiteral("Заявка № ") + QString::number(orderId) + QStringLiteral(" на сумму ")
-                             + OrderFileWriter::FloatText(sum) + QStringLiteral(" отправлена"),
-                         Info, true);
     m_dialogs.hideWait();
     return result;
+}
+
+void OrderSender::removeUpload(const QString &uploadName, const std::exception &failure)
+{
+    FtpClient &ftp = m_connection.ftp();
+    try {
+        // A lost connection is made anew for it; a server that stopped
+        // answering is not waited for again.
+        const auto *ftpError = dynamic_cast<const FtpError *>(&failure);
+        if (!ftp.isConnected() && !(ftpError && ftpError->kind() == FtpError::Timeout))
+            ftp.connect();
+        if (ftp.isConnected())
+            ftp.deleteFile(uploadName);
+    } catch (const std::exception &e) {
+        m_log.logDetail(QStringLiteral("Не удалось удалить с сервера временный файл ") + uploadName + QStringLiteral(": ")
+                        + errorText(e));
+    }
 }
 
 } // namespace pc

@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <exception>
 #include <functional>
 
 class Dialogs;
@@ -40,16 +41,26 @@ public:
     std::function<void()> fetchDocuments;
 
     // The send buttons. addressCount/addressIndex: the delivery address box;
-    // comment: the comment box as typed. Exceptions of a failed upload pass on
-    // after the notice (the application's handler logs them).
+    // comment: the comment box as typed. A failed upload is logged in its own
+    // words and followed by the notice; the unsent orders wait for next time.
     void SendOrders(int addressCount, int addressIndex, const QString &comment);
 
     // False when an upload reported failure.
     bool SendUnsentOrders();
-    // Uploads one order file and the history; true when both went up.
+    // Uploads one order file and the history; true when both went up. The
+    // file goes up under UploadName and is renamed once complete; right after
+    // that the order is marked sent and committed, before the history goes up.
+    // A failed upload or a refused rename leaves the order unsent, removes
+    // the partial upload where it can and throws an AppError saying so.
     bool SendOrderFile(int orderId, const QString &folder, bool connectItself, double sum, const QString &fileName);
 
+    // The name an order file travels under until it is complete on the
+    // server: never matched by the supplier's "*.ini" pick-up.
+    static QString UploadName(const QString &fileName);
+
 private:
+    void removeUpload(const QString &uploadName, const std::exception &failure);
+
     TDM &m_dm;
     Dialogs &m_dialogs;
     MessageLog &m_log;
