@@ -6,6 +6,7 @@
 #include "platform/CodePage.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QLocale>
 #include <QTemporaryDir>
 #include <QtEndian>
@@ -496,6 +497,30 @@ TEST_F(DbfReaderTest, FilesCutShortAreRefusedAsDamaged)
     EXPECT_EQ(damage(whole), QString());
     EXPECT_EQ(damage(whole.left(headerLength + 2000 * recordLength)), QString());
     EXPECT_EQ(damage(whole + QByteArray(recordLength / 2, ' ')), QString());
+
+    // Cut while being read (the supplier's tool still writing it): the walk
+    // fails instead of ending early as if the table were whole.
+    {
+        DbfWriter big(0x03);
+        big.addField("NAME", 'C', 99);
+        for (int i = 0; i < 6000; ++i) // 600 KB: more than one read block
+            big.addRecord({QStringLiteral("товар %1").arg(i)});
+        const QString file = save(big, QStringLiteral("big.dbf"));
+        DbfReader r;
+        open(r, file);
+        r.First();
+        ASSERT_FALSE(r.Eof());
+        ASSERT_TRUE(QFile::resize(file, QFileInfo(file).size() / 2));
+        int seen = 0;
+        try {
+            for (; !r.Eof(); r.Next())
+                ++seen;
+            ADD_FAILURE() << "read " << seen << " records of a file cut while reading";
+        } catch (const DbfError &e) {
+            EXPECT_TRUE(e.Damaged());
+            EXPECT_LT(seen, 6000);
+        }
+    }
 
     // A table without records whose header is whole reads as empty.
     DbfWriter empty(0x03);
