@@ -119,6 +119,9 @@ TMainForm::TMainForm(const QString &appDir, QWidget *parent)
     ui->dbgrdPrice->verticalHeader()->hide();
     ui->dbgrdPrice->viewport()->installEventFilter(this);
     ui->btnSendErrorLog->hide();
+    // The news strip shows once its file is read; until then (while the
+    // start-up notices are open) it takes no room.
+    ui->Panel4->hide();
     setMinimumSize(833, 400);
     {
         // The program's icon (the same green cross as client.svg beside it).

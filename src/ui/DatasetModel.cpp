@@ -3,6 +3,7 @@
 #include "db/firebird/DbError.h"
 
 #include <QEvent>
+#include <QRegularExpression>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -164,7 +165,15 @@ QVariant DatasetModel::data(const QModelIndex &index, int role) const
             return QVariant(); // a failing calculation shows an empty cell
         }
     }
-    case Qt::TextAlignmentRole: return QVariant(m_columns[size_t(column)].alignment);
+    case Qt::TextAlignmentRole: {
+        // Numbers line up on the right unless the column says otherwise.
+        Qt::Alignment a = m_columns[size_t(column)].alignment;
+        if (a == (Qt::AlignLeft | Qt::AlignVCenter))
+            if (Field *f = fieldAt(column); f && f->DataType() != FieldType::String && f->DataType() != FieldType::Date
+                                            && f->DataType() != FieldType::DateTime && f->DataType() != FieldType::Time)
+                a = Qt::AlignRight | Qt::AlignVCenter;
+        return QVariant(a);
+    }
     case Qt::ForegroundRole: {
         const CellStyle &s = styleAt(index.row(), column);
         return s.foreground.isValid() ? QVariant(s.foreground) : QVariant();
@@ -186,7 +195,7 @@ QVariant DatasetModel::headerData(int section, Qt::Orientation orientation, int 
     if (orientation != Qt::Horizontal || section < 0 || section >= int(m_columns.size()))
         return QAbstractTableModel::headerData(section, orientation, role);
     if (role == Qt::DisplayRole)
-        return m_columns[size_t(section)].title;
+        return wrappableTitle(m_columns[size_t(section)].title);
     return QVariant();
 }
 
@@ -244,6 +253,7 @@ void DatasetModel::attachView(QTableView *view, int rowHeight)
             }
         }
         fitFillColumn();
+        fitHeaderHeight();
     });
     connect(view->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex &current, const QModelIndex &) {
@@ -291,6 +301,32 @@ QString DatasetModel::widestValueText(const Field &field)
     return QString();
 }
 
+// Abbreviated titles ("Ср.годности", "Мин.заказ") may wrap after their dots
+// as well as at spaces: a zero-width space marks the place.
+QString DatasetModel::wrappableTitle(const QString &title)
+{
+    QString out;
+    out.reserve(title.size() + 2);
+    for (qsizetype i = 0; i < title.size(); ++i) {
+        out += title[i];
+        if (title[i] == QLatin1Char('.') && i + 1 < title.size() && title[i + 1].isLetter())
+            out += QChar(0x200B);
+    }
+    return out;
+}
+
+int DatasetModel::fittedTitleWidth(int column) const
+{
+    if (!m_view || column < 0 || column >= int(m_columns.size()))
+        return 0;
+    const QFontMetrics header = m_view->horizontalHeader()->fontMetrics();
+    int title = 0;
+    static const QRegularExpression breaks(QStringLiteral("[ \\x{200B}]"));
+    for (const QString &word : wrappableTitle(m_columns[size_t(column)].title).split(breaks, Qt::SkipEmptyParts))
+        title = std::max(title, header.horizontalAdvance(word) + 12);
+    return title;
+}
+
 int DatasetModel::fittedWidth(int column) const
 {
     if (column < 0 || column >= int(m_columns.size()))
@@ -299,8 +335,10 @@ int DatasetModel::fittedWidth(int column) const
     if (!m_view)
         return c.width;
     // Cell and header texts have a few pixels of frame and margin on each side.
-    constexpr int kPadding = 12;
-    const int title = m_view->horizontalHeader()->fontMetrics().horizontalAdvance(c.title) + kPadding + 4;
+    constexpr int kPadding = 8;
+    // A title of several words may wrap onto a second header line: its widest
+    // word must fit.
+    const int title = fittedTitleWidth(column);
     int value = 0;
     if (Field *f = fieldAt(column))
         if (const QString text = widestValueText(*f); !text.isEmpty())
@@ -335,6 +373,23 @@ void DatasetModel::applyToView()
     }
     m_applyingWidths = false;
     fitFillColumn();
+    fitHeaderHeight();
+}
+
+// Titles wider than their columns wrap: the header is two lines high then.
+void DatasetModel::fitHeaderHeight()
+{
+    if (!m_view)
+        return;
+    QHeaderView *header = m_view->horizontalHeader();
+    header->setDefaultAlignment(Qt::Alignment::fromInt(int(Qt::AlignCenter) | int(Qt::TextWordWrap)));
+    bool wraps = false;
+    const QFontMetrics fm = header->fontMetrics();
+    for (size_t i = 0; i < m_columns.size(); ++i)
+        if (!m_view->isColumnHidden(int(i)) && fm.horizontalAdvance(m_columns[i].title) + 16 > m_view->columnWidth(int(i)))
+            wraps = true;
+    const int oneLine = header->sizeHint().height();
+    header->setFixedHeight(wraps ? oneLine + fm.lineSpacing() : oneLine);
 }
 
 // The fill column takes what the other visible columns leave of the view,
@@ -354,7 +409,11 @@ void DatasetModel::fitFillColumn()
     }
     if (fill < 0)
         return;
-    const int width = std::max(fittedWidth(fill), m_view->viewport()->width() - others);
+    // Its own starting width gives way to the other columns, down to a width
+    // that still shows a useful part of a goods name.
+    constexpr int kLeastFill = 150;
+    const int least = std::max(std::min(fittedWidth(fill), kLeastFill), fittedTitleWidth(fill));
+    const int width = std::max(least, m_view->viewport()->width() - others);
     if (m_view->columnWidth(fill) == width)
         return;
     m_applyingWidths = true;

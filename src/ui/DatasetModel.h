@@ -77,8 +77,10 @@ public:
     // (money up to 9 999 999,99, dates dd.MM.yyyy, quantities up to 99 999)
     // at the view's current fonts; the column's own width where that is wider.
     int fittedWidth(int column) const;
+    int fittedTitleWidth(int column) const;
     // The text of the widest value a field's display format can give.
     static QString widestValueText(const Field &field);
+    static QString wrappableTitle(const QString &title);
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
@@ -98,6 +100,7 @@ private:
     void applyToView();
     void syncViewToCursor(int row);
     void fitFillColumn();
+    void fitHeaderHeight();
     bool eventFilter(QObject *watched, QEvent *event) override;
     Field *fieldAt(int column) const;
     const CellStyle &styleAt(int row, int column) const;

@@ -69,6 +69,7 @@ TEST_F(MainFormFixture, WindowHasItsPagesInRussianAndStartState)
     EXPECT_EQ(form->minimumSize(), QSize(833, 400));
     EXPECT_EQ(form->tmClear->interval(), 4000);
     EXPECT_FALSE(form->tmClear->isActive());
+    EXPECT_TRUE(ui->Panel4->isHidden()); // no empty news strip while the start-up notices are open
     EXPECT_TRUE(ui->reMessages->isHidden());
     EXPECT_TRUE(ui->btnSendErrorLog->isHidden());
     EXPECT_FALSE(ui->chkDetailLog->isChecked());
