@@ -139,19 +139,6 @@ void TMainForm::LoadSettings()
     ui->chkShowOnlyOrder->setChecked(false);
 
     files.readClient(settings);
-    if (settings.ClientCode.isEmpty() && !m_identityAsked) {
-        // A new client: the code, name, password and address in one window.
-        m_identityAsked = true;
-        ClientIdentity id;
-        if (askIdentity && askIdentity(id)) {
-            try {
-                files.writeIdentity(id);
-            } catch (const std::exception &e) {
-                LogMessage(pc::errorText(e), Error, true);
-            }
-            files.readClient(settings);
-        }
-    }
     files.driverHandshake(settings);
     CreateFirebirdObjects();
     files.readPriceDate(settings);
@@ -164,6 +151,22 @@ void TMainForm::LoadSettings()
         OpenDatabase();
     } catch (const std::exception &e) {
         ShowNotice(pc::errorText(e), true);
+    }
+    if (settings.ClientCode.isEmpty() && !m_identityAsked) {
+        // A new client: the code, name, password and address in one window,
+        // once the database is ready. What is given is read back as on a start.
+        m_identityAsked = true;
+        ClientIdentity id;
+        if (askIdentity && askIdentity(id)) {
+            try {
+                files.writeIdentity(id);
+            } catch (const std::exception &e) {
+                LogMessage(pc::errorText(e), Error, true);
+            }
+            files.readClient(settings);
+            files.readServer(settings);
+            files.setAccounts(settings);
+        }
     }
     BindGrids();
     files.readExchange(settings);
