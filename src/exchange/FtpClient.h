@@ -83,7 +83,8 @@ public:
     // (30 s by default).
     void setConnectTimeout(int ms);
     // Time the server may stay silent on the control or data connection once
-    // logged in (60 s by default; counted in whole seconds, at least 1).
+    // logged in (60 s by default; counted in whole seconds, at least 1; the
+    // stall time below when that is shorter).
     void setResponseTimeout(int ms);
     // An operation during which no byte moves on either connection for this
     // long is abandoned with FtpError::Timeout, and the session ends.

@@ -168,7 +168,12 @@ bool OrderSender::SendOrderFile(int orderId, const QString &folder, bool connect
             ftp.rename(uploadName, fileName);
         } catch (const std::exception &e) {
             removeUpload(uploadName, e);
-            throw AppError(QStringLiteral("Заявка № ") + number + QStringLiteral(" не отправлена: сервер не дал переименовать переданный файл ")
+            const auto *ftpError = dynamic_cast<const FtpError *>(&e);
+            const bool refused =
+                ftpError && (ftpError->kind() == FtpError::Refused || ftpError->kind() == FtpError::NotFound);
+            throw AppError(QStringLiteral("Заявка № ") + number
+                           + (refused ? QStringLiteral(" не отправлена: сервер не дал переименовать переданный файл ")
+                                      : QStringLiteral(" не отправлена: не удалось переименовать переданный файл "))
                            + uploadName + QStringLiteral(" в ") + fileName + QStringLiteral(". ") + errorText(e));
         }
         // The order is with the supplier: marked sent for good before

@@ -205,7 +205,7 @@ TEST_F(SendExactlyOnce, EveryStepOfASendCanFail)
         {"rename refused at RNTO", {.verb = "RNTO", .reply = "553 Not allowed."}, {},
          "Заявка № 1 не отправлена: сервер не дал переименовать"},
         {"connection lost at RNTO", {.verb = "RNTO", .action = Fault::Drop}, {},
-         "Заявка № 1 не отправлена: сервер не дал переименовать"},
+         "Заявка № 1 не отправлена: не удалось переименовать переданный файл 1234_1.ini.tmp в 1234_1.ini"},
         {"second order's upload refused", {.verb = "STOR", .argMask = "1234_2.ini.tmp", .reply = "451 Local error."}, {1},
          "Заявка № 2 не отправлена"},
         {"history upload refused", {.verb = "STOR", .argMask = "*.log", .reply = "452 Insufficient storage space."}, {1},
