@@ -110,8 +110,8 @@ void TMainForm::BindGrids()
         // at the widths that show a typical producer, country, series or EAN.
         const QLatin1String f(fields[i]);
         const int start = i == 1 ? 250
-            : f == QLatin1String("EAN") ? 110
-            : (f == QLatin1String("PRODUCT") || f == QLatin1String("COUNTRY") || f == QLatin1String("SERIES")) ? 90
+            : f == QLatin1String("EAN") ? 100
+            : (f == QLatin1String("PRODUCT") || f == QLatin1String("COUNTRY") || f == QLatin1String("SERIES")) ? 72
                                                                                                                : 0;
         GridColumn c = col(fields[i], "", start, true, QLatin1String(fields[i]) != QLatin1String("PRICE_APT"));
         c.title = captions[i];

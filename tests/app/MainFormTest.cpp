@@ -352,6 +352,27 @@ TEST_F(MainFormFixture, GridsShowTheDatasetsWithTheStorageColumnNames)
     EXPECT_GE(grid->columnWidth(3), fm.horizontalAdvance("9999999,99"));
     EXPECT_GE(grid->columnWidth(10), fm.horizontalAdvance("28.12.2028"));
     EXPECT_GE(grid->columnWidth(9), grid->horizontalHeader()->fontMetrics().horizontalAdvance("Остаток"));
+    // At 1280 px every price column shows, and on the invoice page the pharmacy's
+    // price and markup columns are in view without scrolling sideways.
+    form->resize(1280, 1024);
+    form->show();
+    form->ui->pgcMain->setCurrentWidget(form->ui->tsOrder);
+    QCoreApplication::processEvents();
+    auto rightEdge = [](QTableView *view, int column) { return view->columnViewportPosition(column) + view->columnWidth(column); };
+    for (int c = 0; c < grid->model()->columnCount(); ++c)
+        if (!grid->isColumnHidden(c))
+            EXPECT_LE(rightEdge(grid, c), grid->viewport()->width()) << c;
+    form->ui->pgcMain->setCurrentWidget(form->ui->tsDefectAndNakl);
+    QCoreApplication::processEvents();
+    QTableView *naklad = form->ui->dbgNakladLines;
+    auto *nakladModel = qobject_cast<pc::DatasetModel *>(naklad->model());
+    ASSERT_NE(nakladModel, nullptr);
+    for (const char *field : {"PRICE_APT", "NACENKA_APT"}) {
+        const int c = nakladModel->columnOfField(field);
+        ASSERT_GE(c, 0) << field;
+        EXPECT_LE(rightEdge(naklad, c), form->width() - naklad->mapTo(form.get(), QPoint(0, 0)).x()) << field;
+    }
+
     grid->horizontalHeader()->resizeSection(2, 211);
     EXPECT_EQ(dir.readText("client.ini").count("dbgrdPrice.PRODUCT=211"), 1);
     form->BindGrids();
