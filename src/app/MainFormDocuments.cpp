@@ -6,6 +6,7 @@
 #include "ui_MainForm.h"
 
 #include "app/MessagePane.h"
+#include "core/Dialogs.h"
 #include "core/PriceMask.h"
 #include "db/DataModule.h"
 #include "documents/MaxMarkup.h"
@@ -17,17 +18,55 @@
 #include "ui/DatasetModel.h"
 
 #include <QListWidget>
-#include <QPrintDialog>
+#include <QDir>
+#include <QFile>
+#include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QTableWidget>
+#include <QToolBar>
 
 void TMainForm::makeDocuments()
 {
     Pricing = std::make_unique<pc::RetailPricing>(*DM, *m_dialogs, *m_pane);
     Printer = std::make_unique<pc::DocumentPrinter>(*DM, *Pricing, *priceGrid, *m_dialogs);
-    Printer->askPrinter = [this](QPrinter &printer) {
-        QPrintDialog dialog(&printer, this);
-        return dialog.exec() == QDialog::Accepted;
+    // Every printout opens in a preview first: printed from there (the system
+    // print dialog) or saved as a PDF file.
+    Printer->showDocument = [this](QPrinter &printer, const std::function<void(QPrinter &)> &render) {
+        QPrintPreviewDialog preview(&printer, this, Qt::Window);
+        preview.setWindowTitle(QStringLiteral("Предварительный просмотр"));
+        preview.setWindowState(preview.windowState() | Qt::WindowMaximized);
+        connect(&preview, &QPrintPreviewDialog::paintRequested, &preview, [&render](QPrinter *target) { render(*target); });
+        bool saved = false;
+        if (auto *bar = preview.findChild<QToolBar *>()) {
+            bar->addSeparator();
+            QAction *pdf = bar->addAction(QStringLiteral("Сохранить в PDF"));
+            pdf->setToolTip(QStringLiteral("Сохранить в файл PDF"));
+            connect(pdf, &QAction::triggered, &preview, [&] {
+                QString file = m_dialogs->pickSaveFile(QStringLiteral("Сохранить в PDF"), QString(),
+                                                       QStringLiteral("Документ PDF (*.pdf)"));
+                if (file.isEmpty())
+                    return;
+                if (!file.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive))
+                    file += QStringLiteral(".pdf");
+                // Written beside the target first: a failed save leaves no half-written file.
+                const QString part = file + QStringLiteral(".part");
+                QFile::remove(part);
+                QPrinter pdfPrinter(QPrinter::HighResolution);
+                pdfPrinter.setOutputFormat(QPrinter::PdfFormat);
+                pdfPrinter.setOutputFileName(part);
+                pdfPrinter.setResolution(300);
+                pdfPrinter.setPageLayout(printer.pageLayout());
+                render(pdfPrinter);
+                if (!QFile::exists(part) || (QFile::exists(file) && !QFile::remove(file)) || !QFile::rename(part, file)) {
+                    QFile::remove(part);
+                    m_dialogs->showNotice(QStringLiteral("Не удалось сохранить файл ") + QDir::toNativeSeparators(file), true);
+                    return;
+                }
+                saved = true;
+                preview.accept();
+            });
+        }
+        return preview.exec() == QDialog::Accepted || saved;
     };
 }
 

@@ -9,6 +9,7 @@
 #include <QLocale>
 #include <QPainter>
 #include <QPrinter>
+#include <QRegularExpression>
 #include <algorithm>
 #include <cmath>
 #include <exception>
@@ -76,6 +77,39 @@ Qt::Alignment horizontal(Qt::Alignment a)
     return Qt::AlignLeft;
 }
 
+bool isNumber(FieldType type)
+{
+    return type == FieldType::Smallint || type == FieldType::Integer || type == FieldType::LargeInt
+        || type == FieldType::Float;
+}
+
+// Width of the widest word (or code: a word is never broken) in the painter's font.
+int widestWord(const QPainter &p, const QString &text)
+{
+    int widest = 0;
+    for (const QString &word : text.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts))
+        widest = std::max(widest, p.fontMetrics().horizontalAdvance(word));
+    return widest;
+}
+
+// Width of the text on one line in the painter's font.
+int lineWidth(const QPainter &p, const QString &text)
+{
+    return p.fontMetrics().horizontalAdvance(text.trimmed());
+}
+
+constexpr int kWrapTop = Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap;
+
+// Height of the text wrapped at the given width in the painter's font (at least one line).
+int wrappedHeight(QPainter &p, int width, const QString &text)
+{
+    const QRect r = p.boundingRect(QRect(0, 0, std::max(1, width), 1000000), kWrapTop, text);
+    return std::max(textHeight(p), r.height());
+}
+
+// The table font shrinks no further than this when its columns do not fit.
+constexpr int kSmallestTableFont = 5;
+
 void postPending(Dataset &ds)
 {
     if (ds.State() == DatasetState::Edit || ds.State() == DatasetState::Insert)
@@ -133,7 +167,8 @@ TagPlacer::Place TagPlacer::next()
         m_column = 0;
         ++m_row;
     }
-    if ((m_row + 1) * m_size.height + m_margin + 30 >= m_pageHeight) {
+    // A row goes on the page while it ends inside the bottom margin.
+    if ((m_row + 1) * m_size.height + 2 * m_margin > m_pageHeight) {
         // A page that holds no tag yet is not left blank: the tag goes there.
         place.newPage = m_pageUsed;
         m_column = 0;
@@ -146,15 +181,43 @@ TagPlacer::Place TagPlacer::next()
     return place;
 }
 
-std::vector<int> PrintedColumnWidths(int usableWidth, const std::vector<PrintTableColumn> &columns)
+std::vector<int> FitColumnWidths(int usableWidth, const std::vector<ColumnNeed> &needs)
 {
-    double total = 0;
-    for (const PrintTableColumn &c : columns)
-        total += c.width;
-    std::vector<int> widths;
-    for (const PrintTableColumn &c : columns)
-        widths.push_back(total > 0 ? roundHalfEven(double(usableWidth) * c.width / total) : 0);
-    return widths;
+    const size_t n = needs.size();
+    std::vector<double> widths(n);
+    long long minimums = 0, preferred = 0, weights = 0, lacking = 0;
+    for (const ColumnNeed &c : needs) {
+        minimums += c.minimum;
+        preferred += std::max(c.minimum, c.preferred);
+        weights += std::max(1, c.weight);
+        lacking += std::max(0, c.preferred - c.minimum);
+    }
+    if (n == 0)
+        return {};
+    if (minimums > usableWidth)
+        return {};
+    if (preferred <= usableWidth) {
+        const double spare = double(usableWidth - preferred);
+        for (size_t i = 0; i < n; ++i)
+            widths[i] = std::max(needs[i].minimum, needs[i].preferred) + spare * std::max(1, needs[i].weight) / double(weights);
+    } else {
+        const double spare = double(usableWidth - minimums);
+        for (size_t i = 0; i < n; ++i)
+            widths[i] = needs[i].minimum + (lacking > 0 ? spare * std::max(0, needs[i].preferred - needs[i].minimum) / double(lacking) : 0);
+    }
+    // Whole pixels that add up to the usable width: the rounding remainder goes
+    // to the widest column.
+    std::vector<int> out(n);
+    int sum = 0;
+    size_t widest = 0;
+    for (size_t i = 0; i < n; ++i) {
+        out[i] = int(std::floor(widths[i]));
+        sum += out[i];
+        if (out[i] > out[widest])
+            widest = i;
+    }
+    out[widest] += usableWidth - sum;
+    return out;
 }
 
 std::vector<PrintTableColumn> CheckedInvoiceColumns(const std::vector<PrintTableColumn> &grid,
@@ -177,75 +240,137 @@ DocumentPrinter::DocumentPrinter(TDM &dm, RetailPricing &pricing, PriceGrid &pri
 {
 }
 
-bool DocumentPrinter::preparePrinter(QPrinter &printer, bool landscape)
+bool DocumentPrinter::show(bool landscape, const std::function<void(QPrinter &)> &render)
 {
-    printer.setResolution(300);
-    if (!askPrinter || !askPrinter(printer))
+    if (!showDocument)
         return false;
+    QPrinter printer(QPrinter::HighResolution);
     // The sizes of the documents are printer pixels of a 300 dpi page.
     printer.setResolution(300);
     printer.setPageOrientation(landscape ? QPageLayout::Landscape : QPageLayout::Portrait);
-    return true;
+    // A preview draws inside its own event handling: the first error waits
+    // there and reaches the caller once the preview is closed.
+    std::exception_ptr error;
+    const bool shown = showDocument(printer, [&](QPrinter &target) {
+        try {
+            render(target);
+        } catch (...) {
+            if (!error)
+                error = std::current_exception();
+        }
+    });
+    if (error)
+        std::rethrow_exception(error);
+    return shown;
 }
 
-// The header row at y and one row per dataset row below it, with page breaks;
-// endY receives the top of the last row drawn.
+// The header row at y and the rows below it, with page breaks; endY receives
+// the bottom of the table.
 void DocumentPrinter::drawTable(QPainter &p, QPrinter &printer, Dataset &rows,
                                 const std::vector<PrintTableColumn> &columns, const QStringList &fields, int k, int y,
                                 bool formatFloats, int *endY)
 {
-    const int pageWidth = printer.width();
     const int pageHeight = printer.height();
-    const int pad = 3 * k + 4;
-    const std::vector<int> widths = PrintedColumnWidths(pageWidth - 2 * kTableMargin, columns);
-    const QFont bold = printFont(2 * k + 7, true);
-    const QFont normal = printFont(2 * k + 7, false);
+    const int usable = printer.width() - 2 * kTableMargin;
+    const size_t n = columns.size();
 
-    int rowText = 0;
-    auto header = [&](int top) {
-        p.setFont(bold);
-        int x = kTableMargin;
-        for (size_t i = 0; i < columns.size(); ++i) {
-            frame(p, x, top, x + widths[i], top + rowText + 2 * pad);
-            p.drawText(box(x + pad, top + pad, x + widths[i] - pad, top + rowText + pad),
-                       Qt::AlignHCenter | Qt::AlignVCenter | Qt::TextSingleLine, columns[i].title);
-            x += widths[i];
-        }
-        p.setFont(normal);
-    };
-
-    p.setFont(bold);
-    rowText = textHeight(p);
-    y += 2;
-    header(y);
-    p.setFont(normal);
-    rowText = textHeight(p);
-
+    // The cells' texts, read once.
     std::vector<Field *> cellFields;
-    for (const QString &name : fields)
+    std::vector<bool> numeric;
+    for (const QString &name : fields) {
         cellFields.push_back(&rows.FieldByName(name));
-
+        numeric.push_back(isNumber(cellFields.back()->DataType()));
+    }
+    QStringList titles;
+    for (const PrintTableColumn &c : columns)
+        titles << c.title;
     // Without printed columns the rows would only be blank space.
     const int count = columns.empty() ? 0 : rows.RecordCount();
-    const int rowHeight = rowText + 2 * pad;
+    std::vector<QStringList> cells(count);
     for (int r = 0; r < count; ++r) {
         Dataset::ActiveRow at(rows, r);
-        y += rowHeight;
-        if (pageHeight < y + rowHeight) {
-            printer.newPage();
-            y = 10;
-            header(y);
-            y += rowHeight;
+        for (Field *f : cellFields)
+            cells[r] << cellText(*f, formatFloats);
+    }
+
+    // The chosen font size, or the largest below it at which every word and
+    // code fits its column; the padding shrinks with the font.
+    const int chosen = 2 * k + 7;
+    int size = chosen;
+    int pad = 3 * k + 4;
+    std::vector<int> widths;
+    std::vector<ColumnNeed> needs;
+    for (; n > 0; --size) {
+        pad = std::max(2, roundHalfEven((3.0 * k + 4) * size / chosen));
+        needs.assign(n, ColumnNeed{});
+        p.setFont(printFont(size, true));
+        for (size_t i = 0; i < n; ++i) {
+            needs[i].minimum = widestWord(p, titles[i]);
+            needs[i].preferred = lineWidth(p, titles[i]);
+            needs[i].weight = columns[i].width;
         }
+        p.setFont(printFont(size, false));
+        for (const QStringList &row : cells)
+            for (size_t i = 0; i < n; ++i) {
+                needs[i].minimum = std::max(needs[i].minimum, widestWord(p, row[int(i)]));
+                needs[i].preferred = std::max(needs[i].preferred, lineWidth(p, row[int(i)]));
+            }
+        for (ColumnNeed &c : needs) {
+            c.minimum += 2 * pad + 1;
+            c.preferred += 2 * pad + 1;
+        }
+        widths = FitColumnWidths(usable, needs);
+        if (!widths.empty() || size <= kSmallestTableFont)
+            break;
+    }
+    if (n > 0 && widths.empty()) {
+        // Too many columns for the page even at the smallest font: shared by
+        // what each needs on one line.
+        for (ColumnNeed &c : needs)
+            c.minimum = 0;
+        widths = FitColumnWidths(usable, needs);
+    }
+    const QFont bold = printFont(size, true);
+    const QFont normal = printFont(size, false);
+
+    auto rowHeight = [&](const QStringList &texts, const QFont &font) {
+        p.setFont(font);
+        int h = textHeight(p);
+        for (size_t i = 0; i < n; ++i)
+            h = std::max(h, wrappedHeight(p, widths[i] - 2 * pad, texts[int(i)]));
+        return h + 2 * pad;
+    };
+    auto drawRow = [&](int top, int height, const QStringList &texts, bool header) {
+        p.setFont(header ? bold : normal);
         int x = kTableMargin;
-        for (size_t i = 0; i < columns.size(); ++i) {
-            frame(p, x, y, x + widths[i], y + rowHeight);
-            p.drawText(box(x + pad, y + pad, x + widths[i] - pad, y + rowText + pad),
-                       horizontal(columns[i].alignment) | Qt::AlignVCenter | Qt::TextSingleLine,
-                       cellText(*cellFields[i], formatFloats));
+        for (size_t i = 0; i < n; ++i) {
+            frame(p, x, top, x + widths[i], top + height);
+            const Qt::Alignment align = header ? (Qt::AlignHCenter | Qt::AlignVCenter)
+                : numeric[i]                   ? (Qt::AlignRight | Qt::AlignTop)
+                                               : (horizontal(columns[i].alignment) | Qt::AlignTop);
+            p.drawText(box(x + pad, top + pad, x + widths[i] - pad, top + height - pad), int(align) | Qt::TextWordWrap,
+                       texts[int(i)]);
             x += widths[i];
         }
+    };
+
+    const int headerHeight = n > 0 ? rowHeight(titles, bold) : 0;
+    y += 2;
+    if (n > 0)
+        drawRow(y, headerHeight, titles, true);
+    y += headerHeight;
+    for (int r = 0; r < count; ++r) {
+        const int height = rowHeight(cells[r], normal);
+        if (pageHeight < y + height) {
+            printer.newPage();
+            y = 10;
+            drawRow(y, headerHeight, titles, true);
+            y += headerHeight;
+        }
+        drawRow(y, height, cells[r], false);
+        y += height;
     }
+    p.setFont(printFont(chosen, false));
     *endY = y;
 }
 
@@ -256,9 +381,6 @@ bool DocumentPrinter::PrintInvoice(const PrintValues &values)
     if (!naklad || !lines || !naklad->Active() || naklad->IsEmpty() || !lines->Active())
         return false;
     postPending(*lines);
-    QPrinter printer;
-    if (!preparePrinter(printer, values.orientation == 0))
-        return false;
 
     const int k = std::clamp(values.fontSize, 0, 2);
     const std::vector<PrintTableColumn> columns = CheckedInvoiceColumns(values.invoiceColumns, values.invoicePrintColumns);
@@ -266,49 +388,53 @@ bool DocumentPrinter::PrintInvoice(const PrintValues &values)
     for (const PrintTableColumn &c : columns)
         fields << c.fieldName;
 
-    QPainter p;
-    beginDocument(p, printer);
-    printGuarded(
-        p,
-        [&] {
-            const int pageWidth = printer.width();
-            m_pricing.CalcNakladSums(true);
-            const QString title = QStringLiteral("Накладная № ") + naklad->FieldByName(QStringLiteral("NUMBR")).AsString().trimmed()
-                + QStringLiteral(" от ") + naklad->FieldByName(QStringLiteral("NAKLDATE")).AsString().trimmed()
-                + QStringLiteral(". Cумма апт.") + numberText(m_pricing.NakladSumApt);
+    return show(values.orientation == 0, [&](QPrinter &printer) {
+        QPainter p;
+        beginDocument(p, printer);
+        printGuarded(
+            p,
+            [&] {
+                const int pageWidth = printer.width();
+                m_pricing.CalcNakladSums(true);
+                const QString title = QStringLiteral("Накладная № ")
+                    + naklad->FieldByName(QStringLiteral("NUMBR")).AsString().trimmed() + QStringLiteral(" от ")
+                    + naklad->FieldByName(QStringLiteral("NAKLDATE")).AsString().trimmed() + QStringLiteral(". Cумма апт.")
+                    + FormatFloat(QStringLiteral("0.00"), m_pricing.NakladSumApt);
 
-            p.setFont(printFont(2 * k + 8, true));
-            const int titleHeight = textHeight(p);
-            textOut(p, pageWidth / 2 - p.fontMetrics().horizontalAdvance(title) / 2, titleHeight, title);
-            int y = roundHalfEven(titleHeight * 2.5);
+                p.setFont(printFont(2 * k + 8, true));
+                const int titleHeight = textHeight(p);
+                textOut(p, pageWidth / 2 - p.fontMetrics().horizontalAdvance(title) / 2, titleHeight, title);
+                int y = roundHalfEven(titleHeight * 2.5);
 
-            p.setFont(printFont(2 * k + 7, false));
-            const int lineHeight = textHeight(p);
-            auto wrapped = [&](const QString &text) {
-                const int flags = Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap;
-                const QRect measured = p.boundingRect(QRect(kTextMargin, y, pageWidth - 2 * kTextMargin, 0), flags, text);
-                const QRect r(kTextMargin, y, pageWidth - 2 * kTextMargin, measured.height());
-                p.drawText(r, flags, text);
-                return r.y() + r.height();
-            };
-            y = wrapped(QStringLiteral("Поставщик: ") + values.supplierName.trimmed()) + roundHalfEven(0.5 * lineHeight);
-            QString recipient = QStringLiteral("Получатель: ") + values.clientName.trimmed();
-            if (values.addressIndex > 0)
-                recipient += QLatin1Char(' ') + values.addressText;
-            y = wrapped(recipient) + lineHeight;
+                p.setFont(printFont(2 * k + 7, false));
+                const int lineHeight = textHeight(p);
+                auto wrapped = [&](const QString &text) {
+                    const int height = wrappedHeight(p, pageWidth - 2 * kTextMargin, text);
+                    p.drawText(QRect(kTextMargin, y, pageWidth - 2 * kTextMargin, height), kWrapTop, text);
+                    return y + height;
+                };
+                y = wrapped(QStringLiteral("Поставщик: ") + values.supplierName.trimmed()) + roundHalfEven(0.5 * lineHeight);
+                QString recipient = QStringLiteral("Получатель: ") + values.clientName.trimmed();
+                if (values.addressIndex > 0)
+                    recipient += QLatin1Char(' ') + values.addressText;
+                y = wrapped(recipient) + lineHeight;
 
-            p.drawLine(kTableMargin, y, pageWidth - kTableMargin, y);
-            p.drawLine(kTableMargin, y + 1, pageWidth - kTableMargin, y + 1);
+                p.drawLine(kTableMargin, y, pageWidth - kTableMargin, y);
+                p.drawLine(kTableMargin, y + 1, pageWidth - kTableMargin, y + 1);
 
-            drawTable(p, printer, *lines, columns, fields, k, y, true, &y);
+                drawTable(p, printer, *lines, columns, fields, k, y, true, &y);
 
-            const int rowText = textHeight(p);
-            y += 3 * rowText + 2 * (3 * k + 4);
-            p.drawText(QRect(kTextMargin, y, pageWidth - 2 * kTextMargin, rowText),
-                       Qt::AlignHCenter | Qt::AlignTop | Qt::TextSingleLine, kSignatureLine);
-        },
-        [] {});
-    return true;
+                const int rowText = textHeight(p);
+                y += 2 * rowText;
+                if (y + rowText > printer.height()) {
+                    printer.newPage();
+                    y = 10;
+                }
+                p.drawText(QRect(kTextMargin, y, pageWidth - 2 * kTextMargin, rowText),
+                           Qt::AlignHCenter | Qt::AlignTop | Qt::TextSingleLine, kSignatureLine);
+            },
+            [] {});
+    });
 }
 
 bool DocumentPrinter::PrintOrder(bool fromPrice, const PrintValues &values)
@@ -319,9 +445,6 @@ bool DocumentPrinter::PrintOrder(bool fromPrice, const PrintValues &values)
     if (!rows || !rows->Active())
         return false;
     if (!fromPrice && (!orders || !orders->Active() || orders->IsEmpty()))
-        return false;
-    QPrinter printer;
-    if (!preparePrinter(printer, false))
         return false;
 
     const int k = std::clamp(values.fontSize, 0, 2);
@@ -343,52 +466,81 @@ bool DocumentPrinter::PrintOrder(bool fromPrice, const PrintValues &values)
         fields << field;
     }
 
-    QPainter p;
-    beginDocument(p, printer);
-    const bool wasFiltered = price && price->Filtered();
-    const QString oldFilter = price ? price->Filter() : QString();
-    QString currentGoods;
-    if (fromPrice && !price->IsEmpty())
-        currentGoods = price->FieldByName(QStringLiteral("IDTOVAR")).AsString();
-    bool filterChanged = false;
+    QString title;
+    if (fromPrice) {
+        const QDateTime at = now();
+        title = QStringLiteral("Заявка № _____ от ") + QLocale().toString(at.date(), QLocale::ShortFormat)
+            + QLatin1Char(' ') + at.time().toString(QStringLiteral("HH:mm:ss"));
+    } else {
+        title = QStringLiteral("Заявка № ") + orders->FieldByName(QStringLiteral("ID")).AsString()
+            + QStringLiteral(" от ") + orders->FieldByName(QStringLiteral("DATET")).AsString()
+            + QStringLiteral(" время ") + orders->FieldByName(QStringLiteral("ORDERTIME")).AsString();
+    }
 
-    printGuarded(
-        p,
-        [&] {
-            QString title;
-            if (fromPrice) {
-                const QDateTime at = now();
-                title = QStringLiteral("Заявка № _____ от ") + QLocale().toString(at.date(), QLocale::ShortFormat)
-                    + QLatin1Char(' ') + at.time().toString(QStringLiteral("HH:mm:ss"));
-            } else {
-                title = QStringLiteral("Заявка № ") + orders->FieldByName(QStringLiteral("ID")).AsString()
-                    + QStringLiteral(" от ") + orders->FieldByName(QStringLiteral("DATET")).AsString()
-                    + QStringLiteral(" время ") + orders->FieldByName(QStringLiteral("ORDERTIME")).AsString();
-            }
-            const int pageWidth = printer.width();
-            p.setFont(printFont(2 * k + 12, true));
-            const int h = textHeight(p);
-            textOut(p, pageWidth / 2 - p.fontMetrics().horizontalAdvance(title) / 2, 2 * h, title);
-            int y = 4 * h;
-            p.drawLine(kTableMargin, y, pageWidth - kTableMargin, y);
-            p.drawLine(kTableMargin, y + 1, pageWidth - kTableMargin, y + 1);
+    return show(false, [&](QPrinter &printer) {
+        QPainter p;
+        beginDocument(p, printer);
+        const bool wasFiltered = price && price->Filtered();
+        const QString oldFilter = price ? price->Filter() : QString();
+        QString currentGoods;
+        if (fromPrice && !price->IsEmpty())
+            currentGoods = price->FieldByName(QStringLiteral("IDTOVAR")).AsString();
+        bool filterChanged = false;
 
-            if (fromPrice) {
-                filterChanged = true;
-                m_priceGrid.SetPriceFilter(true, kOnlyOrderCondition);
-            }
-            drawTable(p, printer, *rows, columns, fields, k, y, false, &y);
-        },
-        [&] {
-            if (!filterChanged)
-                return;
-            // The price grid shows again what it showed, on the same goods.
-            m_priceGrid.SetPriceFilter(wasFiltered, wasFiltered ? oldFilter : QString());
-            if (!currentGoods.isEmpty())
-                price->Locate(QStringLiteral("IDTOVAR"), currentGoods);
-        });
-    return true;
+        printGuarded(
+            p,
+            [&] {
+                const int pageWidth = printer.width();
+                p.setFont(printFont(2 * k + 12, true));
+                const int h = textHeight(p);
+                textOut(p, pageWidth / 2 - p.fontMetrics().horizontalAdvance(title) / 2, 2 * h, title);
+                int y = 4 * h;
+                p.drawLine(kTableMargin, y, pageWidth - kTableMargin, y);
+                p.drawLine(kTableMargin, y + 1, pageWidth - kTableMargin, y + 1);
+
+                if (fromPrice) {
+                    filterChanged = true;
+                    m_priceGrid.SetPriceFilter(true, kOnlyOrderCondition);
+                }
+                drawTable(p, printer, *rows, columns, fields, k, y, false, &y);
+            },
+            [&] {
+                if (!filterChanged)
+                    return;
+                // The price grid shows again what it showed, on the same goods.
+                m_priceGrid.SetPriceFilter(wasFiltered, wasFiltered ? oldFilter : QString());
+                if (!currentGoods.isEmpty())
+                    price->Locate(QStringLiteral("IDTOVAR"), currentGoods);
+            });
+    });
 }
+
+namespace {
+
+// A text block of a price tag: the largest font up to its size at which the
+// text keeps within its lines and no word runs past the tag's edge.
+struct TagText {
+    QString text;
+    int pointSize = 0;
+    bool bold = false;
+    int maxLines = 1;
+    QFont font;
+    int height = 0;
+
+    void fit(QPainter &p, int width, double scale)
+    {
+        for (int size = std::max(4, roundHalfEven(pointSize * scale));; --size) {
+            font = printFont(size, bold);
+            p.setFont(font);
+            const int line = textHeight(p);
+            height = wrappedHeight(p, width, text);
+            if (size <= 4 || (widestWord(p, text) <= width && height <= maxLines * line + line / 2))
+                return;
+        }
+    }
+};
+
+} // namespace
 
 void DocumentPrinter::drawPriceTag(QPainter &p, Dataset &lines, int x, int y, TagSize size, const PrintValues &values,
                                    const QString &number, const QString &date)
@@ -401,52 +553,53 @@ void DocumentPrinter::drawPriceTag(QPainter &p, Dataset &lines, int x, int y, Ta
 
     const int left = x + 10;
     const int right = x + size.width - 7;
-    const int wrap = Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap;
+    const int width = right - left;
+    const int top = y + 7;
+    const int bottom = y + size.height - 7;
 
-    // The pharmacy.
-    p.setFont(printFont(2 * t + 7, false));
-    int h = textHeight(p);
-    int top = y + 7;
-    int bottom = y + 2 + h;
-    p.drawText(box(left, top, right, bottom), Qt::AlignHCenter | Qt::AlignTop | Qt::TextSingleLine, values.clientName);
+    TagText pharmacy{values.clientName.trimmed(), 2 * t + 7, false, 1};
+    TagText goods{lines.FieldByName(QStringLiteral("TOVAR")).AsString().trimmed(), n < 9 ? 2 * t + 9 : 2 * t + 7, true, 3};
+    TagText producer{lines.FieldByName(QStringLiteral("PRODUCT")).AsString().trimmed() + QLatin1Char('(')
+                         + lines.FieldByName(QStringLiteral("COUNTRY")).AsString().trimmed() + QLatin1Char(')'),
+                     2 * t + 6, false, 2};
+    TagText price{QStringLiteral("Цена ") + FormatFloat(QStringLiteral("0.00"), lines.FieldByName(QStringLiteral("PRICE_APT")).AsFloat())
+                      + QStringLiteral(" pуб"),
+                  large ? 3 * t + 18 : n < 8 ? 3 * t + 12 : 2 * t + 11, true, 1};
+    // The number and the date share the footer line.
+    TagText footer{QStringLiteral("№") + number + QStringLiteral("   ") + date, n < 9 ? 2 * t + 7 : 2 * t + 5, false, 1};
 
-    // The goods.
-    p.setFont(printFont(n < 9 ? 2 * t + 9 : 2 * t + 7, true));
-    h = textHeight(p);
-    top = bottom + 7;
-    bottom = bottom + 2 * h + 8;
-    p.drawText(box(left, top, right, bottom), wrap, lines.FieldByName(QStringLiteral("TOVAR")).AsString().trimmed());
-
-    // The producer and its country.
-    p.setFont(printFont(2 * t + 6, false));
-    h = textHeight(p);
-    top = bottom + 2;
-    bottom = large ? bottom + 2 * h + 8 : bottom + h + 8;
-    p.drawText(box(left, top, right, bottom), wrap,
-               lines.FieldByName(QStringLiteral("PRODUCT")).AsString().trimmed() + QLatin1Char('(')
-                   + lines.FieldByName(QStringLiteral("COUNTRY")).AsString().trimmed() + QLatin1Char(')'));
-
-    // The price.
-    p.setFont(printFont(large ? 3 * t + 18 : n < 8 ? 3 * t + 12 : 2 * t + 11, true));
-    h = textHeight(p);
-    top = bottom + 2;
-    bottom = bottom + h + 4;
-    if (n <= 5) {
-        top += 10;
-        bottom += 10;
+    // Gaps between the blocks; the price stands a little apart on large tags.
+    const int priceGap = n <= 5 ? 12 : 4;
+    const int gaps = 5 + 2 + priceGap + 4;
+    // All blocks shrink together until they fit the tag's height.
+    for (double scale = 1.0;; scale *= 0.9) {
+        for (TagText *b : {&pharmacy, &goods, &producer, &price, &footer})
+            b->fit(p, width, scale);
+        const int total = pharmacy.height + goods.height + producer.height + price.height + footer.height + gaps;
+        if (total <= bottom - top || scale < 0.3)
+            break;
     }
-    p.drawText(box(left, top, right, bottom), Qt::AlignRight | Qt::AlignTop | Qt::TextSingleLine,
-               QStringLiteral("Цена ") + FormatFloat(QStringLiteral("0.00"), lines.FieldByName(QStringLiteral("PRICE_APT")).AsFloat())
-                   + QStringLiteral(" pуб"));
 
-    // The invoice.
-    p.setFont(printFont(n < 9 ? 2 * t + 7 : 2 * t + 5, false));
-    h = textHeight(p);
-    top = std::min(y + size.height - h - 7, bottom + 80);
-    bottom = std::min(y + size.height - 7, bottom + h + 80);
-    const QRect footer = box(left, top, right, bottom);
-    p.drawText(footer, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, QStringLiteral("№") + number);
-    p.drawText(footer, Qt::AlignRight | Qt::AlignTop | Qt::TextSingleLine, date);
+    int at = top;
+    p.setFont(pharmacy.font);
+    p.drawText(box(left, at, right, at + pharmacy.height), Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, pharmacy.text);
+    at += pharmacy.height + 5;
+    p.setFont(goods.font);
+    p.drawText(box(left, at, right, at + goods.height), kWrapTop, goods.text);
+    at += goods.height + 2;
+    p.setFont(producer.font);
+    p.drawText(box(left, at, right, at + producer.height), kWrapTop, producer.text);
+    at += producer.height + priceGap;
+    p.setFont(price.font);
+    p.drawText(box(left, at, right, at + price.height), Qt::AlignRight | Qt::AlignTop | Qt::TextWordWrap, price.text);
+    at += price.height;
+
+    // The invoice at the foot of the tag (or not far below the price).
+    p.setFont(footer.font);
+    const int footerTop = std::max(at + 4, std::min(bottom - footer.height, at + 80));
+    const QRect foot = box(left, footerTop, right, footerTop + footer.height);
+    p.drawText(foot, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, QStringLiteral("№") + number);
+    p.drawText(foot, Qt::AlignRight | Qt::AlignTop | Qt::TextSingleLine, date);
 }
 
 bool DocumentPrinter::PrintPriceTags(const PrintValues &values)
@@ -471,30 +624,28 @@ bool DocumentPrinter::PrintPriceTags(const PrintValues &values)
         }
     }
 
-    QPrinter printer;
-    if (!preparePrinter(printer, true))
-        return false;
     const QString number = naklad->FieldByName(QStringLiteral("NUMBR")).AsString().trimmed();
     const QString date = naklad->FieldByName(QStringLiteral("NAKLDATE")).AsString().trimmed();
 
-    QPainter p;
-    beginDocument(p, printer);
-    printGuarded(
-        p,
-        [&] {
-            const int margin = values.tagMargin;
-            const TagSize size = PriceTagSize(printer.width(), printer.height(), values.tagsPerRow, margin);
-            TagPlacer placer(printer.height(), values.tagsPerRow, margin, size);
-            for (int r = 0; r < lines->RecordCount(); ++r) {
-                Dataset::ActiveRow at(*lines, r);
-                const TagPlacer::Place place = placer.next();
-                if (place.newPage)
-                    printer.newPage();
-                drawPriceTag(p, *lines, place.x, place.y, size, values, number, date);
-            }
-        },
-        [] {});
-    return true;
+    return show(true, [&](QPrinter &printer) {
+        QPainter p;
+        beginDocument(p, printer);
+        printGuarded(
+            p,
+            [&] {
+                const int margin = values.tagMargin;
+                const TagSize size = PriceTagSize(printer.width(), printer.height(), values.tagsPerRow, margin);
+                TagPlacer placer(printer.height(), values.tagsPerRow, margin, size);
+                for (int r = 0; r < lines->RecordCount(); ++r) {
+                    Dataset::ActiveRow at(*lines, r);
+                    const TagPlacer::Place place = placer.next();
+                    if (place.newPage)
+                        printer.newPage();
+                    drawPriceTag(p, *lines, place.x, place.y, size, values, number, date);
+                }
+            },
+            [] {});
+    });
 }
 
 } // namespace pc

@@ -6,11 +6,14 @@
 //
 // Everything is drawn with a QPainter in printer pixels (the printer is set
 // to 300 dpi). Table columns take their relative widths from the on-screen
-// grids. The printer is chosen through the askPrinter hook (the window shows
-// the system print dialog; tests make a PDF printer); false there prints
-// nothing. The copies chosen there stay on the printer. The document is
-// always ended, also when drawing fails: what was drawn is printed and the
-// error reaches the caller.
+// grids and are then sized to what they hold: each column at least as wide
+// as its widest word or code, long names and titles wrapping inside their
+// cell, numbers right-aligned.
+//
+// The document goes out through the showDocument hook: the window shows a
+// print preview from which it is printed or saved as PDF; tests render it
+// straight to a PDF. The document is always ended, also when drawing fails:
+// what was drawn is printed and the error reaches the caller.
 
 #include "core/Settings.h"
 
@@ -92,9 +95,18 @@ private:
     bool m_pageUsed = false;
 };
 
-// Column widths of a printed table: the usable width shared by the grid
-// widths (halves to even).
-std::vector<int> PrintedColumnWidths(int usableWidth, const std::vector<PrintTableColumn> &columns);
+// What a printed column needs: its widest word or code (never cut), its text
+// on one line, and its on-screen width as the share of what is left over.
+struct ColumnNeed {
+    int minimum = 0;
+    int preferred = 0;
+    int weight = 1;
+};
+// Widths that fill the usable width: every column at its preferred width
+// when they all fit (the rest shared by weight), else at least its minimum
+// with the room above the minimums shared by what each lacks; empty when
+// not even the minimums fit.
+std::vector<int> FitColumnWidths(int usableWidth, const std::vector<ColumnNeed> &needs);
 
 // The invoice's printed columns: the grid columns whose caption is checked.
 std::vector<PrintTableColumn> CheckedInvoiceColumns(const std::vector<PrintTableColumn> &grid,
@@ -107,8 +119,10 @@ class DocumentPrinter {
 public:
     DocumentPrinter(TDM &dm, RetailPricing &pricing, PriceGrid &priceGrid, Dialogs &dialogs);
 
-    // Sets up the printer (the print dialog); false: the person cancelled.
-    std::function<bool(QPrinter &)> askPrinter;
+    // Shows the document on the printer set up for it: render draws the whole
+    // document and may be called more than once (a preview redraws). True
+    // when it was printed or saved; false: the person closed it.
+    std::function<bool(QPrinter &printer, const std::function<void(QPrinter &)> &render)> showDocument;
     // The moment printed on an order from the price grid.
     std::function<QDateTime()> now = [] { return QDateTime::currentDateTime(); };
 
@@ -119,7 +133,9 @@ public:
     bool PrintPriceTags(const PrintValues &values);
 
 private:
-    bool preparePrinter(QPrinter &printer, bool landscape);
+    // Sets the printer up and shows the document; errors of the drawing reach
+    // the caller after the preview closed.
+    bool show(bool landscape, const std::function<void(QPrinter &)> &render);
     void drawTable(QPainter &p, QPrinter &printer, Dataset &rows, const std::vector<PrintTableColumn> &columns,
                    const QStringList &fields, int k, int y, bool formatFloats, int *endY);
     void drawPriceTag(QPainter &p, Dataset &lines, int x, int y, TagSize size, const PrintValues &values,
