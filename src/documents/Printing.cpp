@@ -87,7 +87,7 @@ bool isNumber(FieldType type)
 int widestWord(const QPainter &p, const QString &text)
 {
     int widest = 0;
-    for (const QString &word : text.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts))
+    for (const QString &word : text.split(QRegularExpression(QStringLiteral("[\\s\\x{200B}]+")), Qt::SkipEmptyParts))
         widest = std::max(widest, p.fontMetrics().horizontalAdvance(word));
     return widest;
 }
@@ -540,6 +540,15 @@ struct TagText {
     }
 };
 
+// Names joined with "+" or "/" ("Амоксициллин+Клавулановая кислота") may
+// break after the sign, so a long compound name needs no tiny font.
+QString breakable(QString text)
+{
+    text.replace(QLatin1Char('+'), QStringLiteral("+\u200B"));
+    text.replace(QLatin1Char('/'), QStringLiteral("/\u200B"));
+    return text;
+}
+
 } // namespace
 
 void DocumentPrinter::drawPriceTag(QPainter &p, Dataset &lines, int x, int y, TagSize size, const PrintValues &values,
@@ -558,8 +567,8 @@ void DocumentPrinter::drawPriceTag(QPainter &p, Dataset &lines, int x, int y, Ta
     const int bottom = y + size.height - 7;
 
     TagText pharmacy{values.clientName.trimmed(), 2 * t + 7, false, 1};
-    TagText goods{lines.FieldByName(QStringLiteral("TOVAR")).AsString().trimmed(), n < 9 ? 2 * t + 9 : 2 * t + 7, true, 3};
-    TagText producer{lines.FieldByName(QStringLiteral("PRODUCT")).AsString().trimmed() + QLatin1Char('(')
+    TagText goods{breakable(lines.FieldByName(QStringLiteral("TOVAR")).AsString().trimmed()), n < 9 ? 2 * t + 9 : 2 * t + 7, true, 3};
+    TagText producer{breakable(lines.FieldByName(QStringLiteral("PRODUCT")).AsString().trimmed()) + QLatin1Char('(')
                          + lines.FieldByName(QStringLiteral("COUNTRY")).AsString().trimmed() + QLatin1Char(')'),
                      2 * t + 6, false, 2};
     TagText price{QStringLiteral("Цена ") + FormatFloat(QStringLiteral("0.00"), lines.FieldByName(QStringLiteral("PRICE_APT")).AsFloat())

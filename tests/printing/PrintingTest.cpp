@@ -65,7 +65,6 @@ struct PrintFixture : ::testing::Test {
     std::unique_ptr<DocumentPrinter> printer;
     PrintValues values;
     int asked = 0;
-    int pageWidth = 0;
     bool cancel = false;
 
     void SetUp() override
@@ -87,7 +86,6 @@ struct PrintFixture : ::testing::Test {
                 return false;
             p.setOutputFormat(QPrinter::PdfFormat);
             p.setOutputFileName(dir.file("out.pdf"));
-            pageWidth = p.width();
             render(p);
             return true;
         };
@@ -252,4 +250,102 @@ TEST_F(PrintFixture, PriceTagsNeedEveryLinePricedAndPrintOnePerPageWithoutBlankP
     EXPECT_TRUE(text.contains("Аптека №1"));
     EXPECT_TRUE(text.contains("№Н-7"));
     EXPECT_TRUE(text.contains("01.12.2026"));
+}
+
+namespace {
+// The invoice lines grid as the window shows it (all columns printed).
+std::vector<PrintTableColumn> fullInvoiceGrid()
+{
+    return {{"LINENO", "№", 30, Qt::AlignRight},        {"TOVAR", "Наименование", 250},
+            {"PRODUCT", "Производитель", 90},           {"COUNTRY", "Страна", 90},
+            {"SERIES", "Серия", 90},                    {"QNT", "Кол-во", 50, Qt::AlignRight},
+            {"PRICE", "Цена c НДС", 70, Qt::AlignRight}, {"SUMMA", "Сумма", 80, Qt::AlignRight},
+            {"STNDS", "Ст.НДС", 40},                    {"SUMNDS", "Сум.НДС", 70, Qt::AlignRight},
+            {"SROKGODN", "Ср.годн.", 70},               {"PRICE_PR", "Ц.пр-ля б/НДС", 70, Qt::AlignRight},
+            {"PRREESTR", "Ц.реестра", 70, Qt::AlignRight}, {"PRICE_APT", "Ц. аптеки", 70, Qt::AlignRight},
+            {"EAN", "ШК", 110}};
+}
+} // namespace
+
+TEST_F(PrintFixture, InvoiceWithEveryColumnKeepsCodesNamesAndNumbersWhole)
+{
+    const QString longName = "Амоксициллин+Клавулановая кислота таблетки покрытые пленочной оболочкой 875 мг+125 мг N14";
+    auto *q = dm->PrepareQuery("INSERT INTO NAKLADL (ID, LINENO, IDTOVAR, TOVAR, PRODUCT, COUNTRY, SERIES, QNT, PRICE, SUMMA, "
+                               "STNDS, SUMNDS, PRICE_PR, PRREESTR, PRICE_APT, EAN) VALUES (7, 3, '3', :N, "
+                               "'Сандоз д.д./Лек Фарма АО', 'Словения', 'AB1234567', 99999, 16928.4, "
+                               "1692671234.5, 10, 153879203.14, 15389.45, 16000, 19999.99, '4601234567890')");
+    dm->SetParamByName(q, "N", longName);
+    dm->ExecQuery(q, true);
+    dm->NakladSet()->Refresh();
+    values.invoiceColumns = fullInvoiceGrid();
+    values.invoicePrintColumns.clear();
+    for (const PrintTableColumn &c : values.invoiceColumns)
+        values.invoicePrintColumns.append({c.title, true});
+
+    for (int orientation : {0, 1}) {
+        SCOPED_TRACE(orientation);
+        values.orientation = orientation;
+        ASSERT_TRUE(printer->PrintInvoice(values));
+        const QString text = printedText();
+        EXPECT_TRUE(text.contains("4601234567890")) << qPrintable(text); // all 13 digits
+        for (const QString &word : longName.split(' '))                   // wrapped, never cut
+            EXPECT_TRUE(text.contains(word)) << qPrintable(word);
+        for (const char *whole : {"16928,40", "1692671234,50", "153879203,14", "15389,45", "16000,00", "19999,99",
+                                  "99999", "AB1234567", "Производитель", "Сандоз", "Фарма АО", "Ц.пр-ля",
+                                  "аптеки", "59,90", "Отпустил"})
+            EXPECT_TRUE(text.contains(QString::fromUtf8(whole))) << whole;
+        // Numbers stand at the right edge of their cells: the price with VAT
+        // of the short lines ends where the long line's does.
+        const QStringList rows = text.split('\n');
+        auto endOf = [&](const QString &value) {
+            for (const QString &row : rows)
+                if (const int at = row.indexOf(value); at >= 0)
+                    return int(at + value.size());
+            return -1;
+        };
+        // (the text extractor may place a column one character off)
+        EXPECT_NEAR(endOf(" 50,00 "), endOf(" 10,00 "), 1) << qPrintable(text);
+        EXPECT_NEAR(endOf(" 50,00 "), endOf("16928,40"), 1);
+    }
+}
+
+TEST_F(PrintFixture, ThirtyPriceTagsFillRowsAndPagesWithWholeNamesAndPrices)
+{
+    const QString longName = "Ацетилсалициловая кислота+Аскорбиновая кислота таблетки шипучие 400 мг+240 мг N10";
+    for (int i = 3; i <= 30; ++i) {
+        auto *q = dm->PrepareQuery("INSERT INTO NAKLADL (ID, LINENO, IDTOVAR, TOVAR, PRODUCT, COUNTRY, QNT, PRICE, SUMMA, "
+                                   "PRICE_APT) VALUES (7, :L, :I, :N, 'Лексредства ОАО г. Курск', "
+                                   "'Россия', 1, 10, 10, :P)");
+        dm->SetParamByName(q, "L", i);
+        dm->SetParamByName(q, "I", QString::number(i));
+        dm->SetParamByName(q, "N", i == 3 ? longName : QString("Товар %1").arg(i));
+        dm->SetParamByName(q, "P", 12345.6 + i);
+        dm->ExecQuery(q, i == 30);
+    }
+    dm->NakladSet()->Refresh();
+    ASSERT_EQ(dm->NakladLinesSet()->RecordCount(), 30);
+
+    // Seven a row: one page, five rows.
+    values.tagsPerRow = 7;
+    ASSERT_TRUE(printer->PrintPriceTags(values));
+    QString text = printedText();
+    EXPECT_EQ(text.count('\f'), 1);
+    for (const QString &word : longName.split(QRegularExpression("[ +]")))
+        EXPECT_TRUE(text.contains(word)) << qPrintable(word);
+    EXPECT_EQ(text.count(QRegularExpression("Цена\\s+123\\d\\d,\\d\\d\\s+pуб")), 28) << qPrintable(text);
+    EXPECT_EQ(text.count("Цена 59,90 pуб"), 1);
+    EXPECT_TRUE(text.contains("Товар 30"));
+    EXPECT_TRUE(text.contains("Курск(Россия)"));
+    EXPECT_EQ(text.count("№Н-7"), 30);
+
+    // Three a row and three rows a page: nine tags on each page, the last
+    // page with the remaining three.
+    values.tagsPerRow = 3;
+    ASSERT_TRUE(printer->PrintPriceTags(values));
+    text = printedText();
+    const QStringList pages = text.split('\f', Qt::SkipEmptyParts);
+    ASSERT_EQ(pages.size(), 4) << qPrintable(text);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(pages[i].count("№Н-7"), i < 3 ? 9 : 3) << i;
+    EXPECT_EQ(text.count(QRegularExpression("Цена\\s+\\d+,\\d\\d\\s+pуб")), 30);
 }
