@@ -19,6 +19,14 @@ namespace {
 bool sameName(const QString &a, const QString &b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
 } // namespace
 
+QString IniFile::oneLine(QString text)
+{
+    text.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+    text.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return text;
+}
+
 IniFile::IniFile(QString fileName) : m_fileName(std::move(fileName)) {}
 
 IniFile::Stamp IniFile::stampOf(const QString &fileName)
@@ -222,8 +230,10 @@ QStringList IniFile::sectionKeys(const QString &section) const
     return out;
 }
 
-void IniFile::writeString(const QString &section, const QString &key, const QString &value)
+void IniFile::writeString(const QString &section, const QString &key, const QString &rawValue)
 {
+    // A line break would start a line of its own: a section or key nobody wrote.
+    const QString value = oneLine(rawValue);
     load();
     Line kl;
     kl.isKey = true;

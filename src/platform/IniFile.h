@@ -7,6 +7,8 @@
 // lines where they were: a new key goes to the end of its section, a new
 // section to the end of the file, a missing file is created. Files are written
 // through a temporary file and a rename, so a crash never leaves half a file.
+// A value is one line: line breaks in what is written become blanks, so a
+// value can never add sections or keys of its own.
 
 #include "platform/AppError.h"
 
@@ -46,6 +48,9 @@ public:
     // in the current locale's decimal separator, without group separators.
     static QString floatToText(double value);
     static bool textToFloat(const QString &text, double &value);
+    // The text with its line breaks (CR LF, CR, LF) made blanks: what a write
+    // stores of a value.
+    static QString oneLine(QString text);
 
 private:
     struct Line {

@@ -136,3 +136,21 @@ TEST(IniFile, InterruptedWriteLeavesTheOldFile)
     }
     EXPECT_EQ(IniFile(dir.file("c.ini")).readString("S", "K"), "old");
 }
+
+// A value with line breaks (a client name pasted from several lines, a text
+// from the supplier) would otherwise add sections and keys of its own to
+// client.ini, log.ini or history.log.
+TEST(IniFile, ValueWithLineBreaksStaysOneValue)
+{
+    TempAppDir dir;
+    dir.writeText("a.ini", "[Header]\nClientCode=1234\nClientName=old\n[Settings]\nServerAddress=host\n");
+    IniFile ini(dir.file("a.ini"));
+    ini.writeString("Header", "ClientName", "Аптека\r\n[Header]\nClientCode=9999\r[Settings]\nServerAddress=evil");
+    IniFile again(dir.file("a.ini"));
+    EXPECT_EQ(again.readString("Header", "ClientName"),
+              QStringLiteral("Аптека [Header] ClientCode=9999 [Settings] ServerAddress=evil"));
+    EXPECT_EQ(again.readString("Header", "ClientCode"), "1234");
+    EXPECT_EQ(again.readString("Settings", "ServerAddress"), "host");
+    EXPECT_EQ(again.sections(), QStringList({"Header", "Settings"}));
+    EXPECT_EQ(dir.readText("a.ini").count('\n'), 5);
+}
