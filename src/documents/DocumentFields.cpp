@@ -8,8 +8,6 @@
 
 namespace pc {
 
-// A date written as text in the supplier's file: the system's short date
-// format first, then the common written forms.
 QDate parseDocumentDate(const QString &text)
 {
     const QString t = text.trimmed();
@@ -45,13 +43,13 @@ QDate documentDate(const DbfField &f)
     return parseDocumentDate(f.AsString());
 }
 
-// A text value cut to the size of its column.
 QString fitted(const TTableDefs &def, const QString &column, const QString &value)
 {
     const int i = def.IndexOf(column);
     const int size = i < 0 ? 0 : def.GetDef(i).Size;
     const QString v = value.trimmed();
-    return size > 0 && v.size() > size ? v.left(size) : v;
+    // Cut where a blank was, the value would end in it.
+    return size > 0 && v.size() > size ? v.left(size).trimmed() : v;
 }
 
 } // namespace pc
