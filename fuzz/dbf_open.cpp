@@ -6,22 +6,16 @@
 // Input: a 4-byte little-endian length n, then n bytes of table, then the
 // memo file (written both as .dbt and .fpt).
 //
-// Seed corpus, made by the test writer:
-//   PC_DBF_WRITE_SEEDS=fuzz/corpus-run ./fuzz_dbf_open
-// Run:
-//   ./fuzz_dbf_open -max_total_time=300 fuzz/corpus-run
+// Seeds and runs: fuzz/seeds.sh and fuzz/run.sh.
 #include "DbfWriter.h"
+#include "FuzzSupport.h"
 #include "db/DbfReader.h"
 
 #include <QDate>
 #include <QDateTime>
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
 #include <QtEndian>
 
-#include <cstdio>
-#include <cstdlib>
+#include <bit>
 
 namespace {
 
@@ -35,9 +29,9 @@ QByteArray pack(const DbfWriter &w)
     return out + table + w.memoBytes();
 }
 
-std::vector<std::pair<QString, QByteArray>> seeds()
+pc::fuzz::Seeds seeds()
 {
-    std::vector<std::pair<QString, QByteArray>> out;
+    pc::fuzz::Seeds out;
     const QDate day(2009, 2, 28);
     const QDateTime when(day, QTime(13, 5, 7, 250));
     const QString text = QStringLiteral("Аспирин таб. №10");
@@ -114,65 +108,43 @@ std::vector<std::pair<QString, QByteArray>> seeds()
     return out;
 }
 
-QTemporaryDir &workDir()
-{
-    // Memory-backed when possible: rewriting files on disk thousands of
-    // times a second would measure the file system, not the reader.
-    static QTemporaryDir dir(QDir(QStringLiteral("/dev/shm")).exists()
-                                 ? QStringLiteral("/dev/shm/dbf-fuzz-XXXXXX")
-                                 : QDir::tempPath() + QStringLiteral("/dbf-fuzz-XXXXXX"));
-    return dir;
-}
-
-void writeFile(const QString &path, const char *data, qsizetype size)
-{
-    QFile f(path);
-    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        f.write(data, size);
-}
-
+// Reads every form of the value into a checksum the optimiser cannot drop.
+// Unsigned on purpose: the sum wraps instead of overflowing, and a float
+// goes in by its bits (a value beyond the integer range, or NaN, cannot be
+// converted to an integer).
 void readEverything(const pc::DbfField &f)
 {
-    volatile qint64 sink = 0;
-    sink = sink + f.IsNull() + f.AsString().size() + f.AsBytes().size() + f.RawBytes().size();
-    sink = sink + f.AsVariant().isValid();
+    quint64 sum = quint64(f.IsNull()) + quint64(f.AsString().size()) + quint64(f.AsBytes().size())
+        + quint64(f.RawBytes().size()) + quint64(f.AsVariant().isValid());
     try {
-        sink = sink + f.AsDate().isValid();
+        sum += quint64(f.AsDate().isValid());
     } catch (const pc::DbfError &) {
     }
     try {
-        sink = sink + f.AsInteger();
+        sum += quint64(f.AsInteger());
     } catch (const pc::DbfError &) {
     }
     try {
-        sink = sink + qint64(f.AsFloat());
+        sum += std::bit_cast<quint64>(f.AsFloat());
     } catch (const pc::DbfError &) {
     }
     try {
-        sink = sink + f.AsBoolean();
+        sum += quint64(f.AsBoolean());
     } catch (const pc::DbfError &) {
     }
     try {
-        sink = sink + f.AsDateTime().isValid();
+        sum += quint64(f.AsDateTime().isValid());
     } catch (const pc::DbfError &) {
     }
+    static volatile quint64 sink;
+    sink = sum;
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    if (const char *seedDir = std::getenv("PC_DBF_WRITE_SEEDS")) {
-        QDir().mkpath(QString::fromLocal8Bit(seedDir));
-        const QDir dir(QString::fromLocal8Bit(seedDir));
-        const auto all = seeds();
-        for (const auto &[name, bytes] : all)
-            writeFile(dir.filePath(name), bytes.constData(), bytes.size());
-        std::printf("%zu seeds written to %s\n", all.size(), seedDir);
-        std::exit(0);
-    }
-    if (!workDir().isValid())
-        std::abort();
+    pc::fuzz::initialize(seeds);
     return 0;
 }
 
@@ -182,11 +154,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     const char *bytes = reinterpret_cast<const char *>(data);
     const qsizetype tableSize = qsizetype(std::min<size_t>(qFromLittleEndian<quint32>(bytes), size - 4));
-    const QDir dir(workDir().path());
-    const QString table = dir.filePath(QStringLiteral("t.dbf"));
+    using pc::fuzz::workFile;
+    using pc::fuzz::writeFile;
+    const QString table = workFile(QStringLiteral("t.dbf"));
     writeFile(table, bytes + 4, tableSize);
-    writeFile(dir.filePath(QStringLiteral("t.dbt")), bytes + 4 + tableSize, qsizetype(size - 4) - tableSize);
-    writeFile(dir.filePath(QStringLiteral("t.fpt")), bytes + 4 + tableSize, qsizetype(size - 4) - tableSize);
+    writeFile(workFile(QStringLiteral("t.dbt")), bytes + 4 + tableSize, qsizetype(size - 4) - tableSize);
+    writeFile(workFile(QStringLiteral("t.fpt")), bytes + 4 + tableSize, qsizetype(size - 4) - tableSize);
 
     pc::DbfReader r;
     r.setDBFFileName(table);
