@@ -31,6 +31,7 @@
 #include "ui/BrowserWindow.h"
 #include "ui/PopupWindow.h"
 #include "ui/SplashWindow.h"
+#include "ui/SupplierPanels.h"
 #include "ui/WindowDialogs.h"
 
 #include <QCloseEvent>
@@ -600,40 +601,27 @@ void TMainForm::RefreshTitle()
     ui->lbPriceDate->setText(QStringLiteral("Прайс от :     ") + settings.PriceDate);
 }
 
-void TMainForm::LoadTopStrip()
+pc::SupplierPanels *TMainForm::supplierPanels()
 {
-    const QString file = context.path(QStringLiteral("top.htm"));
-    const QFileInfo fi(file);
-    if (fi.exists() && fi.size() > 0) {
-        ui->Panel4->setFixedHeight(70);
-        ui->Panel4->show();
-        ui->wbTopPanel->setSource(QUrl::fromLocalFile(file));
-    } else {
-        ui->Panel4->setFixedHeight(0);
-        ui->Panel4->hide();
-    }
+    if (m_supplierPanels)
+        return m_supplierPanels;
+    m_supplierPanels = new pc::SupplierPanels(context.appDir(), ui->wbHome, ui->wbTopPanel, this);
+    m_supplierPanels->ShowStrip = [this](bool visible) {
+        ui->Panel4->setFixedHeight(visible ? 70 : 0);
+        ui->Panel4->setVisible(visible);
+    };
+    m_supplierPanels->ShowBanner = [this](bool visible) {
+        const int h = ui->tsHome->height();
+        ui->paHomeBanner->setVisible(visible);
+        ui->splHome->setSizes(visible ? QList<int>{h / 2, h - h / 2} : QList<int>{h, 0});
+    };
+    m_supplierPanels->Failed = [this](const QString &text) { LogMessage(text, Warning, false); };
+    return m_supplierPanels;
 }
 
-void TMainForm::LoadBanner()
-{
-    const QString banner = pc::IniFile(context.path(QStringLiteral("banner.ini")))
-                               .readString(QStringLiteral("Header"), QStringLiteral("HomeBanner"), QString());
-    const int h = ui->tsHome->height();
-    if (banner.isEmpty()) {
-        ui->paHomeBanner->hide();
-        ui->splHome->setSizes({h, 0});
-        return;
-    }
-    QString address = banner;
-    if (!banner.trimmed().startsWith(QStringLiteral("http://")))
-        address = context.appDir() + banner;
-    ui->paHomeBanner->show();
-    if (address.trimmed().startsWith(QStringLiteral("http://")))
-        ui->wbHome->setHtml(QStringLiteral("<p><a href=\"%1\">%1</a></p>").arg(address.trimmed().toHtmlEscaped()));
-    else
-        ui->wbHome->setSource(QUrl::fromLocalFile(QString(address).replace(QLatin1Char('\\'), QLatin1Char('/'))));
-    ui->splHome->setSizes({h / 2, h - h / 2});
-}
+void TMainForm::LoadTopStrip() { supplierPanels()->LoadTopStrip(); }
+
+void TMainForm::LoadBanner() { supplierPanels()->LoadBanner(); }
 
 // ---- Qt events ------------------------------------------------------------
 

@@ -42,6 +42,7 @@ class OrderEntry;
 class DatasetModel;
 class ServerConnection;
 struct ServerAddressList;
+class SupplierPanels;
 }
 
 class TMainForm : public QMainWindow {
@@ -213,6 +214,8 @@ public:
     void RefreshTitle();
     void LoadTopStrip();
     void LoadBanner();
+    // The supplier's banner and news strip (made at their first load).
+    pc::SupplierPanels *supplierPanels();
     void BuildStartPage();
     void ClearQuickSearch();
     void OpenDefectLinesTable();
@@ -241,6 +244,7 @@ private:
     void styleNakladLines(pc::DatasetModel *model);
     pc::PrintValues printValues();
     pc::DatasetModel *nakladLinesModel = nullptr;
+    pc::SupplierPanels *m_supplierPanels = nullptr;
     // Puts the settings values on the page / takes them back from it.
     void showSettings();
     void collectSettings();
