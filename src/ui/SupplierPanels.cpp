@@ -19,6 +19,7 @@
 #include <curl/curl.h>
 
 #include <set>
+#include <sys/stat.h>
 
 namespace pc {
 
@@ -220,10 +221,12 @@ SupplierPanels::~SupplierPanels() { stopWebFetch(); }
 
 SupplierPanels::Stamp SupplierPanels::stampOf(const QString &path)
 {
-    const QFileInfo fi(path);
-    if (!fi.exists())
+    // Identity, size and change time to the nanosecond: a file replaced by one
+    // of the same size within the same millisecond still counts as changed.
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
         return {};
-    return {fi.size(), fi.lastModified().toMSecsSinceEpoch()};
+    return {qint64(st.st_ino), qint64(st.st_size), qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
 }
 
 QString SupplierPanels::bannerSetting() const

@@ -78,7 +78,7 @@ public:
 
 private:
     struct Stamp {
-        qint64 size = -1, mtime = -1;
+        qint64 inode = -1, size = -1, mtime = -1;
         bool operator==(const Stamp &) const = default;
     };
     static Stamp stampOf(const QString &path);
