@@ -12,8 +12,11 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -23,11 +26,29 @@ using Seeds = std::vector<std::pair<QString, QByteArray>>;
 
 // Memory-backed when possible: rewriting files on disk thousands of times a
 // second would measure the file system, not the code under test.
+inline QString scratchRoot()
+{
+    return QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm") : QDir::tempPath();
+}
+
+// A process that crashes, runs out of time or is killed (every finding, every
+// job of -fork) never removes its folder, and in /dev/shm that is memory kept
+// until the machine restarts. Each folder carries its process id; the folders
+// of processes that are gone are removed at the next start.
+inline void removeStaleFolders()
+{
+    const QDir root(scratchRoot());
+    for (const QString &name : root.entryList({QStringLiteral("pc-fuzz-*")}, QDir::Dirs | QDir::NoDotAndDotDot)) {
+        bool ok = false;
+        const qint64 pid = name.mid(8).section(QLatin1Char('-'), 0, 0).toLongLong(&ok);
+        if (ok && pid > 0 && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH)
+            QDir(root.filePath(name)).removeRecursively();
+    }
+}
+
 inline QTemporaryDir &workDir()
 {
-    static QTemporaryDir dir(QDir(QStringLiteral("/dev/shm")).exists()
-                                 ? QStringLiteral("/dev/shm/pc-fuzz-XXXXXX")
-                                 : QDir::tempPath() + QStringLiteral("/pc-fuzz-XXXXXX"));
+    static QTemporaryDir dir(scratchRoot() + QStringLiteral("/pc-fuzz-%1-XXXXXX").arg(::getpid()));
     return dir;
 }
 
@@ -57,6 +78,7 @@ void initialize(MakeSeeds makeSeeds)
         std::printf("%zu seeds written to %s\n", all.size(), seedDir);
         std::exit(0);
     }
+    removeStaleFolders();
     if (!workDir().isValid())
         std::abort();
 }
