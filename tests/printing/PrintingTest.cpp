@@ -34,6 +34,12 @@ TEST(PrintGeometry, TagsColumnWidthsAndCheckedColumns)
     EXPECT_FALSE(places[48].newPage);
     EXPECT_TRUE(places[49].newPage);
     EXPECT_EQ(places[49].y, 30);
+    // Three a row on a Letter page: the third row ends right at the bottom
+    // margin and still goes on the page.
+    TagPlacer three(2550, 3, 30, PriceTagSize(3300, 2550, 3, 30));
+    for (int i = 0; i < 9; ++i)
+        EXPECT_FALSE(three.next().newPage) << i;
+    EXPECT_TRUE(three.next().newPage);
     // One tag a page: no blank first page.
     TagPlacer single(2550, 1, 30, PriceTagSize(3300, 2550, 1, 30));
     EXPECT_FALSE(single.next().newPage);
@@ -126,6 +132,44 @@ struct PrintFixture : ::testing::Test {
         QFile f(dir.file("out.txt"));
         EXPECT_TRUE(f.open(QIODevice::ReadOnly));
         return QString::fromUtf8(f.readAll());
+    }
+    // Words of the printed PDF that run into one another or past the page's
+    // right margin: what a cut or overflowing cell leaves behind.
+    QStringList collidingWords()
+    {
+        const QString tool = findProgram("pdftotext", QString());
+        const RunResult r = runAndWait(tool, {"-bbox", dir.file("out.pdf"), dir.file("out.html")}, dir.path());
+        EXPECT_EQ(r.exitCode, 0);
+        QFile f(dir.file("out.html"));
+        EXPECT_TRUE(f.open(QIODevice::ReadOnly));
+        const QString html = QString::fromUtf8(f.readAll());
+        QStringList out;
+        const QRegularExpression pageRe("<page width=\"([\\d.]+)\"");
+        const QRegularExpression wordRe("<word xMin=\"([\\d.]+)\" yMin=\"([\\d.]+)\" xMax=\"([\\d.]+)\" yMax=\"([\\d.]+)\">([^<]*)</word>");
+        for (const QString &page : html.split("</page>")) {
+            const auto pm = pageRe.match(page);
+            if (!pm.hasMatch())
+                continue;
+            const double right = pm.captured(1).toDouble() - 30 * 72.0 / 300; // the table margin
+            struct Word { double x0, y0, x1, y1; QString text; };
+            std::vector<Word> words;
+            for (auto it = wordRe.globalMatch(page); it.hasNext();) {
+                const auto m = it.next();
+                words.push_back({m.captured(1).toDouble(), m.captured(2).toDouble(), m.captured(3).toDouble(),
+                                 m.captured(4).toDouble(), m.captured(5)});
+            }
+            for (size_t i = 0; i < words.size(); ++i) {
+                if (words[i].x1 > right + 0.5)
+                    out << words[i].text + " past the margin";
+                for (size_t j = i + 1; j < words.size(); ++j) {
+                    const double yOverlap = std::min(words[i].y1, words[j].y1) - std::max(words[i].y0, words[j].y0);
+                    const double xOverlap = std::min(words[i].x1, words[j].x1) - std::max(words[i].x0, words[j].x0);
+                    if (yOverlap > 1 && xOverlap > 0.5)
+                        out << words[i].text + " / " + words[j].text;
+                }
+            }
+        }
+        return out;
     }
     void addPrice(const QString &id, const QString &name, int zakaz, double price)
     {
@@ -288,6 +332,7 @@ TEST_F(PrintFixture, InvoiceWithEveryColumnKeepsCodesNamesAndNumbersWhole)
         ASSERT_TRUE(printer->PrintInvoice(values));
         const QString text = printedText();
         EXPECT_TRUE(text.contains("4601234567890")) << qPrintable(text); // all 13 digits
+        EXPECT_EQ(collidingWords().join("; "), QString());
         for (const QString &word : longName.split(' '))                   // wrapped, never cut
             EXPECT_TRUE(text.contains(word)) << qPrintable(word);
         for (const char *whole : {"16928,40", "1692671234,50", "153879203,14", "15389,45", "16000,00", "19999,99",
@@ -337,6 +382,7 @@ TEST_F(PrintFixture, ThirtyPriceTagsFillRowsAndPagesWithWholeNamesAndPrices)
     EXPECT_TRUE(text.contains("Товар 30"));
     EXPECT_TRUE(text.contains("Курск(Россия)"));
     EXPECT_EQ(text.count("№Н-7"), 30);
+    EXPECT_EQ(collidingWords().join("; "), QString());
 
     // Three a row and three rows a page: nine tags on each page, the last
     // page with the remaining three.
@@ -348,4 +394,5 @@ TEST_F(PrintFixture, ThirtyPriceTagsFillRowsAndPagesWithWholeNamesAndPrices)
     for (int i = 0; i < 4; ++i)
         EXPECT_EQ(pages[i].count("№Н-7"), i < 3 ? 9 : 3) << i;
     EXPECT_EQ(text.count(QRegularExpression("Цена\\s+\\d+,\\d\\d\\s+pуб")), 30);
+    EXPECT_EQ(collidingWords().join("; "), QString());
 }
