@@ -189,16 +189,37 @@ void TDM::SetConnected(bool on)
     m_db->detach();
 }
 
+// The transaction is ended and a new one started, not kept open by a
+// retaining commit: a transaction that never ends keeps every row version a
+// price reload deletes from being collected, and each later read of the table
+// walks them all. Nothing needs the old transaction afterwards: the datasets
+// hold their rows (and a pending edit) in memory, and prepared statements
+// outlive it.
 void TDM::Commit()
 {
-    if (IsFirebird() && m_tr && m_tr->isActive())
-        m_tr->commitRetaining();
+    if (!IsFirebird() || !m_tr || !m_tr->isActive())
+        return;
+    m_tr->commit();
+    restartTransaction();
 }
 
 void TDM::Rollback()
 {
-    if (IsFirebird() && m_tr && m_tr->isActive())
-        m_tr->rollbackRetaining();
+    if (!IsFirebird() || !m_tr || !m_tr->isActive())
+        return;
+    m_tr->rollback();
+    restartTransaction();
+}
+
+// The next transaction starts at once, as the retaining commit kept one
+// running. Should the engine refuse now, the next statement starts it.
+void TDM::restartTransaction() noexcept
+{
+    try {
+        if (Connected() && !m_tr->isActive())
+            m_tr->start();
+    } catch (const std::exception &) {
+    }
 }
 
 void TDM::StartTransaction(bool restart)

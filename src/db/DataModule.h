@@ -114,6 +114,7 @@ public:
 
 private:
     void bindDetails();
+    void restartTransaction() noexcept;
     AppContext const &m_context;
     Dialogs &m_dialogs;
     MessageLog &m_log;

@@ -2,6 +2,7 @@
 #include "ScriptedDialogs.h"
 #include "TempAppDir.h"
 #include "ProgramProcess.h"
+#include "OtherConnection.h"
 
 #include "core/AppContext.h"
 #include "db/DataModule.h"
@@ -57,6 +58,8 @@ struct DataModuleFixture : ::testing::Test {
         Dataset *q = dm->OpenQuery(sql);
         return q->Fields(0).AsLargeInt();
     }
+    // What is committed, read through another connection.
+    qint64 committed(const QString &sql) { return test::committedScalar(dir.file("Data/client.gdb"), sql); }
 };
 
 } // namespace
@@ -116,7 +119,7 @@ TEST_F(DataModuleFixture, PriceWithRowsOpensAndBuildsTheNameIndex)
     m.Commit();
     m.RefreshPrice();
     EXPECT_EQ(m.PriceSet()->FieldByName("ZAKAZ").AsInteger(), 5);
-    EXPECT_EQ(count("SELECT SUM(ZAKAZ) FROM PRICE"), 5);
+    EXPECT_EQ(committed("SELECT SUM(ZAKAZ) FROM PRICE"), 5);
 
     // A shared query is replaced by the next one; an own query is the caller's.
     std::unique_ptr<Dataset> own(m.OpenQuery("SELECT TOVAR FROM PRICE ORDER BY IDTOVAR", true));
@@ -131,10 +134,64 @@ TEST_F(DataModuleFixture, PreparedStatementsTakeNamedParametersAndRollbackUndoes
     m.SetParamByName(q, "ID", 7);
     m.SetParamByName(q, "C", "O'Brien; DROP TABLE ORDERS");
     EXPECT_TRUE(m.ExecQuery(q, true));
-    EXPECT_EQ(count("SELECT COUNT(1) FROM ORDERS WHERE ID = 7"), 1);
+    EXPECT_EQ(committed("SELECT COUNT(1) FROM ORDERS WHERE ID = 7 AND COMMENT = 'O''Brien; DROP TABLE ORDERS'"), 1);
     m.ExecSQL("DELETE FROM ORDERS", false);
+    EXPECT_EQ(count("SELECT COUNT(1) FROM ORDERS"), 0);
     m.Rollback();
     EXPECT_EQ(count("SELECT COUNT(1) FROM ORDERS"), 1);
+    // The prepared statement outlives the transactions it ran in.
+    m.SetParamByName(q, "ID", 8);
+    EXPECT_TRUE(m.ExecQuery(q, false));
+    EXPECT_TRUE(m.ExecSQL("UPDATE ORDERS SET STATUS = 1", true));
+    EXPECT_EQ(committed("SELECT COUNT(1) FROM ORDERS WHERE STATUS = 1"), 2);
+}
+
+// A commit ends the transaction (a retaining one would keep the oldest active
+// transaction where it was, and with it every row version deleted since), yet
+// the open datasets keep their rows, their current rows and a pending edit.
+TEST_F(DataModuleFixture, CommitEndsTheTransactionAndDatasetsKeepRowsPositionsAndEdits)
+{
+    TDM &m = open();
+    for (const char *id : {"1", "2", "3"})
+        m.ExecSQL(QString("INSERT INTO PRICE (IDTOVAR, TOVAR, GODEN, ZAKAZ, QNT) VALUES ('%1', 'Товар %1', '01.01.2027', 0, 10)").arg(id),
+                  false);
+    EXPECT_EQ(committed("SELECT COUNT(1) FROM PRICE"), 0); // the other connection sees only what is committed
+    const qint64 writer = count("SELECT CURRENT_TRANSACTION FROM RDB$DATABASE");
+    m.Commit();
+    EXPECT_EQ(committed("SELECT COUNT(1) FROM PRICE"), 3);
+    EXPECT_GT(count("SELECT MON$OLDEST_ACTIVE FROM MON$TRANSACTIONS WHERE MON$TRANSACTION_ID = CURRENT_TRANSACTION"), writer);
+
+    m.OpenPrice(false);
+    m.OpenPrice(true);
+    Dataset &price = *m.PriceSet();
+    m.OrdersSet()->Close();
+    m.OrdersSet()->Open();
+    price.Next();
+    price.Edit();
+    price.FieldByName("ZAKAZ").SetAsInteger(7);
+    // Another change is committed while the edit is pending.
+    m.ExecSQL("INSERT INTO ORDERS (ID, STATUS) VALUES (1, 0)", true);
+    EXPECT_EQ(committed("SELECT COUNT(1) FROM ORDERS"), 1);
+    EXPECT_EQ(price.State(), DatasetState::Edit);
+    EXPECT_EQ(price.RecNo(), 2);
+    EXPECT_EQ(price.RecordCount(), 3);
+    EXPECT_EQ(m.NameIndex().size(), 3);
+    price.Post();
+    EXPECT_EQ(committed("SELECT ZAKAZ FROM PRICE WHERE IDTOVAR = '2'"), 0);
+    m.Commit();
+    EXPECT_EQ(committed("SELECT ZAKAZ FROM PRICE WHERE IDTOVAR = '2'"), 7);
+    EXPECT_EQ(price.FieldByName("ZAKAZ").AsInteger(), 7);
+    // Moving and editing go on in the next transaction.
+    price.Next();
+    EXPECT_EQ(price.FieldByName("IDTOVAR").AsString(), "3");
+    price.Edit();
+    price.FieldByName("ZAKAZ").SetAsInteger(4);
+    price.Post();
+    m.Rollback();
+    EXPECT_EQ(count("SELECT ZAKAZ FROM PRICE WHERE IDTOVAR = '3'"), 0);
+    EXPECT_EQ(count("SELECT ZAKAZ FROM PRICE WHERE IDTOVAR = '2'"), 7);
+    m.OrdersSet()->Refresh();
+    EXPECT_EQ(m.OrdersSet()->RecordCount(), 1);
 }
 
 TEST_F(DataModuleFixture, StatementsDoNothingWithTheDbfKindsWhichAreRefused)
@@ -177,7 +234,8 @@ TEST_F(DataModuleFixture, OldDbfOrdersAndInvoicesAreImportedWithMappedColumns)
     TDM &m = open();
     m.ImportOldDbfData();
     EXPECT_TRUE(dialogs.notices.contains("Импорт завершен")) << dialogs.notices.join("|").toStdString();
-    EXPECT_EQ(count("SELECT COUNT(1) FROM ORDERS WHERE ID = 5 AND STATUS = 1"), 1);
+    EXPECT_EQ(committed("SELECT COUNT(1) FROM ORDERS WHERE ID = 5 AND STATUS = 1"), 1);
+    EXPECT_EQ(committed("SELECT COUNT(1) FROM NAKLADL"), 1);
     Dataset *q = m.OpenQuery("SELECT SUMMA, COMMENT FROM ORDERS");
     EXPECT_DOUBLE_EQ(q->Fields(0).AsFloat(), 1234.5);
     EXPECT_EQ(q->Fields(1).AsString(), "Срочно");

@@ -2,10 +2,12 @@
 // A transaction on one Database: read committed, record version, read-write,
 // waiting on lock conflicts at most lockTimeoutSeconds (never an endless wait).
 //
-// The data module keeps one Transaction for everything and makes changes
-// permanent with commitRetaining(): the transaction context, and so every open
-// cursor, stays. When the object is destroyed or its database detaches while
-// it is active, it ends by its close action (rollback unless set to commit).
+// The data module keeps one Transaction object for everything; each commit
+// ends the transaction and starts the next one (see TDM::Commit). A retaining
+// commit keeps the transaction, and every open cursor, alive, but also keeps
+// the engine from collecting the row versions made obsolete since it began.
+// When the object is destroyed or its database detaches while it is active,
+// it ends by its close action (rollback unless set to commit).
 
 #include <QString>
 
