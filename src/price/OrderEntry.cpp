@@ -161,7 +161,9 @@ bool OrderEntry::ClearOrder()
 {
     if (m_dialogs.askQuestion(QStringLiteral("Очистить текущий заказ?"), false, false) != mrYes)
         return false;
-    m_dm.ExecSQL(QStringLiteral("update price set zakaz = 0"), false);
+    // Committed at once like every other change of the order: a later
+    // failure (a price load rolled back) must not bring the cleared order back.
+    m_dm.ExecSQL(QStringLiteral("update price set zakaz = 0"), true);
     m_dm.RefreshPrice();
     totalsChanged();
     return true;

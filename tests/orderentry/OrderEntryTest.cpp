@@ -1,4 +1,5 @@
 #include "DbfWriter.h"
+#include "OtherConnection.h"
 #include "ScriptedDialogs.h"
 #include "TempAppDir.h"
 
@@ -66,7 +67,14 @@ struct OrderEntryFixture : ::testing::Test {
         return *dm->PriceSet();
     }
     int zakaz() { return dm->PriceSet()->FieldByName("ZAKAZ").AsInteger(); }
+    // The quantity as another connection sees it: only what is committed.
     qint64 stored(const QString &id)
+    {
+        return test::committedScalar(dir.file("Data/client.gdb"),
+                                     QString("SELECT ZAKAZ FROM PRICE WHERE IDTOVAR = '%1'").arg(id));
+    }
+    // The quantity as the program's own transaction sees it.
+    qint64 visible(const QString &id)
     {
         std::unique_ptr<Dataset> q(dm->CreateDataSet("SELECT ZAKAZ FROM PRICE WHERE IDTOVAR = :ID", {}, {}));
         q->SetParam("ID", id);
@@ -154,9 +162,18 @@ TEST_F(OrderEntryFixture, TotalsDeleteAndClear)
     dialogs.setNextAnswer(mrNo);
     EXPECT_FALSE(entry->ClearOrder());
     EXPECT_FALSE(dialogs.lastFocusYes);
+    EXPECT_EQ(stored("2"), 2);
     dialogs.setNextAnswer(mrYes);
     EXPECT_TRUE(entry->ClearOrder());
     EXPECT_EQ(OrderEntry::TotalsText(entry->CountTotals()), "Заказ: 0 поз. На сумму 0");
+    EXPECT_TRUE(entry->OrderIsEmpty());
+    EXPECT_EQ(stored("2"), 0);
+    // A later failure that rolls the transaction back (a price load) does not
+    // bring the order back.
+    dm->ExecSQL("UPDATE PRICE SET QNT = 0", false);
+    dm->Rollback();
+    EXPECT_EQ(visible("2"), 0);
+    EXPECT_EQ(visible("1"), 0);
     EXPECT_TRUE(entry->OrderIsEmpty());
 }
 
@@ -172,8 +189,9 @@ TEST_F(OrderEntryFixture, QuantitiesFromThePharmacysOrderFileAreBound)
     w.addRecord({QStringLiteral("x' OR '1'='1"), 9});
     w.save(dir.file("order.dbf"));
     EXPECT_EQ(entry->ImportOrderQuantities(dir.file("order.dbf"), "KOD", "KOL"), 3);
-    EXPECT_EQ(stored("A1"), 4);
-    EXPECT_EQ(stored("O'B"), 6);
+    // The caller (the archive's order import) commits.
+    EXPECT_EQ(visible("A1"), 4);
+    EXPECT_EQ(visible("O'B"), 6);
     EXPECT_EQ(dm->OpenQuery("SELECT COUNT(1) FROM PRICE WHERE ZAKAZ = 9")->Fields(0).AsLargeInt(), 0);
     EXPECT_TRUE(dm->PriceSet()->Active());
 }
