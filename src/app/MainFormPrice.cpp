@@ -49,7 +49,6 @@ void TMainForm::makePriceUpdate()
                                            : settings.DBBugFixType == 2 ? Qt::PartiallyChecked
                                                                         : Qt::Checked);
     };
-    PriceUpd->AppException = [this](const QString &message) { AppException(message); };
 
     ProgramUpd = std::make_unique<pc::ProgramUpdate>(context.appDir(), QCoreApplication::applicationFilePath(), *m_dialogs, *m_pane);
     ProgramUpd->restartProgram = [this] { RestartProgram(); };

@@ -140,12 +140,13 @@ bool PriceUpdate::orderIsEmpty()
     return !q || q->IsEmpty() || q->Fields(0).AsLargeInt() == 0;
 }
 
+// A failed update is an expected outcome (no connection, no archive, a
+// damaged file), not a fault of the program: it is logged as what it is.
 void PriceUpdate::reportError(const QString &message)
 {
+    m_log.logMessage(message + QStringLiteral(" (получение прайса)"), Error, true);
     if (AppException)
         AppException(message);
-    else
-        m_log.logMessage(message + QStringLiteral(" (unhandled exception)"), Error, true);
 }
 
 QString PriceUpdate::findPriceFile(const QString &folder) const

@@ -56,7 +56,8 @@ public:
     std::function<bool()> OrderIsEmpty;                   // unset: asks the database
     std::function<void(const QString &suffix)> SetTitleSuffix;
     std::function<void()> BugFixTypeChanged;              // settings.DBBugFixType was toggled
-    // An error that ended the update; unset: logged with " (unhandled exception)".
+    // Told of the error that ended the update, after it was logged with
+    // " (получение прайса)".
     std::function<void(const QString &message)> AppException;
 
     // How long an unpacking program may run before it is stopped.

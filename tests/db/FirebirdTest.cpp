@@ -7,6 +7,7 @@
 #include "db/firebird/Statement.h"
 
 #include <QElapsedTimer>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -200,6 +201,8 @@ TEST(FirebirdErrors, CarryEngineMessage)
         st.prepare(QStringLiteral("SELECT * FROM NO_SUCH_TABLE"));
         FAIL() << "prepared an unknown table";
     } catch (const DbError &e) {
+        // What failed, in Russian, first; the engine's text after it.
+        EXPECT_TRUE(e.text().startsWith(QStringLiteral("Не удалось подготовить запрос к базе данных. "))) << e.what();
         EXPECT_TRUE(e.text().contains(QStringLiteral("Table unknown"))) << e.what();
         EXPECT_TRUE(e.text().contains(QStringLiteral("NO_SUCH_TABLE"))) << e.what();
         EXPECT_EQ(e.sqlCode(), -204);
@@ -215,6 +218,7 @@ TEST(FirebirdErrors, CarryEngineMessage)
         st.execute();
         FAIL() << "a six-character text went into VARCHAR(3)";
     } catch (const DbError &e) {
+        EXPECT_TRUE(e.text().startsWith(QStringLiteral("Не удалось выполнить запрос к базе данных. "))) << e.what();
         EXPECT_TRUE(e.text().contains(QStringLiteral("truncation"))) << e.what();
     }
     // The statement stays usable after a failed execution.
@@ -243,7 +247,9 @@ TEST(FirebirdErrors, BadFilesAreRefused)
             db.attach(path);
             FAIL() << "attached " << path.toStdString();
         } catch (const DbError &e) {
-            EXPECT_FALSE(e.text().isEmpty());
+            EXPECT_TRUE(e.text().startsWith(QStringLiteral("Не удалось открыть базу данных ") + QDir::toNativeSeparators(path)))
+                << e.what();
+            EXPECT_GT(e.text().size(), QString("Не удалось открыть базу данных ").size() + path.size() + 2) << e.what();
             EXPECT_FALSE(e.isOpenedByOtherProcess());
         }
         EXPECT_FALSE(db.isAttached());
@@ -290,6 +296,38 @@ TEST(FirebirdTransaction, RetainingKeepsCursorAndUndoes)
     // A statement starts the transaction it needs.
     EXPECT_EQ(t.scalar(QStringLiteral("SELECT COUNT(*) FROM R")), 5);
     EXPECT_TRUE(t.tr().isActive());
+}
+
+// What the data module relies on when each commit ends its transaction: a
+// prepared statement runs on in the next transaction; a cursor still open at
+// the commit is closed by it, and its statement executes again.
+TEST(FirebirdTransaction, HardCommitKeepsPreparedStatementsAndEndsCursors)
+{
+    TempDatabase t;
+    t.exec(QStringLiteral("CREATE TABLE H (ID INTEGER)"));
+    t.tr().commit();
+    Statement ins(t.tr());
+    ins.prepare(QStringLiteral("INSERT INTO H VALUES (:ID)"));
+    Statement sel(t.tr());
+    sel.prepare(QStringLiteral("SELECT ID FROM H ORDER BY ID"));
+    for (int i = 1; i <= 3; ++i) {
+        ins.setInt(0, i);
+        ins.execute();
+    }
+    sel.execute();
+    ASSERT_TRUE(sel.fetch());
+    t.tr().commit();
+    EXPECT_ANY_THROW(sel.fetch()); // the cursor went with its transaction
+    t.tr().start();
+    ins.setInt(0, 4);
+    ins.execute();
+    sel.execute();
+    int rows = 0;
+    while (sel.fetch())
+        ++rows;
+    EXPECT_EQ(rows, 4);
+    t.tr().rollback();
+    EXPECT_EQ(t.scalar(QStringLiteral("SELECT COUNT(*) FROM H")), 3);
 }
 
 TEST(FirebirdTransaction, CloseActionDecidesOnDetach)

@@ -351,6 +351,10 @@ TEST_F(PriceUpdateFixture, MissingArchiveOrUnpackerLeavesTheOldListAsItWas)
     EXPECT_TRUE(server.commands("RETR").isEmpty());
     ASSERT_EQ(errors.size(), 1);
     EXPECT_TRUE(errors[0].startsWith("Нет файла прайса на сервере ")) << errors[0].toStdString();
+    // An expected failure, logged as such: not as a fault of the program.
+    EXPECT_TRUE(log.contains(errors[0] + " (получение прайса)", Error));
+    for (const auto &entry : log.entries)
+        EXPECT_FALSE(entry.text.contains("unhandled exception")) << entry.text.toStdString();
     EXPECT_EQ(dialogs.notices, QStringList({kPriceError}));
     EXPECT_FALSE(dir.exists("log.ini"));
     EXPECT_EQ(dialogs.waitShown, 0);

@@ -3,6 +3,7 @@
 #include "db/firebird/DbError.h"
 #include "db/firebird/Transaction.h"
 
+#include <QDir>
 #include <QFile>
 #include <algorithm>
 #include <cstring>
@@ -53,13 +54,13 @@ Database::~Database()
 void Database::attach(const QString &path)
 {
     if (isAttached())
-        throw DbError(QStringLiteral("Database is already attached: %1").arg(m_path));
+        throw DbError(QStringLiteral("База данных %1 уже открыта.").arg(m_path));
     const QByteArray name = QFile::encodeName(path);
     const std::vector<char> dpb = attachParameters(m_pageBuffers);
     ISC_STATUS_ARRAY status{};
     isc_db_handle handle = 0;
     if (isc_attach_database(status, short(name.size()), name.constData(), &handle, short(dpb.size()), dpb.data()))
-        throw DbError::fromStatus(status);
+        throw DbError::fromStatus(status, QStringLiteral("Не удалось открыть базу данных %1.").arg(QDir::toNativeSeparators(path)));
     m_handle = handle;
     m_path = path;
 }
@@ -67,7 +68,7 @@ void Database::attach(const QString &path)
 void Database::create(const QString &path, int pageSize)
 {
     if (isAttached())
-        throw DbError(QStringLiteral("Database is already attached: %1").arg(m_path));
+        throw DbError(QStringLiteral("База данных %1 уже открыта.").arg(m_path));
     // The SQL form is used because the API call without a dialect parameter
     // makes a dialect-1 database.
     QByteArray quoted = QFile::encodeName(path);
@@ -78,7 +79,7 @@ void Database::create(const QString &path, int pageSize)
     isc_db_handle handle = 0;
     isc_tr_handle tr = 0;
     if (isc_dsql_execute_immediate(status, &handle, &tr, 0, sql.constData(), SQL_DIALECT_V6, nullptr))
-        throw DbError::fromStatus(status);
+        throw DbError::fromStatus(status, QStringLiteral("Не удалось создать базу данных %1.").arg(QDir::toNativeSeparators(path)));
     // The creating attachment has no connection character set: attach again
     // with the usual parameters.
     ISC_STATUS_ARRAY detachStatus{};
@@ -99,7 +100,7 @@ void Database::detach()
     const ISC_STATUS failed = isc_detach_database(status, &handle);
     m_handle = 0;
     if (failed)
-        throw DbError::fromStatus(status);
+        throw DbError::fromStatus(status, QStringLiteral("Не удалось закрыть базу данных %1.").arg(QDir::toNativeSeparators(m_path)));
 }
 
 void Database::removeTransaction(Transaction *t)

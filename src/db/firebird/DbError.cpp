@@ -27,8 +27,10 @@ DbError DbError::fromStatus(const intptr_t *status, const QString &context)
     QString message = pc::fromCp1251(text);
     if (message.isEmpty())
         message = QStringLiteral("Firebird error %1").arg(long(vector[1]));
+    // The person reads first what failed, in Russian; the engine's own
+    // (English) text follows for the details.
     if (!context.isEmpty())
-        message = context + QStringLiteral(": ") + message;
+        message = context + QLatin1Char(' ') + message;
     const long code = vector[0] == 1 ? long(vector[1]) : 0;
     return DbError(message, code, int(isc_sqlcode(vector)));
 }

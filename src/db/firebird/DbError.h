@@ -14,7 +14,8 @@ public:
     explicit DbError(const QString &text, long engineCode = 0, int sqlCode = 0);
 
     // Builds the error from a Firebird status vector (ISC_STATUS[20]).
-    // `context` is put in front of the engine's text when not empty.
+    // `context`, a Russian sentence saying what failed, is put in front of
+    // the engine's text when not empty.
     static DbError fromStatus(const intptr_t *status, const QString &context = QString());
 
     const QString &text() const { return m_text; }

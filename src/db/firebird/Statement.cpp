@@ -197,7 +197,7 @@ struct Statement::Impl {
     void requirePrepared() const
     {
         if (!handle)
-            throw DbError(QStringLiteral("Statement is not prepared"));
+            throw DbError(QStringLiteral("Запрос к базе данных не подготовлен."));
     }
 
     void drop() noexcept
@@ -316,9 +316,9 @@ struct Statement::Impl {
     const std::vector<int> &positionsOf(int index) const
     {
         if (!handle)
-            throw DbError(QStringLiteral("Statement is not prepared"));
+            throw DbError(QStringLiteral("Запрос к базе данных не подготовлен."));
         if (index < 0 || size_t(index) >= parsed.names.size())
-            throw DbError(QStringLiteral("Parameter index %1 out of range").arg(index));
+            throw DbError(QStringLiteral("У запроса к базе данных нет параметра с номером %1.").arg(index));
         return parsed.positions[size_t(index)];
     }
 
@@ -331,7 +331,7 @@ struct Statement::Impl {
     const XSQLVAR &var(int col) const
     {
         if (col < 0 || col >= int(columns.size()))
-            throw DbError(QStringLiteral("Column index %1 out of range").arg(col));
+            throw DbError(QStringLiteral("У запроса к базе данных нет столбца с номером %1.").arg(col));
         return out->sqlvar[col];
     }
 
@@ -380,7 +380,7 @@ struct Statement::Impl {
         ISC_STATUS_ARRAY status{};
         isc_blob_handle blob = 0;
         if (isc_open_blob2(status, tr.database().handle(), tr.handle(), &blob, &id, 0, nullptr))
-            throw DbError::fromStatus(status);
+            throw DbError::fromStatus(status, QStringLiteral("Не удалось прочитать данные из базы данных."));
         QByteArray out;
         char segment[8192];
         for (;;) {
@@ -389,7 +389,7 @@ struct Statement::Impl {
             if (rc != 0 && rc != isc_segment) {
                 if (rc == isc_segstr_eof)
                     break;
-                DbError e = DbError::fromStatus(status);
+                DbError e = DbError::fromStatus(status, QStringLiteral("Не удалось прочитать данные из базы данных."));
                 ISC_STATUS_ARRAY closeStatus{};
                 isc_close_blob(closeStatus, &blob);
                 throw e;
@@ -433,41 +433,41 @@ void Statement::prepare(const QString &sql)
     d->parsed = parseNamedParameters(sql);
     Database &db = d->tr.database();
     if (!db.isAttached())
-        throw DbError(QStringLiteral("Database is not attached"));
+        throw DbError(QStringLiteral("База данных не открыта."));
     d->ensureTransaction();
 
     ISC_STATUS_ARRAY status{};
     isc_stmt_handle handle = 0;
     if (isc_dsql_allocate_statement(status, db.handle(), &handle))
-        throw DbError::fromStatus(status);
+        throw DbError::fromStatus(status, QStringLiteral("Не удалось подготовить запрос к базе данных."));
     d->handle = handle;
 
     const QByteArray text = toCp1251(d->parsed.sql);
     XsqldaPtr out = allocXsqlda(8);
     if (isc_dsql_prepare(status, d->tr.handle(), &d->handle, static_cast<unsigned short>(text.size() > 65535 ? 0 : text.size()),
                          text.constData(), SQL_DIALECT_V6, out.get())) {
-        DbError e = DbError::fromStatus(status);
+        DbError e = DbError::fromStatus(status, QStringLiteral("Не удалось подготовить запрос к базе данных."));
         d->drop();
         throw e;
     }
     if (out->sqld > out->sqln) {
         out = allocXsqlda(out->sqld);
         if (isc_dsql_describe(status, &d->handle, SQL_DIALECT_V6, out.get())) {
-            DbError e = DbError::fromStatus(status);
+            DbError e = DbError::fromStatus(status, QStringLiteral("Не удалось подготовить запрос к базе данных."));
             d->drop();
             throw e;
         }
     }
     XsqldaPtr in = allocXsqlda(8);
     if (isc_dsql_describe_bind(status, &d->handle, SQL_DIALECT_V6, in.get())) {
-        DbError e = DbError::fromStatus(status);
+        DbError e = DbError::fromStatus(status, QStringLiteral("Не удалось подготовить запрос к базе данных."));
         d->drop();
         throw e;
     }
     if (in->sqld > in->sqln) {
         in = allocXsqlda(in->sqld);
         if (isc_dsql_describe_bind(status, &d->handle, SQL_DIALECT_V6, in.get())) {
-            DbError e = DbError::fromStatus(status);
+            DbError e = DbError::fromStatus(status, QStringLiteral("Не удалось подготовить запрос к базе данных."));
             d->drop();
             throw e;
         }
@@ -475,7 +475,7 @@ void Statement::prepare(const QString &sql)
     if (in->sqld != d->parsed.positionCount) {
         const int got = in->sqld;
         d->drop();
-        throw DbError(QStringLiteral("Parameter count mismatch: the engine sees %1, the text has %2")
+        throw DbError(QStringLiteral("Не удалось подготовить запрос к базе данных: ядро видит параметров %1, в тексте их %2.")
                           .arg(got)
                           .arg(d->parsed.positionCount));
     }
@@ -483,7 +483,7 @@ void Statement::prepare(const QString &sql)
     char item = isc_info_sql_stmt_type;
     char info[16]{};
     if (isc_dsql_sql_info(status, &d->handle, 1, &item, sizeof info, info)) {
-        DbError e = DbError::fromStatus(status);
+        DbError e = DbError::fromStatus(status, QStringLiteral("Не удалось подготовить запрос к базе данных."));
         d->drop();
         throw e;
     }
@@ -620,7 +620,7 @@ void Statement::setValue(const QString &name, const QVariant &value)
 {
     const int index = paramIndex(name);
     if (index < 0)
-        throw DbError(QStringLiteral("Parameter %1 not found").arg(name));
+        throw DbError(QStringLiteral("У запроса к базе данных нет параметра %1.").arg(name));
     setValue(index, value);
 }
 
@@ -639,15 +639,15 @@ void Statement::execute()
     XSQLDA *in = d->in->sqld > 0 ? d->in.get() : nullptr;
     if (isSelect()) {
         if (isc_dsql_execute(status, d->tr.handle(), &d->handle, SQL_DIALECT_V6, in))
-            throw DbError::fromStatus(status);
+            throw DbError::fromStatus(status, QStringLiteral("Не удалось выполнить запрос к базе данных."));
         d->cursorOpen = true;
     } else if (d->out->sqld > 0) {
         if (isc_dsql_execute2(status, d->tr.handle(), &d->handle, SQL_DIALECT_V6, in, d->out.get()))
-            throw DbError::fromStatus(status);
+            throw DbError::fromStatus(status, QStringLiteral("Не удалось выполнить запрос к базе данных."));
         d->pendingRow = true;
     } else {
         if (isc_dsql_execute(status, d->tr.handle(), &d->handle, SQL_DIALECT_V6, in))
-            throw DbError::fromStatus(status);
+            throw DbError::fromStatus(status, QStringLiteral("Не удалось выполнить запрос к базе данных."));
     }
 }
 
@@ -673,7 +673,7 @@ bool Statement::fetch()
         d->close();
         return false;
     }
-    DbError e = DbError::fromStatus(status);
+    DbError e = DbError::fromStatus(status, QStringLiteral("Не удалось прочитать данные из базы данных."));
     d->close();
     throw e;
 }
@@ -709,7 +709,7 @@ int Statement::columnCount() const { return int(d->columns.size()); }
 const Column &Statement::column(int index) const
 {
     if (index < 0 || index >= int(d->columns.size()))
-        throw DbError(QStringLiteral("Column index %1 out of range").arg(index));
+        throw DbError(QStringLiteral("У запроса к базе данных нет столбца с номером %1.").arg(index));
     return d->columns[size_t(index)];
 }
 

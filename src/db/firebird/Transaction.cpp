@@ -23,7 +23,7 @@ Transaction::~Transaction()
 Database &Transaction::database()
 {
     if (!m_db)
-        throw DbError(QStringLiteral("The transaction's database object is gone"));
+        throw DbError(QStringLiteral("База данных транзакции уже закрыта."));
     return *m_db;
 }
 
@@ -36,9 +36,9 @@ void Transaction::forgetDatabase() noexcept
 void Transaction::start()
 {
     if (isActive())
-        throw DbError(QStringLiteral("Transaction is already active"));
+        throw DbError(QStringLiteral("Транзакция базы данных уже начата."));
     if (!m_db || !m_db->isAttached())
-        throw DbError(QStringLiteral("Database is not attached"));
+        throw DbError(QStringLiteral("База данных не открыта."));
     std::vector<char> tpb = {char(isc_tpb_version3), char(isc_tpb_write), char(isc_tpb_read_committed),
                              char(isc_tpb_rec_version), char(isc_tpb_wait), char(isc_tpb_lock_timeout), 4};
     const unsigned timeout = unsigned(m_lockTimeout > 0 ? m_lockTimeout : 1);
@@ -47,14 +47,14 @@ void Transaction::start()
     ISC_STATUS_ARRAY status{};
     isc_tr_handle handle = 0;
     if (isc_start_transaction(status, &handle, 1, m_db->handle(), static_cast<unsigned short>(tpb.size()), tpb.data()))
-        throw DbError::fromStatus(status);
+        throw DbError::fromStatus(status, QStringLiteral("Не удалось начать транзакцию базы данных."));
     m_handle = handle;
 }
 
 void Transaction::requireActive(const char *what) const
 {
     if (!isActive())
-        throw DbError(QStringLiteral("%1: no active transaction").arg(QLatin1String(what)));
+        throw DbError(QStringLiteral("Нет начатой транзакции базы данных (%1).").arg(QLatin1String(what)));
 }
 
 void Transaction::commit()
@@ -62,7 +62,7 @@ void Transaction::commit()
     requireActive("commit");
     ISC_STATUS_ARRAY status{};
     if (isc_commit_transaction(status, &m_handle))
-        throw DbError::fromStatus(status);
+        throw DbError::fromStatus(status, QStringLiteral("Не удалось сохранить изменения в базе данных."));
     m_handle = 0;
 }
 
@@ -71,7 +71,7 @@ void Transaction::commitRetaining()
     requireActive("commit retaining");
     ISC_STATUS_ARRAY status{};
     if (isc_commit_retaining(status, &m_handle))
-        throw DbError::fromStatus(status);
+        throw DbError::fromStatus(status, QStringLiteral("Не удалось сохранить изменения в базе данных."));
 }
 
 void Transaction::rollback()
@@ -82,7 +82,7 @@ void Transaction::rollback()
     // A failed rollback still leaves nothing usable behind.
     m_handle = 0;
     if (failed)
-        throw DbError::fromStatus(status);
+        throw DbError::fromStatus(status, QStringLiteral("Не удалось отменить изменения в базе данных."));
 }
 
 void Transaction::rollbackRetaining()
@@ -90,7 +90,7 @@ void Transaction::rollbackRetaining()
     requireActive("rollback retaining");
     ISC_STATUS_ARRAY status{};
     if (isc_rollback_retaining(status, &m_handle))
-        throw DbError::fromStatus(status);
+        throw DbError::fromStatus(status, QStringLiteral("Не удалось отменить изменения в базе данных."));
 }
 
 void Transaction::endOnDetach() noexcept
