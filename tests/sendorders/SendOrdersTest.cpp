@@ -1,4 +1,5 @@
 #include "FtpTestServer.h"
+#include "OtherConnection.h"
 #include "ScriptedDialogs.h"
 #include "TempAppDir.h"
 
@@ -72,7 +73,11 @@ struct SendFixture : ::testing::Test {
                         .arg(MaskPriceValue(10, settings.ClientCode), 0, 'f', 2),
                     true);
     }
-    int status(int id) { return dm->OpenQuery(QString("SELECT STATUS FROM ORDERS WHERE ID = %1").arg(id))->Fields(0).AsInteger(); }
+    // The status as another connection sees it: what is committed.
+    int status(int id)
+    {
+        return int(test::committedScalar(dir.file("Data/client.gdb"), QString("SELECT STATUS FROM ORDERS WHERE ID = %1").arg(id)));
+    }
     QStringList uploaded() { return QDir(server.home("Order")).entryList(QDir::Files, QDir::Name); }
 };
 
