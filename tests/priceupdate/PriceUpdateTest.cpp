@@ -4,6 +4,7 @@
 // step fails.
 #include "DbfWriter.h"
 #include "FtpTestServer.h"
+#include "OtherConnection.h"
 #include "ScriptedDialogs.h"
 #include "TempAppDir.h"
 
@@ -483,6 +484,15 @@ TEST_F(PriceUpdateFixture, CutShortOrEmptyPriceFileNeverReplacesTheList)
     const QString empty = QStringLiteral("Файл прайса от поставщика пуст: в нём нет ни одной строки. Прайс-лист и заказ "
                                          "оставлены прежними. Обратитесь к поставщику");
     addCurrentPrice();
+    // PRICEOLD of an earlier update: a refused file is not a half update.
+    dm->ExecSQL("INSERT INTO PRICEOLD (IDTOVAR, TOVAR, PRICE, ZAKAZ) VALUES ('OLD', 'Прежний', 1, 1)", true);
+    const auto priceOldKept = [this] {
+        dm->Commit(); // whatever the failed load left in the transaction would be kept now
+        const QString db = dir.file("Data/client.gdb");
+        EXPECT_EQ(test::committedScalar(db, "SELECT COUNT(1) FROM PRICEOLD"), 1);
+        EXPECT_EQ(test::committedScalar(db, "SELECT COUNT(1) FROM PRICEOLD WHERE IDTOVAR = 'OLD'"), 1);
+        EXPECT_EQ(test::committedScalar(db, "SELECT SUM(ZAKAZ) FROM PRICE"), 9);
+    };
     std::vector<Row> full;
     for (int i = 0; i < 2000; ++i)
         full.push_back({QString::number(i % 3 + 1) + (i < 3 ? QString() : QStringLiteral("-%1").arg(i)),
@@ -506,6 +516,7 @@ TEST_F(PriceUpdateFixture, CutShortOrEmptyPriceFileNeverReplacesTheList)
         EXPECT_EQ(dialogs.notices, QStringList({notice}));
         EXPECT_TRUE(log.contains(QStringLiteral("повреждён: файл обрезан"), Error));
         expectCurrentPriceKept();
+        priceOldKept();
     }
 
     // The empty file the whole way: downloaded, unpacked, refused; the
@@ -520,6 +531,7 @@ TEST_F(PriceUpdateFixture, CutShortOrEmptyPriceFileNeverReplacesTheList)
     EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
     EXPECT_FALSE(dir.exists("Data/other.dbf"));
     expectCurrentPriceKept();
+    priceOldKept();
 }
 
 // Records marked deleted are price rows like any other; cells that cannot be
