@@ -328,6 +328,8 @@ TEST(ProgramWithDatabase, TerminationSignalDetachesTheDatabase)
 {
     TempAppDir dir;
     dir.writeText("server.ini", "[Header]\nServerAdress=127.0.0.1\n");
+    // A known client: no identity window holds the start-up.
+    dir.writeText("client.ini", "[Header]\nClientCode=1234\nClientName=Аптека\nClientPass=secret\n");
     ProgramProcess program(dir.path(), "client-database-test");
     ASSERT_TRUE(program.start());
     // Wait until the program has made and attached its database.
