@@ -17,6 +17,7 @@
 #include "price/PriceUpdate.h"
 #include "ui/DatasetModel.h"
 
+#include <QApplication>
 #include <QListWidget>
 #include <QDir>
 #include <QFile>
@@ -174,6 +175,10 @@ void TMainForm::btnSetPriceAptClick()
         keys.push_back(rowKeys.value(i));
         cells.push_back(ui->lstGVNac->item(i, 1) ? ui->lstGVNac->item(i, 1)->text() : QString());
     }
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    struct RestoreCursor {
+        ~RestoreCursor() { QApplication::restoreOverrideCursor(); }
+    } restore;
     Pricing->SetPharmacyPrices(ui->edAptekaPercent->text(), ui->chkGVNacMax->isChecked(), keys, cells,
                                ui->cbRoundMethod->currentIndex());
 }

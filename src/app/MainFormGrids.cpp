@@ -99,7 +99,10 @@ void TMainForm::BindGrids()
     pc::DatasetModel *defectLines = bind(ui->DefectGrid, DM->DefectLinesTable(),
                                          {col("TOVAR", "Наименование", 300), col("QNT", "Количество", 80), col("PRODUCT", "Производитель", 160)});
     bind(ui->dbgDefectOrder, DM->DefectOrderLinesTable(), orderLineColumns());
-    bind(ui->dbgNaklad, DM->NakladSet(), {});
+    // The key and the stored read flag stay out of sight; "Просмотрена" shows the flag.
+    bind(ui->dbgNaklad, DM->NakladSet(),
+         {col("NAKLDATE", "Дата", 80), col("NUMBR", "№ накл.", 90), col("SUMM", "Сумма", 90),
+          col("SUMMAPT", "Сумма апт.", 90), col("READ_OUT", "Просмотрена", 80)});
     std::vector<GridColumn> lines;
     const QStringList captions = nakladLineCaptions(settings.CalcPriceProducerWithNDS);
     const char *fields[] = {"LINENO", "TOVAR", "PRODUCT", "COUNTRY", "SERIES", "QNT", "PRICE", "SUMMA", "STNDS",

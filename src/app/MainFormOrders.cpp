@@ -84,10 +84,16 @@ void TMainForm::btnSendorderClick()
         ui->pgcMain->setCurrentWidget(ui->tsOrder);
     };
     sender.dropDownAddresses = [this] { ui->cbAddresses->showPopup(); };
+    // The panel is up while one order file goes to the server: the busy cursor with it.
     sender.showProgressPanel = [this](bool visible) {
-        ui->RecivePanel->setVisible(visible);
-        if (visible)
+        if (visible) {
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+            ui->RecivePanel->show();
             repaint();
+        } else {
+            ui->RecivePanel->hide();
+            QApplication::restoreOverrideCursor();
+        }
     };
     sender.reloadArchive = [this] { Saver->ReloadArchive(); };
     sender.showOrderTotals = [this] { ShowOrderTotals(); };

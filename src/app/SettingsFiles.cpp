@@ -212,7 +212,7 @@ void SettingsFiles::readExchange(Settings &s) const
 {
     const IniFile ini(exchangeIni());
     const QString order = QStringLiteral("Order");
-    s.DeleteOrderImport = ini.readBool(order, QStringLiteral("DeleteOrderImport"), true);
+    s.DeleteOrderImport = ini.readBool(order, QStringLiteral("DeleteOrderImport"), false);
     s.FolderOrderImport = ini.readString(order, QStringLiteral("FolderOrderImport"));
     s.ColumnCode = ini.readString(order, QStringLiteral("ColumnCode"));
     s.ColumnQnt = ini.readString(order, QStringLiteral("ColumnQnt"));

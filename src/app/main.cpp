@@ -42,6 +42,8 @@ int main(int argc, char **argv)
     if (QLocale::system().language() == QLocale::C)
         QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
     app.setApplicationName(exe.fileName());
+    // The program's name as the desktop shows it (task bar, window switcher).
+    app.setApplicationDisplayName(QStringLiteral("Клиент системы заказа ВОРН"));
     QTranslator qtRussian;
     if (qtRussian.load(QLocale(QLocale::Russian), QStringLiteral("qtbase"), QStringLiteral("_"),
                        QLibraryInfo::path(QLibraryInfo::TranslationsPath)))

@@ -78,7 +78,7 @@ struct Settings {
     QString SupplierName;
 
     // ---- exchange.ini [Order]
-    bool DeleteOrderImport = true;
+    bool DeleteOrderImport = false; // the pharmacy's export file is kept unless asked
     QString FolderOrderImport;
     QString ColumnCode;
     QString ColumnQnt;

@@ -2,7 +2,7 @@
 
 #include "core/Dialogs.h"
 
-#include <QGuiApplication>
+#include <QApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
@@ -43,7 +43,21 @@ TdlgAskMessage::TdlgAskMessage(QWidget *parent) : QDialog(parent)
     btnNo = makeButton("btnNo", QStringLiteral("&Нет"), 270, mrNo);
     btnCancel = makeButton("btnCancel", QStringLiteral("Отмена"), 270, mrCancel);
     btnOk = makeButton("btnOk", QStringLiteral("OK"), 135, mrOk);
-    lblText->setAccessibleName(QStringLiteral("Текст сообщения"));
+    // A screen reader reads the message itself; the description says what it is.
+    lblText->setAccessibleDescription(QStringLiteral("Текст сообщения"));
+}
+
+// The person is asked while the program may be busy: the dialog shows the
+// ordinary pointer meanwhile, and the busy cursor comes back after it.
+int TdlgAskMessage::execWithPointer()
+{
+    const bool busy = QApplication::overrideCursor() != nullptr;
+    if (busy)
+        QApplication::setOverrideCursor(Qt::ArrowCursor);
+    const int r = exec();
+    if (busy)
+        QApplication::restoreOverrideCursor();
+    return r == QDialog::Rejected ? int(mrCancel) : r;
 }
 
 int TdlgAskMessage::AskQuestion(const QString &text, bool focusYes, bool withCancel)
@@ -56,8 +70,7 @@ int TdlgAskMessage::AskQuestion(const QString &text, bool focusYes, bool withCan
     btnNo->move(withCancel ? 134 : 270, kButtonTop);
     FocusYes = focusYes;
     setResult(mrCancel);
-    const int r = exec();
-    return r == QDialog::Rejected ? int(mrCancel) : r;
+    return execWithPointer();
 }
 
 int TdlgAskMessage::ShowNotice(const QString &text)
@@ -67,8 +80,7 @@ int TdlgAskMessage::ShowNotice(const QString &text)
     btnNo->hide();
     btnCancel->hide();
     btnOk->show();
-    const int r = exec();
-    return r == QDialog::Rejected ? int(mrCancel) : r;
+    return execWithPointer();
 }
 
 void TdlgAskMessage::showEvent(QShowEvent *event)
