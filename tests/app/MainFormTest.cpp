@@ -28,6 +28,7 @@
 #include <QTextEdit>
 #include <QTest>
 #include <QThread>
+#include <QWheelEvent>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -86,6 +87,34 @@ TEST_F(MainFormFixture, ResizeSetsGridColumnAndCommentWidths)
     form->resize(1200, 700);
     form->FormResize();
     EXPECT_EQ(form->ui->edOrderComment->width(), 810);
+}
+
+// One wheel notch down over the price list moves it one row forward, one up
+// one row back.
+TEST_F(MainFormFixture, WheelOverThePriceGridMovesOneRowPerNotch)
+{
+    form->LoadSettings();
+    for (const char *id : {"1", "2", "3"})
+        form->DM->ExecSQL(QString("INSERT INTO PRICE (IDTOVAR, TOVAR, GODEN, PRICE, ZAKAZ, QNT) VALUES ('%1', 'Товар %1', "
+                                  "'01.01.2027', 10, 0, 10)")
+                              .arg(id),
+                          true);
+    form->DM->OpenPrice(false);
+    form->DM->OpenPrice(true);
+    pc::Dataset *price = form->DM->PriceSet();
+    price->First();
+    auto wheel = [&](int delta) {
+        QWidget *viewport = form->ui->dbgrdPrice->viewport();
+        QWheelEvent e(QPointF(5, 5), viewport->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, delta), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(viewport, &e);
+    };
+    wheel(-120);
+    EXPECT_EQ(price->FieldByName("IDTOVAR").AsString(), "2");
+    wheel(-120);
+    EXPECT_EQ(price->FieldByName("IDTOVAR").AsString(), "3");
+    wheel(120);
+    EXPECT_EQ(price->FieldByName("IDTOVAR").AsString(), "2");
 }
 
 TEST_F(MainFormFixture, AddressBoxMovesBetweenOrderAndDocumentPagesAndFilterFollowsThePage)

@@ -386,6 +386,28 @@ TEST_F(SettingsFixture, RoundTripOfEveryControlKeepsOtherLines)
     EXPECT_EQ(pc::IniFile(dir.file("exchange.ini")).readString("Other", "Y"), "2");
 }
 
+// A reserve address removed on the page is gone from server.ini after saving;
+// a save without a change that needs one does not restart the program.
+TEST_F(SettingsFixture, RemovedReserveAddressIsSavedWithoutARestart)
+{
+    dir.writeText("server.ini", "[Header]\nServerAdress=main\n[ReserveServerAddress1]\nServerAdress=r1\n"
+                                "[ReserveServerAddress2]\nServerAdress=r2\n");
+    TMainForm &f = start();
+    ASSERT_EQ(f.ui->lbServerAddresses->count(), 2);
+    f.ui->lbServerAddresses->setCurrentRow(1);
+    dialogs.setNextAnswer(mrYes);
+    f.btnRemoveServAddrClick();
+    EXPECT_EQ(dialogs.questions.last(), "Вы уверены, что хотите удалить резервный адрес r2 ?");
+    f.SaveSettings();
+    EXPECT_EQ(restarts, 0);
+    const pc::IniFile server(dir.file("server.ini"));
+    EXPECT_FALSE(server.sectionExists("ReserveServerAddress2"));
+    EXPECT_EQ(server.readString("ReserveServerAddress1", "ServerAdress"), "r1");
+    start();
+    EXPECT_EQ(form->ui->lbServerAddresses->count(), 1);
+    EXPECT_EQ(form->settings.ServerAddresses[2], "");
+}
+
 TEST_F(SettingsFixture, SettingsWrittenAtOnceAndLeavingThePageAsks)
 {
     serverIni();

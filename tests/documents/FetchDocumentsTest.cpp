@@ -219,6 +219,8 @@ TEST_F(FetchFixture, DocumentsLeftOnTheServerAreFetchedOnce)
 
     EXPECT_EQ(fetch->FetchDocuments(false, 2, 0).documents, 2);
     EXPECT_TRUE(server.commands("DELE").isEmpty());
+    // Without the option the producer price is the one without VAT.
+    EXPECT_EQ(rows("SELECT DISTINCT PRICE_PR FROM NAKLADL"), QStringList{"50"});
     EXPECT_EQ(QDir(invoiceDir()).count(), 4u); // ".", "..", two files
 
     server.clearCommands();

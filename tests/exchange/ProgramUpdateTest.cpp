@@ -135,4 +135,14 @@ TEST_F(ProgramUpdateFixture, UpdaterIsFetchedFromTheServerOrItsAbsenceReported)
     update->UpdateProgram(connection, settings);
     EXPECT_EQ(started, dir.file("Update/update"));
     EXPECT_EQ(dir.readBytes("Update/update"), QByteArray("#!/bin/sh\n# updater\n"));
+
+    // A failure other than a missing updater is not "no updates": it passes
+    // on to the application's handler. Here the updater cannot be written.
+    QDir(dir.file("Update")).removeRecursively();
+    dir.writeBytes("Update", "a file where the folder belongs");
+    dialogs.notices.clear();
+    started.clear();
+    EXPECT_ANY_THROW(update->UpdateProgram(connection, settings));
+    EXPECT_TRUE(dialogs.notices.isEmpty()) << dialogs.notices.join('|').toStdString();
+    EXPECT_TRUE(started.isEmpty());
 }

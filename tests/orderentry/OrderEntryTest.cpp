@@ -106,6 +106,14 @@ TEST_F(OrderEntryFixture, DigitsBuildANumberOnOneRowAndAreCappedAtTheStock)
     EXPECT_EQ(zakaz(), 3);
     entry->TypeDigit('0');
     EXPECT_EQ(zakaz(), 20); // 30 is above the stock of 20
+    // Exactly the stock is taken without a word.
+    price.Next();
+    price.Prior();
+    const qsizetype noticesBefore = dialogs.notices.size();
+    entry->TypeDigit('2');
+    entry->TypeDigit('0');
+    EXPECT_EQ(zakaz(), 20);
+    EXPECT_EQ(dialogs.notices.size(), noticesBefore) << dialogs.notices.join('|').toStdString();
     // The digit 0 on a fresh row sets 0.
     price.Next();
     price.Prior();

@@ -60,6 +60,10 @@ TEST_F(OrderFileTest, MainAddressAndAnOrderWithoutLinesOverwritingTheOldFile)
 {
     settings.AddressIndex = 2; // an address without a code speaks for the client
     EXPECT_EQ(writer->StandardFileName(8), "1234_8.ini");
+    // The first address stands for the client itself, whatever code it carries.
+    settings.DeliveryAddresses[0].code = "1111";
+    settings.AddressIndex = 0;
+    EXPECT_EQ(writer->StandardFileName(8), "1234_8.ini");
     settings.AddressIndex = 0;
     addSmallOrder(3);
     writer->WriteOrderFile(3, "", info, true);

@@ -47,7 +47,7 @@ struct Row {
     double price = 10;
     int qnt = 100;
     QDate goden = QDate(2027, 1, 1);
-    int zakaz = 0;
+    int zakaz = 0; // in a supplier's file: -1 leaves the field blank
 };
 
 // A price DBF as the supplier sends it (texts in code page 866).
@@ -62,7 +62,7 @@ void writePriceDbf(const QString &path, const std::vector<Row> &rows, int nameLe
     w.addField("REGUDEXIST", 'C', 20);
     for (const Row &r : rows)
         w.addRecord({r.id, r.name, r.price, QStringLiteral("Завод"), QStringLiteral("Россия"), 0.0, r.goden, r.qnt, 1, 10,
-                     0, 0, 0, 0, 0, 0, 0, QString()});
+                     0, 0, 0, 0, 0, 0, r.zakaz < 0 ? QVariant() : QVariant(r.zakaz), QString()});
     w.save(path);
 }
 
@@ -663,4 +663,39 @@ TEST_F(PriceUpdateFixture, DemoSupplierArchiveCarriesDetailsForItsMarkedGoods)
     EXPECT_EQ(count("SELECT COUNT(*) FROM PRICE P JOIN PRICE_DET D ON D.IDTOVAR = P.IDTOVAR "
                     "WHERE (P.HASPOPUP = 1 AND D.POPUP <> '') OR (P.HASDET = 1 AND D.INFO <> '')"),
               marked);
+}
+
+// Both ordered batches of a product are gone: their quantities add up on the
+// batch that is left. The supplier's own ZAKAZ column, blank or filled, never
+// becomes an order. An order equal to the new stock is no shortage.
+TEST_F(PriceUpdateFixture, VanishedBatchesAddUpAndTheSuppliersZakazIsNoOrder)
+{
+    addRows({{"B", "Бинт", 20, 100, QDate(2027, 1, 1), 2},
+             {"B", "Бинт", 20, 100, QDate(2027, 3, 1), 3},
+             {"C", "Вата", 5, 10, QDate(2027, 1, 1), 10}});
+    writePriceDbf(dir.file(kCode + ".dbf"), {{"B", "Бинт", 20, 100, QDate(2028, 1, 1), -1},
+                                             {"C", "Вата", 5, 10, QDate(2027, 1, 1), -1},
+                                             {"D", "Йод", 5, 10, QDate(2027, 1, 1), 9}});
+    EXPECT_TRUE(update->LoadPriceFromFile());
+    const auto now = rows();
+    ASSERT_EQ(now.size(), 3u);
+    EXPECT_EQ(now.at("B|2028-01-01").second, 5);
+    EXPECT_EQ(now.at("C|2027-01-01").second, 10);
+    EXPECT_EQ(now.at("D|2027-01-01").second, 0);
+    EXPECT_EQ(dialogs.notices, QStringList({kUpdated})); // nothing cut, no price changed
+    EXPECT_FALSE(calls.contains("SetShowOnlyOrder(1)"));
+}
+
+// A client code that would lead the archive name out of the account's folder
+// is refused before anything is asked of the server.
+TEST_F(PriceUpdateFixture, ArchiveNameOutsideTheFolderIsRefused)
+{
+    addCurrentPrice();
+    settings.PriceArchiveName = QStringLiteral("../9999.arc");
+    dialogs.setNextAnswer(mrNo); // no documents
+    EXPECT_FALSE(update->UpdatePrice());
+    EXPECT_EQ(errors, QStringList({"Неверное имя архива прайса \"../9999.arc\""}));
+    EXPECT_TRUE(server.commands("SIZE").isEmpty());
+    EXPECT_TRUE(server.commands("RETR").isEmpty());
+    expectCurrentPriceKept();
 }

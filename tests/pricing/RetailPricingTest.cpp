@@ -17,11 +17,16 @@ TEST(RetailPrice, GeneralMarkupRoundingAndTheVitalCeiling)
     EXPECT_DOUBLE_EQ(RoundPrice(12.53, 1), 12.55);
     EXPECT_DOUBLE_EQ(RoundPrice(12.50, 4), 12);
     EXPECT_DOUBLE_EQ(RoundPrice(13.50, 4), 14);
+    EXPECT_DOUBLE_EQ(RoundPrice(12.20, 3), 12.0); // to the nearest half rouble, not up
+    EXPECT_DOUBLE_EQ(RoundPrice(12.30, 3), 12.5);
     // Vital: producer 40 with VAT 10 is 36.36 without, so the first bracket (25 %).
     EXPECT_DOUBLE_EQ(MaxMarkupFor(40, 10, table), 25);
     EXPECT_DOUBLE_EQ(MarkupPercent(60.00, 50, 40), 25.00);
     EXPECT_DOUBLE_EQ(PharmacyPriceFor({50, 40, 10, true}, 30, true, table, 0), 59.99);
     EXPECT_DOUBLE_EQ(PharmacyPriceFor({50, 40, 10, true}, 30, true, table, 2), 59.90);
+    // Starting below the limit (0.83 of 3.33 is 24.92 %): raised to 10.84
+    // (25.23 %), then one kopeck back.
+    EXPECT_DOUBLE_EQ(PharmacyPriceFor({10, 3.33, 10, true}, 30, true, table, 0), 10.83);
     // The ceiling applies only with the rule on and to vital lines.
     EXPECT_DOUBLE_EQ(PharmacyPriceFor({50, 40, 10, true}, 30, false, table, 0), 65.00);
     EXPECT_DOUBLE_EQ(PharmacyPriceFor({50, 40, 10, false}, 30, true, table, 0), 65.00);
@@ -30,6 +35,7 @@ TEST(RetailPrice, GeneralMarkupRoundingAndTheVitalCeiling)
     // Brackets by the price without VAT.
     EXPECT_DOUBLE_EQ(MaxMarkupFor(55, 10, table), 25); // 50.00
     EXPECT_DOUBLE_EQ(MaxMarkupFor(56, 10, table), 15);
+    EXPECT_DOUBLE_EQ(MaxMarkupFor(550, 10, table), 15); // 500.00: still the middle bracket
     EXPECT_DOUBLE_EQ(MaxMarkupFor(551, 10, table), 10);
     // No producer price under the rule: the general markup, reported, no crash.
     bool skipped = false;
@@ -118,4 +124,19 @@ TEST_F(PricingFixture, ArchiveShowsEarlierPricesOfTheCodeAndAClickMarksTheInvoic
     pricing->MarkViewed();
     EXPECT_EQ(dm->OpenQuery("SELECT ISREAD FROM NAKLAD WHERE ID = 7")->Fields(0).AsInteger(), 1);
     EXPECT_EQ(dm->NakladSet()->FieldByName("READ_OUT").AsString(), "V");
+}
+
+// A producer price stored with VAT is compared with the registry price
+// after taking the VAT off; one stored without VAT as it is.
+TEST_F(PricingFixture, ProducerPriceOverTheRegistryPriceWithOrWithoutVat)
+{
+    dm->ExecSQL("INSERT INTO NAKLAD (ID, NUMBR, ISREAD) VALUES (9, 'Н-9', 0)", false);
+    dm->ExecSQL("INSERT INTO NAKLADL (ID, LINENO, IDTOVAR, TOVAR, QNT, PRICE, SUMMA, STNDS, PRICE_PR, GV, PRREESTR) "
+                "VALUES (9, 1, '5', 'Йод', 1, 60, 60, 10, 55, 1, 52)", true);
+    dm->NakladSet()->Refresh();
+    ASSERT_TRUE(dm->NakladSet()->Locate("ID", 9));
+    Dataset &lines = *dm->NakladLinesSet();
+    ASSERT_EQ(lines.RecordCount(), 1);
+    EXPECT_FALSE(pricing->ProducerPriceOverRegistry(lines, true)); // 55 with VAT is 50 without
+    EXPECT_TRUE(pricing->ProducerPriceOverRegistry(lines, false));
 }

@@ -13,6 +13,7 @@
 #include "orders/SendOrders.h"
 
 #include <QDir>
+#include <QFile>
 #include <QLocale>
 #include <gtest/gtest.h>
 
@@ -103,6 +104,14 @@ TEST_F(SendFixture, UnsentArchiveOrdersAndTheCurrentOneGoUpEachWithTheHistory)
     EXPECT_EQ(files.filter(".ini").size(), 4);
     EXPECT_TRUE(files.contains("1234.log"));
     EXPECT_EQ(server.commands("STOR").size(), 8); // each order followed by the history
+    // What went up is the order files and the history, byte for byte.
+    auto serverBytes = [this](const QString &name) {
+        QFile f(server.home("Order") + "/" + name);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    };
+    for (const QString &name : files.filter(".ini"))
+        EXPECT_EQ(serverBytes(name), dir.readBytes("Orders/" + name)) << name.toStdString();
+    EXPECT_EQ(serverBytes("1234.log"), dir.readBytes("history.log"));
     for (int id : {1, 2, 3})
         EXPECT_EQ(status(id), 1);
     EXPECT_EQ(status(4), 2);
@@ -136,4 +145,32 @@ TEST_F(SendFixture, FailedUploadKeepsTheRestUnsentAndSaysSo)
     EXPECT_TRUE(dialogs.notices.contains("Не удалось соединиться с сервером. Попробуйте позднее"));
     EXPECT_EQ(status(1), 0);
     EXPECT_EQ(status(2), 0);
+}
+
+// An order is marked sent only once its own file is on the server, and the
+// mark is kept at once: the second upload fails, the first order stays sent,
+// the second and third stay unsent.
+TEST_F(SendFixture, EachOrderIsMarkedSentOnlyAfterItsOwnUpload)
+{
+    archivedOrder(1, 0);
+    archivedOrder(2, 0);
+    archivedOrder(3, 0);
+    int uploads = 0;
+    sender->showProgressPanel = [&](bool visible) {
+        if (visible && ++uploads == 2)
+            server.stop(); // the server goes away before the second file
+    };
+    dialogs.setNextAnswer(mrYes); // "Будет отправлено 3 заявок из архива..."
+    try {
+        sender->SendOrders(1, 0, QString());
+    } catch (const std::exception &) {
+        // the failed upload passes on to the application's handler
+    }
+    EXPECT_TRUE(dialogs.notices.contains("При отправке заявки возникли ошибки.\r\nЗаявка была перемещена в архив и будет "
+                                         "отправлена при повторном сеансе связи"))
+        << dialogs.notices.join("|").toStdString();
+    dm->Rollback(); // only what was committed remains
+    EXPECT_EQ(status(1), 1);
+    EXPECT_EQ(status(2), 0);
+    EXPECT_EQ(status(3), 0);
 }
