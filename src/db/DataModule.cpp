@@ -476,18 +476,12 @@ void TDM::OpenPrice(bool on)
         return;
     if (on && CreatePriceFields)
         CreatePriceFields(*m_price);
+    m_nameIndex.Clear();
     m_price->SetActive(on);
-    m_nameIndex.clear();
     if (!IsFirebird() || !m_price->Active())
         return;
+    m_nameIndex.Build(*m_price, m_price->FieldByName(QStringLiteral("TOVAR")));
     m_price->DisableControls();
-    const int rows = m_price->RecordCount();
-    m_nameIndex.reserve(rows);
-    Field &tovar = m_price->FieldByName(QStringLiteral("TOVAR"));
-    for (int i = 0; i < rows; ++i) {
-        Dataset::ActiveRow row(*m_price, i);
-        m_nameIndex.append(tovar.AsString().toUpper());
-    }
     m_price->First();
     m_price->EnableControls();
 }

@@ -9,6 +9,7 @@
 // statement operations do nothing and OpenDatabase keeps the embedded database.
 
 #include "db/Dataset.h"
+#include "db/DatasetNameIndex.h"
 #include "db/TableDefs.h"
 
 #include <QStringList>
@@ -76,7 +77,7 @@ public:
     Dataset *NakladLinesSet() const { return m_nakladLines.get(); }
     Dataset *ArchivePricesQuery() const { return m_archivePrices.get(); }
     // Upper-cased goods names of the price rows, in dataset order (quick search).
-    const QStringList &NameIndex() const { return m_nameIndex; }
+    const pc::NameIndex &NameIndex() const { return m_nameIndex; }
 
     // ---- lifecycle and upkeep
     void CreateFirebirdObjects();
@@ -125,7 +126,7 @@ private:
     std::unique_ptr<fb::Statement> m_sharedStatement;
     std::unique_ptr<Dataset> m_orders, m_price, m_priceOld, m_ordersLines, m_naklad, m_nakladLines, m_defect,
         m_defectLines, m_defectOrderLines, m_priceDet, m_plainQuery, m_archivePrices;
-    QStringList m_nameIndex;
+    pc::NameIndex m_nameIndex;
 };
 
 } // namespace pc

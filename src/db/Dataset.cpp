@@ -196,6 +196,18 @@ struct Dataset::Column {
             nulls.push_back(0);
         setNull(newRowCount - 1, true);
     }
+    std::string_view text(int r) const { return std::string_view(bytes.data() + off[size_t(r)], len[size_t(r)]); }
+    // Gives back what the doubling growth of a load left unused.
+    void trim()
+    {
+        i32.shrink_to_fit();
+        i64.shrink_to_fit();
+        f64.shrink_to_fit();
+        off.shrink_to_fit();
+        len.shrink_to_fit();
+        bytes.shrink_to_fit();
+        nulls.shrink_to_fit();
+    }
     void setText(int r, std::string_view t)
     {
         off[size_t(r)] = quint32(bytes.size());
@@ -254,6 +266,14 @@ void Dataset::SetParam(const QString &name, const QVariant &value)
         }
     }
     m_params.emplace_back(name, value);
+}
+
+QVariant Dataset::Param(const QString &name) const
+{
+    for (const auto &p : m_params)
+        if (p.first.compare(name, Qt::CaseInsensitive) == 0)
+            return p.second;
+    return QVariant();
 }
 
 // ---------------------------------------------------------------------------
@@ -489,6 +509,8 @@ void Dataset::loadRows(fb::Statement &st)
             }
         }
     }
+    for (Column &c : m_columns)
+        c.trim();
 }
 
 bool Dataset::storedNull(int column, int row) const { return m_columns[size_t(column)].isNull(row); }
@@ -626,6 +648,64 @@ void Dataset::setFieldValue(Field &f, const QVariant &value)
         m_calc->rows.erase(kBufferRow);
 }
 
+int Dataset::VisibleRow(int physicalRow) const
+{
+    // The view keeps the physical order.
+    const auto it = std::lower_bound(m_view.begin(), m_view.end(), physicalRow);
+    return it != m_view.end() && *it == physicalRow ? int(it - m_view.begin()) : -1;
+}
+
+namespace {
+void checkStored(const Field &f, int row, int rowCount)
+{
+    if (f.Calculated() || row < 0 || row >= rowCount)
+        fail(QStringLiteral("No stored value of field %1 in row %2").arg(f.FieldName()).arg(row));
+}
+} // namespace
+
+bool Dataset::StoredIsNull(const Field &field, int physicalRow) const
+{
+    checkStored(field, physicalRow, m_rowCount);
+    return storedNull(field.m_slot, physicalRow);
+}
+
+std::string_view Dataset::StoredText(const Field &field, int physicalRow) const
+{
+    checkStored(field, physicalRow, m_rowCount);
+    const Column &c = m_columns[size_t(field.m_slot)];
+    if (c.store != Column::Text || c.isNull(physicalRow))
+        return {};
+    return c.text(physicalRow);
+}
+
+qint64 Dataset::StoredInteger(const Field &field, int physicalRow) const
+{
+    checkStored(field, physicalRow, m_rowCount);
+    const Column &c = m_columns[size_t(field.m_slot)];
+    if (c.isNull(physicalRow))
+        return 0;
+    switch (c.store) {
+    case Column::I32: return c.i32[size_t(physicalRow)];
+    case Column::I64: return c.i64[size_t(physicalRow)];
+    case Column::F64: return std::llround(c.f64[size_t(physicalRow)]);
+    case Column::Text: break;
+    }
+    return storedValue(field.m_slot, physicalRow).toLongLong();
+}
+
+QVariant Dataset::StoredValue(const Field &field, int physicalRow) const
+{
+    checkStored(field, physicalRow, m_rowCount);
+    return storedValue(field.m_slot, physicalRow);
+}
+
+void Dataset::SetStoredValue(const Field &field, int physicalRow, const QVariant &value)
+{
+    checkStored(field, physicalRow, m_rowCount);
+    storeValue(field.m_slot, physicalRow, coerce(field.m_type, value, field.m_name));
+    m_calc->rows.erase(physicalRow);
+}
+
 size_t Dataset::StorageBytes() const
 {
     size_t total = m_view.capacity() * sizeof(int);
@@ -650,6 +730,11 @@ Dataset::ActiveRow::ActiveRow(Dataset &ds, int visibleRow) : m_ds(ds), m_saved(d
         ds.m_activeOverride = kBufferRow;
     else
         ds.m_activeOverride = ds.m_view[size_t(visibleRow)];
+}
+
+Dataset::ActiveRow::ActiveRow(Dataset &ds, Physical physical) : m_ds(ds), m_saved(ds.m_activeOverride)
+{
+    ds.m_activeOverride = physical.row >= 0 && physical.row < ds.m_rowCount ? physical.row : -3;
 }
 
 Dataset::ActiveRow::~ActiveRow() { m_ds.m_activeOverride = m_saved; }
@@ -827,10 +912,39 @@ void Dataset::Refresh()
         throw;
     }
     AfterScroll = after;
+    afterReread(recNo);
+}
+
+// Back on the row number recNo (or the last row) after the rows were read or
+// filtered again; the grids were already told.
+void Dataset::afterReread(int recNo)
+{
     if (recNo > 1 && !m_view.empty())
         moveTo(std::min(recNo, RecordCount()) - 1, false);
     if (!m_view.empty() && AfterScroll)
         AfterScroll(*this);
+}
+
+void Dataset::Resync()
+{
+    requireActive("resync");
+    checkBrowse();
+    const int recNo = RecNo();
+    m_calc->rows.clear();
+    rebuildView();
+    m_current = 0;
+    m_bof = true;
+    m_eof = m_view.empty();
+    notifyChildren();
+    emitReset();
+    afterReread(recNo);
+}
+
+void Dataset::Refilter()
+{
+    requireActive("filter");
+    checkBrowse();
+    showFirstRow();
 }
 
 void Dataset::reopenAsDetail()
@@ -869,7 +983,10 @@ void Dataset::rebuildView()
     m_view.clear();
     m_view.reserve(size_t(m_rowCount));
     const bool filter = m_filtered && OnFilterRecord;
+    const bool rowFilter = m_filtered && RowFilter;
     for (int r = 0; r < m_rowCount; ++r) {
+        if (rowFilter && !RowFilter(r))
+            continue;
         if (filter) {
             const int saved = m_activeOverride;
             m_activeOverride = r;

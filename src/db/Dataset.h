@@ -35,7 +35,16 @@
 //
 // Filter. Filter()/Filtered() only keep the text and the switch for callers
 // that restore them; the rows themselves are narrowed by the select text (a
-// WHERE) or, in memory, by the OnFilterRecord predicate while Filtered() is on.
+// WHERE) or, in memory, by the RowFilter and OnFilterRecord predicates while
+// Filtered() is on. Refilter() applies changed predicates again.
+//
+// Stored rows. The rows fetched are numbered 0.. in the order read (the
+// physical rows); the visible rows are those the filter keeps, in the same
+// order. The Stored* accessors read a physical row's cached value directly
+// (texts as the cp1251 bytes kept), without events or calculated fields.
+// SetStoredValue() changes a cached value after the caller has changed the
+// database itself, and Resync() then shows the cache again as Refresh() would
+// after re-reading it.
 //
 // Master-detail. SetMaster(master, masterField, detailField): whenever the
 // master's current row changes (or it opens, closes or refreshes) an open
@@ -63,6 +72,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace pc::fb {
@@ -154,6 +164,7 @@ public:
     const QString &TableName() const { return m_tableName; }
     // Parameters of the select (kept across reopenings).
     void SetParam(const QString &name, const QVariant &value);
+    QVariant Param(const QString &name) const; // invalid when never set
 
     // Fields.
     Field &AddField(const QString &name, FieldType type, int size = 0, bool calculated = false,
@@ -209,12 +220,31 @@ public:
     bool Locate(const QString &fieldName, const QVariant &value, LocateOptions options = {});
     QVariant Lookup(const QString &keyField, const QVariant &keyValue, const QString &resultField);
 
-    // Filter text and switch (see above), and the in-memory predicate.
+    // Filter text and switch (see above), and the in-memory predicates:
+    // RowFilter is asked with a physical row, OnFilterRecord with the row
+    // made active.
     void SetFilter(const QString &text) { m_filterText = text; }
     const QString &Filter() const { return m_filterText; }
     void SetFiltered(bool on);
     bool Filtered() const { return m_filtered; }
     std::function<bool(Dataset &)> OnFilterRecord;
+    std::function<bool(int physicalRow)> RowFilter;
+    // Applies the predicates again (posting a pending edit) and shows the
+    // first row, as reopening would.
+    void Refilter();
+
+    // Stored rows (see above).
+    int PhysicalRowCount() const { return m_rowCount; }
+    int PhysicalRow(int visibleRow) const { return m_view.at(size_t(visibleRow)); }
+    int VisibleRow(int physicalRow) const; // -1 when filtered out
+    bool StoredIsNull(const Field &field, int physicalRow) const;
+    std::string_view StoredText(const Field &field, int physicalRow) const; // "" when null
+    qint64 StoredInteger(const Field &field, int physicalRow) const;        // integer kinds; 0 when null
+    QVariant StoredValue(const Field &field, int physicalRow) const;
+    void SetStoredValue(const Field &field, int physicalRow, const QVariant &value);
+    // Filters the cached rows again and returns to the same row number (or
+    // the last row), with the events of Refresh(); nothing is read.
+    void Resync();
 
     // Master-detail.
     void SetMaster(Dataset *master, const QString &masterField, const QString &detailField = QString());
@@ -237,6 +267,11 @@ public:
     class ActiveRow {
     public:
         ActiveRow(Dataset &ds, int visibleRow);
+        struct Physical {
+            int row;
+        };
+        // The stored values of a physical row, also one filtered out.
+        ActiveRow(Dataset &ds, Physical physical);
         ~ActiveRow();
         ActiveRow(const ActiveRow &) = delete;
         ActiveRow &operator=(const ActiveRow &) = delete;
@@ -281,6 +316,7 @@ private:
     void checkBrowse(); // posts a pending edit
     void moveTo(int row, bool fireEvents = true);
     void rebuildView();
+    void afterReread(int recNo);
     void notifyChildren();
     void reopenAsDetail();
     void emitReset();

@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <memory>
+#include <tuple>
+#include <vector>
 
 namespace pc {
 
@@ -111,6 +113,78 @@ void OrderSaver::writeHeader(int number, const QString &comment, double total)
     insert->execute();
 }
 
+// One ordered row of the price list, as the save reads it.
+struct OrderedRow {
+    int physicalRow = -1; // in the price dataset; -1 when read from the database
+    QString idTovar, name, product;
+    int quantity = 0, minZakaz = 0, minProd = 0, stock = 0;
+    double price = 0;
+};
+
+namespace {
+
+void readRow(Dataset &ds, OrderedRow &row)
+{
+    row.idTovar = ds.FieldByName(QStringLiteral("IDTOVAR")).AsString();
+    row.name = ds.FieldByName(QStringLiteral("TOVAR")).AsString();
+    row.product = ds.FieldByName(QStringLiteral("PRODUCT")).AsString();
+    row.quantity = ds.FieldByName(QStringLiteral("ZAKAZ")).AsInteger();
+    row.minZakaz = ds.FieldByName(QStringLiteral("MINZAKAZ")).AsInteger();
+    row.minProd = ds.FieldByName(QStringLiteral("MINPROD")).AsInteger();
+    row.stock = ds.FieldByName(QStringLiteral("QNT")).AsInteger();
+    row.price = ds.FieldByName(QStringLiteral("PRICE")).AsFloat();
+}
+
+// (IDTOVAR, GODEN, ZAKAZ) of an ordered row, to compare the price list in
+// memory with the database.
+using OrderKey = std::tuple<QString, qint64, qint64>;
+
+} // namespace
+
+// The ordered rows as the price dataset holds them, in its order (that of
+// the names), when it holds the whole list and its ordered rows are exactly
+// those of the database (the quantities are posted as they are typed; a
+// change made behind the dataset's back shows up here). Otherwise false.
+bool OrderSaver::orderedRowsInMemory(std::vector<OrderedRow> &rows)
+{
+    rows.clear();
+    Dataset *price = m_dm.PriceSet();
+    if (!price || !price->Active()
+        || price->SelectSQL().simplified().compare(QStringLiteral("SELECT * FROM PRICE ORDER BY TOVAR"), Qt::CaseInsensitive) != 0)
+        return false;
+    Field *id = price->FindField(QStringLiteral("IDTOVAR"));
+    Field *goden = price->FindField(QStringLiteral("GODEN"));
+    Field *zakaz = price->FindField(QStringLiteral("ZAKAZ"));
+    if (!id || !goden || !zakaz || zakaz->Calculated())
+        return false;
+
+    std::vector<OrderKey> inMemory;
+    for (int r = 0; r < price->PhysicalRowCount(); ++r) {
+        if (price->StoredIsNull(*zakaz, r) || price->StoredInteger(*zakaz, r) <= 0)
+            continue;
+        OrderedRow row;
+        row.physicalRow = r;
+        Dataset::ActiveRow at(*price, Dataset::ActiveRow::Physical{r});
+        readRow(*price, row);
+        rows.push_back(row);
+        inMemory.emplace_back(row.idTovar, goden->IsNull() ? -1 : goden->AsDate().toJulianDay(), row.quantity);
+    }
+    std::vector<OrderKey> stored;
+    std::unique_ptr<Dataset> q(m_dm.OpenQuery(QStringLiteral("SELECT IDTOVAR, GODEN, ZAKAZ FROM PRICE WHERE ZAKAZ > 0"), true));
+    if (!q)
+        return false;
+    for (q->First(); !q->Eof(); q->Next())
+        stored.emplace_back(q->Fields(0).AsString(), q->Fields(1).IsNull() ? -1 : q->Fields(1).AsDate().toJulianDay(),
+                            q->Fields(2).AsLargeInt());
+    std::sort(inMemory.begin(), inMemory.end());
+    std::sort(stored.begin(), stored.end());
+    if (inMemory != stored) {
+        rows.clear();
+        return false;
+    }
+    return true;
+}
+
 bool OrderSaver::SaveCurrentOrder(const QString &commentText)
 {
     m_log.logDetail(QStringLiteral("Сохранение текущей заявки"));
@@ -121,12 +195,19 @@ bool OrderSaver::SaveCurrentOrder(const QString &commentText)
     // giving up this save undoes this save alone.
     m_dm.Commit();
     bool stored = false;
+    std::vector<OrderedRow> rows;
+    bool fromMemory = false;
     try {
         const int number = NextOrderNumber();
-        std::unique_ptr<Dataset> rows(
-            m_dm.OpenQuery(QStringLiteral("select * from price where zakaz > 0  ORDER BY TOVAR"), true));
-        if (!rows)
-            return true;
+        fromMemory = orderedRowsInMemory(rows);
+        if (!fromMemory) {
+            std::unique_ptr<Dataset> q(
+                m_dm.OpenQuery(QStringLiteral("select * from price where zakaz > 0  ORDER BY TOVAR"), true));
+            if (!q)
+                return true;
+            for (q->First(); !q->Eof(); q->Next())
+                readRow(*q, rows.emplace_back());
+        }
         const QString comment = OrderComment(m_settings, commentText);
         const QString code = m_settings.ClientCode;
         std::unique_ptr<fb::Statement> insert(m_dm.PrepareQuery(
@@ -134,32 +215,22 @@ bool OrderSaver::SaveCurrentOrder(const QString &commentText)
                 + QStringLiteral(", Price, summa, Change) VALUES(:IDNakl,:idtovar,:tovar,:Product,:Qnt,:Price,:summa,0)"),
             true));
 
-        Field &idTovar = rows->FieldByName(QStringLiteral("IDTOVAR"));
-        Field &tovar = rows->FieldByName(QStringLiteral("TOVAR"));
-        Field &product = rows->FieldByName(QStringLiteral("PRODUCT"));
-        Field &zakaz = rows->FieldByName(QStringLiteral("ZAKAZ"));
-        Field &minZakaz = rows->FieldByName(QStringLiteral("MINZAKAZ"));
-        Field &minProd = rows->FieldByName(QStringLiteral("MINPROD"));
-        Field &stock = rows->FieldByName(QStringLiteral("QNT"));
-        Field &price = rows->FieldByName(QStringLiteral("PRICE"));
-
         double total = 0;
         bool anyLine = false;
-        for (rows->First(); !rows->Eof(); rows->Next()) {
-            const QString name = tovar.AsString();
-            int q = zakaz.AsInteger();
-            if (confirmMinimum(name, q, minProd.AsInteger(), stock.AsInteger()) == Answer::Cancel
-                || confirmMultiplicity(name, q, minZakaz.AsInteger(), stock.AsInteger()) == Answer::Cancel) {
+        for (const OrderedRow &row : rows) {
+            int q = row.quantity;
+            if (confirmMinimum(row.name, q, row.minProd, row.stock) == Answer::Cancel
+                || confirmMultiplicity(row.name, q, row.minZakaz, row.stock) == Answer::Cancel) {
                 m_dm.Rollback();
                 return false; // PRICE keeps every quantity: the person is back in the order
             }
             if (q <= 0)
                 continue; // declined: not stored
-            const double masked = price.AsFloat(); // as the supplier sent it
+            const double masked = row.price; // as the supplier sent it
             m_dm.SetParamByIndex(insert.get(), 0, number);
-            m_dm.SetParamByIndex(insert.get(), 1, idTovar.AsString());
-            m_dm.SetParamByIndex(insert.get(), 2, name);
-            m_dm.SetParamByIndex(insert.get(), 3, product.AsString());
+            m_dm.SetParamByIndex(insert.get(), 1, row.idTovar);
+            m_dm.SetParamByIndex(insert.get(), 2, row.name);
+            m_dm.SetParamByIndex(insert.get(), 3, row.product);
             m_dm.SetParamByIndex(insert.get(), 4, q);
             m_dm.SetParamByIndex(insert.get(), 5, masked);
             m_dm.SetParamByIndex(insert.get(), 6, masked * q);
@@ -168,11 +239,13 @@ bool OrderSaver::SaveCurrentOrder(const QString &commentText)
             total += MaskPriceValue(masked, code) * q;
         }
         insert.reset();
-        rows.reset();
 
         if (anyLine) {
             writeHeader(number, comment, total);
-            m_dm.ExecSQL(QStringLiteral("update price set zakaz = 0 where zakaz > 0 "), false);
+            if (fromMemory)
+                clearQuantities(rows);
+            else
+                m_dm.ExecSQL(QStringLiteral("update price set zakaz = 0 where zakaz > 0 "), false);
         }
         m_dm.Commit();
         stored = anyLine;
@@ -180,10 +253,35 @@ bool OrderSaver::SaveCurrentOrder(const QString &commentText)
         m_dm.Rollback();
         throw;
     }
+    if (!stored)
+        return true;
     // The grid keeps its row; the quantities read 0 now.
-    if (stored)
+    Dataset *price = m_dm.PriceSet();
+    if (fromMemory && price && price->Active()) {
+        const Field &zakaz = price->FieldByName(QStringLiteral("ZAKAZ"));
+        for (const OrderedRow &row : rows)
+            price->SetStoredValue(zakaz, row.physicalRow, 0);
+        price->Resync();
+    } else {
         m_dm.RefreshPrice();
+    }
     return true;
+}
+
+// ZAKAZ := 0 in the database for the ordered rows, found by the key the
+// price dataset posts with.
+void OrderSaver::clearQuantities(const std::vector<OrderedRow> &rows)
+{
+    Dataset &price = *m_dm.PriceSet();
+    const Field &goden = price.FieldByName(QStringLiteral("GODEN"));
+    std::unique_ptr<fb::Statement> clear(m_dm.PrepareQuery(
+        QStringLiteral("UPDATE PRICE SET ZAKAZ = 0 WHERE IDTOVAR = :IDTOVAR AND GODEN IS NOT DISTINCT FROM :GODEN AND ZAKAZ > 0"),
+        true));
+    for (const OrderedRow &row : rows) {
+        m_dm.SetParamByIndex(clear.get(), 0, row.idTovar);
+        m_dm.SetParamByIndex(clear.get(), 1, price.StoredValue(goden, row.physicalRow));
+        m_dm.ExecQuery(clear.get(), false);
+    }
 }
 
 void OrderSaver::ReloadArchive()

@@ -5,6 +5,10 @@
 // are put to the person once more for every line; Cancel in either question
 // gives up the whole save.
 //
+// The ordered rows are taken from the price dataset's memory when it agrees
+// with the database, and their quantities are cleared there in place, so a
+// save does not read the whole price list again.
+//
 // A save is all or nothing: it runs in the data module's transaction and is
 // committed once at its end. A cancelled or failed save is rolled back, so the
 // archive holds nothing of it and the current order stays as it was.
@@ -12,6 +16,7 @@
 #include <QDateTime>
 #include <QString>
 #include <functional>
+#include <vector>
 
 class Dialogs;
 class MessageLog;
@@ -20,6 +25,7 @@ struct Settings;
 namespace pc {
 
 class TDM;
+struct OrderedRow;
 
 class OrderSaver {
 public:
@@ -55,6 +61,8 @@ private:
     Answer confirmMinimum(const QString &name, int &quantity, int minProd, int stock);
     Answer confirmMultiplicity(const QString &name, int &quantity, int multiple, int stock);
     void writeHeader(int number, const QString &comment, double total);
+    bool orderedRowsInMemory(std::vector<OrderedRow> &rows);
+    void clearQuantities(const std::vector<OrderedRow> &rows);
 
     TDM &m_dm;
     Dialogs &m_dialogs;

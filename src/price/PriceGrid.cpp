@@ -3,10 +3,12 @@
 #include "core/PriceMask.h"
 #include "db/DataModule.h"
 #include "db/Dataset.h"
+#include "db/DatasetNameIndex.h"
 #include "db/firebird/Statement.h"
 #include "platform/CodePage.h"
 
 #include <cmath>
+#include <utility>
 
 namespace pc {
 
@@ -198,30 +200,92 @@ bool PriceGrid::QuickSearch(const QString &text)
         p->First();
         return true;
     }
-    const QStringList &names = m_dm->NameIndex();
-    // The name index covers the whole price list in its order; a filtered
-    // list is searched by its own rows.
-    if (m_dm->IsDBF() || p->Filtered() || names.size() != p->RecordCount())
+    const NameIndex &index = m_dm->NameIndex();
+    // The index covers the rows read when the price list was opened.
+    if (m_dm->IsDBF() || index.size() != p->PhysicalRowCount())
         return p->Locate(QStringLiteral("TOVAR"), text, {true, true});
+    std::string key;
+    if (!NameIndex::Key(text, key))
+        return false; // no name can hold such a character
 
-    const QString wanted = text.toUpper();
-    const int n = int(names.size());
+    if (p->Filtered()) {
+        // A narrowed list is searched by its own rows, from the top.
+        const int row = index.FindPrefix(key, 0, [p](int r) { return p->VisibleRow(r) >= 0; });
+        if (row < 0)
+            return false;
+        p->SetRecNo(p->VisibleRow(row) + 1);
+        return true;
+    }
+    const int n = int(index.size());
     if (n == 0)
         return false;
     // Where names with this first letter are likely to begin (in alphabet
     // order), less a margin of 100 rows; Latin letters start at the top.
-    const QByteArray first = toCp1251(wanted.left(1));
-    const int code = first.isEmpty() ? 0 : static_cast<unsigned char>(first.at(0));
-    int i = int(std::nearbyint(double(code - 192) / 33.0 * n - 100.0));
-    for (int k = 0; k < n; ++k, ++i) {
-        if (i >= n || i < 0)
-            i = 0;
-        if (names.at(i).startsWith(wanted)) {
-            p->SetRecNo(i + 1);
-            return true;
-        }
+    // The first name at or after that row is taken, else the first of all.
+    const int code = static_cast<unsigned char>(key[0]);
+    int start = int(std::nearbyint(double(code - 192) / 33.0 * n - 100.0));
+    if (start >= n || start < 0)
+        start = 0;
+    const int row = index.FindPrefix(key, start);
+    if (row < 0)
+        return false;
+    p->SetRecNo(row + 1);
+    return true;
+}
+
+namespace {
+
+bool sameSelect(const QString &a, const QString &b) { return a.simplified().compare(b.simplified(), Qt::CaseInsensitive) == 0; }
+
+// A text field's stored bytes of a row; the field is looked up once.
+struct StoredField {
+    Dataset *ds;
+    QString name;
+    Field *field = nullptr;
+    Field *get()
+    {
+        if (!field)
+            field = ds->FindField(name);
+        return field;
     }
-    return false;
+};
+
+} // namespace
+
+// The known conditions, as predicates on the stored rows: what the database
+// would answer to "WHERE condition", except that the name filter's text is
+// taken as typed ("%" and "_" are plain characters). Nothing for any other
+// condition.
+std::function<bool(int)> PriceGrid::memoryFilter(const QString &condition) const
+{
+    Dataset *p = price();
+    if (condition == kNameFilterCondition) {
+        std::string key;
+        if (!NameIndex::Key(p->Param(kNameFilterParam).toString(), key))
+            return [](int) { return false; };
+        return [tovar = StoredField{p, QStringLiteral("TOVAR")}, key](int row) mutable {
+            Field *f = tovar.get();
+            return f && NameIndex::Contains(tovar.ds->StoredText(*f, row), key);
+        };
+    }
+    if (condition == kOnlyRegudCondition) {
+        // "<> ''" compares blank-padded: a text of blanks equals '', a null
+        // compares to nothing.
+        return [regud = StoredField{p, QStringLiteral("REGUDEXIST")}](int row) mutable {
+            Field *f = regud.get();
+            if (!f || regud.ds->StoredIsNull(*f, row))
+                return false;
+            const std::string_view text = regud.ds->StoredText(*f, row);
+            return text.find_first_not_of(' ') != std::string_view::npos;
+        };
+    }
+    if (condition == kOnlyOrderCondition) {
+        return [zakaz = StoredField{p, QStringLiteral("ZAKAZ")}](int row) mutable {
+            Field *f = zakaz.get();
+            return f && !zakaz.ds->StoredIsNull(*f, row) && zakaz.ds->StoredInteger(*f, row) > 0;
+        };
+    }
+    return nullptr;
 }
 
 void PriceGrid::SetPriceFilter(bool enabled, const QString &condition, const QVariantMap &params)
@@ -232,28 +296,41 @@ void PriceGrid::SetPriceFilter(bool enabled, const QString &condition, const QVa
     for (auto it = params.begin(); it != params.end(); ++it)
         p->SetParam(it.key(), it.value());
     if (p->State() == DatasetState::Edit || p->State() == DatasetState::Insert)
-        p->Post(); // a quantity being typed is kept, not dropped by the reopening
+        p->Post(); // a quantity being typed is kept, not dropped by the refiltering
+    std::function<bool(int)> inMemory = enabled ? memoryFilter(condition) : nullptr;
     if (m_dm->IsFirebird()) {
-        const QString previous = p->SelectSQL();
-        p->Close();
-        p->SetSelectSQL(enabled ? QStringLiteral("SELECT * FROM PRICE WHERE ") + condition + QStringLiteral("  ORDER BY TOVAR")
-                                : kPriceSelect);
-        try {
-            p->Open();
-        } catch (...) {
-            // The grid keeps the rows it showed; the error is the caller's.
+        // The rows in memory are the whole list, narrowed there; any other
+        // condition is left to the database.
+        const QString wanted = enabled && !inMemory
+            ? QStringLiteral("SELECT * FROM PRICE WHERE ") + condition + QStringLiteral("  ORDER BY TOVAR")
+            : kPriceSelect;
+        const bool reread = !p->Active() || !sameSelect(p->SelectSQL(), wanted) || (enabled && !inMemory);
+        auto previousFilter = std::exchange(p->RowFilter, std::move(inMemory));
+        if (reread) {
+            const QString previous = p->SelectSQL();
             p->Close();
-            p->SetSelectSQL(previous);
+            p->SetSelectSQL(wanted);
             try {
                 p->Open();
             } catch (...) {
+                // The grid keeps the rows it showed; the error is the caller's.
+                p->Close();
+                p->SetSelectSQL(previous);
+                p->RowFilter = std::move(previousFilter);
+                try {
+                    p->Open();
+                } catch (...) {
+                }
+                throw;
             }
-            throw;
         }
     }
     if (enabled)
         p->SetFilter(condition);
-    p->SetFiltered(enabled);
+    if (p->Filtered() != enabled)
+        p->SetFiltered(enabled);
+    else if (p->Active())
+        p->Refilter(); // the first row, as after reopening
 }
 
 void PriceGrid::edPriceFilterChange(const QString &text)
@@ -261,8 +338,7 @@ void PriceGrid::edPriceFilterChange(const QString &text)
     if (text.isEmpty())
         SetPriceFilter(false, QString());
     else
-        SetPriceFilter(true, kNameFilterCondition,
-                       {{QStringLiteral("PRICEFILTER"), QString(QLatin1Char('%') + text.toUpper() + QLatin1Char('%'))}});
+        SetPriceFilter(true, kNameFilterCondition, {{kNameFilterParam, text}});
 }
 
 GoodInfo PriceGrid::PriceTableAfterScroll()

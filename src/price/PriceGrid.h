@@ -43,8 +43,10 @@ struct GoodInfoWindow {
     bool modal = false;
 };
 
-// The condition of the "Фильтр:" edit: the typed text is bound as a parameter.
+// The condition of the "Фильтр:" edit: names containing the text kept in the
+// dataset's parameter PRICEFILTER, in any case, the text taken as typed.
 inline const QString kNameFilterCondition = QStringLiteral("UPPER(Tovar) like :PRICEFILTER");
+inline const QString kNameFilterParam = QStringLiteral("PRICEFILTER");
 inline const QString kOnlyRegudCondition = QStringLiteral("REGUDEXIST <> ''");
 inline const QString kOnlyOrderCondition = QStringLiteral("Zakaz > 0");
 
@@ -88,10 +90,12 @@ public:
     // empty text: the first row). Returns whether a row was found.
     bool QuickSearch(const QString &text);
 
-    // Applies (enabled) or removes the one row filter in force. The condition
-    // may name parameters (":NAME"); params gives their values, which the
-    // dataset keeps, so the condition read back from the dataset's filter
-    // text can be applied again as it is.
+    // Applies (enabled) or removes the one row filter in force. The name,
+    // registration and order conditions above narrow the rows in memory;
+    // any other is run by the database. The condition may name parameters
+    // (":NAME"); params gives their values, which the dataset keeps, so the
+    // condition read back from the dataset's filter text can be applied
+    // again as it is.
     void SetPriceFilter(bool enabled, const QString &condition, const QVariantMap &params = {});
     // The "Фильтр:" edit changed: empty text removes the filter, else the
     // names containing the text (any case) are shown.
@@ -104,6 +108,7 @@ public:
 
 private:
     Dataset *price() const;
+    std::function<bool(int)> memoryFilter(const QString &condition) const;
     void fillOldValues(Dataset &price, const QString &code);
     TDM *m_dm = nullptr;
 };

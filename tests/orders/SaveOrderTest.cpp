@@ -2,6 +2,7 @@
 
 #include "db/firebird/DbError.h"
 #include "orders/SaveOrder.h"
+#include "price/PriceGrid.h"
 
 using namespace pc;
 
@@ -137,4 +138,62 @@ TEST_F(SaveOrderTest, ArchiveButtonAsksThenShowsTheNewestOrderAndTheTotals)
     EXPECT_EQ(dm->OrdersSet()->RecordCount(), 2);
     EXPECT_EQ(dm->OrdersSet()->FieldByName("ID").AsInteger(), 6);
     EXPECT_EQ(dm->OrdersLinesTable()->RecordCount(), 2);
+}
+
+TEST_F(SaveOrderTest, TheOpenPriceListIsUpdatedInPlaceNotReadAgain)
+{
+    addPrice("1", "А", 2, 20, 10);
+    addPrice("2", "Б", 0, 20, 10);
+    addPrice("3", "В", 5, 20, 10);
+    addPrice("4", "Г", 1, 20, 10);
+    Dataset &price = reopenPrice();
+    PriceGrid grid;
+    grid.install(*dm);
+    // A row the dataset has not read (no quantity): a re-read would show it.
+    addPrice("5", "Д", 0, 20, 10);
+    grid.SetPriceFilter(true, kOnlyOrderCondition);
+    ASSERT_EQ(price.RecordCount(), 3);
+    price.SetRecNo(2);
+    int scrolls = 0;
+    price.AfterScroll = [&scrolls](Dataset &) { ++scrolls; };
+    // A quantity being typed when the save starts is not part of it; it
+    // is posted afterwards and stays.
+    price.Last();
+    scrolls = 0;
+    price.Edit();
+    price.FieldByName("ZAKAZ").SetAsInteger(9);
+
+    EXPECT_TRUE(saver->SaveCurrentOrder(""));
+
+    EXPECT_EQ(quantities(1), "1=2 3=5 4=1");
+    EXPECT_EQ(quantities(0), "1=0 2=0 3=0 4=9 5=0");
+    EXPECT_EQ(price.State(), DatasetState::Browse);
+    EXPECT_EQ(scrolls, 1);
+    // The order filter holds only the row just typed; the list was not read again.
+    ASSERT_EQ(price.RecordCount(), 1);
+    EXPECT_EQ(price.FieldByName("TOVAR").AsString(), "Г");
+    grid.SetPriceFilter(false, QString());
+    EXPECT_EQ(price.RecordCount(), 4);
+    QStringList shown;
+    for (price.First(); !price.Eof(); price.Next())
+        shown << price.FieldByName("IDTOVAR").AsString() + "=" + price.FieldByName("ZAKAZ").AsString()
+                + (price.FieldByName("SUMMA").IsNull() ? "" : "+");
+    EXPECT_EQ(shown.join(' '), "1=0 2=0 3=0 4=9+");
+    // The save was committed: a rollback afterwards keeps it.
+    dm->Rollback();
+    EXPECT_EQ(quantities(1), "1=2 3=5 4=1");
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM PRICE WHERE IDTOVAR <> '4' AND ZAKAZ > 0"), 0);
+}
+
+TEST_F(SaveOrderTest, AQuantityChangedBehindThePriceListIsSavedAsTheDatabaseHoldsIt)
+{
+    addPrice("1", "А", 2, 20, 10);
+    addPrice("2", "Б", 0, 20, 10);
+    Dataset &price = reopenPrice();
+    exec("UPDATE PRICE SET ZAKAZ = 4 WHERE IDTOVAR = '2'", {});
+    EXPECT_TRUE(saver->SaveCurrentOrder(""));
+    EXPECT_EQ(quantities(1), "1=2 2=4");
+    EXPECT_EQ(quantities(0), "1=0 2=0");
+    price.Last();
+    EXPECT_EQ(price.FieldByName("ZAKAZ").AsInteger(), 0);
 }

@@ -160,7 +160,7 @@ TEST_F(PriceGridTest, OneFilterAtATimeWithTheTypedTextBoundNotPasted)
     EXPECT_EQ(names(), QStringList({"Д'Артаньян капли"}));
     EXPECT_TRUE(p.Filtered());
     EXPECT_EQ(p.Filter(), kNameFilterCondition);
-    EXPECT_EQ(p.SelectSQL(), "SELECT * FROM PRICE WHERE UPPER(Tovar) like :PRICEFILTER  ORDER BY TOVAR");
+    EXPECT_FALSE(p.SelectSQL().contains("WHERE")); // narrowed in memory
     grid.edPriceFilterChange("'; DELETE FROM PRICE; --");
     EXPECT_EQ(names(), QStringList({"Нет'; DELETE FROM PRICE; --"}));
     grid.edPriceFilterChange("БИНТ");
@@ -171,7 +171,7 @@ TEST_F(PriceGridTest, OneFilterAtATimeWithTheTypedTextBoundNotPasted)
     const QString saved = p.Filter();
     const bool savedOn = p.Filtered();
     grid.SetPriceFilter(true, kOnlyOrderCondition);
-    EXPECT_EQ(p.SelectSQL(), "SELECT * FROM PRICE WHERE Zakaz > 0  ORDER BY TOVAR");
+    EXPECT_FALSE(p.SelectSQL().contains("WHERE"));
     EXPECT_EQ(names(), QStringList({"бинт стерильный"}));
     grid.SetPriceFilter(true, kOnlyRegudCondition);
     EXPECT_EQ(names(), QStringList({"Вата", "Д'Артаньян капли"}));
@@ -181,7 +181,7 @@ TEST_F(PriceGridTest, OneFilterAtATimeWithTheTypedTextBoundNotPasted)
     // Switching any filter off shows every row.
     grid.SetPriceFilter(false, kOnlyRegudCondition);
     EXPECT_FALSE(p.Filtered());
-    EXPECT_EQ(p.SelectSQL(), "SELECT * FROM PRICE  ORDER BY TOVAR");
+    EXPECT_EQ(p.SelectSQL().simplified(), "SELECT * FROM PRICE ORDER BY TOVAR");
     EXPECT_EQ(p.RecordCount(), 4);
     grid.edPriceFilterChange("");
     EXPECT_EQ(p.RecordCount(), 4);

@@ -1,0 +1,136 @@
+#include "db/DatasetNameIndex.h"
+
+#include "db/Dataset.h"
+#include "platform/CodePage.h"
+
+#include <algorithm>
+#include <array>
+
+namespace pc {
+
+namespace {
+
+// cp1251 byte -> the byte of its upper case.
+const std::array<unsigned char, 256> &upperTable()
+{
+    static const std::array<unsigned char, 256> table = [] {
+        std::array<unsigned char, 256> t{};
+        for (int b = 0; b < 256; ++b) {
+            t[size_t(b)] = static_cast<unsigned char>(b);
+            const char byte = char(b);
+            const QString upper = fromCp1251(std::string_view(&byte, 1)).toUpper();
+            const QByteArray back = toCp1251(upper);
+            if (back.size() == 1 && fromCp1251(std::string_view(back.constData(), 1)) == upper)
+                t[size_t(b)] = static_cast<unsigned char>(back.at(0));
+        }
+        return t;
+    }();
+    return table;
+}
+
+} // namespace
+
+void NameIndex::Clear()
+{
+    m_bytes = std::string();
+    m_offsets = std::vector<quint32>();
+    m_sorted = std::vector<quint32>();
+}
+
+void NameIndex::Build(const Dataset &dataset, const Field &field)
+{
+    Clear();
+    const int rows = dataset.PhysicalRowCount();
+    const auto &upper = upperTable();
+    size_t total = 0;
+    for (int r = 0; r < rows; ++r)
+        total += dataset.StoredText(field, r).size();
+    m_bytes.resize(total);
+    m_offsets.resize(size_t(rows) + 1);
+    size_t at = 0;
+    for (int r = 0; r < rows; ++r) {
+        m_offsets[size_t(r)] = quint32(at);
+        for (char c : dataset.StoredText(field, r))
+            m_bytes[at++] = char(upper[static_cast<unsigned char>(c)]);
+    }
+    m_offsets[size_t(rows)] = quint32(at);
+
+    m_sorted.resize(size_t(rows));
+    for (int r = 0; r < rows; ++r)
+        m_sorted[size_t(r)] = quint32(r);
+    auto less = [this](quint32 a, quint32 b) {
+        const int c = Bytes(int(a)).compare(Bytes(int(b)));
+        return c < 0 || (c == 0 && a < b);
+    };
+    // Rows read in name order are mostly sorted already.
+    if (!std::is_sorted(m_sorted.begin(), m_sorted.end(), less))
+        std::sort(m_sorted.begin(), m_sorted.end(), less);
+}
+
+QString NameIndex::at(qsizetype row) const
+{
+    if (row < 0 || row >= size())
+        return QString();
+    return fromCp1251(Bytes(int(row)));
+}
+
+bool NameIndex::Key(const QString &text, std::string &key)
+{
+    const QString upper = text.toUpper();
+    const QByteArray bytes = toCp1251(upper);
+    if (fromCp1251(std::string_view(bytes.constData(), size_t(bytes.size()))) != upper)
+        return false;
+    const auto &table = upperTable();
+    key.resize(size_t(bytes.size()));
+    for (qsizetype i = 0; i < bytes.size(); ++i)
+        key[size_t(i)] = char(table[static_cast<unsigned char>(bytes.at(i))]);
+    return true;
+}
+
+bool NameIndex::Contains(std::string_view name, std::string_view key)
+{
+    if (key.empty())
+        return true;
+    if (name.size() < key.size())
+        return false;
+    const auto &upper = upperTable();
+    const unsigned char first = static_cast<unsigned char>(key[0]);
+    const size_t last = name.size() - key.size();
+    for (size_t i = 0; i <= last; ++i) {
+        if (upper[static_cast<unsigned char>(name[i])] != first)
+            continue;
+        size_t k = 1;
+        while (k < key.size() && upper[static_cast<unsigned char>(name[i + k])] == static_cast<unsigned char>(key[k]))
+            ++k;
+        if (k == key.size())
+            return true;
+    }
+    return false;
+}
+
+std::pair<size_t, size_t> NameIndex::prefixRange(std::string_view key) const
+{
+    // Names beginning with key sort together, right at or after key itself.
+    const auto begin = std::lower_bound(m_sorted.begin(), m_sorted.end(), key,
+                                        [this](quint32 row, std::string_view k) { return Bytes(int(row)) < k; });
+    const auto end = std::partition_point(begin, m_sorted.end(),
+                                          [this, key](quint32 row) { return Bytes(int(row)).starts_with(key); });
+    return {size_t(begin - m_sorted.begin()), size_t(end - m_sorted.begin())};
+}
+
+int NameIndex::FindPrefix(std::string_view key, int start) const
+{
+    return FindPrefix(key, start, [](int) { return true; });
+}
+
+bool operator==(const NameIndex &index, const QStringList &names)
+{
+    if (index.size() != names.size())
+        return false;
+    for (qsizetype i = 0; i < names.size(); ++i)
+        if (index.at(i) != names.at(i))
+            return false;
+    return true;
+}
+
+} // namespace pc
