@@ -112,6 +112,9 @@ void TDM::CreateFirebirdObjects()
         replaceFile(TemplateFile(), DatabaseFile());
 
     m_db = std::make_unique<fb::Database>();
+    // The engine's page cache, sized for a desktop program with one user
+    // (the engine's own default is a server's).
+    m_db->setPageBuffers(kPageBuffers);
     m_tr = std::make_unique<fb::Transaction>(*m_db);
     m_tr->setCloseAction(fb::Transaction::CloseAction::Commit);
     m_sharedQuery = std::make_unique<Dataset>(*m_tr);

@@ -36,6 +36,8 @@ public:
 
     // ---- driver kind and its names
     int DriverKind = DriverFirebird;
+    // Pages of the engine's cache for this program's attachment.
+    static constexpr int kPageBuffers = 1024;
     bool IsDBF() const { return pc::IsDBF(DriverKind); }
     bool IsFirebird() const { return pc::IsFirebird(DriverKind); }
     QString QntFieldName() const { return pc::QntFieldName(DriverKind); }

@@ -35,6 +35,7 @@ void NameIndex::Clear()
     m_bytes = std::string();
     m_offsets = std::vector<quint32>();
     m_sorted = std::vector<quint32>();
+    m_inRowOrder = true;
 }
 
 void NameIndex::Build(const Dataset &dataset, const Field &field)
@@ -63,7 +64,8 @@ void NameIndex::Build(const Dataset &dataset, const Field &field)
         return c < 0 || (c == 0 && a < b);
     };
     // Rows read in name order are mostly sorted already.
-    if (!std::is_sorted(m_sorted.begin(), m_sorted.end(), less))
+    m_inRowOrder = std::is_sorted(m_sorted.begin(), m_sorted.end(), less);
+    if (!m_inRowOrder)
         std::sort(m_sorted.begin(), m_sorted.end(), less);
 }
 
@@ -118,9 +120,32 @@ std::pair<size_t, size_t> NameIndex::prefixRange(std::string_view key) const
     return {size_t(begin - m_sorted.begin()), size_t(end - m_sorted.begin())};
 }
 
-int NameIndex::FindPrefix(std::string_view key, int start) const
+int NameIndex::FindPrefix(std::string_view key, int start, const std::function<bool(int)> &visible) const
 {
-    return FindPrefix(key, start, [](int) { return true; });
+    const auto [from, to] = prefixRange(key);
+    auto shown = [&visible](int row) { return !visible || visible(row); };
+    if (m_inRowOrder) {
+        // The matching rows are the range itself, in row order.
+        const size_t split = std::clamp(size_t(std::max(start, 0)), from, to);
+        for (size_t k = split; k < to; ++k)
+            if (shown(int(k)))
+                return int(k);
+        for (size_t k = from; k < split; ++k)
+            if (shown(int(k)))
+                return int(k);
+        return -1;
+    }
+    int atOrAfter = -1, first = -1;
+    for (size_t k = from; k < to; ++k) {
+        const int row = int(m_sorted[k]);
+        if (!shown(row))
+            continue;
+        if (first < 0 || row < first)
+            first = row;
+        if (row >= start && (atOrAfter < 0 || row < atOrAfter))
+            atOrAfter = row;
+    }
+    return atOrAfter >= 0 ? atOrAfter : first;
 }
 
 bool operator==(const NameIndex &index, const QStringList &names)

@@ -10,6 +10,7 @@
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,10 +41,8 @@ public:
 
     // The first row at or after start whose name begins with key; when there
     // is none, the first such row at all; -1 when no name begins with key.
-    // Only rows for which visible() holds count (nullptr: every row).
-    template <typename Visible>
-    int FindPrefix(std::string_view key, int start, Visible visible) const;
-    int FindPrefix(std::string_view key, int start) const;
+    // Only rows for which visible() holds count (empty: every row).
+    int FindPrefix(std::string_view key, int start, const std::function<bool(int)> &visible = {}) const;
 
     // Whether a name (cp1251, any case) contains a Key().
     static bool Contains(std::string_view name, std::string_view key);
@@ -56,25 +55,9 @@ private:
     std::string m_bytes;
     std::vector<quint32> m_offsets; // size() + 1 entries
     std::vector<quint32> m_sorted;  // rows by name, then by row
+    bool m_inRowOrder = true;       // m_sorted[i] == i
 };
 
 bool operator==(const NameIndex &index, const QStringList &names);
-
-template <typename Visible>
-int NameIndex::FindPrefix(std::string_view key, int start, Visible visible) const
-{
-    const auto [from, to] = prefixRange(key);
-    int atOrAfter = -1, first = -1;
-    for (size_t k = from; k < to; ++k) {
-        const int row = int(m_sorted[k]);
-        if (!visible(row))
-            continue;
-        if (first < 0 || row < first)
-            first = row;
-        if (row >= start && (atOrAfter < 0 || row < atOrAfter))
-            atOrAfter = row;
-    }
-    return atOrAfter >= 0 ? atOrAfter : first;
-}
 
 } // namespace pc

@@ -146,66 +146,73 @@ TEST_F(PriceFilterTest, AConditionOnlyTheDatabaseKnowsIsRunThereAndTheListComesB
 
 // The quick search finds, for any typed text, the row the Part's walk finds:
 // the first matching name at or after the estimated start, else from the top.
+// Names of mixed case are read in an order other than their upper-case one;
+// upper-case names in the same.
 TEST_F(PriceFilterTest, QuickSearchAgreesWithTheWalkFromTheEstimatedStart)
 {
-    QRandomGenerator random(12);
-    const QString letters = QStringLiteral("АБВГДКМПСЯабвкмпя");
-    std::vector<Row> rows;
-    for (int i = 0; i < 600; ++i) {
-        QString name;
-        const int length = 1 + random.bounded(4);
-        for (int k = 0; k < length; ++k)
-            name += letters.at(random.bounded(int(letters.size())));
-        if (i % 50 == 0)
-            name = QStringLiteral("Vitamin %1").arg(i);
-        rows.push_back({QString::number(i), name, 1.0, i % 3});
-    }
-    load(rows);
-    const NameIndex &index = dm->NameIndex();
-    ASSERT_EQ(index.size(), 600);
-
-    auto walk = [&index](const QString &text, const std::vector<int> &visible) {
-        const QString wanted = text.toUpper();
-        const int n = int(visible.size());
-        if (n == 0)
-            return -1;
-        int i = 0;
-        if (visible.size() == size_t(index.size())) {
-            const int code = static_cast<unsigned char>(toCp1251(wanted.left(1)).at(0));
-            i = int(std::nearbyint(double(code - 192) / 33.0 * n - 100.0));
-        }
-        for (int k = 0; k < n; ++k, ++i) {
-            if (i >= n || i < 0)
-                i = 0;
-            if (index.at(visible[size_t(i)]).startsWith(wanted))
-                return i;
-        }
-        return -1;
-    };
-    auto check = [&](const std::vector<int> &visible) {
-        for (int t = 0; t < 150; ++t) {
-            QString text;
-            const int length = 1 + random.bounded(3);
+    for (const bool upperOnly : {false, true}) {
+        SCOPED_TRACE(upperOnly ? "upper case" : "mixed case");
+        QRandomGenerator random(12);
+        const QString letters = QStringLiteral("АБВГДКМПСЯабвкмпя");
+        std::vector<Row> rows;
+        for (int i = 0; i < 600; ++i) {
+            QString name;
+            const int length = 1 + random.bounded(4);
             for (int k = 0; k < length; ++k)
-                text += letters.at(random.bounded(int(letters.size())));
-            if (t % 30 == 0)
-                text = QStringLiteral("vitamin 3");
-            price().First();
-            const int expected = walk(text, visible);
-            EXPECT_EQ(grid.QuickSearch(text), expected >= 0) << text.toStdString();
-            EXPECT_EQ(price().RecNo(), expected >= 0 ? expected + 1 : 1) << text.toStdString();
+                name += letters.at(random.bounded(int(letters.size())));
+            if (i % 50 == 0)
+                name = QStringLiteral("Vitamin %1").arg(i);
+            rows.push_back({QString::number(i), upperOnly ? name.toUpper() : name, 1.0, i % 3});
         }
-    };
-    std::vector<int> all(600);
-    for (int i = 0; i < 600; ++i)
-        all[size_t(i)] = i;
-    check(all);
+        grid.SetPriceFilter(false, QString());
+        exec("DELETE FROM PRICE");
+        load(rows);
+        const NameIndex &index = dm->NameIndex();
+        ASSERT_EQ(index.size(), 600);
 
-    // Over a narrowed list: the first visible match from the top.
-    grid.SetPriceFilter(true, kOnlyOrderCondition);
-    std::vector<int> ordered;
-    for (int i = 0; i < price().RecordCount(); ++i)
-        ordered.push_back(price().PhysicalRow(i));
-    ASSERT_LT(ordered.size(), all.size());
-    check(ordered);
+        auto walk = [&index](const QString &text, const std::vector<int> &visible) {
+            const QString wanted = text.toUpper();
+            const int n = int(visible.size());
+            if (n == 0)
+                return -1;
+            int i = 0;
+            if (visible.size() == size_t(index.size())) {
+                const int code = static_cast<unsigned char>(toCp1251(wanted.left(1)).at(0));
+                i = int(std::nearbyint(double(code - 192) / 33.0 * n - 100.0));
+            }
+            for (int k = 0; k < n; ++k, ++i) {
+                if (i >= n || i < 0)
+                    i = 0;
+                if (index.at(visible[size_t(i)]).startsWith(wanted))
+                    return i;
+            }
+            return -1;
+        };
+        auto check = [&](const std::vector<int> &visible) {
+            for (int t = 0; t < 150; ++t) {
+                QString text;
+                const int length = 1 + random.bounded(3);
+                for (int k = 0; k < length; ++k)
+                    text += letters.at(random.bounded(int(letters.size())));
+                if (t % 30 == 0)
+                    text = QStringLiteral("vitamin 3");
+                price().First();
+                const int expected = walk(text, visible);
+                EXPECT_EQ(grid.QuickSearch(text), expected >= 0) << text.toStdString();
+                EXPECT_EQ(price().RecNo(), expected >= 0 ? expected + 1 : 1) << text.toStdString();
+            }
+        };
+        std::vector<int> all(600);
+        for (int i = 0; i < 600; ++i)
+            all[size_t(i)] = i;
+        check(all);
+
+        // Over a narrowed list: the first visible match from the top.
+        grid.SetPriceFilter(true, kOnlyOrderCondition);
+        std::vector<int> ordered;
+        for (int i = 0; i < price().RecordCount(); ++i)
+            ordered.push_back(price().PhysicalRow(i));
+        ASSERT_LT(ordered.size(), all.size());
+        check(ordered);
+    }
 }

@@ -1,0 +1,87 @@
+// The daily reload over yesterday's list: a supplier's price file of the same
+// size loaded as the program loads it (yesterday's ordered rows kept aside,
+// the list replaced, the order carried over, the price list reopened with its
+// name index), against the bare prepared insert of the same number of rows
+// into an empty table, measured in interleaved pairs in the same run.
+#include "BenchClient.h"
+#include "DbfWriter.h"
+#include "TempDatabase.h"
+
+#include "app/ClientApplication.h"
+#include "exchange/ServerConnection.h"
+#include "platform/Signals.h"
+#include "price/PriceUpdate.h"
+
+namespace {
+
+constexpr int kOrdered = 1000;
+
+void writePriceFile(const QString &path, int rows, int day)
+{
+    pc::test::DbfWriter w(0x03);
+    w.addField("IDTOVAR", 'C', 20).addField("TOVAR", 'C', 100).addField("PRICE", 'N', 12, 2);
+    w.addField("PRODUCT", 'C', 50).addField("COUNTRY", 'C', 40).addField("PRICER", 'N', 12, 2);
+    w.addField("GODEN", 'D', 8).addField("QNT", 'N', 10).addField("QNTPACK", 'N', 10).addField("NDS", 'N', 3);
+    w.addField("MINZAKAZ", 'N', 10).addField("MINPROD", 'N', 10).addField("COLOR", 'N', 10);
+    w.addField("HASDET", 'N', 1).addField("HASPOPUP", 'N', 1).addField("GV", 'N', 1).addField("ZAKAZ", 'N', 10);
+    w.addField("REGUDEXIST", 'C', 20);
+    for (int i = 0; i < rows; ++i)
+        w.addRecord({bench::priceId(i), bench::priceName(i), 10.0 + ((i + day) % 9973) * 0.37,
+                     QStringLiteral("Фармстандарт-Лексредства ОАО"), QStringLiteral("Россия"), 12.5 + (i % 101),
+                     QDate(2027, 1, 1).addDays(i % 900), 100 + i % 500, 10, 10, 1, 1, i % 5, i % 2, i % 3 == 0 ? 1 : 0,
+                     i % 7 == 0 ? 1 : 0, 0, i % 4 ? QStringLiteral("ЛС-001234/10") : QString()});
+    w.save(path);
+}
+
+void run(int rows, int pairs)
+{
+    bench::Client c(rows);
+    c.settings.PriceArchiveName = c.settings.ClientCode + QStringLiteral(".arc");
+    pc::ServerConnection connection(c.settings, c.dialogs, c.log);
+    pc::PriceUpdate update(*c.dm, connection, c.settings, c.dialogs, c.log, c.context);
+    pc::Dataset &price = c.price();
+    pc::Field &zakaz = price.FieldByName(QStringLiteral("ZAKAZ"));
+    const int step = std::max(1, rows / kOrdered);
+
+    std::vector<double> reload, bare;
+    for (int day = 1; day <= pairs; ++day) {
+        // Yesterday's order, typed into the grid.
+        for (int r = 0; r < rows; r += step) {
+            price.SetRecNo(r + 1);
+            price.Edit();
+            zakaz.SetAsInteger(1);
+            price.Post();
+        }
+        c.dm->Commit();
+        writePriceFile(c.dir.file(c.settings.ClientCode + QStringLiteral(".dbf")), rows, day);
+        bool loaded = false;
+        reload.push_back(bench::cpuOf([&] { loaded = update.LoadPriceFromFile(); }));
+        if (!loaded || price.RecordCount() != rows)
+            std::printf("WARNING: the reload left %d rows\n", price.RecordCount());
+
+        pc::test::TempDatabase floor(pc::test::TempDatabase::Content::Tables);
+        bench::PriceInsert ins(floor.tr());
+        bare.push_back(bench::cpuOf([&] {
+            bench::fillPrice(ins, rows);
+            floor.tr().commitRetaining();
+        }));
+    }
+    const double r = bench::median(reload), b = bench::median(bare);
+    bench::result("daily_reload", rows, "reload_over_yesterday", r * 1000, "ms", r / b, "bare_insert");
+    bench::result("daily_reload", rows, "bare_insert", b * 1000, "ms");
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    pc::blockProcessSignals();
+    pc::setFirebirdLockFolder();
+    ClientApplication app(argc, argv);
+    const int pairs = bench::repeats(argc, argv, 5);
+    for (int rows : bench::rowCounts(argc, argv))
+        run(rows, pairs);
+    return 0;
+}
