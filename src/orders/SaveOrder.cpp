@@ -269,13 +269,15 @@ bool OrderSaver::SaveCurrentOrder(const QString &commentText)
 }
 
 // ZAKAZ := 0 in the database for the ordered rows, found by the key the
-// price dataset posts with.
+// price dataset posts with. The quantity test must not use the ZAKAZ index:
+// walking all ordered rows for each one would make the save quadratic.
 void OrderSaver::clearQuantities(const std::vector<OrderedRow> &rows)
 {
     Dataset &price = *m_dm.PriceSet();
     const Field &goden = price.FieldByName(QStringLiteral("GODEN"));
     std::unique_ptr<fb::Statement> clear(m_dm.PrepareQuery(
-        QStringLiteral("UPDATE PRICE SET ZAKAZ = 0 WHERE IDTOVAR = :IDTOVAR AND GODEN IS NOT DISTINCT FROM :GODEN AND ZAKAZ > 0"),
+        QStringLiteral("UPDATE PRICE SET ZAKAZ = 0 WHERE IDTOVAR = :IDTOVAR AND GODEN IS NOT DISTINCT FROM :GODEN "
+                       "AND COALESCE(ZAKAZ, 0) > 0"),
         true));
     for (const OrderedRow &row : rows) {
         m_dm.SetParamByIndex(clear.get(), 0, row.idTovar);
