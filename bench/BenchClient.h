@@ -7,9 +7,11 @@
 #include "ScriptedDialogs.h"
 #include "TempAppDir.h"
 
+#include "app/ClientApplication.h"
 #include "core/AppContext.h"
 #include "core/Settings.h"
 #include "db/DataModule.h"
+#include "platform/Signals.h"
 #include "price/PriceGrid.h"
 
 #include <memory>
@@ -49,5 +51,21 @@ struct Client {
     }
     pc::Dataset &price() { return *dm->PriceSet(); }
 };
+
+// The main() of a benchmark over the program's data side: the process set up
+// as the program's own (signals blocked before the engine, its lock folder,
+// the application object), then run(rows, pairs) for every row count asked.
+inline int runForRowCounts(int argc, char **argv, const std::function<void(int rows, int pairs)> &run)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    pc::blockProcessSignals();
+    pc::setFirebirdLockFolder();
+    ClientApplication app(argc, argv);
+    const int pairs = repeats(argc, argv, 5);
+    for (int rows : rowCounts(argc, argv))
+        run(rows, pairs);
+    return 0;
+}
 
 } // namespace bench

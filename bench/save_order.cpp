@@ -62,15 +62,4 @@ void run(int rows, int pairs)
 
 } // namespace
 
-int main(int argc, char **argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    pc::blockProcessSignals();
-    pc::setFirebirdLockFolder();
-    ClientApplication app(argc, argv);
-    const int pairs = bench::repeats(argc, argv, 5);
-    for (int rows : bench::rowCounts(argc, argv))
-        run(rows, pairs);
-    return 0;
-}
+int main(int argc, char **argv) { return bench::runForRowCounts(argc, argv, run); }

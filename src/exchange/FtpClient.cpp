@@ -278,6 +278,33 @@ struct FtpClient::Impl {
         sinceActivity.start();
     }
 
+    // Runs the prepared (empty) transfer with commands sent after it: a command
+    // the server refuses there keeps the connection, unlike one sent before.
+    CURLcode runWithCommandsAfter(const QList<QByteArray> &lines)
+    {
+        curl_slist *commands = nullptr;
+        for (const QByteArray &line : lines) {
+            curl_slist *more = curl_slist_append(commands, line.constData());
+            if (!more) {
+                curl_slist_free_all(commands);
+                return CURLE_OUT_OF_MEMORY;
+            }
+            commands = more;
+        }
+        curl_easy_setopt(easy, CURLOPT_POSTQUOTE, commands);
+        CURLcode rc;
+        try {
+            rc = run();
+        } catch (...) {
+            curl_easy_setopt(easy, CURLOPT_POSTQUOTE, nullptr);
+            curl_slist_free_all(commands);
+            throw;
+        }
+        curl_easy_setopt(easy, CURLOPT_POSTQUOTE, nullptr);
+        curl_slist_free_all(commands);
+        return rc;
+    }
+
     // Runs the prepared transfer through the multi interface, calling the
     // idle callback between polls, and notes whether the control connection
     // is still open afterwards.
@@ -686,19 +713,7 @@ void FtpClient::deleteFile(const QString &remoteName)
     d->requireConnected();
     d->prepare(d->dirUrl(d->dirs));
     curl_easy_setopt(d->easy, CURLOPT_NOBODY, 1L);
-    // After the transfer: a failing command before it would cost the connection.
-    const QByteArray command = QByteArray("DELE ") + toCp1251(remoteName);
-    curl_slist *commands = curl_slist_append(nullptr, command.constData());
-    curl_easy_setopt(d->easy, CURLOPT_POSTQUOTE, commands);
-    CURLcode rc;
-    try {
-        rc = d->run();
-    } catch (...) {
-        curl_slist_free_all(commands);
-        throw;
-    }
-    curl_easy_setopt(d->easy, CURLOPT_POSTQUOTE, nullptr);
-    curl_slist_free_all(commands);
+    const CURLcode rc = d->runWithCommandsAfter({QByteArray("DELE ") + toCp1251(remoteName)});
     if (rc != CURLE_OK)
         throw d->error(rc, what, FtpError::Refused);
 }
@@ -716,27 +731,8 @@ void FtpClient::rename(const QString &from, const QString &to)
     d->requireConnected();
     d->prepare(d->dirUrl(d->dirs));
     curl_easy_setopt(d->easy, CURLOPT_NOBODY, 1L);
-    // After the (empty) transfer, as for DELE: a refused command there keeps
-    // the connection.
-    const QByteArray rnfr = QByteArray("RNFR ") + toCp1251(from);
-    const QByteArray rnto = QByteArray("RNTO ") + toCp1251(to);
-    curl_slist *commands = curl_slist_append(nullptr, rnfr.constData());
-    curl_slist *more = commands ? curl_slist_append(commands, rnto.constData()) : nullptr;
-    if (!more) {
-        curl_slist_free_all(commands);
-        throw FtpError(FtpError::Refused, what + QStringLiteral(": out of memory (no reply from the server)"), QString());
-    }
-    commands = more;
-    curl_easy_setopt(d->easy, CURLOPT_POSTQUOTE, commands);
-    CURLcode rc;
-    try {
-        rc = d->run();
-    } catch (...) {
-        curl_slist_free_all(commands);
-        throw;
-    }
-    curl_easy_setopt(d->easy, CURLOPT_POSTQUOTE, nullptr);
-    curl_slist_free_all(commands);
+    const CURLcode rc =
+        d->runWithCommandsAfter({QByteArray("RNFR ") + toCp1251(from), QByteArray("RNTO ") + toCp1251(to)});
     // A 550 to RNTO (after RNFR's 350) is a refusal, not a missing file.
     if (rc != CURLE_OK)
         throw d->error(rc, what, FtpError::Refused, {}, !d->opCodes.contains(350));

@@ -240,6 +240,47 @@ void PriceUpdate::SavePriceToOld()
                  false);
 }
 
+namespace {
+
+// A column of PRICE or PRICE_DET and where its values come from; a column the
+// file lacks (source nullptr) stays empty.
+struct CopiedColumn {
+    DbfField *source;
+    int param;
+    bool text;
+};
+
+// Every record of the file through the prepared insert, one row each. DBF
+// texts are blank-padded; goods codes are compared unpadded. Cells that could
+// not be read load empty and are counted.
+int copyRecords(DbfReader &reader, const std::vector<CopiedColumn> &columns, fb::Statement &insert,
+                DbfUnreadableCells &unreadable)
+{
+    int rows = 0;
+    for (reader.First(); !reader.Eof(); reader.Next()) {
+        for (const CopiedColumn &c : columns) {
+            QVariant value = c.source ? c.source->AsVariant() : QVariant();
+            if (c.source && value.isNull())
+                unreadable.check(*c.source);
+            if (c.text && value.typeId() == QMetaType::QString) {
+                QString s = value.toString();
+                qsizetype n = s.size();
+                while (n > 0 && s.at(n - 1) == QLatin1Char(' '))
+                    --n;
+                if (n != s.size())
+                    s.truncate(n);
+                value = s;
+            }
+            insert.setValue(c.param, value);
+        }
+        insert.execute();
+        ++rows;
+    }
+    return rows;
+}
+
+} // namespace
+
 int PriceUpdate::ImportPriceFile(const QString &fileName)
 {
     const TTableDefs &def = m_dm.TableDef(TdPrice);
@@ -256,12 +297,7 @@ int PriceUpdate::ImportPriceFile(const QString &fileName)
     if (!insert)
         throw AppError(QStringLiteral("База данных не открыта"));
 
-    struct Column {
-        DbfField *source;
-        int param;
-        bool text;
-    };
-    std::vector<Column> columns;
+    std::vector<CopiedColumn> columns;
     QStringList missing;
     for (const FieldDefEntry &e : def.Entries()) {
         if (e.Calculated)
@@ -278,28 +314,8 @@ int PriceUpdate::ImportPriceFile(const QString &fileName)
                            .arg(QDir::toNativeSeparators(fileName), missing.join(QStringLiteral(", "))));
 
     m_dm.ExecSQL(QStringLiteral("DELETE FROM PRICE"), false);
-    int rows = 0;
     DbfUnreadableCells unreadable;
-    for (reader.First(); !reader.Eof(); reader.Next()) {
-        for (const Column &c : columns) {
-            QVariant value = c.source->AsVariant();
-            if (value.isNull())
-                unreadable.check(*c.source);
-            // DBF texts are blank-padded; goods codes are compared unpadded.
-            if (c.text && value.typeId() == QMetaType::QString) {
-                QString s = value.toString();
-                qsizetype n = s.size();
-                while (n > 0 && s.at(n - 1) == QLatin1Char(' '))
-                    --n;
-                if (n != s.size())
-                    s.truncate(n);
-                value = s;
-            }
-            insert->setValue(c.param, value);
-        }
-        insert->execute();
-        ++rows;
-    }
+    const int rows = copyRecords(reader, columns, *insert, unreadable);
     reader.Close();
     if (!unreadable.isEmpty())
         m_log.logMessage(QStringLiteral("В файле прайса %1 не прочитаны значения (загружены пустыми): %2")
@@ -334,34 +350,13 @@ int PriceUpdate::ImportPriceDetails(const QString &fileName)
     std::unique_ptr<fb::Statement> insert(m_dm.PrepareQuery(BuildInsertSQL(def), true));
     if (!insert)
         throw AppError(QStringLiteral("База данных не открыта"));
-    struct Column {
-        DbfField *source; // nullptr: a column the file lacks stays empty
-        int param;
-        bool text;
-    };
-    std::vector<Column> columns;
+    std::vector<CopiedColumn> columns;
     for (const FieldDefEntry &e : def.Entries())
         if (!e.Calculated)
             columns.push_back({reader.FindField(e.Name), insert->paramIndex(e.Name), e.FieldClass == FieldKind::String});
 
-    int rows = 0;
     DbfUnreadableCells unreadable;
-    for (reader.First(); !reader.Eof(); reader.Next()) {
-        for (const Column &c : columns) {
-            QVariant value = c.source ? c.source->AsVariant() : QVariant();
-            if (c.source && value.isNull())
-                unreadable.check(*c.source);
-            if (c.text && value.typeId() == QMetaType::QString) {
-                QString s = value.toString();
-                while (s.endsWith(QLatin1Char(' ')))
-                    s.chop(1);
-                value = s;
-            }
-            insert->setValue(c.param, value);
-        }
-        insert->execute();
-        ++rows;
-    }
+    const int rows = copyRecords(reader, columns, *insert, unreadable);
     reader.Close();
     if (!unreadable.isEmpty())
         m_log.logMessage(QStringLiteral("В файле подробностей %1 не прочитаны значения (загружены пустыми): %2")
