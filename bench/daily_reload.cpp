@@ -19,12 +19,7 @@ constexpr int kOrdered = 1000;
 void writePriceFile(const QString &path, int rows, int day)
 {
     pc::test::DbfWriter w(0x03);
-    w.addField("IDTOVAR", 'C', 20).addField("TOVAR", 'C', 100).addField("PRICE", 'N', 12, 2);
-    w.addField("PRODUCT", 'C', 50).addField("COUNTRY", 'C', 40).addField("PRICER", 'N', 12, 2);
-    w.addField("GODEN", 'D', 8).addField("QNT", 'N', 10).addField("QNTPACK", 'N', 10).addField("NDS", 'N', 3);
-    w.addField("MINZAKAZ", 'N', 10).addField("MINPROD", 'N', 10).addField("COLOR", 'N', 10);
-    w.addField("HASDET", 'N', 1).addField("HASPOPUP", 'N', 1).addField("GV", 'N', 1).addField("ZAKAZ", 'N', 10);
-    w.addField("REGUDEXIST", 'C', 20);
+    w.addPriceFields();
     for (int i = 0; i < rows; ++i)
         w.addRecord({bench::priceId(i), bench::priceName(i), 10.0 + ((i + day) % 9973) * 0.37,
                      QStringLiteral("Фармстандарт-Лексредства ОАО"), QStringLiteral("Россия"), 12.5 + (i % 101),

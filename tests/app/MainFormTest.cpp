@@ -548,12 +548,7 @@ TEST_F(MainFormFixture, UpdateButtonLoadsTheSuppliersPriceIntoTheGrid)
     dir.writeText("client.ini", "[Header]\nClientCode=55\nClientPass=pw\n");
     QTemporaryDir staging;
     pc::test::DbfWriter w(0x03);
-    w.addField("IDTOVAR", 'C', 20).addField("TOVAR", 'C', 100).addField("PRICE", 'N', 12, 2);
-    w.addField("PRODUCT", 'C', 50).addField("COUNTRY", 'C', 40).addField("PRICER", 'N', 12, 2);
-    w.addField("GODEN", 'D', 8).addField("QNT", 'N', 10).addField("QNTPACK", 'N', 10).addField("NDS", 'N', 3);
-    w.addField("MINZAKAZ", 'N', 10).addField("MINPROD", 'N', 10).addField("COLOR", 'N', 10);
-    w.addField("HASDET", 'N', 1).addField("HASPOPUP", 'N', 1).addField("GV", 'N', 1).addField("ZAKAZ", 'N', 10);
-    w.addField("REGUDEXIST", 'C', 20);
+    w.addPriceFields();
     for (const auto &[id, name] : std::vector<std::pair<QString, QString>>{{"1", "Аспирин"}, {"2", "Бинт"}})
         w.addRecord({id, name, MaskPriceValue(10, "55"), QStringLiteral("Завод"), QStringLiteral("Россия"), 0.0,
                      QDate(2027, 1, 1), 100, 1, 10, 0, 0, 0, 0, 0, 0, 0, QString()});

@@ -539,12 +539,7 @@ TEST_F(PriceUpdateFixture, CutShortOrEmptyPriceFileNeverReplacesTheList)
 TEST_F(PriceUpdateFixture, DeletedRecordsLoadAndUnreadableCellsAreCounted)
 {
     DbfWriter w(0x03);
-    w.addField("IDTOVAR", 'C', 20).addField("TOVAR", 'C', 100).addField("PRICE", 'N', 12, 2);
-    w.addField("PRODUCT", 'C', 50).addField("COUNTRY", 'C', 40).addField("PRICER", 'N', 12, 2);
-    w.addField("GODEN", 'D', 8).addField("QNT", 'N', 10).addField("QNTPACK", 'N', 10).addField("NDS", 'N', 3);
-    w.addField("MINZAKAZ", 'N', 10).addField("MINPROD", 'N', 10).addField("COLOR", 'N', 10);
-    w.addField("HASDET", 'N', 1).addField("HASPOPUP", 'N', 1).addField("GV", 'N', 1).addField("ZAKAZ", 'N', 10);
-    w.addField("REGUDEXIST", 'C', 20);
+    w.addPriceFields();
     w.addRecord({"A", "Аспирин", 10.5, {}, {}, {}, QDate(2027, 1, 1), 5});
     w.addRecord({"B", "Бинт", QByteArray("12a"), {}, {}, {}, QByteArray("20090230"), 5}, /*deleted*/ true);
     w.addRecord({"C", "Вата", QByteArray("*****"), {}, {}, {}, QDate(2027, 1, 1), QByteArray("x")}, true);

@@ -129,12 +129,7 @@ int freePort()
 void writePriceDbf(const QString &path)
 {
     DbfWriter w(0x03);
-    w.addField("IDTOVAR", 'C', 20).addField("TOVAR", 'C', 100).addField("PRICE", 'N', 12, 2);
-    w.addField("PRODUCT", 'C', 50).addField("COUNTRY", 'C', 40).addField("PRICER", 'N', 12, 2);
-    w.addField("GODEN", 'D', 8).addField("QNT", 'N', 10).addField("QNTPACK", 'N', 10).addField("NDS", 'N', 3);
-    w.addField("MINZAKAZ", 'N', 10).addField("MINPROD", 'N', 10).addField("COLOR", 'N', 10);
-    w.addField("HASDET", 'N', 1).addField("HASPOPUP", 'N', 1).addField("GV", 'N', 1).addField("ZAKAZ", 'N', 10);
-    w.addField("REGUDEXIST", 'C', 20);
+    w.addPriceFields();
     for (int i = 1; i <= 3; ++i)
         w.addRecord({QString::number(i), QStringLiteral("Товар %1").arg(i), 10.0 * i, QStringLiteral("Завод"),
                      QStringLiteral("Россия"), 0.0, QDate(2030, 1, 1), 100, 1, 10, 0, 0, 0, 0, 0, 0, 0, QString()});

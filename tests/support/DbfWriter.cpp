@@ -47,6 +47,16 @@ DbfWriter::DbfWriter(uint8_t version) : m_version(version) {}
 
 QVariant DbfWriter::raw(const QByteArray &bytes) { return QVariant::fromValue(RawBytes{bytes}); }
 
+DbfWriter &DbfWriter::addPriceFields()
+{
+    addField("IDTOVAR", 'C', 20).addField("TOVAR", 'C', 100).addField("PRICE", 'N', 12, 2);
+    addField("PRODUCT", 'C', 50).addField("COUNTRY", 'C', 40).addField("PRICER", 'N', 12, 2);
+    addField("GODEN", 'D', 8).addField("QNT", 'N', 10).addField("QNTPACK", 'N', 10).addField("NDS", 'N', 3);
+    addField("MINZAKAZ", 'N', 10).addField("MINPROD", 'N', 10).addField("COLOR", 'N', 10);
+    addField("HASDET", 'N', 1).addField("HASPOPUP", 'N', 1).addField("GV", 'N', 1).addField("ZAKAZ", 'N', 10);
+    return addField("REGUDEXIST", 'C', 20);
+}
+
 DbfWriter &DbfWriter::addField(const QByteArray &name, char type, int length, int decimals, uint8_t flags)
 {
     m_fields.push_back(Field{name, type, length, decimals, flags});

@@ -29,6 +29,10 @@ public:
 
     // For type "C" the length may exceed 255 in the 32-byte descriptor form.
     DbfWriter &addField(const QByteArray &name, char type, int length, int decimals = 0, uint8_t flags = 0);
+    // The columns of a supplier's price file, in its order: IDTOVAR, TOVAR,
+    // PRICE, PRODUCT, COUNTRY, PRICER, GODEN, QNT, QNTPACK, NDS, MINZAKAZ,
+    // MINPROD, COLOR, HASDET, HASPOPUP, GV, ZAKAZ, REGUDEXIST.
+    DbfWriter &addPriceFields();
 
     // One value per column, encoded by the column's type:
     //  - an invalid QVariant writes the empty value (blanks, or zero bytes
