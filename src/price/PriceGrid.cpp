@@ -134,7 +134,8 @@ void PriceGrid::tblPriceCalcFields(Dataset &price)
 }
 
 // The changes mode compares each ordered row with the previous price list:
-// PRICEOLD keeps that list's ordered rows, keyed by IDTOVAR.
+// PRICEOLD keeps that list's ordered rows; a row is the same batch when its
+// goods code and expiry date both match.
 void PriceGrid::fillOldValues(Dataset &price, const QString &code)
 {
     Field *oldPrice = price.FindField(QStringLiteral("PriceOld"));
@@ -143,10 +144,13 @@ void PriceGrid::fillOldValues(Dataset &price, const QString &code)
         return;
     try {
         std::unique_ptr<fb::Statement> q =
-            m_dm->CreateQuery(QStringLiteral("SELECT FIRST 1 PRICE, ZAKAZ FROM PRICEOLD WHERE IDTOVAR = :IDTOVAR AND ZAKAZ > 0"));
+            m_dm->CreateQuery(QStringLiteral("SELECT FIRST 1 PRICE, ZAKAZ FROM PRICEOLD WHERE IDTOVAR = :IDTOVAR "
+                                            "AND GODEN IS NOT DISTINCT FROM :GODEN AND ZAKAZ > 0"));
         if (!q)
             return;
         q->setValue(QStringLiteral("IDTOVAR"), price.FieldByName(QStringLiteral("IDTOVAR")).AsString());
+        const Field &goden = price.FieldByName(QStringLiteral("GODEN"));
+        q->setValue(QStringLiteral("GODEN"), goden.IsNull() ? QVariant() : QVariant(goden.AsDate()));
         q->execute();
         if (q->fetch()) {
             if (!q->isNull(0))

@@ -261,3 +261,26 @@ TEST(QuickSearchLetters, LatinAndCyrillicWithoutYo)
     for (QChar c : QStringLiteral("Ёё09 -'@[`{"))
         EXPECT_FALSE(IsQuickSearchLetter(c)) << QString(c).toStdString();
 }
+
+// A goods item with two expiry dates: each batch is compared with the same
+// batch of the previous list, not with whichever row carries the code.
+TEST_F(PriceGridTest, ChangesModeComparesEachBatchWithItsOwnExpiryDate)
+{
+    load({{"1", "АНАЛЬГИН", 10.0, 2}, {"1", "АНАЛЬГИН 2028", 10.0, 4}, {"3", "ВАТА", 5.0, 1}});
+    insert("PRICEOLD", {"1", "АНАЛЬГИН", 10.0, 2});
+    insert("PRICEOLD", {"1", "АНАЛЬГИН 2028", 10.0, 4});
+    insert("PRICEOLD", {"3", "ВАТА", 5.0, 1});
+    insert("PRICEOLD", {"3", "ВАТА", 5.0, 7});
+    for (const char *table : {"PRICE", "PRICEOLD"}) {
+        dm->ExecSQL(QStringLiteral("UPDATE %1 SET GODEN = '01.06.2028' WHERE TOVAR = 'АНАЛЬГИН 2028'").arg(table), false);
+        dm->ExecSQL(QStringLiteral("UPDATE %1 SET GODEN = NULL WHERE TOVAR = 'ВАТА' AND ZAKAZ = 1").arg(table), false);
+    }
+    dm->Commit();
+    grid.ShowOnlyOrder = true;
+    dm->RefreshPrice();
+    for (const auto &[name, old] : {std::pair{"АНАЛЬГИН", 2}, std::pair{"АНАЛЬГИН 2028", 4}, std::pair{"ВАТА", 1}}) {
+        ASSERT_TRUE(moveTo(QString::fromUtf8(name)));
+        EXPECT_EQ(price().FieldByName("QntOld").AsInteger(), old) << name;
+        EXPECT_EQ(rgb(grid.dbgrdPriceDrawColumnCell(price(), "ZAKAZ", false).foreground), "0,0,0") << name;
+    }
+}
