@@ -141,10 +141,13 @@ int OrderArchive::RestoreOrder(int number)
                     lines.push_back({select->asText(0), select->asInt64(1)});
             }
         }
-        // Every price row of the goods takes the line's quantity on top of its
-        // own; the whole price list is searched, whatever the grid shows.
+        // The first price row of the goods (in the grid's order) takes the
+        // line's quantity on top of its own; other batches of the same goods
+        // keep theirs. The whole price list is searched, whatever the grid shows.
         std::unique_ptr<fb::Statement> update = m_dm.CreateQuery(
-            QStringLiteral("update price set zakaz = coalesce(zakaz, 0) + :QNT where idtovar = :IDTOVAR"));
+            QStringLiteral("update price set zakaz = coalesce(zakaz, 0) + :QNT where rdb$db_key = "
+                           "(select first 1 p.rdb$db_key from price p where p.idtovar = :IDTOVAR "
+                           "order by p.tovar, p.goden)"));
         for (const Line &line : lines) {
             update->setValue(QStringLiteral("QNT"), line.quantity);
             update->setValue(QStringLiteral("IDTOVAR"), line.code);

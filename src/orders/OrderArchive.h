@@ -46,7 +46,7 @@ public:
     // order (after the questions). True when restored.
     bool RestoreSelectedOrder();
     // Adds the lines of archived order `number` to the current order: each
-    // line's quantity goes to the price rows of its goods; goods no longer in
+    // line's quantity goes to the first price row of its goods; goods no longer in
     // the price list are skipped. Commits, tells how many lines were
     // restored, reopens the price list and returns that number. A failure is
     // rolled back (with whatever else is uncommitted) and thrown.

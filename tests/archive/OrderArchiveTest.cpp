@@ -193,3 +193,17 @@ TEST_F(ArchiveTest, OldDataImportCanArchiveTheCurrentOrderFirst)
     EXPECT_EQ(dialogs.questions[4], "Сохранить текущую заявку в архив без отправки ?");
     EXPECT_EQ(dm->OrdersSet()->RecordCount(), 2);
 }
+
+TEST_F(ArchiveTest, RestoreGivesALineToOneBatchOfItsGoodsOnly)
+{
+    addPrice("5", "Йод", 0, 10, 5);
+    exec("INSERT INTO PRICE (IDTOVAR, TOVAR, GODEN, QNT, PRICE, ZAKAZ) VALUES (:P1, :P2, '01.06.2028', 10, 1, 0)",
+         {QString("5"), QString("Йод")});
+    addOrder(7, {"5=3"});
+    reopenPrice();
+    answers({mrYes});
+    EXPECT_TRUE(archive->RestoreSelectedOrder());
+    dm->Rollback(); // committed
+    EXPECT_EQ(rows("SELECT EXTRACT(YEAR FROM GODEN), ZAKAZ FROM PRICE ORDER BY 1"), "2027=3 2028=0");
+    EXPECT_EQ(dialogs.notices, QStringList({"Заявка восстановлена (1 поз.)!"}));
+}
