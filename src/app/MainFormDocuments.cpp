@@ -13,6 +13,7 @@
 #include "documents/FetchDocuments.h"
 #include "documents/Printing.h"
 #include "documents/RetailPricing.h"
+#include "orders/OrderArchive.h"
 #include "price/PriceGrid.h"
 #include "price/PriceUpdate.h"
 #include "ui/DatasetModel.h"
@@ -149,12 +150,9 @@ void TMainForm::attachDocumentEvents()
         if (Pricing && Pricing->attachedAfterPost)
             Pricing->CalcNakladSums(true);
     };
-    // Archived order lines show their prices and sums unmasked.
+    // Archived order lines show their prices unmasked and sums of those prices.
     DM->OrdersLinesTable()->OnCalcFields = [this](pc::Dataset &lines) {
-        if (pc::Field *price = lines.FindField(QStringLiteral("PRICEDEC")))
-            price->SetAsFloat(MaskPriceValue(lines.FieldByName(QStringLiteral("PRICE")).AsFloat(), settings.ClientCode));
-        if (pc::Field *sum = lines.FindField(QStringLiteral("SUMMADEC")))
-            sum->SetAsFloat(MaskPriceValue(lines.FieldByName(QStringLiteral("SUMMA")).AsFloat(), settings.ClientCode));
+        pc::OrdersLinesADOTableCalcFields(lines, DM->QntFieldName(), settings.ClientCode);
     };
     DM->DefectOrderLinesTable()->OnCalcFields = DM->OrdersLinesTable()->OnCalcFields;
     DM->DefectTable()->AfterScroll = [this](pc::Dataset &) {

@@ -3,6 +3,7 @@
 #include "core/AppContext.h"
 #include "core/Dialogs.h"
 #include "core/MessageLog.h"
+#include "core/PriceMask.h"
 #include "core/Settings.h"
 #include "db/DataModule.h"
 #include "db/firebird/Statement.h"
@@ -49,6 +50,19 @@ private:
 };
 
 } // namespace
+
+void OrdersLinesADOTableCalcFields(Dataset &lines, const QString &quantityField, const QString &clientCode)
+{
+    Field *shownPrice = lines.FindField(QStringLiteral("PRICEDEC"));
+    Field *shownSum = lines.FindField(QStringLiteral("SUMMADEC"));
+    const double price = MaskPriceValue(lines.FieldByName(QStringLiteral("PRICE")).AsFloat(), clientCode);
+    if (shownPrice)
+        shownPrice->SetAsFloat(price);
+    if (shownSum) {
+        Field *quantity = lines.FindField(quantityField);
+        shownSum->SetAsFloat(quantity ? double(quantity->AsLargeInt()) * price : 0.0);
+    }
+}
 
 OrderArchive::OrderArchive(TDM &dm, Dialogs &dialogs, MessageLog &log, const AppContext &context,
                            const Settings &settings, OrderEntry &entry, OrderSaver &saver)

@@ -25,9 +25,16 @@ struct Settings;
 namespace pc {
 
 class AppContext;
+class Dataset;
 class OrderEntry;
 class OrderSaver;
 class TDM;
+
+// The calculated columns of archived order lines (the archive page, the
+// order a defecture answers, the printed order): PRICEDEC is the price as the
+// pharmacy saw it, SUMMADEC the quantity times that price. The stored SUMMA is
+// the masked sum and is never shown.
+void OrdersLinesADOTableCalcFields(Dataset &lines, const QString &quantityField, const QString &clientCode);
 
 class OrderArchive {
 public:

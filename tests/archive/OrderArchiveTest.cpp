@@ -207,3 +207,18 @@ TEST_F(ArchiveTest, RestoreGivesALineToOneBatchOfItsGoodsOnly)
     EXPECT_EQ(rows("SELECT EXTRACT(YEAR FROM GODEN), ZAKAZ FROM PRICE ORDER BY 1"), "2027=3 2028=0");
     EXPECT_EQ(dialogs.notices, QStringList({"Заявка восстановлена (1 поз.)!"}));
 }
+
+// The archive page, the order a defecture answers and the printed order show
+// a line's sum as its quantity times the price the pharmacy saw.
+TEST_F(ArchiveTest, ArchivedLineSumIsTheQuantityTimesTheShownPrice)
+{
+    const double stored = MaskPriceValue(16928.08, "1234");
+    addOrder(3, {});
+    addLine(3, "1", "Товар", "", 12, stored, 12 * stored);
+    Dataset &lines = *dm->OrdersLinesTable();
+    lines.OnCalcFields = [](Dataset &l) { OrdersLinesADOTableCalcFields(l, "QNT", "1234"); };
+    saver->ReloadArchive();
+    ASSERT_EQ(lines.RecordCount(), 1);
+    EXPECT_EQ(lines.FieldByName("PRICEDEC").DisplayText(), "16928,08");
+    EXPECT_EQ(lines.FieldByName("SUMMADEC").DisplayText(), "203136,96");
+}
