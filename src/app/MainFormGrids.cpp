@@ -35,7 +35,7 @@ std::vector<GridColumn> priceColumns()
             col("PRODUCT", "Производитель", 151),
             col("PRICEDEC", "Цена", 60),
             col("PRICEOLD", "Ц.стар.", 64, false),
-            col("ZAKAZ", "Заказ", 54, true, false),
+            col("ZAKAZ", "Заказ", 54),
             col("QNTOLD", "Заказ стар.", 64, false),
             col("SUMMA", "Сумма", 49),
             col("PRICER", "Зарег.цена", 53),

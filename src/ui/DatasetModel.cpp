@@ -208,10 +208,15 @@ Qt::ItemFlags DatasetModel::flags(const QModelIndex &index) const
     return f;
 }
 
+bool DatasetModel::hasEditableColumn() const
+{
+    return std::any_of(m_columns.begin(), m_columns.end(), [](const GridColumn &c) { return !c.readOnly; });
+}
+
 bool DatasetModel::setData(const QModelIndex &index, const QVariant &value, int role)
 {
     Field *field = fieldAt(index.column());
-    if (role != Qt::EditRole || !field || !m_ds || !m_ds->Active())
+    if (role != Qt::EditRole || !field || !m_ds || !m_ds->Active() || !(flags(index) & Qt::ItemIsEditable))
         return false;
     try {
         if (m_ds->CurrentRow() != index.row())
@@ -350,6 +355,9 @@ void DatasetModel::applyToView()
 {
     if (!m_view)
         return;
+    m_view->setEditTriggers(hasEditableColumn() ? QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed
+                                                      | QAbstractItemView::AnyKeyPressed
+                                                : QAbstractItemView::NoEditTriggers);
     QHeaderView *vertical = m_view->verticalHeader();
     vertical->setSectionResizeMode(QHeaderView::Fixed);
     vertical->setMinimumSectionSize(std::min(vertical->minimumSectionSize(), m_rowHeight));

@@ -12,7 +12,9 @@
 // attachView() keeps the view's current row and the dataset's cursor in step
 // both ways (a click moves the cursor and fires the scroll events; a move by
 // the logic moves the view), sets the widths, hides invisible columns and
-// fixes the row height. Editing a cell edits, sets and posts the row.
+// fixes the row height. A grid has no in-place editor unless one of its
+// columns asks for it (readOnly false); editing such a cell edits, sets and
+// posts the row. Every other value enters through the page's own rules.
 
 #include <QAbstractTableModel>
 #include <QColor>
@@ -33,7 +35,7 @@ struct GridColumn {
     int width = 64;
     Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter;
     bool visible = true;
-    bool readOnly = false;
+    bool readOnly = true;
     // The column that takes the width the others leave (the goods name).
     bool fill = false;
 };
@@ -98,6 +100,7 @@ private:
     void resetFromDataset();
     void refreshFieldCache();
     void applyToView();
+    bool hasEditableColumn() const;
     void syncViewToCursor(int row);
     void fitFillColumn();
     void fitHeaderHeight();

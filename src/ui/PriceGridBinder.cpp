@@ -58,6 +58,12 @@ public:
     {
     }
 
+    // Quantities enter only through the order-entry keys, never an editor.
+    QWidget *createEditor(QWidget *, const QStyleOptionViewItem &, const QModelIndex &) const override
+    {
+        return nullptr;
+    }
+
 protected:
     void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
     {
@@ -179,8 +185,10 @@ void PriceGridBinder::attachModel(DatasetModel *model)
         if (c.background.isValid())
             s.background = c.background;
     });
-    if (m_w.dbgrdPrice)
+    if (m_w.dbgrdPrice) {
         m_w.dbgrdPrice->setItemDelegate(new PriceRowDelegate(m_logic, model, m_w.dbgrdPrice));
+        m_w.dbgrdPrice->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    }
     setOldColumnsVisible(m_logic.ShowOnlyOrder);
     // A reset of the view (reopening, filters) must not lose the mode's columns.
     connect(model, &QAbstractItemModel::modelReset, this, [this] { setOldColumnsVisible(m_logic.ShowOnlyOrder); });

@@ -47,6 +47,53 @@ struct GridRules : ::testing::Test {
 
 } // namespace
 
+// F2, a double click or an edit asked for directly open no editor on «Заказ»:
+// whatever is typed goes through order entry, capped at the stock, and a minus
+// sign is no digit.
+TEST_F(GridRules, NoEditorInThePriceGridBypassesOrderEntry)
+{
+    form->show();
+    QApplication::setActiveWindow(form.get());
+    form->DM->ExecSQL("INSERT INTO PRICE (IDTOVAR, TOVAR, GODEN, PRICE, ZAKAZ, QNT) VALUES ('1', 'Аспирин', '01.01.2027', 10, 0, 10)", true);
+    form->DM->OpenPrice(false);
+    form->DM->OpenPrice(true);
+    form->ui->pgcMain->setCurrentWidget(form->ui->tsOrder);
+    QTableView *grid = form->ui->dbgrdPrice;
+    const QModelIndex cell = grid->model()->index(0, 5); // «Заказ»
+    ASSERT_EQ(grid->model()->headerData(5, Qt::Horizontal).toString(), "Заказ");
+    grid->setFocus();
+    grid->setCurrentIndex(cell);
+    EXPECT_FALSE(grid->model()->flags(cell) & Qt::ItemIsEditable);
+    EXPECT_EQ(grid->editTriggers(), QAbstractItemView::NoEditTriggers);
+
+    // Keys go where the person's typing would go: an editor if one opened.
+    auto typeIntoFocus = [grid](const QString &text) {
+        QWidget *target = QApplication::focusWidget() ? QApplication::focusWidget() : grid;
+        QTest::keyClicks(target, text);
+        QTest::keyClick(target, Qt::Key_Return);
+    };
+    auto zakaz = [this] { return scalar("SELECT ZAKAZ FROM PRICE"); };
+
+    QTest::keyClick(grid, Qt::Key_F2);
+    EXPECT_EQ(QApplication::focusWidget(), grid);
+    typeIntoFocus("500");
+    EXPECT_EQ(zakaz(), 10);
+    EXPECT_TRUE(dialogs.notices.contains("Кол-во 50 превышает остаток заказываем 10")) << dialogs.notices.join('|').toStdString();
+
+    QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(cell).center());
+    typeIntoFocus("-5");
+    EXPECT_GE(zakaz(), 0);
+    EXPECT_LE(zakaz(), 10);
+
+    grid->edit(cell);
+    typeIntoFocus("-5");
+    EXPECT_GE(zakaz(), 0);
+    EXPECT_LE(zakaz(), 10);
+    EXPECT_FALSE(grid->model()->setData(cell, 500));
+    EXPECT_LE(zakaz(), 10);
+    EXPECT_EQ(QApplication::focusWidget(), grid);
+}
+
 // 12 × 16 928,08 is 203 136,96 on the archive page, in the order a defecture
 // answers, and on the printed order (the stored sum is masked and not shown).
 TEST_F(GridRules, ArchivedLinesSumTheShownPriceOnScreenAndOnPaper)

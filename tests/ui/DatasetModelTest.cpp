@@ -39,7 +39,7 @@ protected:
         ds.AfterScroll = [this](Dataset &) { ++scrolls; };
         ds.Open();
         model.setColumns({{QStringLiteral("ID"), QStringLiteral("№"), 40, Qt::AlignRight, true},
-                          {QStringLiteral("SUMMA"), QStringLiteral("Сумма"), 80, Qt::AlignRight, true},
+                          {QStringLiteral("SUMMA"), QStringLiteral("Сумма"), 80, Qt::AlignRight, true, false},
                           {QStringLiteral("COMMENT"), QStringLiteral("Комментарий"), 100, Qt::AlignLeft, false},
                           {QStringLiteral("Sstatus"), QStringLiteral("Статус"), 90, Qt::AlignLeft, true}});
     }
@@ -65,7 +65,8 @@ TEST_F(DatasetModelTest, CellsHeadersAndStyles)
     EXPECT_EQ(model.data(model.index(0, 0), Qt::TextAlignmentRole).toInt(), int(Qt::AlignRight));
     EXPECT_EQ(ds.RecNo(), 1); // reading cells moves nothing
     EXPECT_FALSE(model.flags(model.index(0, 3)) & Qt::ItemIsEditable);
-    EXPECT_TRUE(model.flags(model.index(0, 0)) & Qt::ItemIsEditable);
+    EXPECT_FALSE(model.flags(model.index(0, 0)) & Qt::ItemIsEditable); // read-only unless asked
+    EXPECT_TRUE(model.flags(model.index(0, 1)) & Qt::ItemIsEditable);
 
     model.setCellStyleHook([](Dataset &d, int, const GridColumn &, CellStyle &s) {
         if (d.FieldByName(QStringLiteral("STATUS")).AsInteger() == 0)
@@ -171,4 +172,27 @@ TEST_F(DatasetModelTest, ColumnsFitTitleAndWidestValueTheFillColumnTakesTheRestA
     QTableView second;
     other.attachView(&second);
     EXPECT_EQ(second.columnWidth(1), 150);
+}
+
+// Only a column that asks for an editor gets one: a grid without such a column
+// opens no editor by any key or click, and nothing is stored through it.
+TEST_F(DatasetModelTest, GridsWithoutAnEditableColumnOpenNoEditor)
+{
+    QTableView editable;
+    model.attachView(&editable);
+    EXPECT_NE(editable.editTriggers(), QAbstractItemView::NoEditTriggers);
+
+    DatasetModel readOnly(&ds);
+    readOnly.setColumns({{QStringLiteral("ID"), QStringLiteral("№")}, {QStringLiteral("STATUS"), QStringLiteral("Статус")}});
+    QTableView view;
+    readOnly.attachView(&view);
+    EXPECT_EQ(view.editTriggers(), QAbstractItemView::NoEditTriggers);
+    EXPECT_FALSE(readOnly.setData(readOnly.index(1, 1), 5));
+    EXPECT_EQ(t.scalar(QStringLiteral("SELECT STATUS FROM ORDERS WHERE ID = 2")), 0);
+
+    DatasetModel automatic(&ds); // one column per field
+    QTableView all;
+    automatic.attachView(&all);
+    EXPECT_EQ(all.editTriggers(), QAbstractItemView::NoEditTriggers);
+    EXPECT_FALSE(automatic.flags(automatic.index(0, 0)) & Qt::ItemIsEditable);
 }
