@@ -22,13 +22,20 @@
 #include <QListWidget>
 #include <QDir>
 #include <QFile>
+#include <QLocale>
 #include <QPrintPreviewDialog>
+#include <QRegularExpressionValidator>
 #include <QPrinter>
 #include <QTableWidget>
 #include <QToolBar>
 
 void TMainForm::makeDocuments()
 {
+    // The markup: up to three digits, the decimal separator and one digit. A
+    // comma or a point is taken as the separator, whatever the system's.
+    if (!ui->edAptekaPercent->validator())
+        ui->edAptekaPercent->setValidator(new QRegularExpressionValidator(
+            QRegularExpression(QStringLiteral("[0-9]{0,3}([.,][0-9]?)?")), ui->edAptekaPercent));
     Pricing = std::make_unique<pc::RetailPricing>(*DM, *m_dialogs, *m_pane);
     Printer = std::make_unique<pc::DocumentPrinter>(*DM, *Pricing, *priceGrid, *m_dialogs);
     // Every printout opens in a preview first: printed from there (the system
@@ -173,11 +180,16 @@ void TMainForm::btnSetPriceAptClick()
         keys.push_back(rowKeys.value(i));
         cells.push_back(ui->lstGVNac->item(i, 1) ? ui->lstGVNac->item(i, 1)->text() : QString());
     }
+    QString percent = ui->edAptekaPercent->text().trimmed();
+    const QString separator = QLocale().decimalPoint();
+    percent.replace(QLatin1Char('.'), separator).replace(QLatin1Char(','), separator);
+    if (percent.endsWith(separator)) // "25," is 25
+        percent.chop(separator.size());
     QApplication::setOverrideCursor(Qt::WaitCursor);
     struct RestoreCursor {
         ~RestoreCursor() { QApplication::restoreOverrideCursor(); }
     } restore;
-    Pricing->SetPharmacyPrices(ui->edAptekaPercent->text(), ui->chkGVNacMax->isChecked(), keys, cells,
+    Pricing->SetPharmacyPrices(percent, ui->chkGVNacMax->isChecked(), keys, cells,
                                ui->cbRoundMethod->currentIndex());
 }
 

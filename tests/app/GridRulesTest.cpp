@@ -118,10 +118,10 @@ TEST_F(GridRules, ArchivedLinesSumTheShownPriceOnScreenAndOnPaper)
         EXPECT_EQ(lines->index(0, 4).data().toString(), "203136,96") << view->objectName().toStdString();
     }
 
-    form->Printer->askPrinter = [this](QPrinter &p) {
-        p.setOutputFormat(QPrinter::PdfFormat);
+    form->Printer->showDocument = [this](QPrinter &p, const std::function<void(QPrinter &)> &render) {
+        p.setOutputFormat(QPrinter::PdfFormat); // in place of the preview
         p.setOutputFileName(dir.file("order.pdf"));
-        p.setResolution(300);
+        render(p);
         return true;
     };
     form->btnPrintOrderClick();
@@ -135,3 +135,30 @@ TEST_F(GridRules, ArchivedLinesSumTheShownPriceOnScreenAndOnPaper)
     EXPECT_TRUE(printed.contains("Йод Фарм 12 16928,08 203136,96")) << printed.toStdString();
 }
 
+// The markup box takes up to three digits, a comma or a point, one digit.
+TEST_F(GridRules, MarkupBoxTakesEitherDecimalSeparator)
+{
+    form->DM->ExecSQL("INSERT INTO NAKLAD (ID, NUMBR, ISREAD) VALUES (7, 'Н-7', 0)", false);
+    form->DM->ExecSQL("INSERT INTO NAKLADL (ID, LINENO, IDTOVAR, TOVAR, QNT, PRICE, SUMMA, STNDS, PRICE_PR, GV) "
+                      "VALUES (7, 1, '1', 'Аспирин', 1, 10, 10, 10, 8, 0)",
+                      true);
+    form->DM->NakladSet()->Refresh();
+    QLineEdit *box = form->ui->edAptekaPercent;
+    auto type = [box](const QString &text) {
+        box->clear();
+        QTest::keyClicks(box, text);
+        return box->text();
+    };
+    for (const QString &percent : {QStringLiteral("25.5"), QStringLiteral("25,5")}) {
+        EXPECT_EQ(type(percent), percent);
+        form->DM->ExecSQL("UPDATE NAKLADL SET PRICE_APT = 0", true);
+        EXPECT_NO_THROW(form->btnSetPriceAptClick()) << percent.toStdString();
+        EXPECT_EQ(form->DM->OpenQuery("SELECT PRICE_APT FROM NAKLADL")->Fields(0).AsFloat(), 12.55) << percent.toStdString();
+    }
+    EXPECT_EQ(type("1234"), "123");
+    EXPECT_EQ(type("12,34"), "12,3");
+    EXPECT_EQ(type("-5x"), "5");
+    EXPECT_EQ(type("30,"), "30,");
+    EXPECT_NO_THROW(form->btnSetPriceAptClick());
+    EXPECT_EQ(form->DM->OpenQuery("SELECT PRICE_APT FROM NAKLADL")->Fields(0).AsFloat(), 13.0);
+}
