@@ -15,6 +15,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QSet>
+#include <algorithm>
 
 namespace pc {
 
@@ -43,6 +45,25 @@ QString findDataFile(const QString &folder, const QString &name)
         return exact;
     const QStringList found = QDir(folder).entryList({name}, QDir::Files);
     return found.isEmpty() ? exact : folder + found.front();
+}
+
+// The integer values of one column of a DBF file (none when the file or the
+// column is missing: the copy itself reports that).
+QSet<qint64> dbfKeys(const QString &fileName, const char *column)
+{
+    QSet<qint64> keys;
+    if (!QFileInfo::exists(fileName))
+        return keys;
+    DbfReader reader;
+    reader.setDBFFileName(fileName);
+    reader.Open();
+    if (DbfField *field = reader.FindField(column)) {
+        for (reader.First(); !reader.Eof(); reader.Next())
+            if (!field->IsNull())
+                keys.insert(field->AsInteger());
+    }
+    reader.Close();
+    return keys;
 }
 
 bool replaceFile(const QString &from, const QString &to)
@@ -540,16 +561,71 @@ void TDM::GetNewDatabaseFile()
         RestartProgram();
 }
 
+// New numbers for the imported keys (of the header file and of its lines)
+// that the database already uses in the header or line table: each gets the
+// next number above everything in use or imported, in ascending order.
+QHash<qint64, qint64> TDM::renumberedKeys(const QString &header, const QString &headerKey, const QString &lines,
+                                          const QString &linesKey)
+{
+    const QString folder = m_context.path(QStringLiteral("Data/"));
+    QSet<qint64> imported = dbfKeys(findDataFile(folder, header + QStringLiteral(".dbf")), headerKey.toLatin1().constData());
+    imported.unite(dbfKeys(findDataFile(folder, lines + QStringLiteral(".dbf")), linesKey.toLatin1().constData()));
+    QSet<qint64> used;
+    for (const auto &[table, column] : {std::pair{header, headerKey}, std::pair{lines, linesKey}}) {
+        std::unique_ptr<fb::Statement> q =
+            CreateQuery(QStringLiteral("SELECT DISTINCT %1 FROM %2 WHERE %1 IS NOT NULL").arg(column, table));
+        if (!q)
+            continue;
+        q->execute();
+        while (q->fetch())
+            used.insert(q->asInt64(0));
+    }
+    qint64 next = 0;
+    for (qint64 key : used)
+        next = std::max(next, key);
+    for (qint64 key : imported)
+        next = std::max(next, key);
+    QList<qint64> taken;
+    for (qint64 key : imported)
+        if (used.contains(key))
+            taken.append(key);
+    std::sort(taken.begin(), taken.end());
+    QHash<qint64, qint64> renumbered;
+    for (qint64 key : taken)
+        renumbered.insert(key, ++next);
+    return renumbered;
+}
+
 void TDM::ImportOldDbfData()
 {
+    // A second run would add the same orders once more: the person decides.
+    std::unique_ptr<Dataset> archived(OpenQuery(QStringLiteral("SELECT COUNT(*) FROM ORDERS"), true));
+    if (archived && !archived->IsEmpty() && archived->Fields(0).AsLargeInt() > 0) {
+        archived.reset();
+        if (m_dialogs.askQuestion(QStringLiteral("В архиве уже есть заявки. Заявки из базы данных DBF будут добавлены к ним, "
+                                                 "заявки с занятыми номерами получат новые номера. Продолжить импорт?"),
+                                  false, false)
+            != mrYes)
+            return;
+    }
     m_dialogs.showWait(QStringLiteral("Импорт данных из старого формата..."), 1);
     try {
         StartTransaction(false);
-        CopyDbfTable(*m_orders, TableDef(TdOrders));
-        CopyDbfTable(*m_ordersLines, TableDef(TdOrdersL));
-        CopyDbfTable(*m_naklad, TableDef(TdNaklad));
-        CopyDbfTable(*m_nakladLines, TableDef(TdNakladL));
+        const KeyRenumbering orders{QStringLiteral("ID"), renumberedKeys(QStringLiteral("ORDERS"), QStringLiteral("ID"),
+                                                                         QStringLiteral("ORDERSL"), QStringLiteral("IDNAKL"))};
+        const KeyRenumbering orderLines{QStringLiteral("IDNAKL"), orders.newKeys};
+        const KeyRenumbering invoices{QStringLiteral("ID"), renumberedKeys(QStringLiteral("NAKLAD"), QStringLiteral("ID"),
+                                                                           QStringLiteral("NAKLADL"), QStringLiteral("ID"))};
+        CopyDbfTable(*m_orders, TableDef(TdOrders), &orders);
+        CopyDbfTable(*m_ordersLines, TableDef(TdOrdersL), &orderLines);
+        CopyDbfTable(*m_naklad, TableDef(TdNaklad), &invoices);
+        CopyDbfTable(*m_nakladLines, TableDef(TdNakladL), &invoices);
         Commit();
+        for (auto it = orders.newKeys.cbegin(); it != orders.newKeys.cend(); ++it)
+            m_log.logMessage(QStringLiteral("Заявка № %1 из базы DBF импортирована под № %2: номер %1 уже занят")
+                                 .arg(it.key())
+                                 .arg(it.value()),
+                             Warning, true);
         m_dialogs.hideWait();
         m_dialogs.showNotice(QStringLiteral("Импорт завершен"), true);
     } catch (const std::exception &e) {
@@ -558,10 +634,25 @@ void TDM::ImportOldDbfData()
         LogError(errorText(e));
         m_dialogs.showNotice(QStringLiteral("Ошибка при импорте (см. в нижнем окне)"), true);
     }
+    // The grids show what the database holds: the imported rows in their
+    // order, or none of them after a rollback.
+    for (Dataset *ds : {m_orders.get(), m_ordersLines.get(), m_naklad.get(), m_nakladLines.get()}) {
+        if (ds && ds->Active()) {
+            try {
+                ds->Close();
+                ds->Open();
+            } catch (const std::exception &e) {
+                LogError(errorText(e));
+            }
+        }
+    }
+    if (m_orders && m_orders->Active())
+        m_orders->Last();
 }
 
-void TDM::CopyDbfTable(Dataset &dataset, const TTableDefs &def)
+void TDM::CopyDbfTable(Dataset &dataset, const TTableDefs &def, const KeyRenumbering *renumbering)
 {
+    auto renumbered = [renumbering](qint64 key) { return renumbering ? renumbering->newKeys.value(key, key) : key; };
     DbfReader reader;
     reader.setDBFFileName(findDataFile(m_context.path(QStringLiteral("Data/")), def.Name() + QStringLiteral(".dbf")));
     reader.Open();
@@ -577,7 +668,7 @@ void TDM::CopyDbfTable(Dataset &dataset, const TTableDefs &def)
     for (reader.First(); !reader.Eof(); reader.Next()) {
         dataset.Append();
         if (numberLines) {
-            const qint64 id = reader.FieldByName("ID").AsInteger();
+            const qint64 id = renumbered(reader.FieldByName("ID").AsInteger());
             auto it = lastLine.find(id);
             if (it == lastLine.end()) {
                 std::unique_ptr<fb::Statement> q = CreateQuery(QStringLiteral("SELECT MAX(LINENO) FROM NAKLADL WHERE ID = :ID"));
@@ -606,7 +697,9 @@ void TDM::CopyDbfTable(Dataset &dataset, const TTableDefs &def)
                 continue;
             // DBF text columns are blank-padded; the padding would make goods
             // codes differ from the same codes in the price list.
-            if (e.FieldClass == FieldKind::String) {
+            if (renumbering && !source->IsNull() && e.Name.compare(renumbering->column, Qt::CaseInsensitive) == 0) {
+                target->SetValue(renumbered(source->AsInteger()));
+            } else if (e.FieldClass == FieldKind::String) {
                 QString text = source->AsString();
                 while (text.endsWith(QLatin1Char(' ')))
                     text.chop(1);

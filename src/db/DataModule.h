@@ -12,6 +12,7 @@
 #include "db/DatasetNameIndex.h"
 #include "db/TableDefs.h"
 
+#include <QHash>
 #include <QStringList>
 #include <functional>
 #include <memory>
@@ -96,8 +97,16 @@ public:
     void ResetDatabase();
     // "Получить новый файл БД": the database file is set aside; restarts.
     void GetNewDatabaseFile();
+    // Orders and invoices of the older DBF files are added to the archive; an
+    // imported order or invoice whose number is already taken gets the next
+    // free one (its lines follow), so nothing merges with what is there.
     void ImportOldDbfData();
-    void CopyDbfTable(Dataset &dataset, const TTableDefs &def);
+    // Old key -> new key for one column of the copied rows.
+    struct KeyRenumbering {
+        QString column;
+        QHash<qint64, qint64> newKeys;
+    };
+    void CopyDbfTable(Dataset &dataset, const TTableDefs &def, const KeyRenumbering *renumbering = nullptr);
     void AddFieldTyped(Dataset &dataset, const QString &name, int size, bool calculated, FieldKind kind);
     void AddFieldFromDef(Dataset &dataset, const FieldDefEntry &entry);
     void AddNumberField(Dataset &dataset, const QString &name);
@@ -116,6 +125,8 @@ public:
     std::function<void()> RestartProgram;
 
 private:
+    QHash<qint64, qint64> renumberedKeys(const QString &header, const QString &headerKey, const QString &lines,
+                                         const QString &linesKey);
     void bindDetails();
     void restartTransaction() noexcept;
     AppContext const &m_context;

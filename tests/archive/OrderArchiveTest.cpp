@@ -182,7 +182,7 @@ TEST_F(ArchiveTest, OldDataImportCanArchiveTheCurrentOrderFirst)
     addPrice("1", "Аспирин", 3, 10, 5, 5); // the minimum (5) is asked when saving
     reopenPrice();
 
-    answers({mrYes, mrYes, mrCancel, mrYes, mrYes, mrYes});
+    answers({mrYes, mrYes, mrCancel, mrYes, mrYes, mrYes, mrYes});
     archive->ImportDbfData(""); // Cancel: back to the order, nothing imported
     EXPECT_EQ(scalar("SELECT COUNT(*) FROM ORDERS"), 0);
     archive->ImportDbfData("к");
@@ -191,6 +191,7 @@ TEST_F(ArchiveTest, OldDataImportCanArchiveTheCurrentOrderFirst)
     EXPECT_EQ(ordered(), "1=0");
     EXPECT_EQ(dialogs.notices.last(), "Импорт завершен");
     EXPECT_EQ(dialogs.questions[4], "Сохранить текущую заявку в архив без отправки ?");
+    EXPECT_TRUE(dialogs.questions.last().startsWith("В архиве уже есть заявки.")); // the saved order
     EXPECT_EQ(dm->OrdersSet()->RecordCount(), 2);
 }
 
@@ -206,6 +207,75 @@ TEST_F(ArchiveTest, RestoreGivesALineToOneBatchOfItsGoodsOnly)
     dm->Rollback(); // committed
     EXPECT_EQ(rows("SELECT EXTRACT(YEAR FROM GODEN), ZAKAZ FROM PRICE ORDER BY 1"), "2027=3 2028=0");
     EXPECT_EQ(dialogs.notices, QStringList({"Заявка восстановлена (1 поз.)!"}));
+}
+
+namespace {
+
+// Older DBF files: orders 5 and 9 with one line each, invoice 1 with one line.
+void writeOldData(TempAppDir &dir, bool withInvoiceLines = true)
+{
+    test::DbfWriter orders, lines, invoices, invoiceLines;
+    orders.addField("ID", 'N', 10).addRecord({5}).addRecord({9});
+    orders.save(dir.file("Data/ORDERS.dbf"));
+    lines.addField("IDNAKL", 'N', 10).addField("IDTOVAR", 'C', 14).addField("COUNT", 'N', 8);
+    lines.addRecord({5, QStringLiteral("100"), 3}).addRecord({9, QStringLiteral("200"), 1});
+    lines.save(dir.file("Data/ORDERSL.dbf"));
+    invoices.addField("ID", 'N', 10).addField("NUMBR", 'C', 20).addRecord({1, QStringLiteral("Н-старая")});
+    invoices.save(dir.file("Data/NAKLAD.dbf"));
+    invoiceLines.addField("ID", 'N', 10).addField("IDTOVAR", 'C', 14).addRecord({1, QStringLiteral("300_1")});
+    if (withInvoiceLines)
+        invoiceLines.save(dir.file("Data/NAKLADL.dbf"));
+}
+
+} // namespace
+
+// Older data into an archive that already holds orders: the person is asked,
+// and an order whose number is taken gets a new one with its lines; nothing
+// merges with the orders and invoices already there.
+TEST_F(ArchiveTest, OldDataIntoAFilledArchiveAsksAndNeverDuplicatesANumber)
+{
+    writeOldData(dir);
+    addOrder(5, {"1=2"});
+    addOrder(6, {"2=1"});
+    exec("INSERT INTO NAKLAD (ID, NUMBR) VALUES (1, :P1)", {QString("Н-1")});
+    exec("INSERT INTO NAKLADL (ID, LINENO, IDTOVAR) VALUES (1, 1, :P1)", {QString("400_1")});
+
+    answers({mrYes, mrNo});
+    archive->ImportDbfData("");
+    EXPECT_EQ(dialogs.questions.last(), "В архиве уже есть заявки. Заявки из базы данных DBF будут добавлены к ним, "
+                                        "заявки с занятыми номерами получат новые номера. Продолжить импорт?");
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM ORDERS"), 2); // No: nothing imported
+
+    answers({mrYes, mrYes});
+    archive->ImportDbfData("");
+    dm->Rollback(); // committed
+    EXPECT_EQ(rows("SELECT ID, COUNT(*) FROM ORDERS GROUP BY ID"), "5=1 6=1 9=1 10=1");
+    EXPECT_EQ(rows("SELECT IDNAKL, IDTOVAR FROM ORDERSL ORDER BY 1"), "5=1 6=2 9=200 10=100");
+    EXPECT_EQ(rows("SELECT ID, NUMBR FROM NAKLAD ORDER BY 1"), "1=Н-1 2=Н-старая");
+    EXPECT_EQ(rows("SELECT ID, IDTOVAR || ' ' || LINENO FROM NAKLADL ORDER BY 1"), "1=400_1 1 2=300_1 1");
+    EXPECT_TRUE(log.contains("Заявка № 5 из базы DBF импортирована под № 10", Warning));
+    EXPECT_EQ(dm->OrdersSet()->RecordCount(), 4);
+    EXPECT_EQ(dm->OrdersSet()->FieldByName("ID").AsInteger(), 10);
+}
+
+// A failed import leaves the database as it was, and the grids show only what
+// it holds: the orders and the invoice appended before the failure are gone.
+TEST_F(ArchiveTest, FailedOldDataImportLeavesNoImportedRowInTheGrids)
+{
+    writeOldData(dir, false); // the invoice lines are missing
+    answers({mrYes});
+    archive->ImportDbfData("");
+    EXPECT_EQ(dialogs.notices.last(), "Ошибка при импорте (см. в нижнем окне)");
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM ORDERS") + scalar("SELECT COUNT(*) FROM NAKLAD"), 0);
+    EXPECT_EQ(dm->OrdersSet()->RecordCount(), 0);
+    EXPECT_EQ(dm->OrdersLinesTable()->RecordCount(), 0);
+    EXPECT_EQ(dm->NakladSet()->RecordCount(), 0);
+
+    // The same at start-up, where the data module runs the import by itself.
+    QFile::remove(dir.file("Data/ORDERSL.dbf"));
+    dm->ImportOldDbfData();
+    EXPECT_EQ(dm->OrdersSet()->RecordCount(), 0);
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM ORDERS"), 0);
 }
 
 // The archive page, the order a defecture answers and the printed order show
