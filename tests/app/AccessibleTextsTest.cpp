@@ -1,6 +1,7 @@
 // What the pharmacist reads on the main window, also through a screen
 // reader: labels whose text changes are read as that text, the captions and
 // invoice list titles, the busy cursor while sending and pricing.
+#include "WindowFixture.h"
 #include "FtpTestServer.h"
 #include "GuiTest.h"
 #include "ScriptedDialogs.h"
@@ -42,22 +43,10 @@ struct CursorDialogs : ScriptedDialogs {
     }
 };
 
-struct TextsFixture : ::testing::Test {
-    TempAppDir dir;
-    std::unique_ptr<TMainForm> form;
-    CursorDialogs dialogs;
-
-    void SetUp() override
-    {
-        QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
-        form = std::make_unique<TMainForm>(dir.path());
-        form->setDialogs(&dialogs);
-    }
+struct TextsFixture : WindowFixtureOf<CursorDialogs> {
     void TearDown() override
     {
-        form->closeWithoutAsking = true;
-        form.reset();
-        QLocale::setDefault(QLocale::c());
+        WindowFixtureOf<CursorDialogs>::TearDown();
         EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "a busy cursor was left on";
         while (QApplication::overrideCursor())
             QApplication::restoreOverrideCursor();

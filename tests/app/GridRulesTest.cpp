@@ -2,6 +2,7 @@
 // editor bypasses order entry, archived order lines sum the prices the
 // pharmacy saw (on screen and on paper), the markup box takes either decimal
 // separator.
+#include "WindowFixture.h"
 #include "ScriptedDialogs.h"
 #include "TempAppDir.h"
 
@@ -23,24 +24,12 @@
 
 namespace {
 
-struct GridRules : ::testing::Test {
-    TempAppDir dir;
-    std::unique_ptr<TMainForm> form;
-    ScriptedDialogs dialogs;
-
+struct GridRules : WindowFixture {
     void SetUp() override
     {
-        QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
-        form = std::make_unique<TMainForm>(dir.path());
-        form->setDialogs(&dialogs);
+        WindowFixture::SetUp();
         form->LoadSettings();
         dialogs.notices.clear();
-    }
-    void TearDown() override
-    {
-        form->closeWithoutAsking = true;
-        form.reset();
-        QLocale::setDefault(QLocale::c());
     }
     qint64 scalar(const QString &sql) { return form->DM->OpenQuery(sql)->Fields(0).AsLargeInt(); }
 };

@@ -1,4 +1,5 @@
 #include "GuiTest.h"
+#include "WindowFixture.h"
 #include "ScriptedDialogs.h"
 #include "TempAppDir.h"
 #include "ProgramProcess.h"
@@ -37,24 +38,7 @@
 
 namespace {
 
-struct MainFormFixture : ::testing::Test {
-    TempAppDir dir;
-    std::unique_ptr<TMainForm> form;
-    ScriptedDialogs dialogs;
-
-    void SetUp() override
-    {
-        QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
-        form = std::make_unique<TMainForm>(dir.path());
-        form->setDialogs(&dialogs);
-    }
-    void TearDown() override
-    {
-        form->closeWithoutAsking = true;
-        form.reset();
-        QLocale::setDefault(QLocale::c());
-    }
-};
+struct MainFormFixture : WindowFixture {};
 
 } // namespace
 
