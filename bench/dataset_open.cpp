@@ -2,6 +2,7 @@
 // dataset's typed storage, then a walk over all rows reading the name, as the
 // goods-name list is built. Quoted as a ratio to the bare fetch of
 // firebird_floor; the storage size is reported against the raw value bytes.
+#include "EngineBenchMain.h"
 #include <benchmark/benchmark.h>
 
 #include "db/Dataset.h"
@@ -89,14 +90,4 @@ void BM_DatasetWalkNames(benchmark::State &state)
 BENCHMARK(BM_DatasetOpen)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
 BENCHMARK(BM_DatasetWalkNames)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
 
-int main(int argc, char **argv)
-{
-    pc::blockProcessSignals();
-    pc::setFirebirdLockFolder();
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char **argv) { return bench::runEngineBenchmarks(argc, argv); }

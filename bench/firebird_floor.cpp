@@ -2,6 +2,7 @@
 // loop and a bare fetch loop over 100 000 price-shaped rows, through the
 // Firebird layer without any dataset on top. Later benchmarks are quoted as
 // ratios to these two.
+#include "EngineBenchMain.h"
 #include <benchmark/benchmark.h>
 
 #include "db/TableDefs.h"
@@ -114,14 +115,4 @@ void BM_Fetch(benchmark::State &state)
 BENCHMARK(BM_PreparedInsert)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_Fetch)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
 
-int main(int argc, char **argv)
-{
-    pc::blockProcessSignals();
-    pc::setFirebirdLockFolder();
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char **argv) { return bench::runEngineBenchmarks(argc, argv); }

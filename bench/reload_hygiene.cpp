@@ -6,6 +6,7 @@
 // interleaved pairs in one run and quoted as the ratio of their median CPU
 // times (process CPU: the engine's own threads count too), so a transaction
 // that keeps the deleted row versions alive shows as a ratio above 1.
+#include "EngineBenchMain.h"
 #include <benchmark/benchmark.h>
 
 #include "ScriptedDialogs.h"
@@ -183,14 +184,4 @@ BENCHMARK(BM_FullReadAfterTenReloads)
     ->Iterations(1)
     ->UseManualTime();
 
-int main(int argc, char **argv)
-{
-    pc::blockProcessSignals();
-    pc::setFirebirdLockFolder();
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char **argv) { return bench::runEngineBenchmarks(argc, argv); }

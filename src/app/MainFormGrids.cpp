@@ -9,6 +9,8 @@
 #include "core/MessageLog.h"
 #include "db/DataModule.h"
 #include "platform/IniFile.h"
+
+#include <memory>
 #include "ui/DatasetModel.h"
 #include "ui/PriceGridBinder.h"
 
@@ -61,14 +63,16 @@ std::vector<GridColumn> orderLineColumns()
 // column ("dbgrdPrice.PRODUCT=180"), written at once.
 pc::ColumnWidthMemory TMainForm::columnWidthMemory(const QString &grid)
 {
-    const QString file = m_settingsFiles->clientIni();
+    // One reader per grid: the file is read once for all its columns (and again
+    // only when someone else changes it).
+    auto ini = std::make_shared<pc::IniFile>(m_settingsFiles->clientIni());
     const QString section = QStringLiteral("GridColumns");
     pc::ColumnWidthMemory memory;
-    memory.load = [file, section, grid](const QString &field) {
-        return pc::IniFile(file).readInteger(section, grid + QLatin1Char('.') + field.toUpper(), 0);
+    memory.load = [ini, section, grid](const QString &field) {
+        return ini->readInteger(section, grid + QLatin1Char('.') + field.toUpper(), 0);
     };
-    memory.save = [file, section, grid](const QString &field, int width) {
-        pc::IniFile(file).writeInteger(section, grid + QLatin1Char('.') + field.toUpper(), width);
+    memory.save = [ini, section, grid](const QString &field, int width) {
+        ini->writeInteger(section, grid + QLatin1Char('.') + field.toUpper(), width);
     };
     return memory;
 }
