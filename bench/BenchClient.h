@@ -1,9 +1,12 @@
 #pragma once
 // The program's data side for a benchmark: a data module on a temporary
 // program folder with the price grid logic installed and PRICE filled with a
-// synthetic price list of a given size, opened as the program opens it.
+// synthetic price list of a given size, opened as the program opens it; and
+// the main() of the Google Benchmark programs that run it at several row
+// counts ("--rows=10000,100000", "--repeat=5" interleaved pairs).
 
 #include "BenchCommon.h"
+#include "EngineBenchMain.h"
 #include "ScriptedDialogs.h"
 #include "TempAppDir.h"
 
@@ -14,7 +17,15 @@
 #include "platform/Signals.h"
 #include "price/PriceGrid.h"
 
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstring>
+#include <functional>
 #include <memory>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace bench {
 
@@ -26,9 +37,10 @@ struct Client {
     Settings settings;
     std::unique_ptr<pc::TDM> dm;
     pc::PriceGrid grid;
+    int rows = 0;
     qint64 raw = 0;
 
-    explicit Client(int rows)
+    explicit Client(int rowCount) : rows(rowCount)
     {
         settings.ClientCode = QStringLiteral("1234");
         dm = std::make_unique<pc::TDM>(context, dialogs, log);
@@ -52,20 +64,128 @@ struct Client {
     pc::Dataset &price() { return *dm->PriceSet(); }
 };
 
-// The main() of a benchmark over the program's data side: the process set up
-// as the program's own (signals blocked before the engine, its lock folder,
-// the application object), then run(rows, pairs) for every row count asked.
-inline int runForRowCounts(int argc, char **argv, const std::function<void(int rows, int pairs)> &run)
+// One client per row count, shared by the benchmarks of that count: they run
+// in the order registered, one row count after another, so a new count
+// replaces the client of the previous one. prepare runs once on a new client.
+inline std::unique_ptr<Client> &sharedClientSlot()
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    pc::blockProcessSignals();
-    pc::setFirebirdLockFolder();
-    ClientApplication app(argc, argv);
-    const int pairs = repeats(argc, argv, 5);
-    for (int rows : rowCounts(argc, argv))
-        run(rows, pairs);
-    return 0;
+    static std::unique_ptr<Client> client;
+    return client;
+}
+
+inline Client &sharedClient(int rows, const std::function<void(Client &)> &prepare = {})
+{
+    std::unique_ptr<Client> &client = sharedClientSlot();
+    if (!client || client->rows != rows) {
+        client.reset();
+        client = std::make_unique<Client>(rows);
+        if (prepare)
+            prepare(*client);
+    }
+    return *client;
+}
+
+// The process set up as the program's own: signals blocked before the
+// engine, its lock folder, the application object (offscreen by default).
+struct ProcessSetup {
+    ProcessSetup()
+    {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        pc::blockProcessSignals();
+        pc::setFirebirdLockFolder();
+    }
+};
+
+struct BenchProcess : ProcessSetup {
+    ClientApplication app;
+    BenchProcess(int &argc, char **argv) : app(argc, argv) {}
+};
+
+// "--rows=a,b,c" (default 10000, 100000, 300000) and "--repeat=n" (pairs to
+// interleave), taken out of the arguments; the rest go to Google Benchmark.
+struct RowCountOptions {
+    std::vector<int> rows;
+    int pairs = 5;
+    std::vector<char *> rest; // argv[0] and the other arguments, null-terminated
+};
+
+inline RowCountOptions rowCountOptions(int argc, char **argv, int defaultPairs)
+{
+    RowCountOptions o;
+    o.pairs = defaultPairs;
+    for (int i = 0; i < argc; ++i) {
+        if (i > 0 && std::strncmp(argv[i], "--rows=", 7) == 0) {
+            for (const QString &part : QString::fromLatin1(argv[i] + 7).split(QLatin1Char(','), Qt::SkipEmptyParts))
+                if (part.toInt() > 0)
+                    o.rows.push_back(part.toInt());
+        } else if (i > 0 && std::strncmp(argv[i], "--repeat=", 9) == 0) {
+            o.pairs = std::max(1, std::atoi(argv[i] + 9));
+        } else {
+            o.rest.push_back(argv[i]);
+        }
+    }
+    if (o.rows.empty())
+        o.rows = {10000, 100000, 300000};
+    o.rest.push_back(nullptr);
+    return o;
+}
+
+// A benchmark run at one row count with the pairs asked for. Its body takes
+// the measurement and its anchor in interleaved pairs inside one iteration
+// and reports them with report().
+using RowBenchmark = std::function<void(benchmark::State &state, int rows, int pairs)>;
+
+// Registers "<name>/<rows>" for every benchmark and row count (one count
+// after another), runs them with Google Benchmark and drops the shared client.
+inline int runForRowCounts(int argc, char **argv, const std::vector<std::pair<std::string, RowBenchmark>> &benchmarks,
+                           int defaultPairs = 5)
+{
+    BenchProcess process(argc, argv);
+    RowCountOptions options = rowCountOptions(argc, argv, defaultPairs);
+    for (int rows : options.rows)
+        for (const auto &[name, body] : benchmarks)
+            benchmark::RegisterBenchmark((name + "/" + std::to_string(rows)).c_str(),
+                                         [rows, pairs = options.pairs, body = body](benchmark::State &state) {
+                                             body(state, rows, pairs);
+                                         })
+                ->Iterations(1)
+                ->UseManualTime()
+                ->Unit(benchmark::kMillisecond);
+    const int code = runRegisteredBenchmarks(int(options.rest.size()) - 1, options.rest.data());
+    sharedClientSlot().reset();
+    return code;
+}
+
+// Reporting. Google Benchmark's table gets the measurement's median as the
+// iteration time, the anchor's name as the label, "ratio" and "<anchor>_ms"
+// as counters; further values are counters named "<what>_<unit>" and further
+// ratios "<what>_ratio_to_<anchor>". Each also prints a line for the person.
+inline void report(benchmark::State &state, int rows, const char *what, double seconds, const char *anchor,
+                   double anchorSeconds)
+{
+    const double ratio = seconds / anchorSeconds;
+    state.SetIterationTime(seconds);
+    state.SetLabel(anchor);
+    state.counters["ratio"] = ratio;
+    state.counters[std::string(anchor) + "_ms"] = anchorSeconds * 1000;
+    std::printf("%s at %d rows: %.4g ms, ratio to anchor %.3g x %s (%.4g ms)\n", what, rows, seconds * 1000, ratio,
+                anchor, anchorSeconds * 1000);
+    std::fflush(stdout);
+}
+
+inline void reportValue(benchmark::State &state, int rows, const char *what, double value, const char *unit)
+{
+    state.counters[std::string(what) + "_" + unit] = value;
+    std::printf("%s at %d rows: %.4g %s\n", what, rows, value, unit);
+    std::fflush(stdout);
+}
+
+inline void reportRatio(benchmark::State &state, int rows, const char *what, double ratio, const char *anchor)
+{
+    state.counters[std::string(what) + "_ratio_to_" + anchor] = ratio;
+    std::printf("%s at %d rows: ratio to anchor %.3g x %s\n", what, rows, ratio, anchor);
+    std::fflush(stdout);
 }
 
 } // namespace bench

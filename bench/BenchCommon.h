@@ -1,11 +1,7 @@
 #pragma once
 // Shared by the benchmark programs: price-shaped rows, the engine's floor
 // (a bare prepared insert and a bare fetch of the same rows) measured in the
-// same run, CPU times, medians and percentiles, the row counts to run at
-// ("--rows=10000,100000") and one result line per measurement.
-//
-// Result lines read "RESULT <bench> rows=<n> <what> <value> <unit> [ratio=<r>x <anchor>]":
-// scripts/bench collects them into one table.
+// same run, CPU times, medians and percentiles.
 
 #include "db/TableDefs.h"
 #include "db/firebird/Statement.h"
@@ -49,40 +45,6 @@ inline double percentile(std::vector<double> v, double p)
     return v[i];
 }
 inline double median(const std::vector<double> &v) { return percentile(v, 0.5); }
-
-// Row counts from "--rows=a,b,c" (default 10000, 100000, 300000).
-inline std::vector<int> rowCounts(int argc, char **argv)
-{
-    std::vector<int> counts;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strncmp(argv[i], "--rows=", 7) != 0)
-            continue;
-        for (const QString &part : QString::fromLatin1(argv[i] + 7).split(QLatin1Char(','), Qt::SkipEmptyParts))
-            counts.push_back(part.toInt());
-    }
-    if (counts.empty())
-        counts = {10000, 100000, 300000};
-    return counts;
-}
-
-// "--repeat=n": pairs to interleave (default given).
-inline int repeats(int argc, char **argv, int fallback)
-{
-    for (int i = 1; i < argc; ++i)
-        if (std::strncmp(argv[i], "--repeat=", 9) == 0)
-            return std::max(1, std::atoi(argv[i] + 9));
-    return fallback;
-}
-
-inline void result(const char *bench, int rows, const char *what, double value, const char *unit, double ratio = -1,
-                   const char *anchor = "")
-{
-    if (ratio >= 0)
-        std::printf("RESULT %s rows=%d %s %.3f %s ratio=%.2fx %s\n", bench, rows, what, value, unit, ratio, anchor);
-    else
-        std::printf("RESULT %s rows=%d %s %.3f %s\n", bench, rows, what, value, unit);
-    std::fflush(stdout);
-}
 
 // Row i of a synthetic price list: names of several first letters, so that
 // the list is spread over the alphabet like a supplier's.
@@ -160,16 +122,16 @@ inline qint64 fillPrice(PriceInsert &ins, int n)
     return raw;
 }
 
-// A bare fetch of every PRICE row, touching each value as a load would.
-inline void bareFetch(pc::fb::Transaction &tr)
+// Fetches every row of an executed select, touching each value as a load
+// would; returns the number of rows.
+inline qint64 touchAllRows(pc::fb::Statement &st)
 {
-    pc::fb::Statement st(tr);
-    st.prepare(QStringLiteral("SELECT * FROM PRICE ORDER BY TOVAR"));
-    st.execute();
+    qint64 rows = 0;
     double sum = 0;
     size_t bytes = 0;
     const int columns = st.columnCount();
     while (st.fetch()) {
+        ++rows;
         for (int c = 0; c < columns; ++c) {
             switch (st.column(c).kind) {
             case pc::fb::ColumnKind::VarChar:
@@ -180,9 +142,13 @@ inline void bareFetch(pc::fb::Transaction &tr)
             }
         }
     }
+    // Keeps the reads from being optimised away.
     if (sum < 0 || bytes == 1)
         std::puts("");
+    return rows;
 }
+
+inline QString bareFetchSql() { return QStringLiteral("SELECT * FROM PRICE ORDER BY TOVAR"); }
 
 // CPU seconds of one run of f.
 inline double cpuOf(const std::function<void()> &f)

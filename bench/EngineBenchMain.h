@@ -9,16 +9,22 @@
 
 namespace bench {
 
-inline int runEngineBenchmarks(int argc, char **argv)
+// Runs the benchmarks registered so far with Google Benchmark's own options.
+inline int runRegisteredBenchmarks(int argc, char **argv)
 {
-    pc::blockProcessSignals();
-    pc::setFirebirdLockFolder();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;
+}
+
+inline int runEngineBenchmarks(int argc, char **argv)
+{
+    pc::blockProcessSignals();
+    pc::setFirebirdLockFolder();
+    return runRegisteredBenchmarks(argc, argv);
 }
 
 } // namespace bench

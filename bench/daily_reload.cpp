@@ -7,9 +7,7 @@
 #include "DbfWriter.h"
 #include "TempDatabase.h"
 
-#include "app/ClientApplication.h"
 #include "exchange/ServerConnection.h"
-#include "platform/Signals.h"
 #include "price/PriceUpdate.h"
 
 namespace {
@@ -28,7 +26,7 @@ void writePriceFile(const QString &path, int rows, int day)
     w.save(path);
 }
 
-void run(int rows, int pairs)
+void dailyReload(benchmark::State &state, int rows, int pairs)
 {
     bench::Client c(rows);
     c.settings.PriceArchiveName = c.settings.ClientCode + QStringLiteral(".arc");
@@ -38,34 +36,39 @@ void run(int rows, int pairs)
     pc::Field &zakaz = price.FieldByName(QStringLiteral("ZAKAZ"));
     const int step = std::max(1, rows / kOrdered);
 
-    std::vector<double> reload, bare;
-    for (int day = 1; day <= pairs; ++day) {
-        // Yesterday's order, typed into the grid.
-        for (int r = 0; r < rows; r += step) {
-            price.SetRecNo(r + 1);
-            price.Edit();
-            zakaz.SetAsInteger(1);
-            price.Post();
-        }
-        c.dm->Commit();
-        writePriceFile(c.dir.file(c.settings.ClientCode + QStringLiteral(".dbf")), rows, day);
-        bool loaded = false;
-        reload.push_back(bench::cpuOf([&] { loaded = update.LoadPriceFromFile(); }));
-        if (!loaded || price.RecordCount() != rows)
-            std::printf("WARNING: the reload left %d rows\n", price.RecordCount());
+    for (auto _ : state) {
+        std::vector<double> reload, bare;
+        for (int day = 1; day <= pairs; ++day) {
+            // Yesterday's order, typed into the grid.
+            for (int r = 0; r < rows; r += step) {
+                price.SetRecNo(r + 1);
+                price.Edit();
+                zakaz.SetAsInteger(1);
+                price.Post();
+            }
+            c.dm->Commit();
+            writePriceFile(c.dir.file(c.settings.ClientCode + QStringLiteral(".dbf")), rows, day);
+            bool loaded = false;
+            reload.push_back(bench::cpuOf([&] { loaded = update.LoadPriceFromFile(); }));
+            if (!loaded || price.RecordCount() != rows) {
+                state.SkipWithError("the reload did not leave the whole list");
+                return;
+            }
 
-        pc::test::TempDatabase floor(pc::test::TempDatabase::Content::Tables);
-        bench::PriceInsert ins(floor.tr());
-        bare.push_back(bench::cpuOf([&] {
-            bench::fillPrice(ins, rows);
-            floor.tr().commitRetaining();
-        }));
+            pc::test::TempDatabase floor(pc::test::TempDatabase::Content::Tables);
+            bench::PriceInsert ins(floor.tr());
+            bare.push_back(bench::cpuOf([&] {
+                bench::fillPrice(ins, rows);
+                floor.tr().commitRetaining();
+            }));
+        }
+        bench::report(state, rows, "reload_over_yesterday", bench::median(reload), "bare_insert", bench::median(bare));
     }
-    const double r = bench::median(reload), b = bench::median(bare);
-    bench::result("daily_reload", rows, "reload_over_yesterday", r * 1000, "ms", r / b, "bare_insert");
-    bench::result("daily_reload", rows, "bare_insert", b * 1000, "ms");
 }
 
 } // namespace
 
-int main(int argc, char **argv) { return bench::runForRowCounts(argc, argv, run); }
+int main(int argc, char **argv)
+{
+    return bench::runForRowCounts(argc, argv, {{"reload_over_yesterday", dailyReload}});
+}

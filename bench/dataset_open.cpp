@@ -60,8 +60,9 @@ void BM_DatasetOpen(benchmark::State &state)
             state.SkipWithError("wrong row count");
     }
     state.counters["storage_MB"] = double(bytes) / 1e6;
-    state.counters["storage_per_raw"] = double(bytes) / double(raw);
+    state.counters["storage_ratio_to_raw"] = double(bytes) / double(raw);
     state.SetItemsProcessed(state.iterations() * kRows);
+    state.counters["rows"] = kRows;
 }
 
 void BM_DatasetWalkNames(benchmark::State &state)
@@ -83,6 +84,7 @@ void BM_DatasetWalkNames(benchmark::State &state)
         benchmark::DoNotOptimize(names);
     }
     state.SetItemsProcessed(state.iterations() * kRows);
+    state.counters["rows"] = kRows;
 }
 
 } // namespace

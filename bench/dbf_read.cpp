@@ -2,6 +2,7 @@
 // price list: open, walk every record, read every column the way the import
 // does (by name, each row).
 #include "DbfWriter.h"
+#include "EngineBenchMain.h"
 #include "db/DbfReader.h"
 
 #include <QCoreApplication>
@@ -11,6 +12,8 @@
 #include <benchmark/benchmark.h>
 
 namespace {
+
+constexpr int kRows = 100000;
 
 struct PriceFile {
     QTemporaryDir dir;
@@ -26,7 +29,7 @@ struct PriceFile {
         w.addField("KRATN", 'N', 5).addField("MINZAK", 'N', 5).addField("SHTRIH", 'C', 13);
         w.addField("GV", 'L', 1);
         const QDate base(2027, 1, 1);
-        for (int i = 0; i < 100000; ++i) {
+        for (int i = 0; i < kRows; ++i) {
             w.addRecord({i + 100000, QStringLiteral("Парацетамол таб. 500мг №%1").arg(i % 50),
                          QStringLiteral("Фармстандарт-Лексредства ОАО"), QStringLiteral("Россия"),
                          12.5 + i % 1000, 10.25 + i % 900, i % 5000, base.addDays(i % 900), 10.0, 1 + i % 3,
@@ -72,6 +75,7 @@ void BM_ReadPriceList(benchmark::State &state)
         benchmark::DoNotOptimize(chars);
     }
     state.SetBytesProcessed(state.iterations() * file.bytes);
+    state.counters["rows"] = kRows;
 }
 BENCHMARK(BM_ReadPriceList)->Unit(benchmark::kMillisecond);
 
@@ -91,6 +95,7 @@ void BM_ReadPriceListDateTimes(benchmark::State &state)
         benchmark::DoNotOptimize(sum);
     }
     state.SetBytesProcessed(state.iterations() * file.bytes);
+    state.counters["rows"] = kRows;
 }
 BENCHMARK(BM_ReadPriceListDateTimes)->Unit(benchmark::kMillisecond);
 
@@ -108,6 +113,7 @@ void BM_WalkRecords(benchmark::State &state)
         benchmark::DoNotOptimize(deleted);
     }
     state.SetBytesProcessed(state.iterations() * file.bytes);
+    state.counters["rows"] = kRows;
 }
 BENCHMARK(BM_WalkRecords)->Unit(benchmark::kMillisecond);
 
@@ -116,10 +122,5 @@ BENCHMARK(BM_WalkRecords)->Unit(benchmark::kMillisecond);
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return bench::runRegisteredBenchmarks(argc, argv);
 }

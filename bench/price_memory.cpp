@@ -3,13 +3,13 @@
 // database and opens the price list as the program does, and the bytes the
 // rows themselves take (the dataset's storage and the name index) against
 // their raw value bytes. The list is made by this program first; the
-// measuring process is a second start of it.
+// measuring process is a second start of it, which writes what it measured
+// into a file the first one reports from.
 #include "BenchClient.h"
 
-#include "app/ClientApplication.h"
-#include "platform/Signals.h"
-
 #include <QFile>
+#include <QTemporaryDir>
+#include <QTextStream>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,7 +18,9 @@ extern char **environ;
 
 namespace {
 
-// A field of /proc/self/status in kB.
+constexpr double kGoalMB = 70.0;
+
+// A field of /proc/self/status in MB.
 double statusMB(const char *key)
 {
     QFile f(QStringLiteral("/proc/self/status"));
@@ -30,22 +32,12 @@ double statusMB(const char *key)
     return 0;
 }
 
-size_t nameIndexBytes(const pc::TDM &dm)
-{
-#if __has_include("db/DatasetNameIndex.h")
-    return dm.NameIndex().MemoryBytes();
-#else
-    size_t total = size_t(dm.NameIndex().size()) * sizeof(void *);
-    for (const QString &s : dm.NameIndex())
-        total += 32 + size_t(s.capacity() + 1) * 2; // header, characters and the allocator's word
-    return total;
-#endif
-}
-
-int measure(const char *folder, int rows, qint64 raw)
+// The measuring process. Writes lines "value <what> <number> <unit>" and
+// "ratio <what> <number> <anchor>" to out; the open's CPU seconds first.
+int measure(const QString &folder, int rows, qint64 raw, const QString &out)
 {
     const double start = statusMB("VmRSS:");
-    pc::AppContext context{QString::fromLocal8Bit(folder)};
+    pc::AppContext context{folder};
     ScriptedDialogs dialogs;
     RecordingLog log;
     pc::TDM dm(context, dialogs, log);
@@ -56,9 +48,10 @@ int measure(const char *folder, int rows, qint64 raw)
     grid.install(dm);
     dm.SetConnected(true);
     const double attached = statusMB("VmRSS:");
-    dm.OpenDatabase();
+    const double openSeconds = bench::cpuOf([&] { dm.OpenDatabase(); });
     if (!dm.PriceSet() || dm.PriceSet()->RecordCount() != rows) {
-        std::printf("WARNING: the price list holds %d rows\n", dm.PriceSet() ? dm.PriceSet()->RecordCount() : -1);
+        std::fprintf(stderr, "the price list holds %d rows, not %d\n",
+                     dm.PriceSet() ? dm.PriceSet()->RecordCount() : -1, rows);
         return 1;
     }
     // Scroll through it as a person would, and filter once.
@@ -67,23 +60,36 @@ int measure(const char *folder, int rows, qint64 raw)
     const double open = statusMB("VmRSS:");
     const double peak = statusMB("VmHWM:");
     const double storage = double(dm.PriceSet()->StorageBytes()) / 1048576.0;
-    const double index = double(nameIndexBytes(dm)) / 1048576.0;
+    const double index = double(dm.NameIndex().MemoryBytes()) / 1048576.0;
     const double rawMB = double(raw) / 1048576.0;
-    bench::result("price_memory", rows, "peak_rss", peak, "MB", peak / 70.0, "goal_70MB");
-    bench::result("price_memory", rows, "rss_before_attach", start, "MB");
-    bench::result("price_memory", rows, "rss_growth_attach", attached - start, "MB");
-    bench::result("price_memory", rows, "rss_growth_open", open - attached, "MB");
-    bench::result("price_memory", rows, "dataset_storage", storage, "MB", storage / rawMB, "raw");
-    bench::result("price_memory", rows, "name_index", index, "MB", index / rawMB, "raw");
-    bench::result("price_memory", rows, "rows_part", storage + index, "MB", (storage + index) / rawMB, "raw");
-    return 0;
+
+    QFile file(out);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return 1;
+    QTextStream s(&file);
+    s << "seconds open " << openSeconds << '\n';
+    s << "value peak_rss " << peak << " MB\n";
+    s << "ratio peak_rss " << peak / kGoalMB << " goal_70MB\n";
+    s << "value rss_before_attach " << start << " MB\n";
+    s << "value rss_growth_attach " << attached - start << " MB\n";
+    s << "value rss_growth_open " << open - attached << " MB\n";
+    s << "value raw_values " << rawMB << " MB\n";
+    s << "value dataset_storage " << storage << " MB\n";
+    s << "ratio dataset_storage " << storage / rawMB << " raw\n";
+    s << "value name_index " << index << " MB\n";
+    s << "ratio name_index " << index / rawMB << " raw\n";
+    s << "value rows_part " << storage + index << " MB\n";
+    s << "ratio rows_part " << (storage + index) / rawMB << " raw\n";
+    s.flush();
+    return file.error() == QFileDevice::NoError ? 0 : 1;
 }
 
-int spawnMeasure(char *self, const QString &folder, int rows, qint64 raw)
+int spawnMeasure(const QString &folder, int rows, qint64 raw, const QString &out)
 {
-    QByteArray a1 = "--measure=" + folder.toLocal8Bit(), a2 = "--n=" + QByteArray::number(rows),
-               a3 = "--raw=" + QByteArray::number(raw);
-    char *args[] = {self, a1.data(), a2.data(), a3.data(), nullptr};
+    QByteArray self = QFile::encodeName(QCoreApplication::applicationFilePath()),
+               a1 = "--measure=" + QFile::encodeName(folder), a2 = "--n=" + QByteArray::number(rows),
+               a3 = "--raw=" + QByteArray::number(raw), a4 = "--out=" + QFile::encodeName(out);
+    char *args[] = {self.data(), a1.data(), a2.data(), a3.data(), a4.data(), nullptr};
     pid_t pid = 0;
     if (posix_spawn(&pid, "/proc/self/exe", nullptr, nullptr, args, environ) != 0)
         return 1;
@@ -91,6 +97,36 @@ int spawnMeasure(char *self, const QString &folder, int rows, qint64 raw)
     while (waitpid(pid, &status, WNOHANG) == 0)
         usleep(20000);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+}
+
+void priceMemory(benchmark::State &state, int rows, int /*pairs*/)
+{
+    for (auto _ : state) {
+        QTemporaryDir results;
+        const QString out = results.filePath(QStringLiteral("measured.txt"));
+        {
+            bench::Client c(rows);
+            c.dm->SetConnected(false);
+            if (spawnMeasure(c.dir.path(), rows, c.raw, out) != 0) {
+                state.SkipWithError("the measuring process failed");
+                return;
+            }
+        }
+        QFile file(out);
+        if (!file.open(QIODevice::ReadOnly)) {
+            state.SkipWithError("the measuring process wrote nothing");
+            return;
+        }
+        for (const QByteArray &line : file.readAll().split('\n')) {
+            const QList<QByteArray> f = line.split(' ');
+            if (f.size() == 3 && f[0] == "seconds")
+                state.SetIterationTime(f[2].toDouble());
+            else if (f.size() == 4 && f[0] == "value")
+                bench::reportValue(state, rows, f[1].constData(), f[2].toDouble(), f[3].constData());
+            else if (f.size() == 4 && f[0] == "ratio")
+                bench::reportRatio(state, rows, f[1].constData(), f[2].toDouble(), f[3].constData());
+        }
+    }
 }
 
 QByteArray option(int argc, char **argv, const char *name)
@@ -105,21 +141,11 @@ QByteArray option(int argc, char **argv, const char *name)
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    pc::blockProcessSignals();
-    pc::setFirebirdLockFolder();
-    ClientApplication app(argc, argv);
     const QByteArray folder = option(argc, argv, "--measure=");
-    if (!folder.isEmpty())
-        return measure(folder.constData(), option(argc, argv, "--n=").toInt(), option(argc, argv, "--raw=").toLongLong());
-    int failed = 0;
-    for (int rows : bench::rowCounts(argc, argv)) {
-        bench::Client c(rows);
-        const QString path = c.dir.path();
-        const qint64 raw = c.raw;
-        c.dm->SetConnected(false);
-        failed |= spawnMeasure(argv[0], path, rows, raw);
+    if (!folder.isEmpty()) {
+        bench::BenchProcess process(argc, argv);
+        return measure(QFile::decodeName(folder), option(argc, argv, "--n=").toInt(),
+                       option(argc, argv, "--raw=").toLongLong(), QFile::decodeName(option(argc, argv, "--out=")));
     }
-    return failed;
+    return bench::runForRowCounts(argc, argv, {{"open_in_fresh_process", priceMemory}});
 }
