@@ -367,7 +367,10 @@ int PriceUpdate::ImportPriceDetails(const QString &fileName)
 
 void PriceUpdate::RestoreOrderFromOld()
 {
-    m_dm.ExecSQL(QStringLiteral("UPDATE PRICE SET ZAKAZ = 0 WHERE ZAKAZ IS NULL OR ZAKAZ <> 0"), false);
+    // Every quantity the file brought becomes 0. Three conditions the ZAKAZ
+    // index can answer: a file that brings none costs no pass over the list.
+    for (const char *which : {"ZAKAZ > 0", "ZAKAZ < 0", "ZAKAZ IS NULL"})
+        m_dm.ExecSQL(QStringLiteral("UPDATE PRICE SET ZAKAZ = 0 WHERE ") + QLatin1String(which), false);
 
     std::unique_ptr<Dataset> old(
         m_dm.OpenQuery(QStringLiteral("SELECT IDTOVAR, GODEN, ZAKAZ FROM PRICEOLD WHERE ZAKAZ > 0"), true));
@@ -454,15 +457,20 @@ bool PriceUpdate::loadPriceFile(const QString &fileName)
         if (keepOld) {
             carrying = true;
             RestoreOrderFromOld();
+            // The checks start from the ordered rows (the ZAKAZ index), never
+            // from the whole list: a join planned the other way round looked
+            // up every one of its rows in PRICEOLD.
             std::unique_ptr<Dataset> q(m_dm.OpenQuery(
-                QStringLiteral("select count(1) from priceold pold , price p  where (pold.price <> p.price) and "
-                               "pold.idtovar = p.idtovar and p.zakaz > 0"),
+                QStringLiteral("select count(1) from price p where p.zakaz > 0 and exists (select 1 from priceold pold "
+                               "where pold.idtovar = p.idtovar and pold.price <> p.price)"),
                 true));
             priceChanged = q && !q->IsEmpty() && q->Fields(0).AsLargeInt() > 0;
-            q.reset(m_dm.OpenQuery(QStringLiteral("select count(1) from price WHERE Zakaz > Qnt"), true));
+            // Only an ordered row is cut to the stock, and never below 0: a
+            // negative stock must not give a negative quantity.
+            q.reset(m_dm.OpenQuery(QStringLiteral("select count(1) from price WHERE Zakaz > 0 and Zakaz > Qnt"), true));
             shortage = q && !q->IsEmpty() && q->Fields(0).AsLargeInt() > 0;
             q.reset();
-            m_dm.ExecSQL(QStringLiteral("update price SET Zakaz = Qnt WHERE Zakaz > Qnt"), false);
+            m_dm.ExecSQL(QStringLiteral("update price SET Zakaz = MAXVALUE(Qnt, 0) WHERE Zakaz > 0 and Zakaz > Qnt"), false);
         }
         m_dm.Commit();
         m_lastLoadOk = true;
@@ -495,13 +503,15 @@ bool PriceUpdate::loadPriceFile(const QString &fileName)
         const QString pricein = m_context.path(QStringLiteral("Data/pricein.dbf"));
         const QString copy = pricein + QStringLiteral(".new");
         QFile::remove(copy);
-        bool copied = QFile::copy(fileName, copy);
-        if (copied) {
+        // The loaded file is deleted below anyway: moving it keeps its time
+        // stamp and costs no copy. Another file system gets a copy.
+        bool copied = QFile::rename(fileName, copy);
+        if (!copied && (copied = QFile::copy(fileName, copy))) {
             QFile f(copy);
             copied = f.open(QIODevice::ReadWrite) && f.setFileTime(fileTime, QFileDevice::FileModificationTime);
             f.close();
-            copied = copied && moveOver(copy, pricein);
         }
+        copied = copied && moveOver(copy, pricein);
         if (!copied) {
             QFile::remove(copy);
             m_log.logMessage(QStringLiteral("Не удалось сохранить копию прайса в %1").arg(QDir::toNativeSeparators(pricein)),

@@ -416,3 +416,15 @@ TEST_F(DataModuleFixture, TableThatExistsButWillNotOpenAsksBeforeDropping)
     EXPECT_TRUE(dm->PriceDetTable()->Active());
     EXPECT_EQ(count("SELECT COUNT(1) FROM PRICE_DET"), 0);
 }
+
+// The engine's cache is the program's size, not the engine's default of 2048
+// pages (16 MB): the price list lives in the program's own memory, and the
+// engine only grows a cache to an attachment's number, never shrinks it.
+// The size is kept in the database, so a later start begins with it too.
+TEST_F(DataModuleFixture, EngineCacheHasTheProgramsSize)
+{
+    open();
+    EXPECT_EQ(count("SELECT MON$PAGE_BUFFERS FROM MON$DATABASE"), TDM::kPageBuffers);
+    dm.reset();
+    EXPECT_EQ(committed("SELECT MON$PAGE_BUFFERS FROM MON$DATABASE"), TDM::kPageBuffers);
+}

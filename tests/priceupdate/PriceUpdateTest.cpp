@@ -29,6 +29,7 @@
 #include <gtest/gtest.h>
 #include <iostream>
 #include <map>
+#include <limits>
 
 using namespace pc;
 using pc::test::DbfWriter;
@@ -41,13 +42,15 @@ const QString kPriceError = QStringLiteral("Ошибка при получени
 const QString kUpdated = QStringLiteral("Прайс удачно обновлен!");
 const QString kStale = QStringLiteral("После обновления получен устаревший прайс! Обратитесь к поставщику");
 
+constexpr int kBlank = std::numeric_limits<int>::min();
+
 struct Row {
     QString id;
     QString name;
     double price = 10;
     int qnt = 100;
     QDate goden = QDate(2027, 1, 1);
-    int zakaz = 0; // in a supplier's file: -1 leaves the field blank
+    int zakaz = 0; // in a supplier's file: kBlank leaves the field blank
 };
 
 // A price DBF as the supplier sends it (texts in code page 866).
@@ -62,7 +65,7 @@ void writePriceDbf(const QString &path, const std::vector<Row> &rows, int nameLe
     w.addField("REGUDEXIST", 'C', 20);
     for (const Row &r : rows)
         w.addRecord({r.id, r.name, r.price, QStringLiteral("Завод"), QStringLiteral("Россия"), 0.0, r.goden, r.qnt, 1, 10,
-                     0, 0, 0, 0, 0, 0, r.zakaz < 0 ? QVariant() : QVariant(r.zakaz), QString()});
+                     0, 0, 0, 0, 0, 0, r.zakaz == kBlank ? QVariant() : QVariant(r.zakaz), QString()});
     w.save(path);
 }
 
@@ -668,17 +671,36 @@ TEST_F(PriceUpdateFixture, VanishedBatchesAddUpAndTheSuppliersZakazIsNoOrder)
     addRows({{"B", "Бинт", 20, 100, QDate(2027, 1, 1), 2},
              {"B", "Бинт", 20, 100, QDate(2027, 3, 1), 3},
              {"C", "Вата", 5, 10, QDate(2027, 1, 1), 10}});
-    writePriceDbf(dir.file(kCode + ".dbf"), {{"B", "Бинт", 20, 100, QDate(2028, 1, 1), -1},
-                                             {"C", "Вата", 5, 10, QDate(2027, 1, 1), -1},
-                                             {"D", "Йод", 5, 10, QDate(2027, 1, 1), 9}});
+    writePriceDbf(dir.file(kCode + ".dbf"), {{"B", "Бинт", 20, 100, QDate(2028, 1, 1), kBlank},
+                                             {"C", "Вата", 5, 10, QDate(2027, 1, 1), kBlank},
+                                             {"D", "Йод", 5, 10, QDate(2027, 1, 1), 9},
+                                             {"E", "Зеленка", 5, 10, QDate(2027, 1, 1), -7}});
     EXPECT_TRUE(update->LoadPriceFromFile());
     const auto now = rows();
-    ASSERT_EQ(now.size(), 3u);
+    ASSERT_EQ(now.size(), 4u);
     EXPECT_EQ(now.at("B|2028-01-01").second, 5);
     EXPECT_EQ(now.at("C|2027-01-01").second, 10);
     EXPECT_EQ(now.at("D|2027-01-01").second, 0);
+    EXPECT_EQ(now.at("E|2027-01-01").second, 0);
     EXPECT_EQ(dialogs.notices, QStringList({kUpdated})); // nothing cut, no price changed
     EXPECT_FALSE(calls.contains("SetShowOnlyOrder(1)"));
+}
+
+// A stock below zero leaves nothing to order: an ordered row is cut to 0, and
+// a row nobody ordered keeps 0 instead of taking the negative stock.
+TEST_F(PriceUpdateFixture, StockBelowZeroNeverGivesANegativeOrder)
+{
+    addRows({{"A", "Анальгин", 5, 10, QDate(2027, 1, 1), 3}, {"F", "Фурацилин", 5, 10, QDate(2027, 1, 1), 0}});
+    writePriceDbf(dir.file(kCode + ".dbf"),
+                  {{"A", "Анальгин", 5, -2, QDate(2027, 1, 1)}, {"F", "Фурацилин", 5, -4, QDate(2027, 1, 1)}});
+    EXPECT_TRUE(update->LoadPriceFromFile());
+    const auto now = rows();
+    ASSERT_EQ(now.size(), 2u);
+    EXPECT_EQ(now.at("A|2027-01-01").second, 0);
+    EXPECT_EQ(now.at("F|2027-01-01").second, 0);
+    EXPECT_TRUE(dialogs.notices.contains(QStringLiteral("После получения актуальных остатков есть : \n\r * отказы по количествам \n\r"
+                                                        "   Пожалуйста, ознакомьтесь с изменениями  ")))
+        << dialogs.notices.join('\n').toStdString();
 }
 
 // A client code that would lead the archive name out of the account's folder

@@ -29,10 +29,14 @@ std::vector<char> attachParameters(int pageBuffers)
     appendString(dpb, char(isc_dpb_password), Database::kPassword);
     appendString(dpb, char(isc_dpb_lc_ctype), Database::kCharset);
     if (pageBuffers > 0) {
-        dpb.push_back(char(isc_dpb_num_buffers));
-        dpb.push_back(4);
-        for (int i = 0; i < 4; ++i) // little-endian, as the engine reads it
-            dpb.push_back(char((unsigned(pageBuffers) >> (8 * i)) & 0xFF));
+        // The engine only ever grows its cache to the attachment's number;
+        // the size it starts with is the one kept in the database header.
+        for (char tag : {char(isc_dpb_set_page_buffers), char(isc_dpb_num_buffers)}) {
+            dpb.push_back(tag);
+            dpb.push_back(4);
+            for (int i = 0; i < 4; ++i) // little-endian, as the engine reads it
+                dpb.push_back(char((unsigned(pageBuffers) >> (8 * i)) & 0xFF));
+        }
     }
     return dpb;
 }
