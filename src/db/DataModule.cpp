@@ -501,8 +501,16 @@ void TDM::OpenPrice(bool on)
     if (on && CreatePriceFields)
         CreatePriceFields(*m_price);
     m_nameIndex.Clear();
-    m_price->SetActive(on);
-    if (!IsFirebird() || !m_price->Active())
+    if (!on || !IsFirebird()) {
+        m_price->SetActive(on);
+        return;
+    }
+    m_price->SetActive(true);
+    readWholePrice([this] {
+        m_price->Close();
+        m_price->Open();
+    });
+    if (!m_price->Active())
         return;
     m_nameIndex.Build(*m_price, m_price->FieldByName(QStringLiteral("TOVAR")));
     m_price->DisableControls();
@@ -521,8 +529,35 @@ void TDM::SetAllActive(bool on)
 
 void TDM::RefreshPrice()
 {
-    if (m_price && m_price->Active())
-        m_price->Refresh();
+    if (!m_price || !m_price->Active())
+        return;
+    m_price->Refresh();
+    readWholePrice([this] { m_price->Refresh(); });
+}
+
+// The whole list is read along the TOVAR index. Right after a change of many
+// rows (a new list, a cleared order) the engine collects the old row versions
+// during that walk, and on a long list the walk has been seen to come back a
+// few rows short. The stored rows are counted and the list read again, so the
+// grid never silently lacks goods. A list read with a filter is not checked;
+// again reads the list once more.
+void TDM::readWholePrice(const std::function<void()> &again)
+{
+    constexpr int kAttempts = 3;
+    for (int attempt = 1; attempt < kAttempts && m_price->Active(); ++attempt) {
+        if (m_price->SelectSQL().simplified().compare(QStringLiteral("SELECT * FROM PRICE ORDER BY TOVAR"),
+                                                      Qt::CaseInsensitive)
+            != 0)
+            return;
+        std::unique_ptr<Dataset> q(OpenQuery(QStringLiteral("SELECT COUNT(*) FROM PRICE"), true));
+        const qint64 stored = q && !q->IsEmpty() ? q->Fields(0).AsLargeInt() : -1;
+        if (stored < 0 || stored == m_price->PhysicalRowCount())
+            return;
+        m_log.logDetail(QStringLiteral("Прайс прочитан не полностью (%1 из %2 строк), читается ещё раз")
+                            .arg(m_price->PhysicalRowCount())
+                            .arg(stored));
+        again();
+    }
 }
 
 // ---- upkeep -------------------------------------------------------------------

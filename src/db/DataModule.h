@@ -131,6 +131,7 @@ private:
                                          const QString &linesKey);
     void bindDetails();
     void restartTransaction() noexcept;
+    void readWholePrice(const std::function<void()> &again);
     AppContext const &m_context;
     Dialogs &m_dialogs;
     MessageLog &m_log;
