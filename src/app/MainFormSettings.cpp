@@ -144,7 +144,9 @@ void TMainForm::LoadSettings()
     files.readPriceDate(settings);
     files.createFolders();
     ui->RecivePanel->hide();
-    files.readServer(settings);
+    // A new client is asked for the address with the code just below.
+    const bool newClient = settings.ClientCode.isEmpty() && !m_identityAsked;
+    files.readServer(settings, !newClient);
     files.setAccounts(settings);
     ui->btnSendErrorLog->hide();
     try {
@@ -152,7 +154,7 @@ void TMainForm::LoadSettings()
     } catch (const std::exception &e) {
         ShowNotice(pc::errorText(e), true);
     }
-    if (settings.ClientCode.isEmpty() && !m_identityAsked) {
+    if (newClient) {
         // A new client: the code, name, password and address in one window,
         // once the database is ready. What is given is read back as on a start.
         m_identityAsked = true;
@@ -166,6 +168,8 @@ void TMainForm::LoadSettings()
             files.readClient(settings);
             files.readServer(settings);
             files.setAccounts(settings);
+        } else {
+            files.readServer(settings); // tells of a missing address now
         }
     }
     BindGrids();

@@ -162,7 +162,7 @@ void SettingsFiles::createFolders() const
     }
 }
 
-void SettingsFiles::readServer(Settings &s) const
+void SettingsFiles::readServer(Settings &s, bool tellMissingAddress) const
 {
     s.ServerAddresses = QStringList{QString()};
     s.ServerIniExists = QFileInfo::exists(serverIni());
@@ -194,7 +194,7 @@ void SettingsFiles::readServer(Settings &s) const
         s.ServerPort = server.readInteger(kHeader, QStringLiteral("ServerPort"), 21);
         s.SupplierName = server.readString(kHeader, QStringLiteral("SupplierName"), QStringLiteral("ВОРН"));
     }
-    if (s.ServerAddresses[0].isEmpty())
+    if (s.ServerAddresses[0].isEmpty() && tellMissingAddress)
         m_dialogs.showNotice(QStringLiteral("Не задан адрес сервера. Обратитесь к поставщику!"), true);
 }
 

@@ -37,7 +37,9 @@ public:
     // Orders and Update folders (Data as well); failures are logged, loading goes on.
     void createFolders() const;
     // server.ini with the main-address change check and the missing-address notice.
-    void readServer(Settings &s) const;
+    // tellMissingAddress: a missing main address is told (not when the
+    // identity window is about to ask for it).
+    void readServer(Settings &s, bool tellMissingAddress = true) const;
     void setAccounts(Settings &s) const;
     void readExchange(Settings &s) const;
 

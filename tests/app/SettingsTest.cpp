@@ -227,12 +227,16 @@ TEST_F(SettingsFixture, ChangedMainAddressIsConfirmedOrRestored)
 TEST_F(SettingsFixture, FirstStartAsksTheIdentityAndTheConnectionPageChangesIt)
 {
     int asked = 0;
+    // The missing address is told only when the window did not give one.
+    const QString noAddress = "Не задан адрес сервера. Обратитесь к поставщику!";
+    qsizetype toldBeforeAsking = -1;
     auto startAsking = [&](bool accept) -> TMainForm & {
         if (form)
             form->closeWithoutAsking = true;
         form = std::make_unique<TMainForm>(dir.path());
         form->setDialogs(&dialogs);
         form->askIdentity = [&, accept](ClientIdentity &id) {
+            toldBeforeAsking = dialogs.notices.count(noAddress);
             ++asked;
             id = {"7001", "Аптека №5", "секрет", "ftp.supplier.ru"};
             return accept;
@@ -242,12 +246,16 @@ TEST_F(SettingsFixture, FirstStartAsksTheIdentityAndTheConnectionPageChangesIt)
     };
     TMainForm &cancelled = startAsking(false);
     EXPECT_EQ(asked, 1);
+    EXPECT_EQ(toldBeforeAsking, 0);
+    EXPECT_EQ(dialogs.notices.count(noAddress), 1);
     EXPECT_EQ(cancelled.settings.ClientCode, "");
     EXPECT_EQ(client().readString("Header", "ClientCode"), "");
     EXPECT_FALSE(dir.exists("server.ini"));
 
     TMainForm &f = startAsking(true);
     EXPECT_EQ(asked, 2);
+    EXPECT_EQ(toldBeforeAsking, 1);
+    EXPECT_EQ(dialogs.notices.count(noAddress), 1);
     EXPECT_EQ(f.settings.ClientCode, "7001");
     EXPECT_EQ(f.settings.ClientName, "Аптека №5");
     EXPECT_EQ(f.settings.ClientAccount.user, "7001");
