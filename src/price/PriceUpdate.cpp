@@ -22,7 +22,11 @@
 #include <QLocale>
 #include <QTemporaryDir>
 
+#include <algorithm>
+#include <cstring>
+#include <functional>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 namespace pc {
@@ -246,19 +250,37 @@ namespace {
 // file lacks (source nullptr) stays empty.
 struct CopiedColumn {
     DbfField *source;
-    int param;
+    QString name;
     bool text;
 };
 
-// Every record of the file through the prepared insert, one row each. DBF
-// texts are blank-padded; goods codes are compared unpadded. Cells that could
-// not be read load empty and are counted.
-int copyRecords(DbfReader &reader, const std::vector<CopiedColumn> &columns, fb::Statement &insert,
-                DbfUnreadableCells &unreadable)
+// The parameter of each column in a statement that names them all.
+std::vector<int> paramsOf(const std::vector<CopiedColumn> &columns, const fb::Statement &st)
+{
+    std::vector<int> params;
+    params.reserve(columns.size());
+    for (const CopiedColumn &c : columns)
+        params.push_back(st.paramIndex(c.name));
+    return params;
+}
+
+void bindAll(fb::Statement &st, const std::vector<int> &params, const std::vector<QVariant> &values)
+{
+    for (size_t i = 0; i < params.size(); ++i)
+        st.setValue(params[i], values[i]);
+}
+
+// Every record of the file, one row each, given to write as the values of the
+// columns. DBF texts are blank-padded; goods codes are compared unpadded.
+// Cells that could not be read load empty and are counted.
+int copyRecords(DbfReader &reader, const std::vector<CopiedColumn> &columns, DbfUnreadableCells &unreadable,
+                const std::function<void(const std::vector<QVariant> &)> &write)
 {
     int rows = 0;
+    std::vector<QVariant> values(columns.size());
     for (reader.First(); !reader.Eof(); reader.Next()) {
-        for (const CopiedColumn &c : columns) {
+        for (size_t i = 0; i < columns.size(); ++i) {
+            const CopiedColumn &c = columns[i];
             QVariant value = c.source ? c.source->AsVariant() : QVariant();
             if (c.source && value.isNull())
                 unreadable.check(*c.source);
@@ -271,13 +293,25 @@ int copyRecords(DbfReader &reader, const std::vector<CopiedColumn> &columns, fb:
                     s.truncate(n);
                 value = s;
             }
-            insert.setValue(c.param, value);
+            values[i] = std::move(value);
         }
-        insert.execute();
+        write(values);
         ++rows;
     }
     return rows;
 }
+
+// A row of PRICE as the load matches it: goods code and expiry date (its day
+// number, 0 when empty).
+struct RowKey {
+    QString id;
+    qint64 day = 0;
+    bool operator==(const RowKey &o) const { return day == o.day && id == o.id; }
+};
+struct RowKeyHash {
+    size_t operator()(const RowKey &k) const { return qHash(k.id) ^ size_t(k.day * 0x9E3779B97F4A7C15ull); }
+};
+qint64 dayOf(const QVariant &date) { return date.isNull() ? 0 : date.toDate().toJulianDay(); }
 
 } // namespace
 
@@ -307,16 +341,65 @@ int PriceUpdate::ImportPriceFile(const QString &fileName)
             missing << e.Name;
             continue;
         }
-        columns.push_back({source, insert->paramIndex(e.Name), e.FieldClass == FieldKind::String});
+        columns.push_back({source, e.Name, e.FieldClass == FieldKind::String});
     }
     if (!missing.isEmpty())
         throw AppError(QStringLiteral("В файле прайса %1 нет полей: %2")
                            .arg(QDir::toNativeSeparators(fileName), missing.join(QStringLiteral(", "))));
 
-    m_dm.ExecSQL(QStringLiteral("DELETE FROM PRICE"), false);
+    // The new list replaces the old one row for row: a row of the same goods
+    // code and expiry date is rewritten in place, a new one is added, one the
+    // file no longer has is deleted. Deleting the whole list and adding it
+    // again would leave every row and its index entries for the engine to
+    // collect, which costs more than the load itself.
+    QString assignments;
+    for (const CopiedColumn &c : columns)
+        assignments += (assignments.isEmpty() ? QString() : QStringLiteral(", ")) + c.name + QStringLiteral(" = :") + c.name;
+    std::unique_ptr<fb::Statement> rewrite(
+        m_dm.PrepareQuery(QStringLiteral("UPDATE PRICE SET ") + assignments + QStringLiteral(" WHERE RDB$DB_KEY = :DBKEY"), true));
+    std::unique_ptr<fb::Statement> remove(m_dm.PrepareQuery(QStringLiteral("DELETE FROM PRICE WHERE RDB$DB_KEY = :DBKEY"), true));
+    const std::vector<int> insertParams = paramsOf(columns, *insert), rewriteParams = paramsOf(columns, *rewrite);
+    const int rewriteKey = rewrite->paramIndex(QStringLiteral("DBKEY"));
+    // The rows there are now, by key; a row's place is its 8-byte DB_KEY.
+    std::unordered_multimap<RowKey, quint64, RowKeyHash> kept;
+    {
+        std::unique_ptr<fb::Statement> rows(m_dm.PrepareQuery(QStringLiteral("SELECT IDTOVAR, GODEN, RDB$DB_KEY FROM PRICE"), true));
+        rows->execute();
+        while (rows->fetch()) {
+            const std::string_view place = rows->rawText(2);
+            quint64 dbKey = 0;
+            std::memcpy(&dbKey, place.data(), std::min(place.size(), sizeof dbKey));
+            kept.emplace(RowKey{rows->isNull(0) ? QString() : rows->asText(0), rows->isNull(1) ? 0 : rows->asDate(1).toJulianDay()},
+                         dbKey);
+        }
+    }
+    auto placeBytes = [](quint64 dbKey) { return QByteArray(reinterpret_cast<const char *>(&dbKey), sizeof dbKey); };
+    size_t idColumn = 0, godenColumn = 0;
+    for (size_t i = 0; i < columns.size(); ++i) {
+        if (columns[i].name == QLatin1String("IDTOVAR"))
+            idColumn = i;
+        else if (columns[i].name == QLatin1String("GODEN"))
+            godenColumn = i;
+    }
+
     DbfUnreadableCells unreadable;
-    const int rows = copyRecords(reader, columns, *insert, unreadable);
+    const int rows = copyRecords(reader, columns, unreadable, [&](const std::vector<QVariant> &values) {
+        const auto same = kept.find(RowKey{values[idColumn].toString(), dayOf(values[godenColumn])});
+        if (same == kept.end()) {
+            bindAll(*insert, insertParams, values);
+            insert->execute();
+            return;
+        }
+        bindAll(*rewrite, rewriteParams, values);
+        rewrite->setBytes(rewriteKey, placeBytes(same->second));
+        kept.erase(same);
+        rewrite->execute();
+    });
     reader.Close();
+    for (const auto &[key, dbKey] : kept) {
+        remove->setBytes(0, placeBytes(dbKey));
+        remove->execute();
+    }
     if (!unreadable.isEmpty())
         m_log.logMessage(QStringLiteral("В файле прайса %1 не прочитаны значения (загружены пустыми): %2")
                              .arg(QFileInfo(fileName).fileName(), unreadable.text()),
@@ -353,10 +436,14 @@ int PriceUpdate::ImportPriceDetails(const QString &fileName)
     std::vector<CopiedColumn> columns;
     for (const FieldDefEntry &e : def.Entries())
         if (!e.Calculated)
-            columns.push_back({reader.FindField(e.Name), insert->paramIndex(e.Name), e.FieldClass == FieldKind::String});
+            columns.push_back({reader.FindField(e.Name), e.Name, e.FieldClass == FieldKind::String});
+    const std::vector<int> params = paramsOf(columns, *insert);
 
     DbfUnreadableCells unreadable;
-    const int rows = copyRecords(reader, columns, *insert, unreadable);
+    const int rows = copyRecords(reader, columns, unreadable, [&](const std::vector<QVariant> &values) {
+        bindAll(*insert, params, values);
+        insert->execute();
+    });
     reader.Close();
     if (!unreadable.isEmpty())
         m_log.logMessage(QStringLiteral("В файле подробностей %1 не прочитаны значения (загружены пустыми): %2")

@@ -686,6 +686,44 @@ TEST_F(PriceUpdateFixture, VanishedBatchesAddUpAndTheSuppliersZakazIsNoOrder)
     EXPECT_FALSE(calls.contains("SetShowOnlyOrder(1)"));
 }
 
+// The new list replaces the old one row for row (a row of the same goods
+// code and expiry date is rewritten in place): afterwards PRICE holds exactly
+// the file's rows, whatever repeats, vanishes or is new, with every value
+// from the file, empty ones too.
+TEST_F(PriceUpdateFixture, NewListReplacesTheOldOneRowForRow)
+{
+    addRows({{"A", "Анальгин", 5, 10, QDate(2027, 1, 1)},
+             {"A", "Анальгин", 5, 10, QDate(2027, 1, 1)},
+             {"B", "Бинт", 7, 20, QDate(2027, 1, 1)},
+             {"C", "Вата", 3, 30, QDate()},
+             {"D", "Йод", 4, 40, QDate(2027, 1, 1)}});
+    dm->Commit();
+    writePriceDbf(dir.file(kCode + ".dbf"), {{"A", "Анальгин н", 6, 11, QDate(2027, 1, 1)},
+                                             {"B", "Бинт", 8, 21, QDate(2027, 1, 1)},
+                                             {"B", "Бинт", 9, 22, QDate(2027, 1, 1)},
+                                             {"C", "Вата н", 3.5, 31, QDate()},
+                                             {"E", "Зеленка", 2, 5, QDate(2028, 1, 1)},
+                                             {"", "", 0, 0, QDate()}});
+    EXPECT_TRUE(update->LoadPriceFromFile());
+    std::unique_ptr<Dataset> q(dm->OpenQuery("SELECT IDTOVAR, TOVAR, PRICE, QNT, GODEN, PRODUCT FROM PRICE "
+                                             "ORDER BY IDTOVAR, PRICE",
+                                             true));
+    QStringList now;
+    for (int i = 0; i < q->RecordCount(); ++i) {
+        Dataset::ActiveRow row(*q, i);
+        now << QStringList{q->Fields(0).AsString(), q->Fields(1).AsString(), QString::number(q->Fields(2).AsFloat()),
+                           QString::number(q->Fields(3).AsInteger()), q->Fields(4).AsDate().toString(Qt::ISODate),
+                           q->Fields(5).AsString()}
+                   .join('|');
+    }
+    EXPECT_EQ(now, QStringList({"||0|0||Завод", "A|Анальгин н|6|11|2027-01-01|Завод", "B|Бинт|8|21|2027-01-01|Завод",
+                                "B|Бинт|9|22|2027-01-01|Завод", "C|Вата н|3.5|31||Завод",
+                                "E|Зеленка|2|5|2028-01-01|Завод"}))
+        << now.join('\n').toStdString();
+    EXPECT_EQ(dm->PriceSet()->RecordCount(), 6);
+    EXPECT_EQ(test::committedScalar(dir.file("Data/client.gdb"), "SELECT COUNT(*) FROM PRICE"), 6);
+}
+
 // A stock below zero leaves nothing to order: an ordered row is cut to 0, and
 // a row nobody ordered keeps 0 instead of taking the negative stock.
 TEST_F(PriceUpdateFixture, StockBelowZeroNeverGivesANegativeOrder)
