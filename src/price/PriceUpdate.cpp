@@ -12,6 +12,7 @@
 #include "db/firebird/Statement.h"
 #include "exchange/ServerConnection.h"
 #include "platform/AppError.h"
+#include "platform/CodePage.h"
 #include "platform/FileNames.h"
 #include "platform/IniFile.h"
 #include "platform/Process.h"
@@ -26,6 +27,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -303,13 +305,17 @@ int copyRecords(DbfReader &reader, const std::vector<CopiedColumn> &columns, Dbf
 
 // A row of PRICE as the load matches it: goods code and expiry date (its day
 // number, 0 when empty).
+// The code is kept as the database stores it (code page 1251).
 struct RowKey {
-    QString id;
+    std::string id;
     qint64 day = 0;
     bool operator==(const RowKey &o) const { return day == o.day && id == o.id; }
 };
 struct RowKeyHash {
-    size_t operator()(const RowKey &k) const { return qHash(k.id) ^ size_t(k.day * 0x9E3779B97F4A7C15ull); }
+    size_t operator()(const RowKey &k) const
+    {
+        return std::hash<std::string>()(k.id) ^ size_t(quint64(k.day) * 0x9E3779B97F4A7C15ull);
+    }
 };
 qint64 dayOf(const QVariant &date) { return date.isNull() ? 0 : date.toDate().toJulianDay(); }
 
@@ -369,8 +375,7 @@ int PriceUpdate::ImportPriceFile(const QString &fileName)
             const std::string_view place = rows->rawText(2);
             quint64 dbKey = 0;
             std::memcpy(&dbKey, place.data(), std::min(place.size(), sizeof dbKey));
-            kept.emplace(RowKey{rows->isNull(0) ? QString() : rows->asText(0), rows->isNull(1) ? 0 : rows->asDate(1).toJulianDay()},
-                         dbKey);
+            kept.emplace(RowKey{std::string(rows->rawText(0)), rows->isNull(1) ? 0 : rows->asDate(1).toJulianDay()}, dbKey);
         }
     }
     auto placeBytes = [](quint64 dbKey) { return QByteArray(reinterpret_cast<const char *>(&dbKey), sizeof dbKey); };
@@ -384,7 +389,7 @@ int PriceUpdate::ImportPriceFile(const QString &fileName)
 
     DbfUnreadableCells unreadable;
     const int rows = copyRecords(reader, columns, unreadable, [&](const std::vector<QVariant> &values) {
-        const auto same = kept.find(RowKey{values[idColumn].toString(), dayOf(values[godenColumn])});
+        const auto same = kept.find(RowKey{toCp1251(values[idColumn].toString()).toStdString(), dayOf(values[godenColumn])});
         if (same == kept.end()) {
             bindAll(*insert, insertParams, values);
             insert->execute();

@@ -696,9 +696,18 @@ TEST_F(PriceUpdateFixture, NewListReplacesTheOldOneRowForRow)
              {"A", "Анальгин", 5, 10, QDate(2027, 1, 1)},
              {"B", "Бинт", 7, 20, QDate(2027, 1, 1)},
              {"C", "Вата", 3, 30, QDate()},
-             {"D", "Йод", 4, 40, QDate(2027, 1, 1)}});
+             {"D", "Йод", 4, 40, QDate(2027, 1, 1)},
+             {"Ж1", "Жгут", 9, 1, QDate(2027, 1, 1)}});
     dm->Commit();
-    writePriceDbf(dir.file(kCode + ".dbf"), {{"A", "Анальгин н", 6, 11, QDate(2027, 1, 1)},
+    // Where a row is stored: the same place after the load means rewritten in place.
+    auto place = [this](const QString &id) {
+        std::unique_ptr<Dataset> q(dm->OpenQuery("SELECT RDB$DB_KEY FROM PRICE WHERE IDTOVAR = '" + id + "'", true));
+        return q->IsEmpty() ? QByteArray() : q->Fields(0).AsString().toUtf8();
+    };
+    const QByteArray placeOfC = place("C"), placeOfZh = place("Ж1");
+    ASSERT_FALSE(placeOfC.isEmpty());
+    writePriceDbf(dir.file(kCode + ".dbf"), {{"Ж1", "Жгут н", 9, 2, QDate(2027, 1, 1)},
+                                             {"A", "Анальгин н", 6, 11, QDate(2027, 1, 1)},
                                              {"B", "Бинт", 8, 21, QDate(2027, 1, 1)},
                                              {"B", "Бинт", 9, 22, QDate(2027, 1, 1)},
                                              {"C", "Вата н", 3.5, 31, QDate()},
@@ -718,10 +727,12 @@ TEST_F(PriceUpdateFixture, NewListReplacesTheOldOneRowForRow)
     }
     EXPECT_EQ(now, QStringList({"||0|0||Завод", "A|Анальгин н|6|11|2027-01-01|Завод", "B|Бинт|8|21|2027-01-01|Завод",
                                 "B|Бинт|9|22|2027-01-01|Завод", "C|Вата н|3.5|31||Завод",
-                                "E|Зеленка|2|5|2028-01-01|Завод"}))
+                                "E|Зеленка|2|5|2028-01-01|Завод", "Ж1|Жгут н|9|2|2027-01-01|Завод"}))
         << now.join('\n').toStdString();
-    EXPECT_EQ(dm->PriceSet()->RecordCount(), 6);
-    EXPECT_EQ(test::committedScalar(dir.file("Data/client.gdb"), "SELECT COUNT(*) FROM PRICE"), 6);
+    EXPECT_EQ(dm->PriceSet()->RecordCount(), 7);
+    EXPECT_EQ(test::committedScalar(dir.file("Data/client.gdb"), "SELECT COUNT(*) FROM PRICE"), 7);
+    EXPECT_EQ(place("C"), placeOfC);
+    EXPECT_EQ(place("Ж1"), placeOfZh);
 }
 
 // A stock below zero leaves nothing to order: an ordered row is cut to 0, and
