@@ -3,9 +3,10 @@
 // the list replaced, the order carried over, the price list reopened with its
 // name index), against the bare prepared insert of the same number of rows
 // into an empty table, measured in interleaved pairs in the same run. A second
-// anchor is what the engine needs to replace a list at all: the rows of
-// yesterday deleted, the new ones inserted, committed, and read once (the read
-// collects the deleted rows and their index entries).
+// anchor is the plain way of replacing a list: the rows of yesterday deleted,
+// the new ones inserted, committed, and read once (the read collects the
+// deleted rows and their index entries). The load rewrites rows in place and
+// should stay well under it.
 #include "BenchClient.h"
 #include "DbfWriter.h"
 #include "TempDatabase.h"
