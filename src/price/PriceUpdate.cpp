@@ -303,9 +303,8 @@ int copyRecords(DbfReader &reader, const std::vector<CopiedColumn> &columns, Dbf
     return rows;
 }
 
-// A row of PRICE as the load matches it: goods code and expiry date (its day
-// number, 0 when empty).
-// The code is kept as the database stores it (code page 1251).
+// A row of PRICE as the load matches it: the goods code as the database
+// stores it (code page 1251) and the expiry date's day number (0 when empty).
 struct RowKey {
     std::string id;
     qint64 day = 0;
