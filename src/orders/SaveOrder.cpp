@@ -43,12 +43,23 @@ QString OrderSaver::OrderComment(const Settings &settings, const QString &commen
     return comment;
 }
 
+// One above the highest number in use by the order headers or their lines.
+// The headers are one row per order; the lines are read from that number up
+// through their IDNAKL index, so a save does not walk the whole archive (an
+// ascending index cannot give the maximum of a column by itself). A header
+// left without lines never has its number given again.
 int OrderSaver::NextOrderNumber()
 {
-    std::unique_ptr<Dataset> q(m_dm.OpenQuery(QStringLiteral("select max(IDNakl) from ordersl "), true));
-    if (!q || q->IsEmpty())
+    std::unique_ptr<Dataset> headers(m_dm.OpenQuery(QStringLiteral("select max(ID) from orders"), true));
+    if (!headers)
         return 1;
-    return q->Fields(0).AsInteger() + 1; // an empty table reads as null, that is 0
+    const qint64 top = headers->IsEmpty() ? 0 : headers->Fields(0).AsLargeInt(); // null reads as 0
+    std::unique_ptr<fb::Statement> lines(
+        m_dm.PrepareQuery(QStringLiteral("select max(IDNakl) from ordersl where IDNakl >= :TOP"), true));
+    lines->setValue(QStringLiteral("TOP"), top);
+    lines->execute();
+    const qint64 topLine = lines->fetch() && !lines->isNull(0) ? lines->asInt64(0) : 0;
+    return int(std::max(top, topLine) + 1);
 }
 
 OrderSaver::Answer OrderSaver::confirmMinimum(const QString &name, int &quantity, int minProd, int stock)

@@ -197,3 +197,18 @@ TEST_F(SaveOrderTest, AQuantityChangedBehindThePriceListIsSavedAsTheDatabaseHold
     price.Last();
     EXPECT_EQ(price.FieldByName("ZAKAZ").AsInteger(), 0);
 }
+
+// The next order number is above every number in use, in the headers and in
+// the lines: a header left without lines (older data) does not get a second
+// order of its number, and lines without a header are not joined by new ones.
+TEST_F(SaveOrderTest, NextNumberIsAboveEveryHeaderAndLine)
+{
+    EXPECT_EQ(saver->NextOrderNumber(), 1);
+    exec("INSERT INTO ORDERS (ID, STATUS) VALUES (:P1, 1)", {5});
+    addLine(5, "9", "Старое", "", 1, 1, 1);
+    EXPECT_EQ(saver->NextOrderNumber(), 6);
+    exec("INSERT INTO ORDERS (ID, STATUS) VALUES (:P1, 1)", {9});
+    EXPECT_EQ(saver->NextOrderNumber(), 10);
+    addLine(12, "9", "Без заголовка", "", 1, 1, 1);
+    EXPECT_EQ(saver->NextOrderNumber(), 13);
+}
