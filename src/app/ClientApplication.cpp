@@ -4,18 +4,15 @@
 
 #include <malloc.h>
 
-namespace {
-// Large blocks (the price list's columns) come straight from the system and
-// go back to it when freed or regrown: a fixed threshold keeps the allocator
-// from raising it after the first large free and then keeping every freed
-// column in the heap, so the resident size follows what is really in use.
-const int kTunedAllocator = [] {
+ClientApplication::ClientApplication(int &argc, char **argv) : QApplication(argc, argv)
+{
+    // Large blocks (the price list's columns) come straight from the system
+    // and go back to it when freed or regrown: a fixed threshold keeps the
+    // allocator from raising it after the first large free and then keeping
+    // every freed column in the heap, so the resident size follows what is
+    // really in use.
     mallopt(M_MMAP_THRESHOLD, 256 * 1024);
-    return 0;
-}();
-} // namespace
-
-ClientApplication::ClientApplication(int &argc, char **argv) : QApplication(argc, argv) { (void)kTunedAllocator; }
+}
 
 bool ClientApplication::notify(QObject *receiver, QEvent *event)
 {

@@ -931,12 +931,7 @@ void Dataset::Resync()
     checkBrowse();
     const int recNo = RecNo();
     m_calc->rows.clear();
-    rebuildView();
-    m_current = 0;
-    m_bof = true;
-    m_eof = m_view.empty();
-    notifyChildren();
-    emitReset();
+    resetView();
     afterReread(recNo);
 }
 
@@ -964,9 +959,9 @@ void Dataset::reopenAsDetail()
     showFirstRow();
 }
 
-// After the rows were (re)read: the view from the first row, the details and
-// the bound grids follow, AfterScroll when there is a row.
-void Dataset::showFirstRow()
+// The view built again and put on its first row; the details and the bound
+// grids follow.
+void Dataset::resetView()
 {
     rebuildView();
     m_current = 0;
@@ -974,6 +969,13 @@ void Dataset::showFirstRow()
     m_eof = m_view.empty();
     notifyChildren();
     emitReset();
+}
+
+// After the rows were (re)read: the view from the first row, AfterScroll when
+// there is a row.
+void Dataset::showFirstRow()
+{
+    resetView();
     if (!m_view.empty() && AfterScroll)
         AfterScroll(*this);
 }

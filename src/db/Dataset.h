@@ -291,6 +291,7 @@ Q_SIGNALS:
 private:
     friend class Field;
     void showFirstRow();
+    void resetView();
     struct Column;
     struct CalcCache;
 
