@@ -83,14 +83,15 @@ struct PriceInsert {
         return st;
     }
     // Raw bytes of the values bound: numbers at their width, texts at their length.
-    qint64 bind(int i, int zakaz = 0)
+    // day shifts the price as a supplier's next list would.
+    qint64 bind(int i, int zakaz = 0, int day = 0)
     {
         const QString id = priceId(i), name = priceName(i);
         const QString product = QStringLiteral("Фармстандарт-Лексредства ОАО"), country = QStringLiteral("Россия");
         const QString regud = i % 4 ? QStringLiteral("ЛС-001234/10") : QString();
         st.setText(col[0], id);
         st.setText(col[1], name);
-        st.setDouble(col[2], 10.0 + (i % 9973) * 0.37);
+        st.setDouble(col[2], 10.0 + ((i + day) % 9973) * 0.37);
         st.setText(col[3], product);
         st.setText(col[4], country);
         st.setDouble(col[5], 12.5 + (i % 101));
@@ -145,6 +146,18 @@ inline qint64 touchAllRows(pc::fb::Statement &st)
     if (sum < 0 || bytes == 1)
         std::puts("");
     return rows;
+}
+
+// Every stored column of PRICE set from its named parameter, for the row at
+// the place :DBKEY.
+inline QString priceRewriteSql()
+{
+    QStringList set;
+    const auto defs = pc::BuildTableDefs(pc::DriverFirebird);
+    for (const pc::FieldDefEntry &e : defs[pc::TdPrice].Entries())
+        if (!e.Calculated)
+            set << e.Name + QStringLiteral(" = :") + e.Name;
+    return QStringLiteral("UPDATE PRICE SET ") + set.join(QStringLiteral(", ")) + QStringLiteral(" WHERE RDB$DB_KEY = :DBKEY");
 }
 
 inline QString bareFetchSql() { return QStringLiteral("SELECT * FROM PRICE ORDER BY TOVAR"); }
