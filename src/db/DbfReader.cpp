@@ -210,6 +210,23 @@ std::string_view DbfField::RawBytes() const
     return std::string_view(rec + m_offset, size_t(m_size));
 }
 
+bool DbfField::AppendCp1251Text(std::string &out) const
+{
+    if (!IsPlainText() || !m_reader->m_current)
+        return false;
+    const size_t start = out.size();
+    const std::string_view raw = RawBytes();
+    if (m_reader->m_oem)
+        appendCp866AsCp1251(raw, out);
+    else
+        out.append(raw);
+    size_t end = out.size();
+    while (end > start && out[end - 1] == ' ')
+        --end;
+    out.resize(end);
+    return true;
+}
+
 QString DbfField::decodeText(std::string_view bytes) const
 {
     return m_reader->m_oem ? fromCp866(bytes) : fromCp1251(bytes);

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -76,6 +77,13 @@ public:
     // The column's bytes inside the current record, without a copy; empty
     // without a current record. Valid until the cursor moves.
     std::string_view RawBytes() const;
+    // A plain text column: character data that is neither binary, nor a memo,
+    // nor able to hold a null. Its value never reads as null.
+    bool IsPlainText() const { return m_kind == Kind::Text && m_nullBit < 0; }
+    // For a plain text column with a current record: appends the text in code
+    // page 1251 with its trailing blanks cut (what AsString gives, trimmed and
+    // encoded in 1251) and returns true. Otherwise appends nothing, false.
+    bool AppendCp1251Text(std::string &out) const;
 
     static QDateTime ZeroDateTime();
 

@@ -2,7 +2,6 @@
 
 #include <QStringDecoder>
 #include <array>
-#include <unordered_map>
 
 namespace pc {
 
@@ -12,7 +11,9 @@ namespace {
 // that the hot paths (DBF fields, database texts) are plain lookups.
 struct SingleByteTable {
     std::array<char16_t, 256> toUnicode{};
-    std::unordered_map<char16_t, unsigned char> fromUnicode;
+    // Byte of each character from U+0080 on; 0: the code page lacks it (the
+    // encoder passes characters below U+0080 through as they are).
+    std::array<unsigned char, 0x10000> fromUnicode{};
 
     explicit SingleByteTable(const char *name)
     {
@@ -24,7 +25,7 @@ struct SingleByteTable {
             dec.resetState();
         }
         for (int b = 255; b >= 0; --b) {
-            if (toUnicode[size_t(b)] != 0xFFFD)
+            if (toUnicode[size_t(b)] != 0xFFFD && toUnicode[size_t(b)] >= 0x80)
                 fromUnicode[toUnicode[size_t(b)]] = (unsigned char)b;
         }
     }
@@ -48,8 +49,8 @@ struct SingleByteTable {
                 *d++ = char(u);
                 continue;
             }
-            auto it = fromUnicode.find(u);
-            *d++ = it == fromUnicode.end() ? '?' : char(it->second);
+            const unsigned char b = fromUnicode[u];
+            *d++ = b ? char(b) : '?';
         }
         return out;
     }
@@ -73,5 +74,24 @@ QString fromCp1251(std::string_view bytes) { return cp1251().decode(bytes); }
 QByteArray toCp1251(const QString &text) { return cp1251().encode(text); }
 QString fromCp866(std::string_view bytes) { return cp866().decode(bytes); }
 QByteArray toCp866(const QString &text) { return cp866().encode(text); }
+
+void appendCp866AsCp1251(std::string_view cp866Bytes, std::string &out)
+{
+    // Each byte as its character in 866 and that character in 1251, exactly
+    // as decoding and encoding again would give.
+    static const std::array<char, 256> table = [] {
+        std::array<char, 256> t{};
+        for (int b = 0; b < 256; ++b) {
+            const char c = char(b);
+            t[size_t(b)] = toCp1251(fromCp866(std::string_view(&c, 1))).at(0);
+        }
+        return t;
+    }();
+    const size_t start = out.size();
+    out.resize(start + cp866Bytes.size());
+    char *d = out.data() + start;
+    for (unsigned char c : cp866Bytes)
+        *d++ = table[c];
+}
 
 } // namespace pc

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <string>
 #include <string_view>
 
 namespace pc {
@@ -15,5 +16,8 @@ QByteArray toCp1251(const QString &text);
 QString fromCp866(std::string_view bytes);
 inline QString fromCp866(const QByteArray &bytes) { return fromCp866(std::string_view(bytes.constData(), size_t(bytes.size()))); }
 QByteArray toCp866(const QString &text);
+// Appends 866 text as 1251 bytes, byte for byte ("?" where 1251 lacks the
+// character): what toCp1251(fromCp866(bytes)) gives, without the detour.
+void appendCp866AsCp1251(std::string_view cp866Bytes, std::string &out);
 
 } // namespace pc

@@ -1,4 +1,8 @@
 #include "price/PriceUpdate.h"
+#include <ctime>
+#include <cstdio>
+static double pcpu(){timespec t;clock_gettime(CLOCK_PROCESS_CPUTIME_ID,&t);return t.tv_sec+t.tv_nsec*1e-9;}
+
 
 #include "core/AppContext.h"
 #include "core/Dialogs.h"
@@ -254,6 +258,16 @@ struct CopiedColumn {
     DbfField *source;
     QString name;
     bool text;
+    // A text column the file keeps as plain text: copied as bytes, without
+    // a detour through QString (the load's hottest path).
+    bool plainText = false;
+};
+
+// A record of the file as copied: each column's value, or for a plain text
+// column its bytes as the database stores them (code page 1251, unpadded).
+struct CopiedRow {
+    std::vector<QVariant> values;
+    std::vector<std::string> texts;
 };
 
 // The parameter of each column in a statement that names them all.
@@ -266,23 +280,39 @@ std::vector<int> paramsOf(const std::vector<CopiedColumn> &columns, const fb::St
     return params;
 }
 
-void bindAll(fb::Statement &st, const std::vector<int> &params, const std::vector<QVariant> &values)
+void bindAll(fb::Statement &st, const std::vector<int> &params, const std::vector<CopiedColumn> &columns,
+             const CopiedRow &row)
 {
-    for (size_t i = 0; i < params.size(); ++i)
-        st.setValue(params[i], values[i]);
+    for (size_t i = 0; i < params.size(); ++i) {
+        if (columns[i].plainText) {
+            const std::string &t = row.texts[i];
+            st.setBytes(params[i], QByteArray::fromRawData(t.data(), qsizetype(t.size())));
+        } else {
+            st.setValue(params[i], row.values[i]);
+        }
+    }
 }
 
 // Every record of the file, one row each, given to write as the values of the
 // columns. DBF texts are blank-padded; goods codes are compared unpadded.
 // Cells that could not be read load empty and are counted.
-int copyRecords(DbfReader &reader, const std::vector<CopiedColumn> &columns, DbfUnreadableCells &unreadable,
-                const std::function<void(const std::vector<QVariant> &)> &write)
+int copyRecords(DbfReader &reader, std::vector<CopiedColumn> &columns, DbfUnreadableCells &unreadable,
+                const std::function<void(const CopiedRow &)> &write)
 {
     int rows = 0;
-    std::vector<QVariant> values(columns.size());
+    CopiedRow row;
+    row.values.resize(columns.size());
+    row.texts.resize(columns.size());
+    for (CopiedColumn &c : columns)
+        c.plainText = c.text && c.source && c.source->IsPlainText();
     for (reader.First(); !reader.Eof(); reader.Next()) {
         for (size_t i = 0; i < columns.size(); ++i) {
             const CopiedColumn &c = columns[i];
+            if (c.plainText) {
+                row.texts[i].clear();
+                c.source->AppendCp1251Text(row.texts[i]);
+                continue;
+            }
             QVariant value = c.source ? c.source->AsVariant() : QVariant();
             if (c.source && value.isNull())
                 unreadable.check(*c.source);
@@ -295,9 +325,9 @@ int copyRecords(DbfReader &reader, const std::vector<CopiedColumn> &columns, Dbf
                     s.truncate(n);
                 value = s;
             }
-            values[i] = std::move(value);
+            row.values[i] = std::move(value);
         }
-        write(values);
+        write(row);
         ++rows;
     }
     return rows;
@@ -387,18 +417,27 @@ int PriceUpdate::ImportPriceFile(const QString &fileName)
     }
 
     DbfUnreadableCells unreadable;
-    const int rows = copyRecords(reader, columns, unreadable, [&](const std::vector<QVariant> &values) {
-        const auto same = kept.find(RowKey{toCp1251(values[idColumn].toString()).toStdString(), dayOf(values[godenColumn])});
+    double exe = 0, t0 = pcpu();
+    const int rows = copyRecords(reader, columns, unreadable, [&](const CopiedRow &row) {
+        const auto same = kept.find(RowKey{columns[idColumn].plainText
+                                               ? row.texts[idColumn]
+                                               : toCp1251(row.values[idColumn].toString()).toStdString(),
+                                           dayOf(row.values[godenColumn])});
         if (same == kept.end()) {
-            bindAll(*insert, insertParams, values);
+            bindAll(*insert, insertParams, columns, row);
+            double c0 = pcpu();
             insert->execute();
+            exe += pcpu() - c0;
             return;
         }
-        bindAll(*rewrite, rewriteParams, values);
+        bindAll(*rewrite, rewriteParams, columns, row);
         rewrite->setBytes(rewriteKey, placeBytes(same->second));
         kept.erase(same);
+        double c0 = pcpu();
         rewrite->execute();
+        exe += pcpu() - c0;
     });
+    fprintf(stderr, "  rows %6.0f execute %6.0f outside %6.0f\n", (pcpu() - t0) * 1000, exe * 1000, (pcpu() - t0 - exe) * 1000);
     reader.Close();
     for (const auto &[key, dbKey] : kept) {
         remove->setBytes(0, placeBytes(dbKey));
@@ -444,8 +483,9 @@ int PriceUpdate::ImportPriceDetails(const QString &fileName)
     const std::vector<int> params = paramsOf(columns, *insert);
 
     DbfUnreadableCells unreadable;
-    const int rows = copyRecords(reader, columns, unreadable, [&](const std::vector<QVariant> &values) {
-        bindAll(*insert, params, values);
+    double exe = 0, t0 = pcpu();
+    const int rows = copyRecords(reader, columns, unreadable, [&](const CopiedRow &row) {
+        bindAll(*insert, params, columns, row);
         insert->execute();
     });
     reader.Close();

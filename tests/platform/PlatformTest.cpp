@@ -18,6 +18,23 @@ TEST(CodePage, CyrillicRoundTripsThroughBothCodePages)
     EXPECT_EQ(pc::toCp1251(QStringLiteral("А")), QByteArray("\xC0"));
     EXPECT_EQ(pc::toCp866(QStringLiteral("А")), QByteArray("\x80"));
     EXPECT_EQ(pc::toCp1251(QStringLiteral("漢")), QByteArray("?")); // lacking characters become "?"
+    EXPECT_EQ(pc::toCp1251(QStringLiteral("\u0080\uFFFF░")), QByteArray("???"));
+    // Every byte of 1251 and every letter byte of 866 decodes and encodes back
+    // to itself, and 866 goes into 1251 byte for byte as the detour would.
+    std::string all866;
+    for (int b = 0; b < 256; ++b) {
+        const char c = char(b);
+        const std::string_view one(&c, 1);
+        EXPECT_EQ(pc::toCp1251(pc::fromCp1251(one)), QByteArray(1, c)) << b;
+        if (b >= 0x80)
+            EXPECT_EQ(pc::toCp866(pc::fromCp866(one)), QByteArray(1, c)) << b;
+        all866 += c;
+    }
+    std::string out = "x";
+    pc::appendCp866AsCp1251(all866, out);
+    EXPECT_EQ(QByteArray::fromStdString(out), "x" + pc::toCp1251(pc::fromCp866(all866)));
+    EXPECT_EQ(out.substr(1 + 0x80, 3), "\xC0\xC1\xC2"); // А Б В
+    EXPECT_EQ(out.substr(1 + 0xB0, 1), "?");            // ░ is not in 1251
 }
 
 TEST(SingleInstance, SecondCopyOfTheSameNameIsRefusedOthersRun)

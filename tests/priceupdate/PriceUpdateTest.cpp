@@ -735,6 +735,29 @@ TEST_F(PriceUpdateFixture, NewListReplacesTheOldOneRowForRow)
     EXPECT_EQ(place("Ж1"), placeOfZh);
 }
 
+// Texts go into the database as the file has them, less the padding: leading
+// and inner blanks kept, a character code page 1251 lacks as "?", a blank
+// cell as an empty text (never null); a Cyrillic goods code still finds its
+// row of yesterday.
+TEST_F(PriceUpdateFixture, TextsLoadAsTheFileHasThemLessThePadding)
+{
+    addRows({{"Ж1", "Жгут", 9, 1, QDate(2027, 1, 1)}});
+    dm->Commit();
+    auto place = [this] {
+        std::unique_ptr<Dataset> q(dm->OpenQuery("SELECT RDB$DB_KEY FROM PRICE WHERE IDTOVAR = 'Ж1'", true));
+        return q->IsEmpty() ? QByteArray() : q->Fields(0).AsString().toUtf8();
+    };
+    const QByteArray before = place();
+    writePriceDbf(dir.file(kCode + ".dbf"), {{"Ж1", "  Бинт  №5 ░ стерильный   ", 9, 2, QDate(2027, 1, 1)},
+                                             {"", "", 0, 0, QDate()}});
+    EXPECT_TRUE(update->LoadPriceFromFile());
+    EXPECT_EQ(place(), before);
+    const QString gdb = dir.file("Data/client.gdb");
+    EXPECT_EQ(test::committedScalar(gdb, "SELECT COUNT(*) FROM PRICE WHERE IDTOVAR = 'Ж1' AND TOVAR = '  Бинт  №5 ? стерильный'"), 1);
+    EXPECT_EQ(test::committedScalar(gdb, "SELECT COUNT(*) FROM PRICE WHERE IDTOVAR = '' AND TOVAR = ''"), 1);
+    EXPECT_EQ(test::committedScalar(gdb, "SELECT COUNT(*) FROM PRICE WHERE IDTOVAR IS NULL OR TOVAR IS NULL"), 0);
+}
+
 // A stock below zero leaves nothing to order: an ordered row is cut to 0, and
 // a row nobody ordered keeps 0 instead of taking the negative stock.
 TEST_F(PriceUpdateFixture, StockBelowZeroNeverGivesANegativeOrder)
