@@ -184,17 +184,29 @@ bool OrderSender::SendOrderFile(int orderId, const QString &folder, bool connect
                              + QStringLiteral(" отправлена"),
                          Info, true);
 
+        // The history replaces the previous one only once it is whole on the
+        // server: a broken transfer leaves yesterday's, never half of today's.
         const QString history = m_settings.ClientCode + QStringLiteral(".log");
+        const QString historyUpload = UploadName(history);
+        auto historyFailed = [&](const std::exception &e) {
+            removeUpload(historyUpload, e);
+            return AppError(QStringLiteral("Заявка № ") + number + QStringLiteral(" отправлена, но журнал отправки ") + history
+                            + QStringLiteral(" не удалось передать на сервер. ") + errorText(e));
+        };
+        try {
+            ftp.put(m_context.path(QStringLiteral("history.log")), historyUpload);
+        } catch (const std::exception &e) {
+            throw historyFailed(e);
+        }
         try {
             ftp.deleteFile(history);
         } catch (const std::exception &) {
             // no earlier history on the server
         }
         try {
-            ftp.put(m_context.path(QStringLiteral("history.log")), history);
+            ftp.rename(historyUpload, history);
         } catch (const std::exception &e) {
-            throw AppError(QStringLiteral("Заявка № ") + number + QStringLiteral(" отправлена, но журнал отправки ") + history
-                           + QStringLiteral(" не удалось передать на сервер. ") + errorText(e));
+            throw historyFailed(e);
         }
         if (connectItself)
             m_connection.DisconnectFromServer();

@@ -208,7 +208,7 @@ TEST_F(SendExactlyOnce, EveryStepOfASendCanFail)
          "Заявка № 1 не отправлена: не удалось переименовать переданный файл 1234_1.ini.tmp в 1234_1.ini"},
         {"second order's upload refused", {.verb = "STOR", .argMask = "1234_2.ini.tmp", .reply = "451 Local error."}, {1},
          "Заявка № 2 не отправлена"},
-        {"history upload refused", {.verb = "STOR", .argMask = "*.log", .reply = "452 Insufficient storage space."}, {1},
+        {"history upload refused", {.verb = "STOR", .argMask = "*.log.tmp", .reply = "452 Insufficient storage space."}, {1},
          "Заявка № 1 отправлена, но журнал отправки 1234.log не удалось передать на сервер"},
     };
     for (const Case &c : cases) {

@@ -123,6 +123,43 @@ TEST_F(SendFixture, UnsentArchiveOrdersAndTheCurrentOneGoUpEachWithTheHistory)
     EXPECT_TRUE(dialogs.notices.contains("Было отправлено 0 заявок  на сумму 0"));
 }
 
+// The history goes up under a passing name and replaces the server's one
+// only when whole: a transfer that breaks off leaves the previous history and
+// no remnant, and the order itself stays sent.
+TEST_F(SendFixture, BrokenHistoryUploadLeavesThePreviousHistory)
+{
+    const QString onServer = server.home("Order") + "/1234.log";
+    {
+        QFile f(onServer);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("[previous]\r\n");
+    }
+    archivedOrder(1, 0);
+    server.setFaults({{.verb = "STOR", .argMask = "*.log.tmp", .action = test::FtpTestServer::Fault::Drop, .bytes = 5}});
+    dialogs.setNextAnswer(mrYes); // "Будет отправлено 1 заявок из архива..."
+    sender->SendOrders(1, 0, QString());
+    EXPECT_TRUE(dialogs.notices.contains("При отправке заявки возникли ошибки.\r\nЗаявка была перемещена в архив и будет "
+                                         "отправлена при повторном сеансе связи"))
+        << dialogs.notices.join("|").toStdString();
+    QFile f(onServer);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), QByteArray("[previous]\r\n"));
+    EXPECT_EQ(uploaded(), QStringList({"1234.log", "1234_1.ini"}));
+    dm->Rollback(); // only what was committed remains
+    EXPECT_EQ(status(1), 1);
+
+    // The next order's send replaces it with the whole history.
+    server.clearFaults();
+    archivedOrder(2, 0);
+    dialogs.setNextAnswer(mrYes);
+    sender->SendOrders(1, 0, QString());
+    EXPECT_EQ(dir.readBytes("history.log"), [&] {
+        QFile g(onServer);
+        return g.open(QIODevice::ReadOnly) ? g.readAll() : QByteArray();
+    }());
+    EXPECT_TRUE(uploaded().filter(".tmp").isEmpty()) << uploaded().join('|').toStdString();
+}
+
 TEST_F(SendFixture, AddressMustBeChosenWhenThereAreSeveral)
 {
     int dropped = 0;
