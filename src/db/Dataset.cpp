@@ -1164,7 +1164,7 @@ void Dataset::Post()
     // column is null and "=" cannot match it) must not leave the cached row
     // showing a value the database does not hold.
     if (!inserting && st.rowsAffected() == 0)
-        fail(QStringLiteral("The row was not found for updating: nothing was stored"));
+        fail(QStringLiteral("Строка не найдена в базе данных, изменение не сохранено"));
 
     int row;
     if (inserting) {

@@ -397,7 +397,7 @@ struct FtpClient::Impl {
         controlSocket = CURL_SOCKET_BAD;
         if (!multi) {
             closeSession();
-            throw FtpError(FtpError::Transfer, QStringLiteral("Reconnect: out of memory (no reply from the server)"),
+            throw FtpError(FtpError::Transfer, QStringLiteral("Повторное соединение: не хватает памяти (сервер не ответил)"),
                            QString());
         }
     }
@@ -406,20 +406,20 @@ struct FtpClient::Impl {
                    bool mapNotFound = true) const
     {
         FtpError::Kind kind = otherKind;
-        QString reason = QString::fromUtf8(curl_easy_strerror(code));
+        QString reason = QStringLiteral("ошибка обмена с сервером (%1)").arg(QString::fromUtf8(curl_easy_strerror(code)));
         const int reply = replyCode(opReply);
         const bool silent = stalled
             || (code == CURLE_OPERATION_TIMEDOUT && reply != 421 && sinceActivity.isValid()
                 && sinceActivity.elapsed() >= stallTimeoutMs - stallTimeoutMs / 10);
         if (silent) {
             kind = FtpError::Timeout;
-            reason = QStringLiteral("nothing received or sent for %1 s, the transfer was abandoned")
+            reason = QStringLiteral("%1 с ничего не получено и не отправлено, обмен прерван")
                          .arg((stallTimeoutMs + 999) / 1000);
         } else if (reply == 421) {
             // libcurl reports every 421 as a time-out; the server said it
             // would not serve us and closed the connection.
             kind = otherKind == FtpError::Connect ? FtpError::Connect : FtpError::Refused;
-            reason = QStringLiteral("the server refused service and closed the connection");
+            reason = QStringLiteral("сервер отказал в обслуживании и закрыл соединение");
         } else switch (code) {
         case CURLE_COULDNT_RESOLVE_HOST:
         case CURLE_COULDNT_CONNECT:
@@ -427,15 +427,19 @@ struct FtpClient::Impl {
         case CURLE_UNSUPPORTED_PROTOCOL:
         case CURLE_FTP_WEIRD_SERVER_REPLY:
             kind = otherKind == FtpError::Connect ? FtpError::Connect : FtpError::Transfer;
+            reason = code == CURLE_COULDNT_RESOLVE_HOST ? QStringLiteral("адрес сервера не найден")
+                : code == CURLE_COULDNT_CONNECT        ? QStringLiteral("сервер не принимает соединений")
+                : code == CURLE_FTP_WEIRD_SERVER_REPLY ? QStringLiteral("сервер ответил не как FTP-сервер")
+                                                       : QStringLiteral("неверный адрес сервера");
             break;
         case CURLE_LOGIN_DENIED:
             kind = FtpError::Login;
-            reason = QStringLiteral("login refused");
+            reason = QStringLiteral("неверное имя пользователя или пароль");
             break;
         case CURLE_OPERATION_TIMEDOUT:
         case CURLE_FTP_ACCEPT_TIMEOUT:
             kind = FtpError::Timeout;
-            reason = QStringLiteral("timed out, the server does not answer");
+            reason = QStringLiteral("сервер не отвечает");
             break;
         case CURLE_REMOTE_FILE_NOT_FOUND:
             kind = FtpError::NotFound;
@@ -460,6 +464,12 @@ struct FtpClient::Impl {
         case CURLE_FTP_CANT_GET_HOST:
             if (otherKind != FtpError::Connect)
                 kind = FtpError::Transfer;
+            reason = code == CURLE_UPLOAD_FAILED ? QStringLiteral("сервер не принял файл")
+                : code == CURLE_FTP_COULDNT_RETR_FILE ? QStringLiteral("сервер не отдал файл")
+                : code == CURLE_FTP_PORT_FAILED || code == CURLE_FTP_ACCEPT_FAILED || code == CURLE_FTP_WEIRD_PASV_REPLY
+                        || code == CURLE_FTP_CANT_GET_HOST
+                    ? QStringLiteral("не удалось открыть соединение для передачи данных")
+                    : QStringLiteral("соединение с сервером прервано");
             break;
         default:
             break;
@@ -468,10 +478,11 @@ struct FtpClient::Impl {
         // supplier's server and of most others).
         if (reply == 550 && mapNotFound && kind != FtpError::Login && kind != FtpError::LocalFile && !silent)
             kind = FtpError::NotFound;
+        // "not found" stays in the text: callers tell a missing file by it.
         if (kind == FtpError::NotFound)
-            reason = QStringLiteral("not found");
-        const QString server = opReply.isEmpty() ? QStringLiteral("no reply from the server")
-                                                 : QStringLiteral("server: ") + opReply;
+            reason = QStringLiteral("нет на сервере (not found)");
+        const QString server = opReply.isEmpty() ? QStringLiteral("сервер не ответил")
+                                                 : QStringLiteral("ответ сервера: ") + opReply;
         return FtpError(kind, what + QStringLiteral(": ") + reason + QStringLiteral(" (") + server + QLatin1Char(')'),
                         opReply);
     }
@@ -479,7 +490,7 @@ struct FtpClient::Impl {
     void requireConnected()
     {
         if (!connected)
-            throw FtpError(FtpError::NotConnected, QStringLiteral("Not connected to the FTP server"), QString());
+            throw FtpError(FtpError::NotConnected, QStringLiteral("Нет соединения с FTP-сервером"), QString());
         renewIfStale();
     }
 
@@ -490,7 +501,7 @@ struct FtpClient::Impl {
         explicit Running(Impl &d) : m_d(d)
         {
             if (d.busy)
-                throw FtpError(FtpError::Busy, QStringLiteral("Another FTP operation is running"), QString());
+                throw FtpError(FtpError::Busy, QStringLiteral("Обмен с сервером уже идёт"), QString());
             d.busy = true;
         }
         ~Running()
@@ -513,7 +524,7 @@ namespace {
 void checkName(const QString &name, const QString &what)
 {
     if (isBadName(name))
-        throw FtpError(FtpError::BadName, what + QStringLiteral(": unusable name \"") + name + QLatin1Char('"'), QString());
+        throw FtpError(FtpError::BadName, what + QStringLiteral(": недопустимое имя \"") + name + QLatin1Char('"'), QString());
 }
 } // namespace
 
@@ -543,11 +554,11 @@ void FtpClient::connect()
 {
     Impl::Running running(*d);
     d->closeSession();
-    const QString what = QStringLiteral("Connect to %1:%2").arg(d->host).arg(d->port);
+    const QString what = QStringLiteral("Соединение с %1:%2").arg(d->host).arg(d->port);
     if (!isValidHost(d->host))
-        throw FtpError(FtpError::Connect, what + QStringLiteral(": invalid host name (no reply from the server)"), QString());
+        throw FtpError(FtpError::Connect, what + QStringLiteral(": неверный адрес сервера (сервер не ответил)"), QString());
     if (d->port <= 0 || d->port > 65535)
-        throw FtpError(FtpError::Connect, what + QStringLiteral(": invalid port (no reply from the server)"), QString());
+        throw FtpError(FtpError::Connect, what + QStringLiteral(": неверный порт (сервер не ответил)"), QString());
 
     const QString hostPart = d->host.contains(QLatin1Char(':')) && !d->host.startsWith(QLatin1Char('['))
         ? QLatin1Char('[') + d->host + QLatin1Char(']')
@@ -563,7 +574,7 @@ void FtpClient::connect()
     d->easy = curl_easy_init();
     if (!d->multi || !d->easy) {
         d->closeSession();
-        throw FtpError(FtpError::Connect, what + QStringLiteral(": out of memory (no reply from the server)"), QString());
+        throw FtpError(FtpError::Connect, what + QStringLiteral(": не хватает памяти (сервер не ответил)"), QString());
     }
     // A request without a body on the login folder: connect, USER, PASS, PWD.
     d->prepare(d->sessionUrl);
@@ -588,7 +599,7 @@ void FtpClient::disconnect()
 
 qint64 FtpClient::size(const QString &remoteName)
 {
-    const QString what = QStringLiteral("Size of ") + remoteName;
+    const QString what = QStringLiteral("Размер файла ") + remoteName;
     checkName(remoteName, what);
     Impl::Running running(*d);
     d->requireConnected();
@@ -607,15 +618,15 @@ qint64 FtpClient::size(const QString &remoteName)
 
 void FtpClient::get(const QString &remoteName, const QString &localPath)
 {
-    const QString what = QStringLiteral("Download of ") + remoteName;
+    const QString what = QStringLiteral("Получение файла ") + remoteName;
     checkName(remoteName, what);
     Impl::Running running(*d);
     d->requireConnected();
     QSaveFile out(localPath);
     if (!out.open(QIODevice::WriteOnly))
         throw FtpError(FtpError::LocalFile,
-                       what + QStringLiteral(": cannot write ") + localPath + QStringLiteral(": ") + out.errorString()
-                           + QStringLiteral(" (no reply from the server)"),
+                       what + QStringLiteral(": не удалось записать ") + localPath + QStringLiteral(": ") + out.errorString()
+                           + QStringLiteral(" (сервер не ответил)"),
                        QString());
     d->prepare(d->fileUrl(remoteName));
     d->out = &out;
@@ -624,28 +635,28 @@ void FtpClient::get(const QString &remoteName, const QString &localPath)
     const CURLcode rc = d->run();
     d->out = nullptr;
     if (rc != CURLE_OK) {
-        const QString local = QStringLiteral("cannot write ") + localPath + QStringLiteral(": ") + out.errorString();
+        const QString local = QStringLiteral("не удалось записать ") + localPath + QStringLiteral(": ") + out.errorString();
         out.cancelWriting();
         throw d->error(rc, what, FtpError::Transfer, local);
     }
     if (!out.commit())
         throw FtpError(FtpError::LocalFile,
-                       what + QStringLiteral(": cannot replace ") + localPath + QStringLiteral(": ") + out.errorString()
-                           + QStringLiteral(" (server: ") + d->opReply + QLatin1Char(')'),
+                       what + QStringLiteral(": не удалось заменить ") + localPath + QStringLiteral(": ") + out.errorString()
+                           + QStringLiteral(" (ответ сервера: ") + d->opReply + QLatin1Char(')'),
                        d->opReply);
 }
 
 void FtpClient::put(const QString &localPath, const QString &remoteName)
 {
-    const QString what = QStringLiteral("Upload of ") + remoteName;
+    const QString what = QStringLiteral("Отправка файла ") + remoteName;
     checkName(remoteName, what);
     Impl::Running running(*d);
     d->requireConnected();
     QFile in(localPath);
     if (!in.open(QIODevice::ReadOnly))
         throw FtpError(FtpError::LocalFile,
-                       what + QStringLiteral(": cannot read ") + localPath + QStringLiteral(": ") + in.errorString()
-                           + QStringLiteral(" (no reply from the server)"),
+                       what + QStringLiteral(": не удалось прочитать ") + localPath + QStringLiteral(": ") + in.errorString()
+                           + QStringLiteral(" (сервер не ответил)"),
                        QString());
     d->prepare(d->fileUrl(remoteName));
     d->in = &in;
@@ -658,12 +669,12 @@ void FtpClient::put(const QString &localPath, const QString &remoteName)
     d->in = nullptr;
     if (rc != CURLE_OK)
         throw d->error(rc, what, FtpError::Transfer,
-                       QStringLiteral("cannot read ") + localPath + QStringLiteral(": ") + in.errorString());
+                       QStringLiteral("не удалось прочитать ") + localPath + QStringLiteral(": ") + in.errorString());
 }
 
 void FtpClient::changeDir(const QString &path)
 {
-    const QString what = QStringLiteral("Change of folder to ") + path;
+    const QString what = QStringLiteral("Переход в папку ") + path;
     checkName(path, what);
     Impl::Running running(*d);
     d->requireConnected();
@@ -682,7 +693,7 @@ void FtpClient::changeDir(const QString &path)
 
 QStringList FtpClient::list(const QString &mask)
 {
-    const QString what = QStringLiteral("Listing of ") + (mask.isEmpty() ? QStringLiteral("*") : mask);
+    const QString what = QStringLiteral("Список файлов ") + (mask.isEmpty() ? QStringLiteral("*") : mask);
     if (!mask.isEmpty())
         checkName(mask, what);
     Impl::Running running(*d);
@@ -707,7 +718,7 @@ QStringList FtpClient::list(const QString &mask)
 
 void FtpClient::deleteFile(const QString &remoteName)
 {
-    const QString what = QStringLiteral("Deletion of ") + remoteName;
+    const QString what = QStringLiteral("Удаление файла ") + remoteName;
     checkName(remoteName, what);
     Impl::Running running(*d);
     d->requireConnected();
@@ -724,7 +735,7 @@ namespace pc {
 
 void FtpClient::rename(const QString &from, const QString &to)
 {
-    const QString what = QStringLiteral("Rename of ") + from + QStringLiteral(" to ") + to;
+    const QString what = QStringLiteral("Переименование ") + from + QStringLiteral(" в ") + to;
     checkName(from, what);
     checkName(to, what);
     Impl::Running running(*d);

@@ -230,8 +230,10 @@ TEST_P(FtpClientTest, RefusedLoginsAndUnreachableServers)
     server.stop();
     e = expectFtpError([&] { client.connect(); });
     EXPECT_EQ(e.kind(), FtpError::Connect);
-    EXPECT_TRUE(e.message().contains("no reply from the server")) << e.message().toStdString();
-    EXPECT_TRUE(e.message().contains(QString::number(server.port())));
+    EXPECT_TRUE(e.message().contains("сервер не ответил")) << e.message().toStdString();
+    EXPECT_TRUE(e.message().startsWith("Соединение с 127.0.0.1:" + QString::number(server.port())
+                                       + ": сервер не принимает соединений"))
+        << e.message().toStdString();
 
     client.setHost("no-such-host.invalid");
     QElapsedTimer timer;
@@ -313,7 +315,7 @@ TEST_P(FtpDropTest, DroppedDownloadKeepsTheOldFile)
     EXPECT_TRUE(e.kind() == FtpError::Transfer || e.kind() == FtpError::Timeout) << e.message().toStdString();
     EXPECT_TRUE(e.message().contains("price.arc")) << e.message().toStdString();
     EXPECT_FALSE(e.serverReply().isEmpty());
-    EXPECT_TRUE(e.message().contains("(server: " + e.serverReply() + ")")) << e.message().toStdString();
+    EXPECT_TRUE(e.message().contains("(ответ сервера: " + e.serverReply() + ")")) << e.message().toStdString();
     EXPECT_EQ(readFile(local("price.arc")), "old price");
     EXPECT_EQ(localFiles(), QStringList{"price.arc"});
     EXPECT_FALSE(client.isConnected());
@@ -389,7 +391,7 @@ TEST(FtpSilentServer, GreetingNeverComes)
     timer.start();
     const FtpError e = expectFtpError([&] { client.connect(); });
     EXPECT_EQ(e.kind(), FtpError::Timeout) << e.message().toStdString();
-    EXPECT_TRUE(e.message().contains("no reply from the server"));
+    EXPECT_TRUE(e.message().contains("сервер не ответил"));
     EXPECT_LT(timer.elapsed(), 3000);
     EXPECT_FALSE(client.isConnected());
 }
@@ -475,14 +477,14 @@ TEST_P(FtpClientTest, ServiceNotAvailableIsNoTimeout)
     FtpError e = expectFtpError([&] { client.connect(); });
     EXPECT_EQ(e.kind(), FtpError::Connect) << e.message().toStdString();
     EXPECT_TRUE(e.message().contains("421 Too many users")) << e.message().toStdString();
-    EXPECT_FALSE(e.message().contains("timed out")) << e.message().toStdString();
+    EXPECT_FALSE(e.message().contains("не отвечает")) << e.message().toStdString();
 
     writeFile(home() + "/price.arc", "data");
     client.connect();
     server.setFaults({{.verb = "RETR", .reply = "421 Service shutting down."}});
     e = expectFtpError([&] { client.get("price.arc", local("price.arc")); });
     EXPECT_NE(e.kind(), FtpError::Timeout) << e.message().toStdString();
-    EXPECT_FALSE(e.message().contains("timed out")) << e.message().toStdString();
+    EXPECT_FALSE(e.message().contains("не отвечает")) << e.message().toStdString();
     EXPECT_TRUE(e.message().contains("421 Service shutting down.")) << e.message().toStdString();
 }
 
@@ -552,7 +554,7 @@ TEST(FtpStall, SilentTransferIsAbandoned)
                 client.get("price.arc", tmp.filePath("price.arc"));
         });
         EXPECT_EQ(e.kind(), FtpError::Timeout) << e.message().toStdString();
-        EXPECT_TRUE(e.message().contains("nothing received or sent for 1 s")) << e.message().toStdString();
+        EXPECT_TRUE(e.message().contains("1 с ничего не получено и не отправлено")) << e.message().toStdString();
         EXPECT_LT(timer.elapsed(), 5000);
         EXPECT_GE(timer.elapsed(), 900);
         EXPECT_FALSE(client.isConnected());

@@ -109,9 +109,10 @@ TEST_P(ServerConnectionTest, FallsBackOverTheReservesAndKeepsToTheOneThatAnswere
     // Each failure in the library's and the server's words, in the order tried.
     const QStringList errors = connectErrors(log);
     ASSERT_EQ(errors.size(), 2) << texts(log).join('\n').toStdString();
-    EXPECT_TRUE(errors[0].contains(QStringLiteral("no-such-host.invalid"))) << errors[0].toStdString();
+    EXPECT_TRUE(errors[0].contains(QStringLiteral("Соединение с no-such-host.invalid:"))) << errors[0].toStdString();
+    EXPECT_TRUE(errors[0].contains(QStringLiteral("адрес сервера не найден"))) << errors[0].toStdString();
     EXPECT_TRUE(errors[1].contains(QStringLiteral("127.0.0.2"))) << errors[1].toStdString();
-    EXPECT_TRUE(errors[1].contains(QStringLiteral("(no reply from the server)"))) << errors[1].toStdString();
+    EXPECT_TRUE(errors[1].contains(QStringLiteral("(сервер не ответил)"))) << errors[1].toStdString();
     EXPECT_EQ(log.details, (QStringList{QStringLiteral("Соединение с сервером no-such-host.invalid"),
                                        QStringLiteral("Соединение с сервером 127.0.0.2"),
                                        QStringLiteral("Соединение с сервером 127.0.0.1"),
@@ -261,7 +262,7 @@ TEST(ServerConnectionFailures, SilentServerAndRefusedLogin)
         EXPECT_LT(timer.elapsed(), 5000);
         const QStringList errors = connectErrors(log);
         ASSERT_EQ(errors.size(), 1);
-        EXPECT_TRUE(errors[0].contains(QStringLiteral("no reply from the server"))) << errors[0].toStdString();
+        EXPECT_TRUE(errors[0].contains(QStringLiteral("сервер не ответил"))) << errors[0].toStdString();
         EXPECT_EQ(dialogs.notices, QStringList{kNoServer});
         EXPECT_EQ(dialogs.waitShown, 0);
     }
@@ -273,7 +274,7 @@ TEST(ServerConnectionFailures, SilentServerAndRefusedLogin)
     EXPECT_FALSE(connection.ConnectToServer(true));
     const QStringList errors = connectErrors(log);
     ASSERT_EQ(errors.size(), 1);
-    EXPECT_TRUE(errors[0].contains(QStringLiteral("(server: 530"))) << errors[0].toStdString();
+    EXPECT_TRUE(errors[0].contains(QStringLiteral("(ответ сервера: 530"))) << errors[0].toStdString();
     EXPECT_FALSE(connection.isConnected());
     // Trying later would not help: the person is told what was refused.
     ASSERT_FALSE(dialogs.notices.isEmpty());
@@ -292,7 +293,7 @@ TEST(ServerConnectionFailures, SilentServerAndRefusedLogin)
         const QStringList busyErrors = connectErrors(log);
         ASSERT_EQ(busyErrors.size(), 1);
         EXPECT_TRUE(busyErrors[0].contains(QStringLiteral("421 Too many users."))) << busyErrors[0].toStdString();
-        EXPECT_FALSE(busyErrors[0].contains(QStringLiteral("timed out"))) << busyErrors[0].toStdString();
+        EXPECT_FALSE(busyErrors[0].contains(QStringLiteral("не отвечает"))) << busyErrors[0].toStdString();
         EXPECT_EQ(dialogs.notices.last(), kNoServer);
         settings.ServerPort = server.port();
     }
