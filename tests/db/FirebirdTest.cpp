@@ -218,8 +218,27 @@ TEST(FirebirdErrors, CarryEngineMessage)
         st.execute();
         FAIL() << "a six-character text went into VARCHAR(3)";
     } catch (const DbError &e) {
-        EXPECT_TRUE(e.text().startsWith(QStringLiteral("Не удалось выполнить запрос к базе данных. "))) << e.what();
+        // What went wrong follows in Russian, then the engine's words.
+        EXPECT_TRUE(e.text().startsWith(QStringLiteral("Не удалось выполнить запрос к базе данных. Значение длиннее, "
+                                                       "чем вмещает поле базы данных. ")))
+            << e.what();
         EXPECT_TRUE(e.text().contains(QStringLiteral("truncation"))) << e.what();
+    }
+    t.exec(QStringLiteral("CREATE TABLE N (I INTEGER NOT NULL)"));
+    t.exec(QStringLiteral("CREATE UNIQUE INDEX N_I ON N (I)"));
+    t.tr().commitRetaining();
+    t.exec(QStringLiteral("INSERT INTO N VALUES (1)"));
+    for (const auto &[sql, told] : std::vector<std::pair<const char *, const char *>>{
+             {"INSERT INTO N VALUES ('один')", "Значение не подходит к типу поля базы данных."},
+             {"INSERT INTO N VALUES (1)", "Такая запись в базе данных уже есть."},
+             {"INSERT INTO N VALUES (NULL)", "Поле базы данных не допускает такого значения"},
+             {"INSERT INTO N VALUES (99999999999)", "Число не помещается в поле базы данных."}}) {
+        try {
+            t.exec(QString::fromUtf8(sql));
+            ADD_FAILURE() << sql;
+        } catch (const DbError &e) {
+            EXPECT_TRUE(e.text().contains(QString::fromUtf8(told))) << sql << ": " << e.what();
+        }
     }
     // The statement stays usable after a failed execution.
     st.setText(0, QStringLiteral("да"));
@@ -250,6 +269,9 @@ TEST(FirebirdErrors, BadFilesAreRefused)
             EXPECT_TRUE(e.text().startsWith(QStringLiteral("Не удалось открыть базу данных ") + QDir::toNativeSeparators(path)))
                 << e.what();
             EXPECT_GT(e.text().size(), QString("Не удалось открыть базу данных ").size() + path.size() + 2) << e.what();
+            if (path == noise)
+                EXPECT_TRUE(e.text().contains(QStringLiteral("Файл повреждён или не является базой данных программы.")))
+                    << e.what();
             EXPECT_FALSE(e.isOpenedByOtherProcess());
         }
         EXPECT_FALSE(db.isAttached());
