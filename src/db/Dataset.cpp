@@ -76,7 +76,7 @@ QVariant coerce(FieldType type, const QVariant &v, const QString &fieldName)
     if (isText && text.isEmpty() && type != FieldType::String)
         return QVariant();
     auto bad = [&]() -> QVariant {
-        fail(QStringLiteral("'%1' is not a valid value for field %2").arg(v.toString(), fieldName));
+        fail(QStringLiteral("«%1» — недопустимое значение поля %2").arg(v.toString(), fieldName));
     };
     switch (type) {
     case FieldType::String: return v.toString();
