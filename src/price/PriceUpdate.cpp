@@ -1,8 +1,4 @@
 #include "price/PriceUpdate.h"
-#include <ctime>
-#include <cstdio>
-static double pcpu(){timespec t;clock_gettime(CLOCK_PROCESS_CPUTIME_ID,&t);return t.tv_sec+t.tv_nsec*1e-9;}
-
 
 #include "core/AppContext.h"
 #include "core/Dialogs.h"
@@ -417,7 +413,6 @@ int PriceUpdate::ImportPriceFile(const QString &fileName)
     }
 
     DbfUnreadableCells unreadable;
-    double exe = 0, t0 = pcpu();
     const int rows = copyRecords(reader, columns, unreadable, [&](const CopiedRow &row) {
         const auto same = kept.find(RowKey{columns[idColumn].plainText
                                                ? row.texts[idColumn]
@@ -425,19 +420,14 @@ int PriceUpdate::ImportPriceFile(const QString &fileName)
                                            dayOf(row.values[godenColumn])});
         if (same == kept.end()) {
             bindAll(*insert, insertParams, columns, row);
-            double c0 = pcpu();
             insert->execute();
-            exe += pcpu() - c0;
             return;
         }
         bindAll(*rewrite, rewriteParams, columns, row);
         rewrite->setBytes(rewriteKey, placeBytes(same->second));
         kept.erase(same);
-        double c0 = pcpu();
         rewrite->execute();
-        exe += pcpu() - c0;
     });
-    fprintf(stderr, "  rows %6.0f execute %6.0f outside %6.0f\n", (pcpu() - t0) * 1000, exe * 1000, (pcpu() - t0 - exe) * 1000);
     reader.Close();
     for (const auto &[key, dbKey] : kept) {
         remove->setBytes(0, placeBytes(dbKey));
@@ -483,7 +473,6 @@ int PriceUpdate::ImportPriceDetails(const QString &fileName)
     const std::vector<int> params = paramsOf(columns, *insert);
 
     DbfUnreadableCells unreadable;
-    double exe = 0, t0 = pcpu();
     const int rows = copyRecords(reader, columns, unreadable, [&](const CopiedRow &row) {
         bindAll(*insert, params, columns, row);
         insert->execute();
