@@ -402,11 +402,38 @@ struct FtpClient::Impl {
         }
     }
 
+    // Why libcurl gave up, in the person's words; its own text for the rest.
+    static QString reasonOf(CURLcode code)
+    {
+        switch (code) {
+        case CURLE_COULDNT_RESOLVE_HOST: return QStringLiteral("адрес сервера не найден");
+        case CURLE_COULDNT_CONNECT: return QStringLiteral("сервер не принимает соединений");
+        case CURLE_URL_MALFORMAT:
+        case CURLE_UNSUPPORTED_PROTOCOL: return QStringLiteral("неверный адрес сервера");
+        case CURLE_FTP_WEIRD_SERVER_REPLY: return QStringLiteral("сервер ответил не как FTP-сервер");
+        case CURLE_LOGIN_DENIED: return QStringLiteral("неверное имя пользователя или пароль");
+        case CURLE_OPERATION_TIMEDOUT:
+        case CURLE_FTP_ACCEPT_TIMEOUT: return QStringLiteral("сервер не отвечает");
+        case CURLE_UPLOAD_FAILED: return QStringLiteral("сервер не принял файл");
+        case CURLE_FTP_COULDNT_RETR_FILE: return QStringLiteral("сервер не отдал файл");
+        case CURLE_FTP_PORT_FAILED:
+        case CURLE_FTP_ACCEPT_FAILED:
+        case CURLE_FTP_WEIRD_PASV_REPLY:
+        case CURLE_FTP_CANT_GET_HOST: return QStringLiteral("не удалось открыть соединение для передачи данных");
+        case CURLE_PARTIAL_FILE:
+        case CURLE_RECV_ERROR:
+        case CURLE_SEND_ERROR:
+        case CURLE_GOT_NOTHING: return QStringLiteral("соединение с сервером прервано");
+        default:
+            return QStringLiteral("ошибка обмена с сервером (%1)").arg(QString::fromUtf8(curl_easy_strerror(code)));
+        }
+    }
+
     FtpError error(CURLcode code, const QString &what, FtpError::Kind otherKind, const QString &localReason = {},
                    bool mapNotFound = true) const
     {
         FtpError::Kind kind = otherKind;
-        QString reason = QStringLiteral("ошибка обмена с сервером (%1)").arg(QString::fromUtf8(curl_easy_strerror(code)));
+        QString reason = reasonOf(code);
         const int reply = replyCode(opReply);
         const bool silent = stalled
             || (code == CURLE_OPERATION_TIMEDOUT && reply != 421 && sinceActivity.isValid()
@@ -427,19 +454,13 @@ struct FtpClient::Impl {
         case CURLE_UNSUPPORTED_PROTOCOL:
         case CURLE_FTP_WEIRD_SERVER_REPLY:
             kind = otherKind == FtpError::Connect ? FtpError::Connect : FtpError::Transfer;
-            reason = code == CURLE_COULDNT_RESOLVE_HOST ? QStringLiteral("адрес сервера не найден")
-                : code == CURLE_COULDNT_CONNECT        ? QStringLiteral("сервер не принимает соединений")
-                : code == CURLE_FTP_WEIRD_SERVER_REPLY ? QStringLiteral("сервер ответил не как FTP-сервер")
-                                                       : QStringLiteral("неверный адрес сервера");
             break;
         case CURLE_LOGIN_DENIED:
             kind = FtpError::Login;
-            reason = QStringLiteral("неверное имя пользователя или пароль");
             break;
         case CURLE_OPERATION_TIMEDOUT:
         case CURLE_FTP_ACCEPT_TIMEOUT:
             kind = FtpError::Timeout;
-            reason = QStringLiteral("сервер не отвечает");
             break;
         case CURLE_REMOTE_FILE_NOT_FOUND:
             kind = FtpError::NotFound;
@@ -464,12 +485,6 @@ struct FtpClient::Impl {
         case CURLE_FTP_CANT_GET_HOST:
             if (otherKind != FtpError::Connect)
                 kind = FtpError::Transfer;
-            reason = code == CURLE_UPLOAD_FAILED ? QStringLiteral("сервер не принял файл")
-                : code == CURLE_FTP_COULDNT_RETR_FILE ? QStringLiteral("сервер не отдал файл")
-                : code == CURLE_FTP_PORT_FAILED || code == CURLE_FTP_ACCEPT_FAILED || code == CURLE_FTP_WEIRD_PASV_REPLY
-                        || code == CURLE_FTP_CANT_GET_HOST
-                    ? QStringLiteral("не удалось открыть соединение для передачи данных")
-                    : QStringLiteral("соединение с сервером прервано");
             break;
         default:
             break;
