@@ -7,6 +7,7 @@
 #include "app/SettingsFiles.h"
 #include "core/LogText.h"
 #include "db/DataModule.h"
+#include "db/firebird/Events.h"
 #include "exchange/ErrorLogUpload.h"
 #include "exchange/ServerConnection.h"
 #include "orders/OrderArchive.h"

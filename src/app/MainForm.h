@@ -6,6 +6,7 @@
 #include "core/Settings.h"
 
 #include <QMainWindow>
+#include <QSet>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -24,7 +25,11 @@ class WindowDialogs;
 class Dialogs;
 class MessageLog;
 class SettingsFiles;
+class DatabaseSettingsGroup;
 namespace pc {
+namespace fb {
+class EventWatcher;
+}
 class TDM;
 struct ColumnWidthMemory;
 class DocumentPrinter;
@@ -57,6 +62,8 @@ public:
     TfrmSplash *frmSplash = nullptr;
     TfrmPopup *frmPopup = nullptr;
     TfrmBrowser *frmBrowser = nullptr;
+    // The settings page's group "where the database is".
+    DatabaseSettingsGroup *dbLocationGroup = nullptr;
 
     pc::AppContext context;
     // The data module: created after the small windows, lives as long as the window.
@@ -222,6 +229,11 @@ public:
     // Moves the price dataset by one record (the wheel over the price grid).
     void MovePriceRecord(int by);
 
+    // Several workstations: the engine's events of the shared database, and
+    // showing what the other workstations changed.
+    void startSharedEvents();
+    void followOtherWorkstations();
+
     // The file written by the last btnSendErrorLogClick (for the upload).
     QString lastErrorLogFile() const { return m_lastErrorLogFile; }
 
@@ -262,4 +274,8 @@ private:
     Dialogs *m_dialogs = nullptr;
     bool m_activating = false;
     QString m_lastErrorLogFile;
+    void followPriceList(bool newList);
+    std::unique_ptr<pc::fb::EventWatcher> m_sharedEvents;
+    QSet<QString> m_pendingShared;
+    bool m_followingShared = false;
 };

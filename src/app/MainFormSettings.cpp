@@ -5,6 +5,7 @@
 
 #include "ui_MainForm.h"
 
+#include "app/DatabaseSettingsGroup.h"
 #include "app/MessagePane.h"
 #include "app/SettingsFiles.h"
 #include "core/Dialogs.h"
@@ -14,6 +15,7 @@
 #include "orders/OrderStatus.h"
 #include "price/OrderEntry.h"
 #include "price/PriceGrid.h"
+#include "price/PriceUpdate.h"
 #include "exchange/ServerList.h"
 #include "platform/Shell.h"
 #include "platform/AppError.h"
@@ -21,6 +23,7 @@
 #include "platform/Process.h"
 
 #include <QApplication>
+#include <QBoxLayout>
 #include <QCoreApplication>
 #include <QListWidget>
 #include <QTableWidget>
@@ -61,6 +64,15 @@ QString tenthsText(int position)
 
 void TMainForm::connectSettingsHandlers()
 {
+    // Where the database is: a group of its own, below the storage format.
+    dbLocationGroup = new DatabaseSettingsGroup(ui->rgDBDriver->parentWidget());
+    if (auto *box = qobject_cast<QBoxLayout *>(ui->rgDBDriver->parentWidget()->layout()))
+        box->insertWidget(box->indexOf(ui->rgDBDriver) + 1, dbLocationGroup);
+    dbLocationGroup->tell = [this](const QString &text) { ShowNotice(text, false); };
+    connect(dbLocationGroup, &DatabaseSettingsGroup::edited, this, [this] {
+        if (!m_fillingPage)
+            SetSettingsModified(true);
+    });
     makeKeyColumnReadOnly(ui->lstGVNac);
     makeKeyColumnReadOnly(ui->lstColumnsOrderCorrespodence);
     ui->udPriceAptekaPercent->setMinimum(-10000);
@@ -206,6 +218,7 @@ void TMainForm::showSettings()
     } done{m_fillingPage};
     const Settings &s = settings;
 
+    dbLocationGroup->setLocation(pc::DatabaseLocation::Read(m_settingsFiles->clientIni()));
     showAddresses();
     ui->cbRoundMethod->setCurrentIndex(s.RoundMethod);
     for (int i = 0; i < 3; ++i)
@@ -356,6 +369,13 @@ void TMainForm::SaveSettings()
         ui->edClientCode->setText(previousCode);
     }
     m_settingsFiles->save(settings, markupCells());
+    // A database elsewhere is taken at the next start.
+    const pc::DatabaseLocation location = dbLocationGroup->location();
+    if (!(location == pc::DatabaseLocation::Read(m_settingsFiles->clientIni()))) {
+        location.Write(m_settingsFiles->clientIni());
+        log().logDetail(QStringLiteral("Новое место базы данных: ") + location.Description());
+        RestartNeeded = true;
+    }
     m_settingsFiles->setAccounts(settings);
     RefreshTitle();
     SetSettingsModified(false);
@@ -519,6 +539,9 @@ void TMainForm::RestartProgram()
 void TMainForm::CreateFirebirdObjects()
 {
     DM->DriverKind = settings.DBDriver;
+    DM->Location = pc::DatabaseLocation::Read(m_settingsFiles->clientIni());
+    if (DM->IsServer())
+        log().logDetail(QStringLiteral("База данных: ") + DM->Location.Description());
     DM->CreateFirebirdObjects();
     priceGrid->install(*DM);
     attachDocumentEvents();
@@ -538,6 +561,10 @@ void TMainForm::CreateFirebirdObjects()
 void TMainForm::OpenDatabase()
 {
     DM->OpenDatabase();
+    // The date of the list the database holds (shared by every workstation).
+    if (PriceUpd)
+        PriceUpd->ReadStoredPriceDate();
+    startSharedEvents();
 }
 
 void TMainForm::btnGetNewFileClick()

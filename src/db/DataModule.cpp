@@ -99,7 +99,10 @@ TDM::~TDM()
     m_db.reset();
 }
 
-QString TDM::DatabaseFile() const { return m_context.path(QStringLiteral("Data/client.gdb")); }
+QString TDM::DatabaseFile() const
+{
+    return IsServer() ? Location.ConnectionName() : m_context.path(QStringLiteral("Data/client.gdb"));
+}
 QString TDM::TemplateFile() const { return m_context.path(QStringLiteral("Data/client_empty.gdb")); }
 QString TDM::PreviousFile() const { return m_context.path(QStringLiteral("Data/client_prev.gdb")); }
 
@@ -129,14 +132,15 @@ void TDM::CreateFirebirdObjects()
     }
     m_defs = BuildTableDefs(DriverKind);
 
-    if (!QFileInfo::exists(DatabaseFile()) && QFileInfo::exists(TemplateFile()))
+    if (!IsServer() && !QFileInfo::exists(DatabaseFile()) && QFileInfo::exists(TemplateFile()))
         replaceFile(TemplateFile(), DatabaseFile());
 
     m_db = std::make_unique<fb::Database>();
+    m_db->setCredentials(Location.User.trimmed(), Location.Password);
     // The engine's page cache, sized for a desktop program with one user
     // (the engine's own default is a server's).
     m_db->setPageBuffers(kPageBuffers);
-    m_tr = std::make_unique<fb::Transaction>(*m_db);
+    m_tr = std::make_unique<fb::Transaction>(*m_db, LockTimeoutSeconds);
     m_tr->setCloseAction(fb::Transaction::CloseAction::Commit);
     m_sharedQuery = std::make_unique<Dataset>(*m_tr);
     m_sharedStatement = std::make_unique<fb::Statement>(*m_tr);
@@ -146,7 +150,11 @@ void TDM::CreateFirebirdObjects()
                              BuildInsertSQL(TableDef(TdOrders)));
     m_price = CreateDataSet(QStringLiteral("SELECT * FROM PRICE ORDER BY TOVAR"),
                             // A row without an expiry date must take a quantity too: "=" never matches null.
-                            QStringLiteral("UPDATE PRICE SET ZAKAZ = :ZAKAZ WHERE IDTOVAR = :OLD_IDTOVAR AND GODEN IS NOT DISTINCT FROM :OLD_GODEN"),
+                            // The quantity is written only over the one the grid showed: when another
+                            // workstation changed it meanwhile, no row matches and nothing is overwritten.
+                            // One row only: two rows of the same goods and date must not both take it.
+                            QStringLiteral("UPDATE PRICE SET ZAKAZ = :ZAKAZ WHERE IDTOVAR = :OLD_IDTOVAR AND GODEN IS NOT DISTINCT FROM :OLD_GODEN"
+                                           " AND COALESCE(ZAKAZ, 0) = COALESCE(CAST(:OLD_ZAKAZ AS INTEGER), 0) ROWS 1"),
                             BuildInsertSQL(TableDef(TdPrice)));
     m_priceOld = CreateTable(QStringLiteral("PRICEOLD"));
     m_ordersLines = CreateTable(QStringLiteral("ORDERSL"));
@@ -191,7 +199,24 @@ void TDM::SetConnected(bool on)
     if (on) {
         if (m_db->isAttached())
             return;
+        m_lossesSeen = fb::DbError::connectionLossCount();
         try {
+            if (IsServer()) {
+                try {
+                    m_db->attach(DatabaseFile());
+                } catch (const fb::DbError &e) {
+                    // A new pharmacy database is made on the server, as the
+                    // embedded one is made in Data/ on a first start.
+                    if (!e.isFileMissing())
+                        throw;
+                    m_log.logMessage(QStringLiteral("На сервере нет файла базы данных %1: создаётся новая база")
+                                         .arg(Location.Path.trimmed()),
+                                     Warning, true);
+                    CreateEmptyDatabase(DatabaseFile(), Location.User.trimmed(), Location.Password);
+                    m_db->attach(DatabaseFile());
+                }
+                return;
+            }
             if (!QFileInfo::exists(DatabaseFile()))
                 CreateEmptyDatabase(DatabaseFile());
             m_db->attach(DatabaseFile());
@@ -390,6 +415,7 @@ void TDM::OpenDatabase()
     m_naklad->Last();
     OpenOrCreateTable(*m_nakladLines, QStringLiteral("NakladL"), TableDef(TdNakladL), true, true);
     OpenOrCreateTable(*m_naklad, QStringLiteral("Naklad"), TableDef(TdNaklad), true, true);
+    EnsureSharedObjects();
 }
 
 void TDM::OpenOrCreateTable(Dataset &dataset, const QString &name, const TTableDefs &def, bool createOnFailure,
@@ -568,6 +594,13 @@ void TDM::ResetDatabase()
                               false)
         != mrYes)
         return;
+    if (IsServer()) {
+        clearServedDatabase();
+        m_dialogs.showNotice(QStringLiteral("Программа будет перезапущена"), true);
+        if (RestartProgram)
+            RestartProgram();
+        return;
+    }
     SetConnected(false);
     if (!replaceFile(DatabaseFile(), PreviousFile()))
         m_log.logMessage(QStringLiteral("Не удалось сохранить копию базы данных в %1").arg(QDir::toNativeSeparators(PreviousFile())),
@@ -586,6 +619,14 @@ void TDM::ResetDatabase()
 
 void TDM::GetNewDatabaseFile()
 {
+    if (IsServer()) {
+        // The file on the server is shared by every workstation and is not
+        // this program's to set aside.
+        m_dialogs.showNotice(QStringLiteral("База данных находится на сервере аптеки и общая для всех рабочих мест: "
+                                            "новый файл базы здесь не получить. Очистить её можно кнопкой «Очистка БД»."),
+                             true);
+        return;
+    }
     SetConnected(false);
     QFile::remove(PreviousFile());
     if (!QFile::rename(DatabaseFile(), PreviousFile())) {
@@ -656,6 +697,8 @@ void TDM::ImportOldDbfData()
         CopyDbfTable(*m_naklad, TableDef(TdNaklad), &invoices);
         CopyDbfTable(*m_nakladLines, TableDef(TdNakladL), &invoices);
         Commit();
+        SyncKeyGenerator(QStringLiteral("ORDERS"));
+        SyncKeyGenerator(QStringLiteral("NAKLAD"));
         for (auto it = orders.newKeys.cbegin(); it != orders.newKeys.cend(); ++it)
             m_log.logMessage(QStringLiteral("Заявка № %1 из базы DBF импортирована под № %2: номер %1 уже занят")
                                  .arg(it.key())
@@ -753,6 +796,218 @@ QString TDM::FileSizeText(const QString &fileName)
     if (!f.open(QIODevice::ReadOnly))
         return QStringLiteral("0");
     return QString::number(f.size());
+}
+
+// ---- several workstations -----------------------------------------------------
+
+namespace {
+// The tables whose rows carry a number from a generator, and the tables where
+// that number is in use too.
+struct KeyedTable {
+    const char *table;
+    const char *generator;
+    const char *index;
+    std::initializer_list<std::pair<const char *, const char *>> uses; // table, column
+};
+const KeyedTable kKeyedTables[] = {
+    {"ORDERS", "GEN_ORDERS_ID", "ORDERS_ID_UNQ", {{"ORDERS", "ID"}, {"ORDERSL", "IDNAKL"}}},
+    {"NAKLAD", "GEN_NAKLAD_ID", "NAKLAD_ID_UNQ", {{"NAKLAD", "ID"}, {"NAKLADL", "ID"}}},
+    {"DEFECT", "GEN_DEFECT_ID", "DEFECT_ID_UNQ", {{"DEFECT", "ID"}, {"DEFECTL", "IDDEFECT"}}},
+};
+const KeyedTable *keyedTable(const QString &table)
+{
+    for (const KeyedTable &k : kKeyedTables)
+        if (table.compare(QLatin1String(k.table), Qt::CaseInsensitive) == 0)
+            return &k;
+    return nullptr;
+}
+} // namespace
+
+void TDM::EnsureSharedObjects()
+{
+    if (!IsFirebird() || !Connected())
+        return;
+    auto exists = [this](const QString &sql, const QString &name) {
+        std::unique_ptr<fb::Statement> q = CreateQuery(sql);
+        q->setValue(0, name);
+        q->execute();
+        const bool found = q->fetch() && q->asInt64(0) > 0;
+        q->closeCursor();
+        return found;
+    };
+    // Another workstation may be making the same object at the same moment,
+    // and an old archive may hold a number twice: the database works on
+    // without it, so the refusal goes to the details.
+    auto ddl = [this](const QString &sql) {
+        try {
+            ExecSQL(sql, true);
+        } catch (const std::exception &e) {
+            Rollback();
+            m_log.logDetail(errorText(e) + QStringLiteral(" (") + sql + QStringLiteral(")"));
+        }
+    };
+    if (!TableExists(QStringLiteral("WORKSTATE")))
+        ddl(QStringLiteral("CREATE TABLE WORKSTATE (NAME VARCHAR(31) NOT NULL PRIMARY KEY, VAL VARCHAR(250))"));
+    for (const KeyedTable &k : kKeyedTables) {
+        if (!exists(QStringLiteral("SELECT COUNT(*) FROM RDB$GENERATORS WHERE RDB$GENERATOR_NAME = ?"), QLatin1String(k.generator))) {
+            ddl(QStringLiteral("CREATE SEQUENCE ") + QLatin1String(k.generator));
+            SyncKeyGenerator(QLatin1String(k.table));
+        }
+        if (!exists(QStringLiteral("SELECT COUNT(*) FROM RDB$INDICES WHERE RDB$INDEX_NAME = ?"), QLatin1String(k.index)))
+            ddl(QStringLiteral("CREATE UNIQUE INDEX %1 ON %2 (ID)").arg(QLatin1String(k.index), QLatin1String(k.table)));
+    }
+}
+
+void TDM::SyncKeyGenerator(const QString &table)
+{
+    const KeyedTable *k = keyedTable(table);
+    if (!k || !IsFirebird() || !Connected())
+        return;
+    qint64 top = 0;
+    for (const auto &[t, column] : k->uses) {
+        std::unique_ptr<fb::Statement> q =
+            CreateQuery(QStringLiteral("SELECT MAX(%1) FROM %2").arg(QLatin1String(column), QLatin1String(t)));
+        q->execute();
+        if (q->fetch() && !q->isNull(0))
+            top = std::max(top, q->asInt64(0));
+        q->closeCursor();
+    }
+    AdvanceKeyGenerator(table, top);
+}
+
+qint64 TDM::KeyGeneratorValue(const QString &table)
+{
+    const KeyedTable *k = keyedTable(table);
+    if (!k || !IsFirebird() || !Connected())
+        return 0;
+    try {
+        std::unique_ptr<fb::Statement> q =
+            CreateQuery(QStringLiteral("SELECT GEN_ID(%1, 0) FROM RDB$DATABASE").arg(QLatin1String(k->generator)));
+        q->execute();
+        const qint64 value = q->fetch() ? q->asInt64(0) : 0;
+        q->closeCursor();
+        return value;
+    } catch (const fb::DbError &e) {
+        // A database not yet given its generators: the numbers in use decide.
+        m_log.logDetail(e.text());
+        return 0;
+    }
+}
+
+void TDM::AdvanceKeyGenerator(const QString &table, qint64 value)
+{
+    const KeyedTable *k = keyedTable(table);
+    const qint64 current = KeyGeneratorValue(table);
+    if (!k || current >= value)
+        return;
+    std::unique_ptr<fb::Statement> step = CreateQuery(
+        QStringLiteral("SELECT GEN_ID(%1, %2) FROM RDB$DATABASE").arg(QLatin1String(k->generator)).arg(value - current));
+    step->execute();
+    step->closeCursor();
+}
+
+qint64 TDM::NextKey(const QString &table)
+{
+    const KeyedTable *k = keyedTable(table);
+    if (!k)
+        throw AppError(QStringLiteral("Нет генератора номеров для таблицы %1").arg(table));
+    std::unique_ptr<fb::Statement> q =
+        CreateQuery(QStringLiteral("SELECT GEN_ID(%1, 1) FROM RDB$DATABASE").arg(QLatin1String(k->generator)));
+    q->execute();
+    const qint64 next = q->fetch() ? q->asInt64(0) : 0;
+    q->closeCursor();
+    return next;
+}
+
+QString TDM::SharedValue(const QString &name, const QString &def)
+{
+    if (!IsFirebird() || !Connected() || !TableExists(QStringLiteral("WORKSTATE")))
+        return def;
+    std::unique_ptr<fb::Statement> q = CreateQuery(QStringLiteral("SELECT VAL FROM WORKSTATE WHERE NAME = ?"));
+    q->setValue(0, name);
+    q->execute();
+    const QString value = q->fetch() && !q->isNull(0) ? q->asText(0) : def;
+    q->closeCursor();
+    return value;
+}
+
+void TDM::SetSharedValue(const QString &name, const QString &value)
+{
+    std::unique_ptr<fb::Statement> q =
+        CreateQuery(QStringLiteral("UPDATE OR INSERT INTO WORKSTATE (NAME, VAL) VALUES (?, ?) MATCHING (NAME)"));
+    q->setValue(0, name);
+    q->setValue(1, value);
+    q->execute();
+}
+
+void TDM::BeginReserved(const QStringList &tables)
+{
+    if (!IsFirebird() || !m_tr || !Connected())
+        return;
+    if (m_tr->isActive())
+        m_tr->commit();
+    m_tr->startReserving(tables);
+}
+
+void TDM::PostEvent(const QString &name)
+{
+    if (!IsFirebird() || !Connected())
+        return;
+    // Event names come from the program itself.
+    ExecSQL(QStringLiteral("EXECUTE BLOCK AS BEGIN POST_EVENT '%1'; END").arg(name), false);
+}
+
+bool TDM::ReconnectIfLost()
+{
+    if (!m_db || !IsFirebird() || fb::DbError::connectionLossCount() == m_lossesSeen)
+        return false;
+    m_lossesSeen = fb::DbError::connectionLossCount();
+    if (!m_db->isAttached())
+        return false;
+    const bool priceWasOpen = m_price && m_price->Active();
+    const int row = priceWasOpen ? m_price->RecNo() : 0;
+    // The old attachment went with the server: what was open on it is
+    // dropped without asking the server, whatever fails on the way.
+    for (auto *ds : {&m_sharedQuery, &m_orders, &m_price, &m_priceOld, &m_ordersLines, &m_naklad, &m_nakladLines,
+                     &m_defect, &m_defectLines, &m_defectOrderLines, &m_priceDet, &m_plainQuery, &m_archivePrices}) {
+        try {
+            if (*ds)
+                (*ds)->Close();
+        } catch (const std::exception &) {
+        }
+    }
+    m_sharedStatement = std::make_unique<fb::Statement>(*m_tr);
+    m_db->drop();
+    SetConnected(true);
+    restartTransaction();
+    m_log.logMessage(QStringLiteral("Соединение с сервером базы данных восстановлено"), Warning, true);
+    SetAllActive(true);
+    if (priceWasOpen && m_price->Active() && row > 0 && !m_price->IsEmpty())
+        m_price->SetRecNo(std::min(row, m_price->RecordCount()));
+    if (AfterReconnect)
+        AfterReconnect();
+    return true;
+}
+
+// Every row of every table of a served database goes in one transaction: the
+// file belongs to the pharmacy's server and is neither copied nor replaced.
+void TDM::clearServedDatabase()
+{
+    StartTransaction(false);
+    try {
+        for (const StoredTable &t : StoredTables())
+            if (TableExists(t.name))
+                ExecSQL(QStringLiteral("DELETE FROM ") + t.name.toUpper(), false);
+        if (TableExists(QStringLiteral("WORKSTATE")))
+            ExecSQL(QStringLiteral("DELETE FROM WORKSTATE"), false);
+        PostEvent(QStringLiteral("PRICE_CHANGED"));
+        PostEvent(QStringLiteral("ORDERS_CHANGED"));
+        PostEvent(QStringLiteral("DOCUMENTS_CHANGED"));
+        Commit();
+    } catch (...) {
+        Rollback();
+        throw;
+    }
 }
 
 void TDM::LogError(const QString &text)

@@ -8,6 +8,7 @@
 // keep their names and connection texts but cannot run here: with them the
 // statement operations do nothing and OpenDatabase keeps the embedded database.
 
+#include "db/DatabaseLocation.h"
 #include "db/Dataset.h"
 #include "db/DatasetNameIndex.h"
 #include "db/TableDefs.h"
@@ -41,6 +42,9 @@ public:
     // held in the program's own memory; loads and saves measured no faster
     // with the engine's default of 2048.
     static constexpr int kPageBuffers = 768;
+    // How long a write waits for a row or table another workstation holds
+    // before it is refused (taken when the objects are created).
+    int LockTimeoutSeconds = 10;
     bool IsDBF() const { return pc::IsDBF(DriverKind); }
     bool IsFirebird() const { return pc::IsFirebird(DriverKind); }
     QString QntFieldName() const { return pc::QntFieldName(DriverKind); }
@@ -117,6 +121,39 @@ public:
     // The connection text of a DBF storage kind ("" for the embedded database).
     QString DbfConnectionString(int kind) const;
 
+    // ---- where the database is, and several workstations on one database
+    DatabaseLocation Location;
+    bool IsServer() const { return Location.IsServer(); }
+    // Creates what older databases lack: the key generators, the unique keys
+    // of the order and document numbers, the table of shared values. Safe to
+    // run again; what cannot be made (old duplicates) is logged.
+    void EnsureSharedObjects();
+    // The next number of an order, invoice or defecture, from the table's
+    // generator: two workstations never get the same one.
+    qint64 NextKey(const QString &table);
+    // Moves the table's generator up to the highest number in use.
+    void SyncKeyGenerator(const QString &table);
+    // The generator's value as it is (0 without a generator); and moved up
+    // to `value` when below it.
+    qint64 KeyGeneratorValue(const QString &table);
+    void AdvanceKeyGenerator(const QString &table, qint64 value);
+    // A value all workstations share (e.g. the price date): the committed
+    // value, or def when none was ever set.
+    QString SharedValue(const QString &name, const QString &def = {});
+    // Sets a shared value within the current transaction.
+    void SetSharedValue(const QString &name, const QString &value);
+    // Ends the current transaction (committing it) and starts one that holds
+    // the tables for protected write until its end: other workstations
+    // writing to them wait, at most the lock time-out, then are refused.
+    void BeginReserved(const QStringList &tables);
+    // Tells the other workstations, at the commit of the current transaction,
+    // that something changed (an event of the engine).
+    void PostEvent(const QString &name);
+    // After the connection to the server broke: attach again, reopen what
+    // was open. True when it reconnected; does nothing when not needed.
+    bool ReconnectIfLost();
+    fb::Database *Database() const { return m_db.get(); }
+
     QString DatabaseFile() const;
     QString TemplateFile() const;
     QString PreviousFile() const;
@@ -125,12 +162,16 @@ public:
     // opens, and the program restart.
     std::function<void(Dataset &)> CreatePriceFields;
     std::function<void()> RestartProgram;
+    // Called after ReconnectIfLost attached again (the window waits for the
+    // others' events again).
+    std::function<void()> AfterReconnect;
 
 private:
     QHash<qint64, qint64> renumberedKeys(const QString &header, const QString &headerKey, const QString &lines,
                                          const QString &linesKey);
     void bindDetails();
     void restartTransaction() noexcept;
+    void clearServedDatabase();
     void readWholePrice(const std::function<void()> &again);
     AppContext const &m_context;
     Dialogs &m_dialogs;
@@ -143,6 +184,7 @@ private:
     std::unique_ptr<Dataset> m_orders, m_price, m_priceOld, m_ordersLines, m_naklad, m_nakladLines, m_defect,
         m_defectLines, m_defectOrderLines, m_priceDet, m_plainQuery, m_archivePrices;
     pc::NameIndex m_nameIndex;
+    unsigned m_lossesSeen = 0;
 };
 
 } // namespace pc

@@ -702,8 +702,13 @@ QVariant Dataset::StoredValue(const Field &field, int physicalRow) const
 void Dataset::SetStoredValue(const Field &field, int physicalRow, const QVariant &value)
 {
     checkStored(field, physicalRow, m_rowCount);
-    storeValue(field.m_slot, physicalRow, coerce(field.m_type, value, field.m_name));
+    const QVariant stored = coerce(field.m_type, value, field.m_name);
+    storeValue(field.m_slot, physicalRow, stored);
     m_calc->rows.erase(physicalRow);
+    // An edit pending on that row compares against what is stored now.
+    if (m_state == DatasetState::Edit && !m_view.empty() && m_view[size_t(m_current)] == physicalRow
+        && size_t(field.m_slot) < m_oldBuffer.size())
+        m_oldBuffer[size_t(field.m_slot)] = stored;
 }
 
 size_t Dataset::StorageBytes() const

@@ -241,6 +241,8 @@ public:
     std::string_view StoredText(const Field &field, int physicalRow) const; // "" when null
     qint64 StoredInteger(const Field &field, int physicalRow) const;        // integer kinds; 0 when null
     QVariant StoredValue(const Field &field, int physicalRow) const;
+    // Sets a stored value without writing it (the database already holds
+    // it); an edit pending on that row is then checked against it.
     void SetStoredValue(const Field &field, int physicalRow, const QVariant &value);
     // Filters the cached rows again and returns to the same row number (or
     // the last row), with the events of Refresh(); nothing is read.

@@ -10,10 +10,11 @@
 
 namespace pc {
 
-void CreateEmptyDatabase(const QString &path)
+void CreateEmptyDatabase(const QString &path, const QString &user, const QString &password)
 {
     const std::vector<TTableDefs> defs = BuildTableDefs(DriverFirebird);
     fb::Database db;
+    db.setCredentials(user, password);
     db.create(path);
     try {
         fb::Transaction tr(db);
@@ -35,7 +36,8 @@ void CreateEmptyDatabase(const QString &path)
             db.detach();
         } catch (...) {
         }
-        QFile::remove(path);
+        if (!fb::Database::isServerName(path))
+            QFile::remove(path);
         throw;
     }
 }

@@ -10,6 +10,8 @@ namespace pc {
 
 // Creates `path` (which must not exist) and its tables; one commit at the end.
 // Throws pc::fb::DbError; a half-made file is removed again.
-void CreateEmptyDatabase(const QString &path);
+// A served database ("host/port:path") is made on the server with the given
+// user and password (empty: the defaults).
+void CreateEmptyDatabase(const QString &path, const QString &user = {}, const QString &password = {});
 
 } // namespace pc

@@ -6,6 +6,7 @@
 #include "core/Settings.h"
 #include "db/DataModule.h"
 #include "db/DbfReader.h"
+#include "db/JobLock.h"
 #include "db/TableDefs.h"
 #include "db/firebird/DbError.h"
 #include "db/firebird/Statement.h"
@@ -19,6 +20,7 @@
 #include <QFileInfo>
 #include <QLocale>
 
+#include <algorithm>
 #include <memory>
 
 namespace pc {
@@ -44,14 +46,24 @@ std::unique_ptr<fb::Statement> query(TDM &dm, const QString &sql)
     return st;
 }
 
-// "select max(id) from <table>" + 1; an empty table gives 1.
+// The next number: one above the table's generator and every number in use
+// ("select max(id) from <table>"; an empty table gives 1). Taking it uses
+// nothing up: the import moves the generator on with its commit
+// (storedKey), and one workstation fetches at a time.
 int nextKey(TDM &dm, const QString &table)
 {
     auto st = query(dm, QStringLiteral("select max(id) from ") + table);
     st->execute();
-    const int last = st->fetch() && !st->isNull(0) ? st->asInt(0) : 0;
+    const qint64 last = st->fetch() && !st->isNull(0) ? st->asInt64(0) : 0;
     st->closeCursor();
-    return last + 1;
+    return int(std::max(dm.KeyGeneratorValue(table), last) + 1);
+}
+
+// In the import's transaction, just before its commit: the number is taken.
+void storedKey(TDM &dm, const QString &table, int key)
+{
+    dm.AdvanceKeyGenerator(table, key);
+    dm.PostEvent(QStringLiteral("DOCUMENTS_CHANGED"));
 }
 
 // Opens a supplier's DBF file on its first record, texts translated from OEM.
@@ -176,6 +188,7 @@ void DocumentFetch::ImportDefecture(const QString &fileName, const QString &numb
             line->setValue(qnt, readInteger(reader.FieldByName(u"Count"), unreadable));
             line->execute();
         }
+        storedKey(m_dm, QStringLiteral("defect"), key);
         m_dm.Commit();
         reportUnreadable(m_log, QStringLiteral("Дефектура"), fileName, unreadable);
     } catch (...) {
@@ -237,6 +250,7 @@ int DocumentFetch::ImportInvoice(const QString &fileName, bool producerPriceWith
             setText(QStringLiteral("EAN"), text(u"EAN"));
             line->execute();
         }
+        storedKey(m_dm, QStringLiteral("naklad"), key);
         m_dm.Commit();
         reportUnreadable(m_log, QStringLiteral("Накладная"), fileName, unreadable);
         return key;
@@ -447,6 +461,11 @@ DocumentFetch::Result DocumentFetch::FetchDocuments(bool alwaysReport, int addre
         ~Running() { flag = false; }
     } running(m_running);
 
+    JobLock job(m_dm, JobLock::Job::DocumentFetch);
+    if (!job.AcquireOrTell(m_dialogs)) {
+        result.busy = true;
+        return result;
+    }
     QDir().mkpath(m_context.path(QStringLiteral("Data")));
     m_connection.setLogin(m_settings.ClientAccount);
     call(ShowReceivePanel, true);

@@ -55,6 +55,7 @@ public:
         int defectures = 0; // imported
         int documents = 0;  // invoices imported and other documents saved
         QStringList failed; // server names of the documents that could not be fetched or imported
+        bool busy = false;  // another workstation was fetching: nothing was done
     };
 
     // Fetches the documents of the delivery addresses chosen in the address

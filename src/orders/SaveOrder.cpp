@@ -5,6 +5,7 @@
 #include "core/PriceMask.h"
 #include "core/Settings.h"
 #include "db/DataModule.h"
+#include "db/firebird/DbError.h"
 #include "db/firebird/Statement.h"
 
 #include <algorithm>
@@ -43,11 +44,14 @@ QString OrderSaver::OrderComment(const Settings &settings, const QString &commen
     return comment;
 }
 
-// One above the highest number in use by the order headers or their lines.
-// The headers are one row per order; the lines are read from that number up
-// through their IDNAKL index, so a save does not walk the whole archive (an
-// ascending index cannot give the maximum of a column by itself). A header
-// left without lines never has its number given again.
+// The next order number: one above both the orders' generator and every
+// number in use by the order headers or their lines (an archive taken in
+// from older data may lie above the generator). The lines are read from the
+// highest header up through their IDNAKL index, so a save does not walk the
+// whole archive. Reading takes nothing: the save holds the archive for
+// itself (see SaveCurrentOrder) and moves the generator on only when it
+// stores the order, so a cancelled save uses no number and two
+// workstations never get the same one.
 int OrderSaver::NextOrderNumber()
 {
     std::unique_ptr<Dataset> headers(m_dm.OpenQuery(QStringLiteral("select max(ID) from orders"), true));
@@ -58,8 +62,9 @@ int OrderSaver::NextOrderNumber()
         m_dm.PrepareQuery(QStringLiteral("select max(IDNakl) from ordersl where IDNakl >= :TOP"), true));
     lines->setValue(QStringLiteral("TOP"), top);
     lines->execute();
-    const qint64 topLine = lines->fetch() && !lines->isNull(0) ? lines->asInt64(0) : 0;
-    return int(std::max(top, topLine) + 1);
+    const qint64 inUse = std::max(top, lines->fetch() && !lines->isNull(0) ? lines->asInt64(0) : 0);
+    lines->closeCursor();
+    return int(std::max(m_dm.KeyGeneratorValue(QStringLiteral("ORDERS")), inUse) + 1);
 }
 
 OrderSaver::Answer OrderSaver::confirmMinimum(const QString &name, int &quantity, int minProd, int stock)
@@ -203,13 +208,18 @@ bool OrderSaver::SaveCurrentOrder(const QString &commentText)
     WaitShown wait{m_dialogs};
 
     // Whatever an earlier action left pending is made permanent first, so that
-    // giving up this save undoes this save alone.
-    m_dm.Commit();
+    // giving up this save undoes this save alone. The save then holds the
+    // order (PRICE) and the archive for itself: another workstation saving
+    // at the same moment waits, and then finds the rows taken, so the same
+    // rows never go into two orders. Typing elsewhere waits or is refused
+    // with a message meanwhile; reading goes on.
+    m_dm.ReconnectIfLost();
+    m_dm.BeginReserved({QStringLiteral("PRICE"), QStringLiteral("ORDERS"), QStringLiteral("ORDERSL")});
     bool stored = false;
     std::vector<OrderedRow> rows;
     bool fromMemory = false;
     try {
-        const int number = NextOrderNumber();
+        int number = 0; // taken with the first stored line: an empty order uses no number
         fromMemory = orderedRowsInMemory(rows);
         if (!fromMemory) {
             std::unique_ptr<Dataset> q(
@@ -238,6 +248,8 @@ bool OrderSaver::SaveCurrentOrder(const QString &commentText)
             if (q <= 0)
                 continue; // declined: not stored
             const double masked = row.price; // as the supplier sent it
+            if (number == 0)
+                number = NextOrderNumber();
             m_dm.SetParamByIndex(insert.get(), 0, number);
             m_dm.SetParamByIndex(insert.get(), 1, row.idTovar);
             m_dm.SetParamByIndex(insert.get(), 2, row.name);
@@ -257,6 +269,8 @@ bool OrderSaver::SaveCurrentOrder(const QString &commentText)
                 clearQuantities(rows);
             else
                 m_dm.ExecSQL(QStringLiteral("update price set zakaz = 0 where zakaz > 0 "), false);
+            m_dm.AdvanceKeyGenerator(QStringLiteral("ORDERS"), number);
+            m_dm.PostEvent(QStringLiteral("ORDERS_CHANGED"));
         }
         m_dm.Commit();
         stored = anyLine;

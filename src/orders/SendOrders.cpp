@@ -5,6 +5,7 @@
 #include "core/MessageLog.h"
 #include "core/Settings.h"
 #include "db/DataModule.h"
+#include "db/JobLock.h"
 #include "exchange/ServerConnection.h"
 #include "orders/OrderFile.h"
 #include "orders/SaveOrder.h"
@@ -97,6 +98,10 @@ void OrderSender::SendOrders(int addressCount, int addressIndex, const QString &
 
 bool OrderSender::SendUnsentOrders()
 {
+    // Two workstations sending the same orders at once would send them twice.
+    JobLock job(m_dm, JobLock::Job::Sending);
+    if (!job.AcquireOrTell(m_dialogs))
+        return false;
     bool result = true;
     std::vector<OrderFileInfo> files;
     {

@@ -5,6 +5,7 @@
 #include "core/PriceMask.h"
 #include "db/DataModule.h"
 #include "db/DbfReader.h"
+#include "db/firebird/DbError.h"
 #include "db/firebird/Statement.h"
 #include "platform/AppError.h"
 #include "platform/IniFile.h"
@@ -33,6 +34,68 @@ void OrderEntry::setQuantity(Dataset &price, int quantity)
     price.Post();
 }
 
+bool OrderEntry::storeQuantity(Dataset &price, int quantity)
+{
+    try {
+        m_dm.ReconnectIfLost();
+        setQuantity(price, quantity);
+        return true;
+    } catch (const std::exception &e) {
+        if (price.Active() && price.State() != DatasetState::Browse)
+            price.Cancel();
+        try {
+            m_dm.Rollback();
+        } catch (const std::exception &) {
+        }
+        LastTypedRow = -1; // the next digit starts a new number over what is shown now
+        showStoredQuantity(price, e);
+        return false;
+    }
+}
+
+// After a refused write: the row is read again, shows the quantity the
+// database holds, and the pharmacist learns why the typed one was not kept.
+void OrderEntry::showStoredQuantity(Dataset &price, const std::exception &why)
+{
+    const auto *db = dynamic_cast<const fb::DbError *>(&why);
+    const QString name = price.FieldByName(QStringLiteral("TOVAR")).AsString().trimmed();
+    QString text;
+    try {
+        std::unique_ptr<fb::Statement> q = m_dm.CreateQuery(
+            QStringLiteral("SELECT COALESCE(ZAKAZ, 0) FROM PRICE WHERE IDTOVAR = :ID AND GODEN IS NOT DISTINCT FROM :GODEN"
+                           " ORDER BY ZAKAZ DESC ROWS 1"));
+        q->setValue(QStringLiteral("ID"), price.FieldByName(QStringLiteral("IDTOVAR")).Value());
+        q->setValue(QStringLiteral("GODEN"), price.FieldByName(QStringLiteral("GODEN")).Value());
+        q->execute();
+        if (!q->fetch()) {
+            text = QStringLiteral("Количество не сохранено: строки «%1» больше нет в прайсе базы данных "
+                                  "(прайс обновлён на другом рабочем месте?).")
+                       .arg(name);
+        } else {
+            const int stored = int(q->asInt64(0));
+            q->closeCursor();
+            Field &zakaz = price.FieldByName(QStringLiteral("ZAKAZ"));
+            const int shown = zakaz.AsInteger();
+            price.SetStoredValue(zakaz, price.PhysicalRow(price.CurrentRow()), stored);
+            if (db && db->isConflict())
+                text = QStringLiteral("Количество не сохранено: прайс или заказ сейчас меняет другое рабочее место "
+                                      "(обновление прайса или сохранение заявки). Введите количество ещё раз чуть позже.");
+            else if (stored != shown)
+                text = QStringLiteral("Количество изменено на другом рабочем месте: теперь %1").arg(stored);
+            else
+                text = QStringLiteral("Количество «%1» не сохранено.").arg(name);
+        }
+    } catch (const std::exception &e) {
+        text = m_dm.IsServer() ? QStringLiteral("Количество не сохранено: нет связи с сервером базы данных. "
+                                                "Программа подключится к нему снова при следующем действии.")
+                               : QStringLiteral("Количество не сохранено: база данных не отвечает.");
+        m_log.logDetail(errorText(e));
+    }
+    m_log.logMessage(text + QStringLiteral(" (") + errorText(why) + QStringLiteral(")"), Warning, false);
+    m_dialogs.showNotice(text, false);
+    totalsChanged();
+}
+
 void OrderEntry::TypeDigit(QChar digit)
 {
     Dataset *price = m_dm.PriceSet();
@@ -57,13 +120,18 @@ void OrderEntry::TypeDigit(QChar digit)
                                  true);
             text = QString::number(stock);
         }
-        setQuantity(*price, text.toInt());
-        m_dm.Commit();
-        totalsChanged();
     } catch (const std::exception &) {
-        if (price->State() != DatasetState::Browse && price->Active())
-            price->Cancel();
+        return;
     }
+    if (!storeQuantity(*price, text.toInt()))
+        return;
+    try {
+        m_dm.Commit();
+    } catch (const std::exception &e) {
+        showStoredQuantity(*price, e);
+        return;
+    }
+    totalsChanged();
 }
 
 // The quantity is made permanent at once: a crash must never bring back an
@@ -73,8 +141,14 @@ void OrderEntry::DeleteQuantity()
     Dataset *price = m_dm.PriceSet();
     if (!price || !price->Active() || price->IsEmpty())
         return;
-    setQuantity(*price, 0);
-    m_dm.Commit();
+    if (!storeQuantity(*price, 0))
+        return;
+    try {
+        m_dm.Commit();
+    } catch (const std::exception &e) {
+        showStoredQuantity(*price, e);
+        return;
+    }
     totalsChanged();
 }
 
@@ -96,8 +170,9 @@ void OrderEntry::CorrectBeforeLeaving(Dataset &price)
             m_dialogs.showNotice(QStringLiteral("По причине min заказа ") + QString::number(p) + QStringLiteral(" вместо ")
                                      + QString::number(old) + QStringLiteral(" заказываем ") + QString::number(q),
                                  true);
-            setQuantity(price, q);
-            changed = true;
+            if (storeQuantity(price, q))
+                changed = true;
+            q = zakaz.AsInteger();
         } catch (const std::exception &e) {
             m_dm.LogError(errorText(e));
             if (price.State() != DatasetState::Browse)
@@ -113,12 +188,17 @@ void OrderEntry::CorrectBeforeLeaving(Dataset &price)
                                      + QString::number(current) + QStringLiteral(" заказываем ")
                                      + QString::number(corrected),
                                  true);
-            setQuantity(price, corrected);
-            changed = true;
+            if (storeQuantity(price, corrected))
+                changed = true;
         }
     }
     if (changed) {
-        m_dm.Commit();
+        try {
+            m_dm.Commit();
+        } catch (const std::exception &e) {
+            showStoredQuantity(price, e);
+            return;
+        }
         totalsChanged();
     }
 }

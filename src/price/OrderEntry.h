@@ -53,7 +53,12 @@ public:
     int ImportOrderQuantities(const QString &fileName, const QString &codeField, const QString &qntField);
 
 private:
+    // Writes the current row's quantity over the one the grid shows. False
+    // when it was not stored: the row then shows what the database holds and
+    // the pharmacist has been told why.
+    bool storeQuantity(Dataset &price, int quantity);
     void setQuantity(Dataset &price, int quantity);
+    void showStoredQuantity(Dataset &price, const std::exception &why);
     void totalsChanged();
     TDM &m_dm;
     Dialogs &m_dialogs;

@@ -7,6 +7,7 @@
 #include "core/Settings.h"
 #include "db/DataModule.h"
 #include "db/DbfReader.h"
+#include "db/JobLock.h"
 #include "db/TableDefs.h"
 #include "db/firebird/DbError.h"
 #include "db/firebird/Statement.h"
@@ -35,6 +36,7 @@ namespace pc {
 
 namespace {
 
+const QString kPriceDateKey = QStringLiteral("PRICEDATE");
 const QString kPriceError = QStringLiteral("Ошибка при получении прайса. Подробности в окне сообщений");
 const QString kWorkFolderPrefix = QStringLiteral("unpack-");
 const QString kEmptyPrice = QStringLiteral(
@@ -169,6 +171,21 @@ QString PriceUpdate::findPriceFile(const QString &folder) const
 }
 
 // ---- actuality ------------------------------------------------------------------
+
+bool PriceUpdate::ReadStoredPriceDate()
+{
+    try {
+        const QDateTime stored = QDateTime::fromString(m_dm.SharedValue(kPriceDateKey), Qt::ISODate);
+        if (!stored.isValid())
+            return false;
+        m_settings.PriceDateTime = stored;
+        m_settings.PriceDate = dateTimeText(stored);
+        return true;
+    } catch (const std::exception &e) {
+        m_log.logDetail(errorText(e) + QStringLiteral(" (дата прайса)"));
+        return false;
+    }
+}
 
 bool PriceUpdate::CheckPriceActuality(bool ask)
 {
@@ -564,10 +581,15 @@ bool PriceUpdate::loadPriceFile(const QString &fileName)
         // The grid shows the rows again once the new list is in place (or the
         // old one is back).
         m_dm.OpenPrice(false);
-        m_dm.StartTransaction(false);
+        // The load holds the list for itself from the copy of the order to
+        // the last row: a quantity typed on another workstation meanwhile is
+        // refused (and kept on its screen to type again), never lost between
+        // the copy and the rewrite. Reading goes on.
+        m_dm.BeginReserved({QStringLiteral("PRICE"), QStringLiteral("PRICEOLD"), QStringLiteral("PRICE_DET")});
         keepOld = m_dm.TableExists(QStringLiteral("PRICEOLD"));
         if (keepOld)
             SavePriceToOld();
+        call(AfterOrderKept);
         const int rows = ImportPriceFile(fileName);
         m_log.logDetail(QStringLiteral("Загружено строк прайса: %1").arg(rows));
         // The details come with the list they describe: all or nothing with it.
@@ -592,6 +614,9 @@ bool PriceUpdate::loadPriceFile(const QString &fileName)
             q.reset();
             m_dm.ExecSQL(QStringLiteral("update price SET Zakaz = MAXVALUE(Qnt, 0) WHERE Zakaz > 0 and Zakaz > Qnt"), false);
         }
+        // Every workstation takes the price date from the database, with the list.
+        m_dm.SetSharedValue(kPriceDateKey, fileTime.toString(Qt::ISODate));
+        m_dm.PostEvent(QStringLiteral("PRICE_CHANGED"));
         m_dm.Commit();
         m_lastLoadOk = true;
     } catch (const fb::DbError &e) {
@@ -827,6 +852,9 @@ bool PriceUpdate::UpdatePrice()
     } running(m_running);
 
     call(SwitchToOrderPage);
+    JobLock job(m_dm, JobLock::Job::PriceUpdate);
+    if (!job.AcquireOrTell(m_dialogs))
+        return false;
     if (CheckUnloadedPriceFile())
         return m_lastLoadOk;
 

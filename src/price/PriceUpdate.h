@@ -60,6 +60,11 @@ public:
     // " (получение прайса)".
     std::function<void(const QString &message)> AppException;
 
+    // Called during a load once the ordered rows are put aside, while the
+    // load holds the list (the place where another workstation's typing
+    // used to be lost).
+    std::function<void()> AfterOrderKept;
+
     // How long an unpacking program may run before it is stopped.
     int UnpackTimeoutMs = 15000;
 
@@ -78,6 +83,11 @@ public:
     QString PriceFileName() const;
     // Whether a new price list was loaded by the last load.
     bool LastLoadSucceeded() const { return m_lastLoadOk; }
+    // The price date is kept in the database with the list it dates, so
+    // that every workstation of a shared database sees the same one. Takes
+    // it into the settings (PriceDate) when the database has one; false when
+    // not (a list loaded before, the date of Data/pricein.dbf stays).
+    bool ReadStoredPriceDate();
 
     // Steps of the load, inside the caller's transaction (embedded database).
     // Keeps the ordered rows of PRICE in PRICEOLD.

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <algorithm>
 #include <cstring>
 #include <ibase.h>
@@ -21,13 +22,19 @@ void appendString(std::vector<char> &dpb, char tag, const char *value)
     dpb.insert(dpb.end(), value, value + len);
 }
 
-std::vector<char> attachParameters(int pageBuffers)
+QString g_defaultServer;
+
+std::vector<char> attachParameters(int pageBuffers, const QByteArray &user, const QByteArray &password)
 {
     std::vector<char> dpb;
     dpb.push_back(char(isc_dpb_version1));
-    appendString(dpb, char(isc_dpb_user_name), Database::kUser);
-    appendString(dpb, char(isc_dpb_password), Database::kPassword);
+    appendString(dpb, char(isc_dpb_user_name), user.isEmpty() ? Database::kUser : user.constData());
+    appendString(dpb, char(isc_dpb_password), password.isEmpty() ? Database::kPassword : password.constData());
     appendString(dpb, char(isc_dpb_lc_ctype), Database::kCharset);
+    // The file name is handed over in UTF-8 whatever the locale: under "C" a
+    // folder with Cyrillic letters could not be opened otherwise.
+    dpb.push_back(char(isc_dpb_utf8_filename));
+    dpb.push_back(0);
     if (pageBuffers > 0) {
         // The engine only ever grows its cache to the attachment's number;
         // the size it starts with is the one kept in the database header.
@@ -55,12 +62,42 @@ Database::~Database()
         t->forgetDatabase();
 }
 
+void Database::setCredentials(const QString &user, const QString &password)
+{
+    m_user = user.toUtf8();
+    m_password = password.toUtf8();
+}
+
+QString Database::connectionName(const QString &server, const QString &path)
+{
+    return server.trimmed().isEmpty() ? path : server.trimmed() + QLatin1Char(':') + path;
+}
+
+bool Database::isServerName(const QString &name)
+{
+    // "/path" and "C:..." are files; "host:path" and "host/port:path" are not.
+    const int colon = name.indexOf(QLatin1Char(':'));
+    if (colon <= 0 || name.startsWith(QLatin1Char('/')))
+        return false;
+    return colon > 1 || !name.at(0).isLetter();
+}
+
+void Database::setDefaultServer(const QString &server) { g_defaultServer = server.trimmed(); }
+QString Database::defaultServer() { return g_defaultServer; }
+
+QString Database::effectiveName(const QString &path) const
+{
+    if (g_defaultServer.isEmpty() || isServerName(path))
+        return path;
+    return connectionName(g_defaultServer, QFileInfo(path).absoluteFilePath());
+}
+
 void Database::attach(const QString &path)
 {
     if (isAttached())
         throw DbError(QStringLiteral("База данных %1 уже открыта.").arg(m_path));
-    const QByteArray name = QFile::encodeName(path);
-    const std::vector<char> dpb = attachParameters(m_pageBuffers);
+    const QByteArray name = effectiveName(path).toUtf8();
+    const std::vector<char> dpb = attachParameters(m_pageBuffers, m_user, m_password);
     ISC_STATUS_ARRAY status{};
     isc_db_handle handle = 0;
     if (isc_attach_database(status, short(name.size()), name.constData(), &handle, short(dpb.size()), dpb.data()))
@@ -75,10 +112,15 @@ void Database::create(const QString &path, int pageSize)
         throw DbError(QStringLiteral("База данных %1 уже открыта.").arg(m_path));
     // The SQL form is used because the API call without a dialect parameter
     // makes a dialect-1 database.
-    QByteArray quoted = QFile::encodeName(path);
+    QByteArray quoted = QFile::encodeName(effectiveName(path));
     quoted.replace('\'', "''");
-    const QByteArray sql = "CREATE DATABASE '" + quoted + "' USER '" + kUser + "' PASSWORD '" + kPassword
-        + "' PAGE_SIZE " + QByteArray::number(pageSize) + " DEFAULT CHARACTER SET " + kCharset;
+    auto literal = [](QByteArray text) -> QByteArray { return "'" + text.replace('\'', "''") + "'"; };
+    const QByteArray user = m_user.isEmpty() ? QByteArray(kUser) : m_user;
+    const QByteArray password = m_password.isEmpty() ? QByteArray(kPassword) : m_password;
+    const QByteArray userLiteral = literal(user), passwordLiteral = literal(password);
+    const QByteArray sql = "CREATE DATABASE '" + quoted + "' USER " + userLiteral + " PASSWORD " + passwordLiteral
+        + " PAGE_SIZE "
+        + QByteArray::number(pageSize) + " DEFAULT CHARACTER SET " + kCharset;
     ISC_STATUS_ARRAY status{};
     isc_db_handle handle = 0;
     isc_tr_handle tr = 0;
@@ -105,6 +147,15 @@ void Database::detach()
     m_handle = 0;
     if (failed)
         throw DbError::fromStatus(status, QStringLiteral("Не удалось закрыть базу данных %1.").arg(QDir::toNativeSeparators(m_path)));
+}
+
+void Database::drop() noexcept
+{
+    try {
+        detach();
+    } catch (...) {
+    }
+    m_handle = 0;
 }
 
 void Database::removeTransaction(Transaction *t)

@@ -1,15 +1,18 @@
 #pragma once
-// One attachment to an embedded Firebird database file.
+// One attachment to a Firebird database.
 //
-// The database name is a plain file path (no server process). Every
-// attachment uses the user "sysdba", the password "plimbrost" and the WIN1251
-// connection character set; databases are created in dialect 3 with WIN1251 as
-// their default character set. The engine's lock folder (FIREBIRD_LOCK) must
-// be set by main() before the first call (pc::setFirebirdLockFolder()).
+// The database name is a plain file path for the embedded engine (no server
+// process), or "host/port:/path/file.gdb" for a database served by
+// Firebird's own server. Every attachment uses the user "sysdba" and the
+// password "plimbrost" unless others are set, and the WIN1251 connection
+// character set; databases are created in dialect 3 with WIN1251 as their
+// default character set. The engine's lock folder (FIREBIRD_LOCK) must be set
+// by main() before the first call (pc::setFirebirdLockFolder()).
 //
-// Only one process may open a database file at a time; a second one gets a
-// DbError whose isOpenedByOtherProcess() is true.
+// With the embedded engine only one process may open a database file at a
+// time; a second one gets a DbError whose isOpenedByOtherProcess() is true.
 
+#include <QByteArray>
 #include <QString>
 #include <vector>
 
@@ -36,11 +39,26 @@ public:
     // detaches. Does nothing when not attached. Throws DbError when the
     // engine refuses; the handle is dropped either way.
     void detach();
+    // Detaches ignoring every error: for an attachment whose server went
+    // away. The handle is dropped either way.
+    void drop() noexcept;
 
     // Page cache size of the next attach, in pages; 0 (the default) keeps the
     // engine's own. A bulk load of a large table writes far fewer pages
     // synchronously with a cache that holds the table and its indexes.
     void setPageBuffers(int pages) { m_pageBuffers = pages; }
+    // User and password of the next attach or create; empty: the defaults.
+    void setCredentials(const QString &user, const QString &password);
+
+    // "host/port:path" when server is not empty, else path unchanged.
+    static QString connectionName(const QString &server, const QString &path);
+    // True for a name that goes to a server ("host:path", "host/port:path").
+    static bool isServerName(const QString &name);
+    // Every plain file name given to attach() or create() is reached through
+    // this server instead of the embedded engine (empty: none). The test
+    // suite uses it to run everything against a private server.
+    static void setDefaultServer(const QString &server);
+    static QString defaultServer();
 
     bool isAttached() const { return m_handle != 0; }
     const QString &path() const { return m_path; }
@@ -53,8 +71,10 @@ private:
     void addTransaction(Transaction *t) { m_transactions.push_back(t); }
     void removeTransaction(Transaction *t);
 
+    QString effectiveName(const QString &path) const;
     unsigned m_handle = 0;
     int m_pageBuffers = 0;
+    QByteArray m_user, m_password;
     QString m_path;
     std::vector<Transaction *> m_transactions;
 };

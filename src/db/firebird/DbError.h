@@ -6,12 +6,13 @@
 
 #include <QString>
 #include <stdexcept>
+#include <vector>
 
 namespace pc::fb {
 
 class DbError : public std::runtime_error {
 public:
-    explicit DbError(const QString &text, long engineCode = 0, int sqlCode = 0);
+    explicit DbError(const QString &text, long engineCode = 0, int sqlCode = 0, std::vector<long> codes = {});
 
     // Builds the error from a Firebird status vector (ISC_STATUS[20]).
     // `context`, a Russian sentence saying what failed, is put in front of
@@ -25,11 +26,28 @@ public:
     // True when another process holds the database file (one process per
     // database file with the embedded engine).
     bool isOpenedByOtherProcess() const;
+    // Another workstation holds or changed the row or table (lock conflict,
+    // update conflict, lock time-out, a table reserved by another).
+    bool isConflict() const;
+    // The connection to the database server broke or could not be made.
+    bool isConnectionLost() const;
+    bool isHostUnknown() const;        // the server's name is not known
+    bool isConnectionRefused() const;  // nobody answers on that port
+    bool isLoginRefused() const;       // wrong user name or password
+    bool isFileMissing() const;        // no database file at that path
+    bool isWireCryptMismatch() const;  // the server and the client disagree on encryption
+    bool isDuplicate() const;          // a unique key already holds that value
+    bool hasCode(long code) const;
+
+    // How many times a broken connection has been reported in this process;
+    // the data module compares it to know that it must attach again.
+    static unsigned connectionLossCount();
 
 private:
     QString m_text;
     long m_engineCode;
     int m_sqlCode;
+    std::vector<long> m_codes;
 };
 
 } // namespace pc::fb

@@ -35,15 +35,34 @@ void Transaction::forgetDatabase() noexcept
 
 void Transaction::start()
 {
+    startReserving({});
+}
+
+void Transaction::startReserving(const QStringList &tables)
+{
     if (isActive())
         throw DbError(QStringLiteral("Транзакция базы данных уже начата."));
     if (!m_db || !m_db->isAttached())
         throw DbError(QStringLiteral("База данных не открыта."));
     std::vector<char> tpb = {char(isc_tpb_version3), char(isc_tpb_write), char(isc_tpb_read_committed),
-                             char(isc_tpb_rec_version), char(isc_tpb_wait), char(isc_tpb_lock_timeout), 4};
-    const unsigned timeout = unsigned(m_lockTimeout > 0 ? m_lockTimeout : 1);
-    for (int i = 0; i < 4; ++i) // little-endian, as the engine reads it
-        tpb.push_back(char((timeout >> (8 * i)) & 0xFF));
+                             char(isc_tpb_rec_version)};
+    if (m_lockTimeout > 0) {
+        tpb.push_back(char(isc_tpb_wait));
+        tpb.push_back(char(isc_tpb_lock_timeout));
+        tpb.push_back(4);
+        const unsigned timeout = unsigned(m_lockTimeout);
+        for (int i = 0; i < 4; ++i) // little-endian, as the engine reads it
+            tpb.push_back(char((timeout >> (8 * i)) & 0xFF));
+    } else {
+        tpb.push_back(char(isc_tpb_nowait));
+    }
+    for (const QString &table : tables) {
+        const QByteArray name = table.toUpper().toLatin1();
+        tpb.push_back(char(isc_tpb_lock_write));
+        tpb.push_back(char(name.size()));
+        tpb.insert(tpb.end(), name.begin(), name.end());
+        tpb.push_back(char(isc_tpb_protected));
+    }
     ISC_STATUS_ARRAY status{};
     isc_tr_handle handle = 0;
     if (isc_start_transaction(status, &handle, 1, m_db->handle(), static_cast<unsigned short>(tpb.size()), tpb.data()))

@@ -10,6 +10,7 @@
 // it ends by its close action (rollback unless set to commit).
 
 #include <QString>
+#include <QStringList>
 
 namespace pc::fb {
 
@@ -26,6 +27,14 @@ public:
 
     // All of these throw DbError on engine failures.
     void start();              // fails when already active
+    // Starts with the named tables reserved for protected write for the whole
+    // transaction: other writers to them wait (at most the lock time-out)
+    // and then fail, readers go on.
+    void startReserving(const QStringList &tables);
+    // Seconds a statement waits for a row or table another holds; 0: it
+    // fails at once. Takes effect at the next start.
+    void setLockTimeout(int seconds) { m_lockTimeout = seconds; }
+    int lockTimeout() const { return m_lockTimeout; }
     void commit();             // ends the transaction
     void commitRetaining();    // makes changes permanent, stays active
     void rollback();           // ends the transaction

@@ -1,0 +1,116 @@
+// Several workstations on one database: what the others did (a price load,
+// a save, a send, a document fetch) is shown here without a restart, from the
+// engine's events, keeping the current row and filter.
+
+#include "app/MainForm.h"
+
+#include "ui_MainForm.h"
+
+#include "core/MessageLog.h"
+#include "db/DataModule.h"
+#include "db/firebird/Events.h"
+#include "platform/AppError.h"
+#include "price/PriceUpdate.h"
+
+#include <QApplication>
+#include <QTimer>
+
+namespace {
+const QStringList kSharedEvents = {QStringLiteral("PRICE_CHANGED"), QStringLiteral("ORDERS_CHANGED"),
+                                   QStringLiteral("DOCUMENTS_CHANGED")};
+
+// Reopens a dataset and goes back to the row of the same key.
+void reopenKeeping(pc::Dataset *ds, const QString &keyField, bool lastWhenGone = false)
+{
+    if (!ds || !ds->Active())
+        return;
+    const QVariant key = ds->IsEmpty() ? QVariant() : ds->FieldByName(keyField).Value();
+    ds->Close();
+    ds->Open();
+    if (!key.isValid() || !ds->Locate(keyField, key))
+        if (lastWhenGone)
+            ds->Last();
+}
+} // namespace
+
+void TMainForm::startSharedEvents()
+{
+    m_sharedEvents.reset();
+    if (DM && !DM->AfterReconnect)
+        DM->AfterReconnect = [this] { startSharedEvents(); };
+    if (!DM || !DM->IsServer() || !DM->Connected() || !DM->Database())
+        return;
+    m_sharedEvents = std::make_unique<pc::fb::EventWatcher>(*DM->Database(), kSharedEvents);
+    connect(m_sharedEvents.get(), &pc::fb::EventWatcher::posted, this, [this](const QString &name) {
+        m_pendingShared.insert(name);
+        followOtherWorkstations();
+    });
+    try {
+        m_sharedEvents->start();
+    } catch (const std::exception &e) {
+        // Without events the others' changes show at the next refresh.
+        log().logDetail(pc::errorText(e));
+        m_sharedEvents.reset();
+    }
+}
+
+void TMainForm::followOtherWorkstations()
+{
+    if (m_pendingShared.isEmpty())
+        return;
+    // Never in the middle of something: a question open, a load or a save
+    // running. Tried again shortly.
+    if (QApplication::activeModalWidget() || QApplication::overrideCursor() || m_followingShared) {
+        QTimer::singleShot(500, this, &TMainForm::followOtherWorkstations);
+        return;
+    }
+    m_followingShared = true;
+    const QSet<QString> pending = std::exchange(m_pendingShared, {});
+    try {
+        if (pending.contains(QStringLiteral("PRICE_CHANGED")) || pending.contains(QStringLiteral("ORDERS_CHANGED")))
+            followPriceList(pending.contains(QStringLiteral("PRICE_CHANGED")));
+        if (pending.contains(QStringLiteral("ORDERS_CHANGED"))) {
+            reopenKeeping(DM->OrdersSet(), QStringLiteral("ID"), true);
+            if (DM->OrdersLinesTable() && !DM->OrdersLinesTable()->Active())
+                DM->OrdersLinesTable()->Open();
+        }
+        if (pending.contains(QStringLiteral("DOCUMENTS_CHANGED"))) {
+            reopenKeeping(DM->DefectTable(), QStringLiteral("ID"), true);
+            reopenKeeping(DM->NakladSet(), QStringLiteral("ID"), true);
+        }
+        BuildStartPage();
+    } catch (const std::exception &e) {
+        LogMessage(pc::errorText(e) + QStringLiteral(" (изменения с другого рабочего места)"), 2, true);
+    }
+    m_followingShared = false;
+}
+
+// The list (or only its quantities) as the database holds it now, on the
+// same goods row, with the same filter.
+void TMainForm::followPriceList(bool newList)
+{
+    pc::Dataset *price = DM->PriceSet();
+    if (!price || !price->Active()) {
+        if (newList && DM->PriceHasData())
+            DM->OpenPrice(true);
+    } else {
+        QVariant id;
+        if (!price->IsEmpty())
+            id = price->FieldByName(QStringLiteral("IDTOVAR")).Value();
+        const int recNo = price->RecNo();
+        if (newList)
+            DM->OpenPrice(true); // the quick search's names too
+        else
+            DM->RefreshPrice();
+        if (price->Active() && !price->IsEmpty() && !(id.isValid() && price->Locate(QStringLiteral("IDTOVAR"), id)))
+            price->SetRecNo(std::min(std::max(recNo, 1), price->RecordCount()));
+    }
+    if (newList && PriceUpd && PriceUpd->ReadStoredPriceDate()) {
+        TitleSuffix.clear();
+        RefreshTitle();
+    }
+    ShowOrderTotals();
+    if (newList)
+        log().logMessage(QStringLiteral("Прайс обновлён на другом рабочем месте: показан новый прайс от ") + settings.PriceDate,
+                         Info, true);
+}

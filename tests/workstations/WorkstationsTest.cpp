@@ -1,0 +1,392 @@
+// Two workstations of one pharmacy on one database served by a private
+// Firebird server: each is the program's own data module and logic with an
+// attachment of its own, as two counters would be. What one does is checked
+// through the other, or through a third connection.
+#include "DbfWriter.h"
+#include "FirebirdTestServer.h"
+#include "ScriptedDialogs.h"
+#include "TempAppDir.h"
+
+#include "core/AppContext.h"
+#include "core/PriceMask.h"
+#include "core/Settings.h"
+#include "db/DataModule.h"
+#include "db/JobLock.h"
+#include "db/firebird/Database.h"
+#include "db/firebird/Events.h"
+#include "db/firebird/Statement.h"
+#include "db/firebird/Transaction.h"
+#include "exchange/ServerConnection.h"
+#include "orders/SaveOrder.h"
+#include "price/OrderEntry.h"
+#include "price/PriceUpdate.h"
+
+#include <QFile>
+#include <QLocale>
+#include <QTest>
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <barrier>
+#include <set>
+#include <thread>
+
+using namespace pc;
+using pc::test::FirebirdTestServer;
+
+namespace {
+
+const QString kCode = QStringLiteral("1234");
+
+// One counter: its own program folder, settings, windows (scripted) and
+// connection to the shared database.
+struct Workstation {
+    TempAppDir dir;
+    AppContext context{dir.path()};
+    ScriptedDialogs dialogs;
+    RecordingLog log;
+    Settings settings;
+    std::unique_ptr<TDM> dm;
+    std::unique_ptr<OrderEntry> entry;
+    std::unique_ptr<ServerConnection> connection;
+    std::unique_ptr<PriceUpdate> update;
+    std::unique_ptr<OrderSaver> saver;
+
+    explicit Workstation(const DatabaseLocation &location, int lockTimeoutSeconds = 1)
+    {
+        settings.ClientCode = kCode;
+        settings.ClientName = QStringLiteral("Аптека №1");
+        settings.PriceDate = QStringLiteral("01.01.1999 00:00:00");
+        dm = std::make_unique<TDM>(context, dialogs, log);
+        dm->Location = location;
+        dm->LockTimeoutSeconds = lockTimeoutSeconds;
+        dm->CreateFirebirdObjects();
+        dm->OpenDatabase();
+        dialogs.notices.clear();
+        entry = std::make_unique<OrderEntry>(*dm, dialogs, log, [] { return kCode; });
+        connection = std::make_unique<ServerConnection>(settings, dialogs, log);
+        update = std::make_unique<PriceUpdate>(*dm, *connection, settings, dialogs, log, context);
+        saver = std::make_unique<OrderSaver>(*dm, dialogs, log, settings);
+    }
+    ~Workstation()
+    {
+        saver.reset();
+        update.reset();
+        connection.reset();
+        entry.reset();
+        dm.reset();
+    }
+    Dataset &openPrice()
+    {
+        dm->OpenPrice(false);
+        dm->OpenPrice(true);
+        dm->PriceSet()->BeforeScroll = [this](Dataset &ds) { entry->CorrectBeforeLeaving(ds); };
+        dm->PriceSet()->AfterScroll = [this](Dataset &) { entry->ResetTyping(); };
+        return *dm->PriceSet();
+    }
+    void goTo(const QString &id)
+    {
+        ASSERT_TRUE(dm->PriceSet()->Locate(QStringLiteral("IDTOVAR"), id));
+        entry->ResetTyping();
+    }
+    int shown() { return dm->PriceSet()->FieldByName(QStringLiteral("ZAKAZ")).AsInteger(); }
+};
+
+struct WorkstationsTest : ::testing::Test {
+    FirebirdTestServer server;
+    DatabaseLocation location;
+
+    void SetUp() override
+    {
+        QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+        location.Server = server.address();
+        location.Path = server.dataFolder() + QStringLiteral("/apteka.gdb");
+    }
+    void TearDown() override { QLocale::setDefault(QLocale::c()); }
+
+    // What a third connection sees: only what is committed.
+    qint64 committed(const QString &sql)
+    {
+        fb::Database db;
+        db.attach(location.ConnectionName());
+        fb::Transaction tr(db, 2);
+        tr.start();
+        fb::Statement st(tr);
+        st.prepare(sql);
+        st.execute();
+        const qint64 value = st.fetch() && !st.isNull(0) ? st.asInt64(0) : 0;
+        st.closeCursor();
+        tr.commit();
+        db.detach();
+        return value;
+    }
+    void exec(Workstation &w, const QString &sql)
+    {
+        w.dm->ExecSQL(sql, true);
+    }
+    void addPrice(Workstation &w, const QString &id, const QString &name, int qnt = 100, int zakaz = 0)
+    {
+        exec(w, QStringLiteral("INSERT INTO PRICE (IDTOVAR, TOVAR, GODEN, QNT, PRICE, ZAKAZ) VALUES ('%1', '%2', "
+                               "'01.01.2027', %3, %4, %5)")
+                    .arg(id, name)
+                    .arg(qnt)
+                    .arg(MaskPriceValue(10, kCode), 0, 'f', 2)
+                    .arg(zakaz));
+    }
+    qint64 zakaz(const QString &id) { return committed(QStringLiteral("SELECT ZAKAZ FROM PRICE WHERE IDTOVAR = '%1'").arg(id)); }
+};
+
+// A price DBF as the supplier sends it, dated `when`.
+void writePriceFile(const QString &path, const QStringList &ids, int qnt, const QDateTime &when)
+{
+    pc::test::DbfWriter w(0x03);
+    w.addField("IDTOVAR", 'C', 20).addField("TOVAR", 'C', 60).addField("PRICE", 'N', 12, 2);
+    w.addField("PRODUCT", 'C', 50).addField("COUNTRY", 'C', 40).addField("PRICER", 'N', 12, 2);
+    w.addField("GODEN", 'D', 8).addField("QNT", 'N', 10).addField("QNTPACK", 'N', 10).addField("NDS", 'N', 3);
+    w.addField("MINZAKAZ", 'N', 10).addField("MINPROD", 'N', 10).addField("COLOR", 'N', 10);
+    w.addField("HASDET", 'N', 1).addField("HASPOPUP", 'N', 1).addField("GV", 'N', 1).addField("ZAKAZ", 'N', 10);
+    w.addField("REGUDEXIST", 'C', 20);
+    for (const QString &id : ids)
+        w.addRecord({id, QString(QStringLiteral("Товар ") + id), MaskPriceValue(10, kCode), QStringLiteral("Завод"),
+                     QStringLiteral("Россия"), 0.0, QDate(2027, 1, 1), qnt, 1, 10, 0, 0, 0, 0, 0, 0, 0, QString()});
+    w.save(path);
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(f.setFileTime(when, QFileDevice::FileModificationTime));
+}
+
+} // namespace
+
+TEST_F(WorkstationsTest, TheFirstStartMakesTheDatabaseOnTheServerAndBothShareIt)
+{
+    Workstation a(location);
+    EXPECT_TRUE(QFile::exists(location.Path)) << "made on the server at the path given";
+    EXPECT_FALSE(QFile::exists(a.dir.file("Data/client.gdb"))) << "no local database beside a served one";
+    addPrice(a, QStringLiteral("A1"), QStringLiteral("Анальгин таб. 500 мг №10"));
+    Workstation b(location);
+    Dataset &price = b.openPrice();
+    ASSERT_EQ(price.RecordCount(), 1);
+    EXPECT_EQ(price.FieldByName(QStringLiteral("TOVAR")).AsString(), QStringLiteral("Анальгин таб. 500 мг №10"));
+}
+
+TEST_F(WorkstationsTest, AQuantityChangedElsewhereIsNeverOverwrittenAndTheGridShowsTheStoredOne)
+{
+    Workstation a(location);
+    addPrice(a, QStringLiteral("A1"), QStringLiteral("Анальгин"));
+    addPrice(a, QStringLiteral("B2"), QStringLiteral("Бинт"));
+    Workstation b(location);
+    a.openPrice();
+    b.openPrice();
+    a.goTo(QStringLiteral("A1"));
+    b.goTo(QStringLiteral("A1"));
+
+    a.entry->TypeDigit(QLatin1Char('5'));
+    EXPECT_EQ(zakaz("A1"), 5);
+    // B's grid still shows 0: its 3 must not silently replace A's 5.
+    b.entry->TypeDigit(QLatin1Char('3'));
+    EXPECT_EQ(zakaz("A1"), 5);
+    EXPECT_EQ(b.shown(), 5) << "the grid shows what the database holds";
+    ASSERT_FALSE(b.dialogs.notices.isEmpty());
+    EXPECT_EQ(b.dialogs.notices.last(), QStringLiteral("Количество изменено на другом рабочем месте: теперь 5"));
+    // Typed again over what it now shows, B's quantity is stored.
+    b.entry->TypeDigit(QLatin1Char('3'));
+    EXPECT_EQ(zakaz("A1"), 3);
+    EXPECT_EQ(b.shown(), 3);
+
+    // The Delete key checks the same way.
+    a.entry->DeleteQuantity(); // A still shows 5
+    EXPECT_EQ(zakaz("A1"), 3);
+    EXPECT_EQ(a.shown(), 3);
+    EXPECT_EQ(a.dialogs.notices.last(), QStringLiteral("Количество изменено на другом рабочем месте: теперь 3"));
+
+    // A row the other workstation holds (a save or a load running there):
+    // the engine's lock becomes a message, nothing is thrown, nothing lost.
+    a.goTo(QStringLiteral("B2"));
+    b.dm->BeginReserved({QStringLiteral("PRICE")});
+    a.dialogs.notices.clear();
+    a.entry->TypeDigit(QLatin1Char('7'));
+    ASSERT_EQ(a.dialogs.notices.size(), 1);
+    EXPECT_TRUE(a.dialogs.notices[0].contains(QStringLiteral("другое рабочее место"))) << a.dialogs.notices[0].toStdString();
+    EXPECT_EQ(a.shown(), 0);
+    b.dm->Commit();
+    a.entry->TypeDigit(QLatin1Char('7'));
+    EXPECT_EQ(zakaz("B2"), 7);
+}
+
+TEST_F(WorkstationsTest, AQuantityTypedDuringAnotherWorkstationsPriceLoadIsRefusedNotLost)
+{
+    Workstation a(location);
+    addPrice(a, QStringLiteral("A1"), QStringLiteral("Анальгин"), 100, 4);
+    addPrice(a, QStringLiteral("B2"), QStringLiteral("Бинт"), 100, 0);
+    Workstation b(location);
+    b.openPrice();
+    b.goTo(QStringLiteral("B2"));
+
+    writePriceFile(a.dir.file(kCode + QStringLiteral(".dbf")), {QStringLiteral("A1"), QStringLiteral("B2")}, 50,
+                   QDateTime::currentDateTime());
+    bool typedDuringLoad = false;
+    a.update->AfterOrderKept = [&] {
+        // The old order is put aside; the rows are about to be rewritten.
+        b.entry->TypeDigit(QLatin1Char('9'));
+        typedDuringLoad = true;
+    };
+    ASSERT_TRUE(a.update->LoadPriceFromFile());
+    ASSERT_TRUE(typedDuringLoad);
+    EXPECT_EQ(zakaz("A1"), 4) << "A's order carried over";
+    EXPECT_EQ(zakaz("B2"), 0) << "B's 9 was refused, not half-stored";
+    EXPECT_EQ(b.shown(), 0) << "B's grid shows what is stored";
+    ASSERT_FALSE(b.dialogs.notices.isEmpty());
+    EXPECT_TRUE(b.dialogs.notices.last().contains(QStringLiteral("Введите количество ещё раз")))
+        << b.dialogs.notices.last().toStdString();
+    // After the load B types it again and keeps it.
+    b.openPrice();
+    b.goTo(QStringLiteral("B2"));
+    b.entry->TypeDigit(QLatin1Char('9'));
+    EXPECT_EQ(zakaz("B2"), 9);
+}
+
+TEST_F(WorkstationsTest, ThePriceDateAndTheNewListReachTheOtherWorkstation)
+{
+    Workstation a(location);
+    Workstation b(location);
+    fb::EventWatcher watcher(*b.dm->Database(), {QStringLiteral("PRICE_CHANGED"), QStringLiteral("ORDERS_CHANGED")});
+    QStringList events;
+    QObject::connect(&watcher, &fb::EventWatcher::posted, [&](const QString &name) { events << name; });
+    watcher.start();
+    QTest::qWait(200);
+    EXPECT_TRUE(events.isEmpty());
+
+    const QDateTime today = QDateTime(QDate::currentDate(), QTime(6, 30));
+    writePriceFile(a.dir.file(kCode + QStringLiteral(".dbf")), {QStringLiteral("A1"), QStringLiteral("B2")}, 50, today);
+    ASSERT_TRUE(a.update->LoadPriceFromFile());
+
+    QTRY_COMPARE_WITH_TIMEOUT(events, QStringList{QStringLiteral("PRICE_CHANGED")}, 5000);
+    // B has no Data/pricein.dbf: its date comes from the database.
+    EXPECT_FALSE(QFile::exists(b.dir.file("Data/pricein.dbf")));
+    ASSERT_TRUE(b.update->ReadStoredPriceDate());
+    EXPECT_EQ(b.settings.PriceDateTime, today);
+    EXPECT_TRUE(b.update->CheckPriceActuality(false)) << "a list of today is not stale on the other workstation";
+    b.openPrice();
+    EXPECT_EQ(b.dm->PriceSet()->RecordCount(), 2);
+    EXPECT_EQ(b.dm->NameIndex().size(), 2u);
+}
+
+TEST_F(WorkstationsTest, TwoSavesAtOnceGiveDistinctNumbersAndNeverTheSameRowsTwice)
+{
+    // A save waits for the other one to finish.
+    Workstation a(location, 10);
+    Workstation b(location, 10);
+    for (int round = 0; round < 4; ++round) {
+        for (int i = 0; i < 6; ++i)
+            addPrice(a, QStringLiteral("R%1-%2").arg(round).arg(i), QStringLiteral("Товар %1").arg(i), 100, i + 1);
+        a.openPrice();
+        b.openPrice();
+        std::barrier start(2);
+        std::atomic<int> failures{0};
+        auto save = [&](Workstation &w) {
+            start.arrive_and_wait();
+            try {
+                w.saver->SaveCurrentOrder(QString());
+            } catch (const std::exception &) {
+                ++failures; // refused after the lock time-out: nothing written, said by the caller
+            }
+        };
+        std::thread ta(save, std::ref(a));
+        std::thread tb(save, std::ref(b));
+        ta.join();
+        tb.join();
+        EXPECT_EQ(failures, 0);
+        EXPECT_EQ(committed(QStringLiteral("SELECT COUNT(*) FROM PRICE WHERE ZAKAZ > 0")), 0)
+            << "every ordered row is in an order";
+        EXPECT_EQ(committed(QStringLiteral("SELECT COUNT(*) FROM (SELECT ID FROM ORDERS GROUP BY ID HAVING COUNT(*) > 1)")), 0)
+            << "no order number twice";
+        EXPECT_EQ(committed(QStringLiteral("SELECT COUNT(*) FROM (SELECT IDTOVAR FROM ORDERSL GROUP BY IDTOVAR HAVING COUNT(*) > 1)")), 0)
+            << "no row in two orders";
+        EXPECT_EQ(committed(QStringLiteral("SELECT COUNT(*) FROM ORDERSL WHERE IDNAKL NOT IN (SELECT ID FROM ORDERS)")), 0);
+        exec(a, QStringLiteral("DELETE FROM PRICE"));
+    }
+    EXPECT_EQ(committed(QStringLiteral("SELECT COUNT(*) FROM ORDERSL")), 24);
+}
+
+TEST_F(WorkstationsTest, OneJobAtATimeAndTheOtherIsToldWhoRunsIt)
+{
+    Workstation a(location);
+    Workstation b(location);
+    JobLock aJob(*a.dm, JobLock::Job::PriceUpdate);
+    ASSERT_TRUE(aJob.Acquire());
+    JobLock bJob(*b.dm, JobLock::Job::PriceUpdate);
+    EXPECT_FALSE(bJob.Acquire());
+    EXPECT_TRUE(bJob.BusyText().startsWith(QStringLiteral("Прайс обновляется на другом рабочем месте")));
+    EXPECT_TRUE(bJob.BusyText().contains(JobLock::WorkstationName())) << bJob.BusyText().toStdString();
+    // Another kind of job is not held up.
+    JobLock bSend(*b.dm, JobLock::Job::Sending);
+    EXPECT_TRUE(bSend.Acquire());
+    // The whole update refuses to start on B and says why.
+    b.dialogs.notices.clear();
+    EXPECT_FALSE(b.update->UpdatePrice());
+    ASSERT_EQ(b.dialogs.notices.size(), 1);
+    EXPECT_TRUE(b.dialogs.notices[0].startsWith(QStringLiteral("Прайс обновляется на другом рабочем месте")));
+    // Released (the job ended, or its workstation died): B may go.
+    aJob.Release();
+    EXPECT_TRUE(bJob.Acquire());
+}
+
+TEST_F(WorkstationsTest, AKilledServerGivesAMessageAndTheNextActionReconnects)
+{
+    Workstation a(location);
+    addPrice(a, QStringLiteral("A1"), QStringLiteral("Анальгин"));
+    a.openPrice();
+    a.goTo(QStringLiteral("A1"));
+    server.kill();
+    a.dialogs.notices.clear();
+    a.entry->TypeDigit(QLatin1Char('4'));
+    ASSERT_EQ(a.dialogs.notices.size(), 1);
+    EXPECT_TRUE(a.dialogs.notices[0].contains(QStringLiteral("нет связи с сервером базы данных"))) << a.dialogs.notices[0].toStdString();
+    server.start();
+    a.goTo(QStringLiteral("A1"));
+    a.entry->TypeDigit(QLatin1Char('4'));
+    EXPECT_EQ(zakaz("A1"), 4);
+    EXPECT_EQ(a.shown(), 4);
+}
+
+TEST_F(WorkstationsTest, UpkeepOfAServedDatabaseNeverTouchesLocalFiles)
+{
+    Workstation a(location);
+    addPrice(a, QStringLiteral("A1"), QStringLiteral("Анальгин"), 100, 3);
+    a.dm->ExecSQL(QStringLiteral("INSERT INTO ORDERS (ID, STATUS) VALUES (1, 0)"), true);
+    int restarts = 0;
+    a.dm->RestartProgram = [&] { ++restarts; };
+    // «Получить новый файл БД» is refused with a notice: the file is the server's.
+    a.dm->GetNewDatabaseFile();
+    EXPECT_TRUE(QFile::exists(location.Path));
+    EXPECT_EQ(restarts, 0);
+    ASSERT_EQ(a.dialogs.notices.size(), 1);
+    // «Очистка БД» empties the shared tables in one transaction.
+    a.dialogs.setNextAnswer(6);
+    a.dm->ResetDatabase();
+    EXPECT_EQ(restarts, 1);
+    EXPECT_EQ(committed(QStringLiteral("SELECT COUNT(*) FROM PRICE")), 0);
+    EXPECT_EQ(committed(QStringLiteral("SELECT COUNT(*) FROM ORDERS")), 0);
+    EXPECT_TRUE(QFile::exists(location.Path));
+    EXPECT_FALSE(QFile::exists(a.dir.file("Data/client_prev.gdb")));
+}
+
+TEST_F(WorkstationsTest, CheckingTheConnectionSaysWhatIsWrong)
+{
+    EXPECT_TRUE(CheckDatabaseLocation(location).startsWith(QStringLiteral("На сервере нет файла базы данных")))
+        << "the first start makes it";
+    Workstation a(location);
+    EXPECT_TRUE(CheckDatabaseLocation(location).isEmpty());
+    DatabaseLocation wrong = location;
+    wrong.Password = QStringLiteral("не тот");
+    EXPECT_TRUE(CheckDatabaseLocation(wrong).startsWith(QStringLiteral("Сервер не принял имя пользователя или пароль")));
+    wrong = location;
+    wrong.Path = server.dataFolder() + QStringLiteral("/нет такого.gdb");
+    EXPECT_TRUE(CheckDatabaseLocation(wrong).startsWith(QStringLiteral("На сервере нет файла базы данных")));
+    wrong = location;
+    wrong.Server = QStringLiteral("127.0.0.1/1");
+    EXPECT_TRUE(CheckDatabaseLocation(wrong).contains(QStringLiteral("не отвечает")));
+    wrong.Server = QStringLiteral("нет-такого-сервера.invalid");
+    EXPECT_TRUE(CheckDatabaseLocation(wrong).contains(QStringLiteral("не найден")));
+}
