@@ -951,7 +951,8 @@ void TDM::BeginReserved(const QStringList &tables)
 
 void TDM::PostEvent(const QString &name)
 {
-    if (!IsFirebird() || !Connected())
+    // Only other workstations listen, and only a served database has any.
+    if (!IsFirebird() || !Connected() || !IsServer())
         return;
     // Event names come from the program itself.
     ExecSQL(QStringLiteral("EXECUTE BLOCK AS BEGIN POST_EVENT '%1'; END").arg(name), false);

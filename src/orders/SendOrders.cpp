@@ -184,6 +184,7 @@ bool OrderSender::SendOrderFile(int orderId, const QString &folder, bool connect
         // The order is with the supplier: marked sent for good before
         // anything else can fail, so it never goes out twice.
         m_dm.ExecSQL(QStringLiteral("update orders set status = 1 where id  = ") + number, false);
+        m_dm.PostEvent(QStringLiteral("ORDERS_CHANGED")); // the other workstations' archives follow
         m_dm.Commit();
         m_log.logMessage(QStringLiteral("Заявка № ") + number + QStringLiteral(" на сумму ") + OrderFileWriter::FloatText(sum)
                              + QStringLiteral(" отправлена"),

@@ -67,7 +67,9 @@ protected:
         plain = ::open(QFile::encodeName(dir.file("held.txt")).constData(), O_RDWR | O_CREAT, 0600);
         ASSERT_GE(plain, 0);
         ASSERT_TRUE(db.db().isAttached());
-        ASSERT_FALSE(descriptorsOf(db.path()).isEmpty()) << "the engine holds the database file open";
+        // (A database reached through a server is held open by the server.)
+        if (pc::fb::Database::defaultServer().isEmpty())
+            ASSERT_FALSE(descriptorsOf(db.path()).isEmpty()) << "the engine holds the database file open";
     }
     void TearDown() override { ::close(plain); }
 

@@ -8,6 +8,7 @@
 #include "TempAppDir.h"
 
 #include "core/AppContext.h"
+#include "core/MessageLog.h"
 #include "core/PriceMask.h"
 #include "core/Settings.h"
 #include "db/DataModule.h"
@@ -16,7 +17,9 @@
 #include "db/firebird/Events.h"
 #include "db/firebird/Statement.h"
 #include "db/firebird/Transaction.h"
+#include "app/MainForm.h"
 #include "exchange/ServerConnection.h"
+#include "ui_MainForm.h"
 #include "orders/SaveOrder.h"
 #include "price/OrderEntry.h"
 #include "price/PriceUpdate.h"
@@ -261,7 +264,8 @@ TEST_F(WorkstationsTest, ThePriceDateAndTheNewListReachTheOtherWorkstation)
     writePriceFile(a.dir.file(kCode + QStringLiteral(".dbf")), {QStringLiteral("A1"), QStringLiteral("B2")}, 50, today);
     ASSERT_TRUE(a.update->LoadPriceFromFile());
 
-    QTRY_COMPARE_WITH_TIMEOUT(events, QStringList{QStringLiteral("PRICE_CHANGED")}, 5000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !events.isEmpty(); }, 5000));
+    EXPECT_EQ(events, QStringList{QStringLiteral("PRICE_CHANGED")});
     // B has no Data/pricein.dbf: its date comes from the database.
     EXPECT_FALSE(QFile::exists(b.dir.file("Data/pricein.dbf")));
     ASSERT_TRUE(b.update->ReadStoredPriceDate());
@@ -389,4 +393,39 @@ TEST_F(WorkstationsTest, CheckingTheConnectionSaysWhatIsWrong)
     EXPECT_TRUE(CheckDatabaseLocation(wrong).contains(QStringLiteral("не отвечает")));
     wrong.Server = QStringLiteral("нет-такого-сервера.invalid");
     EXPECT_TRUE(CheckDatabaseLocation(wrong).contains(QStringLiteral("не найден")));
+}
+
+// The window of the other counter: started on the shared database, it shows
+// a list loaded elsewhere without a restart, with the new price date in its
+// title, on the row it was on and with its filter kept.
+TEST_F(WorkstationsTest, TheOtherWindowShowsANewListWithoutARestart)
+{
+    Workstation a(location);
+    addPrice(a, QStringLiteral("A1"), QStringLiteral("Анальгин"));
+    addPrice(a, QStringLiteral("B2"), QStringLiteral("Бинт"));
+
+    TempAppDir dir;
+    dir.writeText("client.ini", QStringLiteral("[Header]\nClientCode=%1\nClientPass=pw\n[Database]\nServer=%2\nPath=%3\n")
+                                    .arg(kCode, location.Server, location.Path));
+    ScriptedDialogs dialogs;
+    auto form = std::make_unique<TMainForm>(dir.path());
+    form->setDialogs(&dialogs);
+    form->LoadSettings();
+    ASSERT_TRUE(form->DM->IsServer());
+    Dataset *price = form->DM->PriceSet();
+    ASSERT_TRUE(price->Active());
+    ASSERT_EQ(price->RecordCount(), 2);
+    ASSERT_TRUE(price->Locate(QStringLiteral("IDTOVAR"), QStringLiteral("B2")));
+
+    const QDateTime today(QDate::currentDate(), QTime(6, 30));
+    writePriceFile(a.dir.file(kCode + QStringLiteral(".dbf")),
+                   {QStringLiteral("A1"), QStringLiteral("B2"), QStringLiteral("C3")}, 50, today);
+    ASSERT_TRUE(a.update->LoadPriceFromFile());
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return price->RecordCount() == 3; }, 5000)) << price->RecordCount();
+    EXPECT_EQ(price->FieldByName(QStringLiteral("IDTOVAR")).AsString(), QStringLiteral("B2")) << "the same row";
+    EXPECT_EQ(form->DM->NameIndex().size(), 3u) << "quick search knows the new goods";
+    EXPECT_TRUE(form->windowTitle().contains(today.toString(QStringLiteral("dd.MM.yyyy"))))
+        << form->windowTitle().toStdString();
+    form->closeWithoutAsking = true;
 }
