@@ -6,6 +6,7 @@
 // counts ("--rows=10000,100000", "--repeat=5" interleaved pairs).
 
 #include "BenchCommon.h"
+#include "DbfWriter.h"
 #include "EngineBenchMain.h"
 #include "ScriptedDialogs.h"
 #include "TempAppDir.h"
@@ -29,6 +30,20 @@
 
 namespace bench {
 
+// A supplier's price file of `rows` rows for day `day` (the prices move from
+// day to day, the goods stay).
+inline void writePriceFile(const QString &path, int rows, int day)
+{
+    pc::test::DbfWriter w(0x03);
+    w.addPriceFields();
+    for (int i = 0; i < rows; ++i)
+        w.addRecord({priceId(i), priceName(i), 10.0 + ((i + day) % 9973) * 0.37,
+                     QStringLiteral("Фармстандарт-Лексредства ОАО"), QStringLiteral("Россия"), 12.5 + (i % 101),
+                     QDate(2027, 1, 1).addDays(i % 900), 100 + i % 500, 10, 10, 1, 1, i % 5, i % 2, i % 3 == 0 ? 1 : 0,
+                     i % 7 == 0 ? 1 : 0, 0, i % 4 ? QStringLiteral("ЛС-001234/10") : QString()});
+    w.save(path);
+}
+
 struct Client {
     TempAppDir dir;
     pc::AppContext context{dir.path()};
@@ -40,10 +55,12 @@ struct Client {
     int rows = 0;
     qint64 raw = 0;
 
-    explicit Client(int rowCount) : rows(rowCount)
+    // location: where the database is (default: the embedded one).
+    explicit Client(int rowCount, const pc::DatabaseLocation &location = {}) : rows(rowCount)
     {
         settings.ClientCode = QStringLiteral("1234");
         dm = std::make_unique<pc::TDM>(context, dialogs, log);
+        dm->Location = location;
         dm->CreateFirebirdObjects();
         grid.clientCode = [this] { return settings.ClientCode; };
         grid.markupPercent = [] { return 0.0; };

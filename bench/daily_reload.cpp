@@ -12,7 +12,6 @@
 // the rows' old versions). What the load costs above it is ours: the file,
 // matching rows by goods code and expiry date, carrying the order over.
 #include "BenchClient.h"
-#include "DbfWriter.h"
 #include "TempDatabase.h"
 
 #include "db/firebird/Statement.h"
@@ -22,18 +21,6 @@
 namespace {
 
 constexpr int kOrdered = 1000;
-
-void writePriceFile(const QString &path, int rows, int day)
-{
-    pc::test::DbfWriter w(0x03);
-    w.addPriceFields();
-    for (int i = 0; i < rows; ++i)
-        w.addRecord({bench::priceId(i), bench::priceName(i), 10.0 + ((i + day) % 9973) * 0.37,
-                     QStringLiteral("Фармстандарт-Лексредства ОАО"), QStringLiteral("Россия"), 12.5 + (i % 101),
-                     QDate(2027, 1, 1).addDays(i % 900), 100 + i % 500, 10, 10, 1, 1, i % 5, i % 2, i % 3 == 0 ? 1 : 0,
-                     i % 7 == 0 ? 1 : 0, 0, i % 4 ? QStringLiteral("ЛС-001234/10") : QString()});
-    w.save(path);
-}
 
 void dailyReload(benchmark::State &state, int rows, int pairs)
 {
@@ -56,7 +43,7 @@ void dailyReload(benchmark::State &state, int rows, int pairs)
                 price.Post();
             }
             c.dm->Commit();
-            writePriceFile(c.dir.file(c.settings.ClientCode + QStringLiteral(".dbf")), rows, day);
+            bench::writePriceFile(c.dir.file(c.settings.ClientCode + QStringLiteral(".dbf")), rows, day);
             bool loaded = false;
             reload.push_back(bench::cpuOf([&] { loaded = update.LoadPriceFromFile(); }));
             if (!loaded || price.RecordCount() != rows) {

@@ -1,5 +1,7 @@
 #include "price/PriceUpdate.h"
 
+#include "price/RowWriter.h"
+
 #include "core/AppContext.h"
 #include "core/Dialogs.h"
 #include "core/LogText.h"
@@ -346,6 +348,9 @@ int copyRecords(DbfReader &reader, std::vector<CopiedColumn> &columns, DbfUnread
     return rows;
 }
 
+// Rows of the price list per round trip over a server.
+constexpr int kRowsPerBlock = 32;
+
 // A row of PRICE as the load matches it: the goods code as the database
 // stores it (code page 1251) and the expiry date's day number (0 when empty).
 struct RowKey {
@@ -429,6 +434,19 @@ int PriceUpdate::ImportPriceFile(const QString &fileName)
             godenColumn = i;
     }
 
+    // Over a server the rows go a block at a time (one round trip a block).
+    std::unique_ptr<RowWriter> insertBlock, rewriteBlock, removeBlock;
+    if (m_dm.IsServer()) {
+        std::vector<RowWriter::Param> params;
+        for (const CopiedColumn &c : columns)
+            params.push_back({c.name, SqlTypeOf(def.Entries()[size_t(def.IndexOf(c.name))], DriverFirebird)});
+        insertBlock = std::make_unique<RowWriter>(m_dm, insert->sql(), params, kRowsPerBlock);
+        const RowWriter::Param place{QStringLiteral("DBKEY"), QStringLiteral("CHAR(8) CHARACTER SET OCTETS")};
+        removeBlock = std::make_unique<RowWriter>(m_dm, remove->sql(), std::vector<RowWriter::Param>{place}, kRowsPerBlock);
+        params.push_back(place);
+        rewriteBlock = std::make_unique<RowWriter>(m_dm, rewrite->sql(), params, kRowsPerBlock);
+    }
+
     DbfUnreadableCells unreadable;
     const int rows = copyRecords(reader, columns, unreadable, [&](const CopiedRow &row) {
         const auto same = kept.find(RowKey{columns[idColumn].plainText
@@ -436,8 +454,20 @@ int PriceUpdate::ImportPriceFile(const QString &fileName)
                                                : toCp1251(row.values[idColumn].toString()).toStdString(),
                                            dayOf(row.values[godenColumn])});
         if (same == kept.end()) {
+            if (insertBlock) {
+                insertBlock->add([&columns, row](fb::Statement &st, const std::vector<int> &at) { bindAll(st, at, columns, row); });
+                return;
+            }
             bindAll(*insert, insertParams, columns, row);
             insert->execute();
+            return;
+        }
+        if (rewriteBlock) {
+            rewriteBlock->add([&columns, row, key = placeBytes(same->second)](fb::Statement &st, const std::vector<int> &at) {
+                bindAll(st, std::vector<int>(at.begin(), at.end() - 1), columns, row);
+                st.setBytes(at.back(), key);
+            });
+            kept.erase(same);
             return;
         }
         bindAll(*rewrite, rewriteParams, columns, row);
@@ -446,10 +476,20 @@ int PriceUpdate::ImportPriceFile(const QString &fileName)
         rewrite->execute();
     });
     reader.Close();
+    if (rewriteBlock) {
+        insertBlock->flush();
+        rewriteBlock->flush();
+    }
     for (const auto &[key, dbKey] : kept) {
+        if (removeBlock) {
+            removeBlock->add([place = placeBytes(dbKey)](fb::Statement &st, const std::vector<int> &at) { st.setBytes(at[0], place); });
+            continue;
+        }
         remove->setBytes(0, placeBytes(dbKey));
         remove->execute();
     }
+    if (removeBlock)
+        removeBlock->flush();
     if (!unreadable.isEmpty())
         m_log.logMessage(QStringLiteral("В файле прайса %1 не прочитаны значения (загружены пустыми): %2")
                              .arg(QFileInfo(fileName).fileName(), unreadable.text()),

@@ -141,7 +141,7 @@ struct WorkstationsTest : ::testing::Test {
 };
 
 // A price DBF as the supplier sends it, dated `when`.
-void writePriceFile(const QString &path, const QStringList &ids, int qnt, const QDateTime &when)
+void writePriceFile(const QString &path, const QStringList &ids, int qnt, const QDateTime &when, double price = 10)
 {
     pc::test::DbfWriter w(0x03);
     w.addField("IDTOVAR", 'C', 20).addField("TOVAR", 'C', 60).addField("PRICE", 'N', 12, 2);
@@ -151,7 +151,7 @@ void writePriceFile(const QString &path, const QStringList &ids, int qnt, const 
     w.addField("HASDET", 'N', 1).addField("HASPOPUP", 'N', 1).addField("GV", 'N', 1).addField("ZAKAZ", 'N', 10);
     w.addField("REGUDEXIST", 'C', 20);
     for (const QString &id : ids)
-        w.addRecord({id, QString(QStringLiteral("Товар ") + id), MaskPriceValue(10, kCode), QStringLiteral("Завод"),
+        w.addRecord({id, QString(QStringLiteral("Товар ") + id), MaskPriceValue(price, kCode), QStringLiteral("Завод"),
                      QStringLiteral("Россия"), 0.0, QDate(2027, 1, 1), qnt, 1, 10, 0, 0, 0, 0, 0, 0, 0, QString()});
     w.save(path);
     QFile f(path);
@@ -428,4 +428,30 @@ TEST_F(WorkstationsTest, TheOtherWindowShowsANewListWithoutARestart)
     EXPECT_TRUE(form->windowTitle().contains(today.toString(QStringLiteral("dd.MM.yyyy"))))
         << form->windowTitle().toStdString();
     form->closeWithoutAsking = true;
+}
+
+// Over a server the load writes its rows a block at a time: a list of several
+// blocks and a short one at the end, with rows new, rewritten and gone,
+// gives exactly the rows of the file, and the order carried over.
+TEST_F(WorkstationsTest, ALoadOverTheServerWritesEveryRowOfTheFile)
+{
+    Workstation a(location);
+    auto ids = [](int from, int to) {
+        QStringList list;
+        for (int i = from; i < to; ++i)
+            list << QStringLiteral("G%1").arg(i, 4, 10, QLatin1Char('0'));
+        return list;
+    };
+    const QString file = a.dir.file(kCode + QStringLiteral(".dbf"));
+    writePriceFile(file, ids(0, 100), 50, QDateTime::currentDateTime(), 10);
+    ASSERT_TRUE(a.update->LoadPriceFromFile());
+    exec(a, QStringLiteral("UPDATE PRICE SET ZAKAZ = 3 WHERE IDTOVAR IN ('G0050', 'G0005')"));
+    writePriceFile(file, ids(10, 171), 50, QDateTime::currentDateTime(), 12.5);
+    ASSERT_TRUE(a.update->LoadPriceFromFile());
+    EXPECT_EQ(committed(QStringLiteral("SELECT COUNT(*) FROM PRICE")), 161);
+    EXPECT_EQ(committed(QStringLiteral("SELECT COUNT(DISTINCT IDTOVAR) FROM PRICE WHERE IDTOVAR BETWEEN 'G0010' AND 'G0170'")), 161);
+    EXPECT_EQ(committed(QStringLiteral("SELECT COUNT(*) FROM PRICE WHERE ABS(PRICE - %1) > 0.001").arg(MaskPriceValue(12.5, kCode))), 0);
+    EXPECT_EQ(committed(QStringLiteral("SELECT COUNT(*) FROM PRICE WHERE TOVAR = 'Товар ' || IDTOVAR")), 161);
+    EXPECT_EQ(zakaz(QStringLiteral("G0050")), 3) << "carried over";
+    EXPECT_EQ(committed(QStringLiteral("SELECT SUM(ZAKAZ) FROM PRICE")), 3) << "G0005 is gone with its quantity";
 }

@@ -22,7 +22,7 @@ bool isNamePart(QChar c) { return c.isLetterOrNumber() || c == QLatin1Char('_') 
 
 } // namespace
 
-ParsedSql parseNamedParameters(const QString &sql)
+ParsedSql parseNamedParameters(const QString &sql, bool namedParameters)
 {
     ParsedSql out;
     out.sql.reserve(sql.size());
@@ -69,7 +69,7 @@ ParsedSql parseNamedParameters(const QString &sql)
             const qsizetype end = j < 0 ? n : j + 2;
             out.sql += QStringView(sql).mid(i, end - i);
             i = end;
-        } else if (c == QLatin1Char(':') && i + 1 < n && isNameStart(sql.at(i + 1))) {
+        } else if (namedParameters && c == QLatin1Char(':') && i + 1 < n && isNameStart(sql.at(i + 1))) {
             qsizetype j = i + 1;
             while (j < n && isNamePart(sql.at(j)))
                 ++j;
@@ -424,13 +424,23 @@ Statement::~Statement()
 
 void Statement::prepare(const QString &sql)
 {
+    prepareParsed(sql, true);
+}
+
+void Statement::preparePositional(const QString &sql)
+{
+    prepareParsed(sql, false);
+}
+
+void Statement::prepareParsed(const QString &sql, bool namedParameters)
+{
     d->drop();
     d->in.reset();
     d->out.reset();
     d->columns.clear();
     d->inSlots.clear();
     d->sqlText = sql;
-    d->parsed = parseNamedParameters(sql);
+    d->parsed = parseNamedParameters(sql, namedParameters);
     Database &db = d->tr.database();
     if (!db.isAttached())
         throw DbError(QStringLiteral("База данных не открыта."));

@@ -71,7 +71,9 @@ struct ParsedSql {
     std::vector<std::vector<int>> positions; // positions (0-based "?" order) of each parameter
     int positionCount = 0;                  // number of "?" in sql
 };
-ParsedSql parseNamedParameters(const QString &sql);
+// namedParameters false: ":NAME" stays as written (the variables of an
+// EXECUTE BLOCK), only "?" are parameters.
+ParsedSql parseNamedParameters(const QString &sql, bool namedParameters = true);
 
 class Statement {
 public:
@@ -83,6 +85,9 @@ public:
     // Prepares sql (after turning named parameters into positional ones).
     // A previous statement, its cursor and its parameter values are dropped.
     void prepare(const QString &sql);
+    // Prepares sql as written: only "?" are parameters, ":NAME" is left to
+    // the engine (the variables inside an EXECUTE BLOCK).
+    void preparePositional(const QString &sql);
     bool isPrepared() const;
     const QString &sql() const;   // the text as given to prepare()
     bool isSelect() const;        // a cursor-returning statement
@@ -135,6 +140,7 @@ public:
     std::string_view rawText(int col) const;
 
 private:
+    void prepareParsed(const QString &sql, bool namedParameters);
     struct Impl;
     std::unique_ptr<Impl> d;
 };
