@@ -714,6 +714,12 @@ void DbfReader::open()
     const DbfField &last = *m_fields.back();
     if (qint64(last.m_offset) + last.m_size > m_recordLength)
         failDamaged(QStringLiteral("поля длиннее записи"));
+    // A record longer than its columns: the header does not describe the
+    // records, and what they would read as is garbage.
+    if (qint64(last.m_offset) + last.m_size < m_recordLength)
+        failDamaged(QStringLiteral("длина записи в заголовке (%1 байт) не равна сумме длин полей (%2 байт)")
+                        .arg(m_recordLength)
+                        .arg(qint64(last.m_offset) + last.m_size));
 
     // The records are counted from the file size, so a wrong count in the
     // header (0, or fewer than there are) does no harm; an end-of-file byte
