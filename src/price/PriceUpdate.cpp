@@ -781,10 +781,13 @@ bool PriceUpdate::loadPriceFile(const QString &fileName)
 
 void PriceUpdate::writeLogIni()
 {
+    // One write: the report never goes up half new, half from the last time.
     IniFile ini(m_context.path(QStringLiteral("log.ini")));
+    ini.beginBatch();
     ini.writeString(QStringLiteral("Header"), QStringLiteral("VersionProgram"), m_context.version());
     ini.writeString(QStringLiteral("Header"), QStringLiteral("DatePrice"), pc::dateTimeText(QDateTime::currentDateTime()));
     ini.writeString(QStringLiteral("Header"), QStringLiteral("ClientName"), m_settings.ClientName);
+    ini.commit();
 }
 
 void PriceUpdate::downloadArchive(const QString &workFolder, bool sendInfo, bool checkDocuments, QString &archive)

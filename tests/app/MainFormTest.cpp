@@ -5,6 +5,7 @@
 #include "ProgramProcess.h"
 #include "FtpTestServer.h"
 #include "DbfWriter.h"
+#include "OtherConnection.h"
 
 #include "app/MainForm.h"
 #include "app/MessagePane.h"
@@ -576,6 +577,30 @@ TEST_F(MainFormFixture, InvoicePagePricesTheLinesAndHighlightsTheLimits)
     form->ui->dbgNaklad->setCurrentIndex(form->ui->dbgNaklad->model()->index(0, 0));
     form->dbgNakladCellClick();
     EXPECT_EQ(form->DM->OpenQuery("SELECT ISREAD FROM NAKLAD WHERE ID = 7")->Fields(0).AsInteger(), 1);
+}
+
+// A pharmacy price typed into the invoice grid is kept at once, like every
+// other typed value: another connection sees it, and a later failure that
+// rolls the transaction back does not take it back.
+TEST_F(MainFormFixture, ATypedPharmacyPriceIsCommittedAtOnce)
+{
+    form->LoadSettings();
+    form->DM->ExecSQL("INSERT INTO NAKLAD (ID, NUMBR, ISREAD) VALUES (7, 'Н-7', 0)", false);
+    form->DM->ExecSQL("INSERT INTO NAKLADL (ID, LINENO, IDTOVAR, TOVAR, QNT, PRICE, SUMMA, STNDS, PRICE_PR, GV, PRREESTR) "
+                      "VALUES (7, 1, '1', 'Аспирин', 2, 50, 100, 10, 40, 0, 30)", true);
+    form->DM->NakladSet()->Refresh();
+    auto *lines = qobject_cast<pc::DatasetModel *>(form->ui->dbgNakladLines->model());
+    ASSERT_NE(lines, nullptr);
+    ASSERT_EQ(lines->rowCount(), 1);
+    const QModelIndex cell = lines->index(0, lines->columnOfField("PRICE_APT"));
+    ASSERT_TRUE(lines->flags(cell) & Qt::ItemIsEditable);
+    ASSERT_TRUE(lines->setData(cell, 77.7));
+    EXPECT_EQ(cell.data().toString(), "77,7");
+    const QString db = dir.file("Data/client.gdb");
+    const QString sql = "SELECT CAST(PRICE_APT * 10 AS INTEGER) FROM NAKLADL WHERE ID = 7";
+    EXPECT_EQ(pc::test::committedScalar(db, sql), 777);
+    form->DM->Rollback();
+    EXPECT_EQ(pc::test::committedScalar(db, sql), 777);
 }
 
 TEST_F(MainFormFixture, ArchiveButtonsRestoreAndDeleteOrders)
