@@ -107,9 +107,6 @@ void WholeFileWriter::fail(const QString &what, int error)
 void WholeFileWriter::open()
 {
     cancel();
-    const QFileInfo target(m_fileName);
-    if (!target.dir().exists() && !QDir().mkpath(target.absolutePath()))
-        fail(QStringLiteral("записать"), ENOENT);
     // Beside the target, so the rename never crosses file systems; a name no
     // one else uses.
     for (int attempt = 0; attempt < 100 && m_fd < 0; ++attempt) {

@@ -34,7 +34,7 @@ public:
     WholeFileWriter &operator=(const WholeFileWriter &) = delete;
 
     const QString &fileName() const { return m_fileName; }
-    // Creates the temporary file (and the target's folder when missing).
+    // Creates the temporary file; the target's folder must exist.
     void open();
     bool isOpen() const { return m_fd >= 0; }
     void write(const char *data, qint64 size);
