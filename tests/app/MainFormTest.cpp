@@ -16,6 +16,7 @@
 #include "platform/AppError.h"
 #include "platform/CodePage.h"
 #include "platform/Process.h"
+#include "platform/WholeFile.h"
 #include "ui/BrowserWindow.h"
 #include "ui/SplashWindow.h"
 #include "ui_MainForm.h"
@@ -33,6 +34,7 @@
 #include <QWheelEvent>
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -247,6 +249,26 @@ TEST_F(MainFormFixture, UnwritableDailyFileIsReportedInThePaneAndWorkGoesOn)
     const QStringList lines = form->messagePane().lines();
     ASSERT_EQ(lines.size(), 3); // the failure is said once
     EXPECT_TRUE(lines[1].contains("ОШИБКА!: Журнал не записан в файл"));
+}
+
+// A full disk: the daily file keeps the lines it had, nothing half of the
+// new one, and the pane says the disk is full.
+TEST_F(MainFormFixture, DailyFileOnAFullDiskKeepsItsLines)
+{
+    form->settings.ClientCode = "55";
+    const QString daily = "55" + QDate::currentDate().toString("yyyyMMdd") + ".err";
+    form->LogMessage("Первое", Info, false);
+    const QByteArray before = dir.readBytes(daily);
+    pc::setFileFaultHook([](pc::FileStep step, const QString &, qint64 written) {
+        return step == pc::FileStep::Write && written > 10 ? ENOSPC : 0;
+    });
+    form->LogMessage("Второе, длинное сообщение", Info, false);
+    pc::setFileFaultHook({});
+    EXPECT_EQ(dir.readBytes(daily), before);
+    const QStringList lines = form->messagePane().lines();
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_TRUE(lines[2].contains("Журнал не записан в файл") && lines[2].contains("на диске нет места"))
+        << lines[2].toStdString();
 }
 
 TEST_F(MainFormFixture, EscapedExceptionHidesTheWaitWindowAndIsLogged)
