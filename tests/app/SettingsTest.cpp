@@ -616,7 +616,11 @@ TEST_F(SettingsFixture, IdentityIsWrittenWholeAndAskedAgainForWhatIsMissing)
     pc::setFileFaultHook({});
     EXPECT_EQ(client().readString("Header", "ClientCode"), "");
     ASSERT_EQ(shown.size(), 1);
-    startAsking();
+    {
+        KillPoints kills(dir);
+        startAsking();
+        EXPECT_EQ(kills.writes, (std::map<QString, int>{{"client.ini", 1}, {"server.ini", 1}}));
+    }
     ASSERT_EQ(shown.size(), 2);
     EXPECT_EQ(shown[1].serverAddress, "ftp.supplier.ru"); // what is known is shown again
     EXPECT_EQ(shown[1].code, "");
@@ -648,4 +652,23 @@ TEST_F(SettingsFixture, IdentityIsWrittenWholeAndAskedAgainForWhatIsMissing)
     pc::setFileFaultHook({});
     EXPECT_EQ(dir.readBytes("client.ini"), whole);
     EXPECT_EQ(form->settings.ClientCode, "7001");
+}
+
+// A reset on a full disk puts the settings back where they were instead of
+// leaving the program without a client.ini, and does not restart.
+TEST_F(SettingsFixture, ResetThatCannotWriteTheNewFileKeepsTheOldOne)
+{
+    serverIni();
+    dir.writeText("client.ini", "[Header]\nClientName=Аптека\nClientCode=55\n[Price]\nAptekaPercent=200\n");
+    TMainForm &f = start();
+    const QByteArray before = dir.readBytes("client.ini");
+    pc::setFileFaultHook([](pc::FileStep step, const QString &, qint64) { return step == pc::FileStep::Write ? ENOSPC : 0; });
+    dialogs.setNextAnswer(mrYes);
+    f.btnDefaultSettingsClick();
+    pc::setFileFaultHook({});
+    EXPECT_EQ(restarts, 0);
+    EXPECT_EQ(dir.readBytes("client.ini"), before);
+    ASSERT_FALSE(dialogs.notices.isEmpty());
+    EXPECT_TRUE(dialogs.notices.last().startsWith("Ошибка сброса. Настройки не изменены: "));
+    EXPECT_TRUE(dialogs.notices.last().contains("на диске нет места"));
 }
