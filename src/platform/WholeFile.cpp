@@ -85,7 +85,10 @@ QString fileErrorReason(int error)
     case EIO:
         return QStringLiteral("ошибка ввода-вывода на диске");
     case ENOENT:
+    case ENOTDIR:
         return QStringLiteral("папка не найдена");
+    case EISDIR:
+        return QStringLiteral("на месте файла находится папка");
     default:
         return QString::fromLocal8Bit(std::strerror(error));
     }
