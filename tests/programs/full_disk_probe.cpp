@@ -6,6 +6,7 @@
 // did not, 77 when the folder could not be filled.
 
 #include "platform/AppError.h"
+#include "platform/IniFile.h"
 #include "platform/WholeFile.h"
 
 #include <QDir>
@@ -90,6 +91,14 @@ int main(int argc, char **argv)
     const QByteArray newIni = QByteArray("[Header]\r\n") + QByteArray(6000, 'n');
     check(rejectedForFullDisk([&] { pc::writeWholeFile(ini, newIni); }), "a whole-file write on a full disk is refused");
     check(readAll(ini) == oldIni, "the old file stays as it was");
+    check(rejectedForFullDisk([&] {
+              pc::IniFile settings(ini);
+              settings.beginBatch();
+              settings.writeString("Header", "DBDriverChanged", "0");
+              settings.commit();
+          }),
+          "a settings file of a few bytes on a full disk is refused");
+    check(readAll(ini) == oldIni, "the settings file stays as it was");
     check(rejectedForFullDisk([&] { pc::appendToFile(log, QByteArray(6000, 'l')); }), "an append on a full disk is refused");
     check(readAll(log) == "first line\r\n", "the log keeps its lines and nothing of the failed append");
     check(QDir(folder).entryList(QDir::Files | QDir::Hidden).size() == 3, "no temporary file is left behind");
