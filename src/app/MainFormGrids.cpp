@@ -126,6 +126,21 @@ void TMainForm::BindGrids()
     }
     pc::DatasetModel *nakladLines = bind(ui->dbgNakladLines, DM->NakladLinesSet(), lines);
     nakladLinesModel = nakladLines;
+    // A typed pharmacy price is kept at once, like every other typed value: a
+    // crash or a later failed action must not take it back. When the commit
+    // fails, the lines show again what the database holds.
+    nakladLines->setCommitEdit([this] {
+        try {
+            DM->Commit();
+        } catch (...) {
+            try {
+                DM->Rollback();
+                DM->NakladLinesSet()->Refresh();
+            } catch (const std::exception &) {
+            }
+            throw;
+        }
+    });
     styleNakladLines(nakladLines);
     bind(ui->dbgArchivePrices, DM->ArchivePricesQuery(), {col("PRICE", "Цена", 60), col("NDATE", "Дата", 70), col("NUMBR", "№ накл", 70)});
 

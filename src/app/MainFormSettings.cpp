@@ -156,9 +156,13 @@ void TMainForm::LoadSettings()
     files.readPriceDate(settings);
     files.createFolders();
     ui->RecivePanel->hide();
-    // A new client is asked for the address with the code just below.
-    const bool newClient = settings.ClientCode.isEmpty() && !m_identityAsked;
-    files.readServer(settings, !newClient);
+    // A client whose code, name or main address is missing (a new client, or
+    // a save of the identity that did not finish) is asked for it, with the
+    // address, just below.
+    ClientIdentity id = files.storedIdentity();
+    const bool askForIdentity =
+        (id.code.isEmpty() || id.name.trimmed().isEmpty() || id.serverAddress.trimmed().isEmpty()) && !m_identityAsked;
+    files.readServer(settings, !askForIdentity);
     files.setAccounts(settings);
     ui->btnSendErrorLog->hide();
     try {
@@ -166,11 +170,11 @@ void TMainForm::LoadSettings()
     } catch (const std::exception &e) {
         ShowNotice(pc::errorText(e), true);
     }
-    if (newClient) {
-        // A new client: the code, name, password and address in one window,
-        // once the database is ready. What is given is read back as on a start.
+    if (askForIdentity) {
+        // The code, name, password and address in one window, what is known
+        // already filled in, once the database is ready. What is given is
+        // read back as on a start.
         m_identityAsked = true;
-        ClientIdentity id;
         if (askIdentity && askIdentity(id)) {
             try {
                 files.writeIdentity(id);
@@ -205,7 +209,8 @@ void TMainForm::LoadSettings()
         if (!OrderIsEmpty()
             && AskQuestion(QStringLiteral("Сохранить текущую заявку в архив без отправки ?"), true, false) == mrYes)
             SaveCurrentOrder();
-        ImportOldDbfData();
+        if (DM->ImportOldDbfData())
+            files.clearDriverChanged();
     }
 }
 
@@ -368,13 +373,22 @@ void TMainForm::SaveSettings()
         settings.ClientCode = previousCode;
         ui->edClientCode->setText(previousCode);
     }
-    m_settingsFiles->save(settings, markupCells());
-    // A database elsewhere is taken at the next start.
-    const pc::DatabaseLocation location = dbLocationGroup->location();
-    if (!(location == pc::DatabaseLocation::Read(m_settingsFiles->clientIni()))) {
-        location.Write(m_settingsFiles->clientIni());
-        log().logDetail(QStringLiteral("Новое место базы данных: ") + location.Description());
-        RestartNeeded = true;
+    try {
+        m_settingsFiles->save(settings, markupCells());
+        // A database elsewhere is taken at the next start.
+        const pc::DatabaseLocation location = dbLocationGroup->location();
+        if (!(location == pc::DatabaseLocation::Read(m_settingsFiles->clientIni()))) {
+            location.Write(m_settingsFiles->clientIni());
+            log().logDetail(QStringLiteral("Новое место базы данных: ") + location.Description());
+            RestartNeeded = true;
+        }
+    } catch (const pc::AppError &e) {
+        // Not saved: the page keeps its values and its mark, a restart waits
+        // for a save that went through.
+        LogMessage(QStringLiteral("Настройки не сохранены: ") + e.message(), Error, true);
+        ShowNotice(QStringLiteral("Настройки не сохранены: ") + e.message(), false);
+        m_settingsFiles->setAccounts(settings);
+        return;
     }
     m_settingsFiles->setAccounts(settings);
     RefreshTitle();

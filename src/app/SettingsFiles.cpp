@@ -131,14 +131,25 @@ void SettingsFiles::driverHandshake(Settings &s) const
                                                "существующих данных из  старого формата DBF. Продолжить ?"),
                                 true, false)
                             == mrYes;
+        // An import asked for keeps the mark until it has committed: a start
+        // that ends before (a crash, a failed import) offers it again.
+        if (!s.ImportRequested)
+            clearDriverChanged();
     }
+    s.DriverAtLoad = s.DBDriver;
+}
+
+void SettingsFiles::clearDriverChanged() const
+{
+    IniFile ini(clientIni());
+    if (ini.readInteger(kHeader, QStringLiteral("DBDriverChanged"), 0) == 0)
+        return;
     try {
         ini.writeInteger(kHeader, QStringLiteral("DBDriverChanged"), 0);
     } catch (const pc::AppError &e) {
         // A settings file that cannot be written must not keep the program from starting.
         m_log.logMessage(e.message(), Error, true);
     }
-    s.DriverAtLoad = s.DBDriver;
 }
 
 void SettingsFiles::readPriceDate(Settings &s) const
@@ -221,7 +232,27 @@ void SettingsFiles::readExchange(Settings &s) const
 
 void SettingsFiles::save(Settings &s, const QStringList &markupCells) const
 {
+    // Each file is written once, whole: a crash or a full disk leaves it all
+    // old or all new. server.ini goes first and holds the main address and
+    // the port together, so they always belong to the same save.
+    IniFile server(serverIni());
+    server.beginBatch();
+    if (server.readInteger(kHeader, QStringLiteral("ServerPort"), 21) != s.ServerPort)
+        server.writeInteger(kHeader, QStringLiteral("ServerPort"), s.ServerPort);
+    server.writeString(kHeader, QStringLiteral("ServerAdress"), s.ServerAddresses.value(0));
+    server.writeString(kHeader, QStringLiteral("SupplierName"), s.SupplierName);
+    for (int n = 1; n <= 9; ++n) {
+        const QString section = QStringLiteral("ReserveServerAddress%1").arg(n);
+        if (n < s.ServerAddresses.size() && !s.ServerAddresses[n].isEmpty())
+            server.writeString(section, QStringLiteral("ServerAdress"), s.ServerAddresses[n]);
+        else
+            server.eraseSection(section);
+    }
+    server.commit();
+    s.ServerIniExists = true;
+
     IniFile client(clientIni());
+    client.beginBatch();
     client.writeInteger(kHeader, QStringLiteral("GetPriceMethod"), s.GetPriceMethod);
     client.writeInteger(kHeader, QStringLiteral("PutOrderMethod"), s.PutOrderMethod);
     client.writeBool(kHeader, QStringLiteral("FTPPassive"), s.FTPPassive);
@@ -281,43 +312,48 @@ void SettingsFiles::save(Settings &s, const QStringList &markupCells) const
     writeChanged(client, QStringLiteral("ClientCode"), s.ClientCode);
     writeChanged(client, QStringLiteral("ClientName"), s.ClientName);
     writeChanged(client, QStringLiteral("ClientPass"), s.ClientPass);
-
-    IniFile server(serverIni());
-    if (server.readInteger(kHeader, QStringLiteral("ServerPort"), 21) != s.ServerPort)
-        server.writeInteger(kHeader, QStringLiteral("ServerPort"), s.ServerPort);
-    server.writeString(kHeader, QStringLiteral("ServerAdress"), s.ServerAddresses.value(0));
-    server.writeString(kHeader, QStringLiteral("SupplierName"), s.SupplierName);
-    for (int n = 1; n <= 9; ++n) {
-        const QString section = QStringLiteral("ReserveServerAddress%1").arg(n);
-        if (n < s.ServerAddresses.size() && !s.ServerAddresses[n].isEmpty())
-            server.writeString(section, QStringLiteral("ServerAdress"), s.ServerAddresses[n]);
-        else
-            server.eraseSection(section);
-    }
-    s.ServerIniExists = true;
+    client.commit();
 
     IniFile exchange(exchangeIni());
+    exchange.beginBatch();
     const QString order = QStringLiteral("Order");
     exchange.writeBool(order, QStringLiteral("DeleteOrderImport"), s.DeleteOrderImport);
     exchange.writeString(order, QStringLiteral("FolderOrderImport"), s.FolderOrderImport);
     exchange.writeString(order, QStringLiteral("ColumnCode"), s.ColumnCode);
     exchange.writeString(order, QStringLiteral("ColumnQnt"), s.ColumnQnt);
     exchange.writeString(order, QStringLiteral("FileNameOrder"), s.FileNameOrder);
+    exchange.commit();
 }
 
 void SettingsFiles::writeIdentity(const ClientIdentity &id) const
 {
+    // server.ini first, then client.ini, each in one write: a start after a
+    // crash in between finds the code missing and asks again.
+    if (!id.serverAddress.isEmpty())
+        IniFile(serverIni()).writeString(kHeader, QStringLiteral("ServerAdress"), id.serverAddress);
     IniFile client(clientIni());
+    client.beginBatch();
     if (!id.code.isEmpty())
         client.writeString(kHeader, QStringLiteral("ClientCode"), id.code);
     if (!id.name.isEmpty())
         client.writeString(kHeader, QStringLiteral("ClientName"), id.name);
     if (!id.pass.isEmpty())
         client.writeString(kHeader, QStringLiteral("ClientPass"), id.pass);
-    if (!id.serverAddress.isEmpty()) {
-        IniFile(serverIni()).writeString(kHeader, QStringLiteral("ServerAdress"), id.serverAddress);
+    if (!id.serverAddress.isEmpty())
         client.writeString(QStringLiteral("Settings"), QStringLiteral("ServerAddress"), id.serverAddress);
-    }
+    client.commit();
+}
+
+ClientIdentity SettingsFiles::storedIdentity() const
+{
+    const IniFile client(clientIni());
+    ClientIdentity id;
+    id.code = client.readString(kHeader, QStringLiteral("ClientCode")).trimmed();
+    id.name = client.readString(kHeader, QStringLiteral("ClientName"));
+    id.pass = client.readString(kHeader, QStringLiteral("ClientPass"));
+    if (QFileInfo::exists(serverIni()))
+        id.serverAddress = IniFile(serverIni()).readString(kHeader, QStringLiteral("ServerAdress"));
+    return id;
 }
 
 void SettingsFiles::writeDefaultAddress(const QString &text) const
@@ -332,8 +368,10 @@ int SettingsFiles::addAddress(Settings &s, const QString &address, const QString
         const QString section = QStringLiteral("Address%1").arg(n);
         if (ini.sectionExists(section))
             continue;
+        ini.beginBatch();
         ini.writeString(section, QStringLiteral("Code"), code);
         ini.writeString(section, QStringLiteral("Address"), address);
+        ini.commit();
         // The main-address entry only stands in while there is no address of its own.
         if (s.DeliveryAddresses.size() == 1 && s.DeliveryAddresses[0].section == 0)
             s.DeliveryAddresses.clear();
@@ -350,8 +388,10 @@ void SettingsFiles::changeAddress(Settings &s, int index, const QString &address
     DeliveryAddress &a = s.DeliveryAddresses[index];
     IniFile ini(clientIni());
     const QString section = QStringLiteral("Address%1").arg(a.section);
+    ini.beginBatch();
     ini.writeString(section, QStringLiteral("Code"), code);
     ini.writeString(section, QStringLiteral("Address"), address);
+    ini.commit();
     a.address = address;
     a.code = code;
 }
@@ -383,12 +423,24 @@ bool SettingsFiles::resetClientIni(const Settings &s) const
                              false);
         return false;
     }
-    IniFile fresh(clientIni());
-    fresh.writeString(kHeader, QStringLiteral("ClientName"), s.ClientName);
-    fresh.writeString(kHeader, QStringLiteral("ClientCode"), s.ClientCode);
-    // The connection password belongs to the client's identity: without it the
-    // price list could not be fetched after the reset.
-    if (!s.ClientPass.isEmpty())
-        fresh.writeString(kHeader, QStringLiteral("ClientPass"), s.ClientPass);
+    // The new file in one write. Should it fail, the settings go back where
+    // they were: the program never starts without its client.ini.
+    try {
+        IniFile fresh(clientIni());
+        fresh.beginBatch();
+        fresh.writeString(kHeader, QStringLiteral("ClientName"), s.ClientName);
+        fresh.writeString(kHeader, QStringLiteral("ClientCode"), s.ClientCode);
+        // The connection password belongs to the client's identity: without it the
+        // price list could not be fetched after the reset.
+        if (!s.ClientPass.isEmpty())
+            fresh.writeString(kHeader, QStringLiteral("ClientPass"), s.ClientPass);
+        fresh.commit();
+    } catch (const pc::AppError &e) {
+        ::rename(QFile::encodeName(backup).constData(), QFile::encodeName(clientIni()).constData());
+        m_log.logMessage(QStringLiteral("Ошибка сброса: ") + e.message() + QStringLiteral(". Настройки не изменены"), Error,
+                         true);
+        m_dialogs.showNotice(QStringLiteral("Ошибка сброса. Настройки не изменены: ") + e.message(), false);
+        return false;
+    }
     return true;
 }

@@ -31,7 +31,10 @@ public:
     // the storage driver and the check boxes. Creates the invoice export folder.
     void readClient(Settings &s) const;
     // The driver change handshake: asks about the data import after a switch.
+    // The mark stays while the import is wanted and not yet done.
     void driverHandshake(Settings &s) const;
+    // The import after a driver change has committed (or was declined).
+    void clearDriverChanged() const;
     // PriceDate from the modification time of Data/pricein.dbf.
     void readPriceDate(Settings &s) const;
     // Orders and Update folders (Data as well); failures are logged, loading goes on.
@@ -43,14 +46,19 @@ public:
     void setAccounts(Settings &s) const;
     void readExchange(Settings &s) const;
 
-    // Writes everything the settings page holds. markupCells: the texts of the
-    // markup grid's value cells; cells that are not numbers keep the stored value.
+    // Writes everything the settings page holds, each file once and whole:
+    // server.ini, client.ini, exchange.ini. Throws AppError on the first file
+    // that cannot be written (that one and the ones after it keep what they
+    // had). markupCells: the texts of the markup grid's value cells; cells
+    // that are not numbers keep the stored value.
     void save(Settings &s, const QStringList &markupCells) const;
 
     // The identity asked on the first start: each field given is written where
     // the program reads it (client.ini [Header]; the main address to server.ini
     // and as the address last accepted, so it raises no change question).
     void writeIdentity(const ClientIdentity &id) const;
+    // The identity as the files hold it now.
+    ClientIdentity storedIdentity() const;
 
     // Delivery addresses, written at once.
     void writeDefaultAddress(const QString &text) const;

@@ -2,11 +2,11 @@
 
 #include "platform/CodePage.h"
 #include "platform/IniFile.h"
+#include "platform/WholeFile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QLocale>
-#include <QSaveFile>
 
 namespace pc {
 
@@ -71,18 +71,12 @@ QByteArray encodeLines(const QStringList &lines)
 
 void appendLines(const QString &fileName, const QStringList &lines)
 {
-    QFile f(fileName);
-    const QByteArray data = encodeLines(lines);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Append) || f.write(data) != data.size() || !f.flush())
-        throw AppError(QStringLiteral("Не удалось записать файл %1: %2").arg(QDir::toNativeSeparators(fileName), f.errorString()));
+    appendToFile(fileName, encodeLines(lines));
 }
 
 void writeLines(const QString &fileName, const QStringList &lines)
 {
-    QSaveFile f(fileName);
-    const QByteArray data = encodeLines(lines);
-    if (!f.open(QIODevice::WriteOnly) || f.write(data) != data.size() || !f.commit())
-        throw AppError(QStringLiteral("Не удалось записать файл %1: %2").arg(QDir::toNativeSeparators(fileName), f.errorString()));
+    writeWholeFile(fileName, encodeLines(lines));
 }
 
 } // namespace pc

@@ -19,9 +19,10 @@ QString logLine(const QString &text, LogLevel level, const QDateTime &when);
 QString TimeStampText(const QDateTime &when);
 // appDir + clientCode + yyyymmdd + ".err"
 QString dailyLogFileName(const QString &appDir, const QString &clientCode, const QDate &day);
-// Appends lines (cp1251, CR LF) to a file; throws AppError-like std::runtime_error on failure.
+// Appends lines (cp1251, CR LF) to a file, all of them or none; throws
+// AppError on failure, the file keeping the lines it had.
 void appendLines(const QString &fileName, const QStringList &lines);
-// Writes lines (cp1251, CR LF) as a whole new file through a temporary file.
+// Writes lines (cp1251, CR LF) as a whole new file; on failure the old file stays.
 void writeLines(const QString &fileName, const QStringList &lines);
 
 } // namespace pc

@@ -672,7 +672,7 @@ QHash<qint64, qint64> TDM::renumberedKeys(const QString &header, const QString &
     return renumbered;
 }
 
-void TDM::ImportOldDbfData()
+bool TDM::ImportOldDbfData()
 {
     // A second run would add the same orders once more: the person decides.
     std::unique_ptr<Dataset> archived(OpenQuery(QStringLiteral("SELECT COUNT(*) FROM ORDERS"), true));
@@ -682,9 +682,10 @@ void TDM::ImportOldDbfData()
                                                  "заявки с занятыми номерами получат новые номера. Продолжить импорт?"),
                                   false, false)
             != mrYes)
-            return;
+            return true;
     }
     m_dialogs.showWait(QStringLiteral("Импорт данных из старого формата..."), 1);
+    bool committed = false;
     try {
         StartTransaction(false);
         const KeyRenumbering orders{QStringLiteral("ID"), renumberedKeys(QStringLiteral("ORDERS"), QStringLiteral("ID"),
@@ -697,6 +698,7 @@ void TDM::ImportOldDbfData()
         CopyDbfTable(*m_naklad, TableDef(TdNaklad), &invoices);
         CopyDbfTable(*m_nakladLines, TableDef(TdNakladL), &invoices);
         Commit();
+        committed = true;
         SyncKeyGenerator(QStringLiteral("ORDERS"));
         SyncKeyGenerator(QStringLiteral("NAKLAD"));
         for (auto it = orders.newKeys.cbegin(); it != orders.newKeys.cend(); ++it)
@@ -726,6 +728,7 @@ void TDM::ImportOldDbfData()
     }
     if (m_orders && m_orders->Active())
         m_orders->Last();
+    return committed;
 }
 
 void TDM::CopyDbfTable(Dataset &dataset, const TTableDefs &def, const KeyRenumbering *renumbering)

@@ -106,7 +106,8 @@ public:
     // Orders and invoices of the older DBF files are added to the archive; an
     // imported order or invoice whose number is already taken gets the next
     // free one (its lines follow), so nothing merges with what is there.
-    void ImportOldDbfData();
+    // True when the import committed or the person declined it; false when it failed.
+    bool ImportOldDbfData();
     // Old key -> new key for one column of the copied rows.
     struct KeyRenumbering {
         QString column;

@@ -36,11 +36,14 @@ DatabaseLocation DatabaseLocation::Read(const QString &clientIni)
 
 void DatabaseLocation::Write(const QString &clientIni) const
 {
+    // One write: the server never pairs with another database's path or login.
     IniFile ini(clientIni);
+    ini.beginBatch();
     ini.writeString(kSection, QStringLiteral("Server"), Server.trimmed());
     ini.writeString(kSection, QStringLiteral("Path"), Path.trimmed());
     ini.writeString(kSection, QStringLiteral("User"), User.trimmed());
     ini.writeString(kSection, QStringLiteral("Password"), Password);
+    ini.commit();
 }
 
 QString CheckDatabaseLocation(const DatabaseLocation &location)

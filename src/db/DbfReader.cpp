@@ -724,6 +724,12 @@ void DbfReader::open()
         failDamaged(QStringLiteral("файл обрезан: он короче своего заголовка (%1 байт из %2)")
                         .arg(fileSize)
                         .arg(m_headerLength));
+    // A record longer than its columns: the header does not describe the
+    // records, and what they would read as is garbage.
+    if (qint64(last.m_offset) + last.m_size < m_recordLength)
+        failDamaged(QStringLiteral("длина записи в заголовке (%1 байт) не равна сумме длин полей (%2 байт)")
+                        .arg(m_recordLength)
+                        .arg(qint64(last.m_offset) + last.m_size));
     m_recordCount = (fileSize - m_headerLength) / m_recordLength;
     const qint64 declared = qFromLittleEndian<quint32>(h + 4);
     if (declared > m_recordCount)

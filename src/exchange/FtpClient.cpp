@@ -3,10 +3,10 @@
 #include "exchange/FtpListing.h"
 
 #include "platform/CodePage.h"
+#include "platform/WholeFile.h"
 
 #include <QFile>
 #include <QElapsedTimer>
-#include <QSaveFile>
 
 #include <curl/curl.h>
 
@@ -108,9 +108,10 @@ struct FtpClient::Impl {
 
     // Per operation.
     QByteArray buffer;
-    QSaveFile *out = nullptr;
+    WholeFileWriter *out = nullptr;
     QFile *in = nullptr;
     bool localFailed = false;
+    QString localError; // why the local file could not be written
     bool uploading = false;
     qint64 lastReported = -1;
     bool connectionAlive = false;
@@ -189,8 +190,12 @@ struct FtpClient::Impl {
         auto *d = static_cast<Impl *>(self);
         const qint64 n = qint64(size * count);
         d->sinceActivity.start();
-        if (d->out->write(data, n) != n) {
+        try {
+            d->out->write(data, n);
+        } catch (const AppError &e) {
+            // Never through libcurl: the transfer stops and get() reports it.
             d->localFailed = true;
+            d->localError = e.message();
             return 0;
         }
         return size_t(n);
@@ -270,6 +275,7 @@ struct FtpClient::Impl {
         out = nullptr;
         in = nullptr;
         localFailed = false;
+        localError.clear();
         uploading = false;
         lastReported = -1;
         connectionAlive = false;
@@ -637,12 +643,15 @@ void FtpClient::get(const QString &remoteName, const QString &localPath)
     checkName(remoteName, what);
     Impl::Running running(*d);
     d->requireConnected();
-    QSaveFile out(localPath);
-    if (!out.open(QIODevice::WriteOnly))
-        throw FtpError(FtpError::LocalFile,
-                       what + QStringLiteral(": не удалось записать ") + localPath + QStringLiteral(": ") + out.errorString()
-                           + QStringLiteral(" (сервер не ответил)"),
+    // The download replaces the local file only when every byte of it is on
+    // the disk; a full disk or any other write failure keeps the old file.
+    WholeFileWriter out(localPath);
+    try {
+        out.open();
+    } catch (const AppError &e) {
+        throw FtpError(FtpError::LocalFile, what + QStringLiteral(": ") + e.message() + QStringLiteral(" (сервер не ответил)"),
                        QString());
+    }
     d->prepare(d->fileUrl(remoteName));
     d->out = &out;
     curl_easy_setopt(d->easy, CURLOPT_WRITEFUNCTION, &Impl::onWriteFile);
@@ -650,15 +659,17 @@ void FtpClient::get(const QString &remoteName, const QString &localPath)
     const CURLcode rc = d->run();
     d->out = nullptr;
     if (rc != CURLE_OK) {
-        const QString local = QStringLiteral("не удалось записать ") + localPath + QStringLiteral(": ") + out.errorString();
-        out.cancelWriting();
-        throw d->error(rc, what, FtpError::Transfer, local);
+        out.cancel();
+        throw d->error(rc, what, FtpError::Transfer, d->localError);
     }
-    if (!out.commit())
+    try {
+        out.commit();
+    } catch (const AppError &e) {
         throw FtpError(FtpError::LocalFile,
-                       what + QStringLiteral(": не удалось заменить ") + localPath + QStringLiteral(": ") + out.errorString()
-                           + QStringLiteral(" (ответ сервера: ") + d->opReply + QLatin1Char(')'),
+                       what + QStringLiteral(": ") + e.message() + QStringLiteral(" (ответ сервера: ") + d->opReply
+                           + QLatin1Char(')'),
                        d->opReply);
+    }
 }
 
 void FtpClient::put(const QString &localPath, const QString &remoteName)

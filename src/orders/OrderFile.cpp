@@ -10,12 +10,12 @@
 #include "platform/AppError.h"
 #include "platform/CodePage.h"
 #include "platform/IniFile.h"
+#include "platform/WholeFile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
-#include <QSaveFile>
 
 #include <cmath>
 #include <memory>
@@ -31,15 +31,6 @@ struct WaitShown {
     Dialogs &dialogs;
     ~WaitShown() { dialogs.hideWait(); }
 };
-
-void writeWhole(const QString &fileName, const QString &text)
-{
-    const QByteArray bytes = toCp1251(text);
-    QSaveFile f(fileName);
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.commit())
-        throw AppError(QStringLiteral("Не удалось записать файл %1: %2")
-                           .arg(QDir::toNativeSeparators(fileName), f.errorString()));
-}
 
 } // namespace
 
@@ -166,7 +157,7 @@ bool OrderFileWriter::WriteOrderFile(int orderNumber, const QString &comment, Or
     key(QStringLiteral("VersionProgram"), m_context.version());
     if (count > 0)
         key(QStringLiteral("Sum"), FloatText(info.Sum));
-    writeWhole(info.path(), text + block);
+    writeWholeFile(info.path(), toCp1251(text + block));
 
     if (count == 0)
         return true; // the header alone: no history, no notice
@@ -179,19 +170,24 @@ bool OrderFileWriter::WriteOrderFile(int orderNumber, const QString &comment, Or
 
 void OrderFileWriter::addHistory(double sum)
 {
-    const QString fileName = HistoryFileName();
+    // One whole write: the new section, and when the history has grown past
+    // its limit, nothing else. A failure leaves the history as it was.
+    IniFile history(HistoryFileName());
+    history.beginBatch();
     try {
-        if (IniFile(fileName).sections().size() > kHistorySections)
-            QFile::remove(fileName);
+        const QStringList sections = history.sections();
+        if (sections.size() > kHistorySections)
+            for (const QString &section : sections)
+                history.eraseSection(section);
     } catch (const std::exception &) {
         // An unreadable history only means it is not cut short this time.
     }
-    IniFile history(fileName);
     const QString section = dateTimeText(Now());
     history.writeString(section, QStringLiteral("VersionProgram"), m_context.version());
     history.writeString(section, QStringLiteral("DatePrice"), m_settings.PriceDate);
     history.writeString(section, QStringLiteral("SumZakaz"), FloatText(sum));
     history.writeString(section, QStringLiteral("ClientName"), m_settings.ClientName);
+    history.commit();
 }
 
 void OrderFileWriter::SaveSelectedOrder()

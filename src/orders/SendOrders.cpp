@@ -110,8 +110,15 @@ bool OrderSender::SendUnsentOrders()
             return false;
         for (q->First(); !q->Eof(); q->Next()) {
             OrderFileInfo info;
-            m_writer.WriteOrderFile(q->FieldByName(QStringLiteral("ID")).AsInteger(),
-                                    q->FieldByName(QStringLiteral("COMMENT")).AsString(), info, true);
+            const int id = q->FieldByName(QStringLiteral("ID")).AsInteger();
+            try {
+                m_writer.WriteOrderFile(id, q->FieldByName(QStringLiteral("COMMENT")).AsString(), info, true);
+            } catch (const AppError &e) {
+                // A file that is not whole on the disk never goes out: nothing
+                // is sent, every order stays unsent for the next time.
+                throw AppError(QStringLiteral("Заявка № ") + QString::number(id)
+                               + QStringLiteral(" не отправлена: файл заявки или журнал отправки не записан. ") + e.message());
+            }
             files.push_back(info);
         }
     }

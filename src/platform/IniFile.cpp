@@ -1,11 +1,11 @@
 #include "platform/IniFile.h"
 
 #include "platform/CodePage.h"
+#include "platform/WholeFile.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
-#include <QSaveFile>
 #include <QDir>
 
 #include <algorithm>
@@ -40,6 +40,8 @@ IniFile::Stamp IniFile::stampOf(const QString &fileName)
 
 void IniFile::load() const
 {
+    if (m_pending)
+        return; // the batch's image is ahead of the file and stays what is read
     const Stamp stamp = stampOf(m_fileName);
     if (stamp == m_stamp)
         return;
@@ -79,8 +81,26 @@ void IniFile::load() const
     }
 }
 
+void IniFile::beginBatch()
+{
+    m_batch = true;
+}
+
+void IniFile::commit()
+{
+    m_batch = false;
+    if (!m_pending)
+        return;
+    m_pending = false;
+    save();
+}
+
 void IniFile::save()
 {
+    if (m_batch) {
+        m_pending = true;
+        return;
+    }
     QByteArray out;
     for (const Line &l : m_lines) {
         out += toCp1251(l.text);
@@ -89,10 +109,11 @@ void IniFile::save()
     const QFileInfo fi(m_fileName);
     if (!fi.dir().exists())
         QDir().mkpath(fi.absolutePath());
-    QSaveFile f(m_fileName);
-    if (!f.open(QIODevice::WriteOnly) || f.write(out) != out.size() || !f.commit()) {
-        m_stamp = Stamp(); // force a re-read: memory may be ahead of the file
-        throw IniError(QStringLiteral("Не удалось записать файл %1: %2").arg(QDir::toNativeSeparators(m_fileName), f.errorString()));
+    try {
+        writeWholeFile(m_fileName, out);
+    } catch (const AppError &) {
+        m_stamp = Stamp(); // re-read at the next look: the file kept what it had
+        throw;
     }
     m_stamp = stampOf(m_fileName);
 }

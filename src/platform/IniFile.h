@@ -6,7 +6,13 @@
 // occurrence wins. Every write changes the file at once and keeps the other
 // lines where they were: a new key goes to the end of its section, a new
 // section to the end of the file, a missing file is created. Files are written
-// through a temporary file and a rename, so a crash never leaves half a file.
+// whole (see WholeFile.h): a crash or a full disk never leaves half a file, and
+// a failed write keeps the file as it was.
+//
+// Several changes that belong together are written as one: between
+// beginBatch() and commit() the writes only change the file's image in
+// memory, and commit() writes the file once. A batch dropped without commit()
+// (an exception on the way, the object destroyed) writes nothing.
 // A value is one line: line breaks in what is written become blanks, so a
 // value can never add sections or keys of its own.
 
@@ -44,6 +50,12 @@ public:
     void eraseSection(const QString &section);
     void deleteKey(const QString &section, const QString &key);
 
+    void beginBatch();
+    // Writes the batch's changes, if any, in one whole-file write; throws
+    // IniError, leaving the file as it was, when it cannot be written.
+    void commit();
+    bool inBatch() const { return m_batch; }
+
     // The system's "default text form" of a float: up to 15 significant digits
     // in the current locale's decimal separator, without group separators.
     static QString floatToText(double value);
@@ -68,6 +80,8 @@ private:
 
     QString m_fileName;
     mutable std::vector<Line> m_lines;
+    bool m_batch = false;
+    bool m_pending = false; // changes of the batch not yet written
     // Identity of the file last read (inode, size, change time in ns), so that a
     // change by anyone else is noticed and re-read.
     struct Stamp {

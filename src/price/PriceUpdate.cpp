@@ -48,11 +48,45 @@ const QString kDamagedPrice = QStringLiteral(
     "Файл прайса от поставщика повреждён (обрезан). Прайс-лист и заказ оставлены прежними. "
     "Подробности в окне сообщений");
 
+const QString kUnusablePrice = QStringLiteral(
+    "Файл прайса от поставщика повреждён: в нём не читаются наименования, цены или коды товаров. "
+    "Прайс-лист и заказ оставлены прежними. Подробности в окне сообщений");
+
 // A price file without a single record: loading it would empty the list.
 class EmptyPriceFile : public AppError {
 public:
     EmptyPriceFile() : AppError(kEmptyPrice) {}
 };
+
+// A price file whose goods codes, names or prices cannot be read in most of
+// its rows: loading it would put a list nobody can order from in place of
+// a good one.
+class UnusablePriceFile : public AppError {
+public:
+    using AppError::AppError;
+};
+
+// The columns without which a row of the price list is of no use, and what
+// the person calls them.
+struct KeyColumn {
+    const char *name;
+    const char *meaning;
+};
+constexpr KeyColumn kKeyColumns[] = {{"IDTOVAR", "код товара"}, {"TOVAR", "наименование"}, {"PRICE", "цена"}};
+
+// Whether the import expects a DBF column of this type for a column of this
+// kind: texts from character or memo columns (and numbers used as codes),
+// numbers from number columns, dates from date columns.
+bool expectedType(FieldKind kind, const DbfField &f, DbfTableKind table)
+{
+    const char type = f.DataType();
+    const bool number = std::strchr("NFI+OY", type) || (type == 'B' && table == DbfTableKind::VisualFoxPro);
+    switch (kind) {
+    case FieldKind::String: return type == 'C' || type == 'M' || type == 'V' || number;
+    case FieldKind::Date: return type == 'D' || type == 'T' || type == '@';
+    default: return number;
+    }
+}
 
 template <class F>
 void call(const std::function<F> &hook, auto &&...args)
@@ -385,7 +419,7 @@ int PriceUpdate::ImportPriceFile(const QString &fileName)
         throw AppError(QStringLiteral("База данных не открыта"));
 
     std::vector<CopiedColumn> columns;
-    QStringList missing;
+    QStringList missing, unexpected;
     for (const FieldDefEntry &e : def.Entries()) {
         if (e.Calculated)
             continue;
@@ -394,11 +428,17 @@ int PriceUpdate::ImportPriceFile(const QString &fileName)
             missing << e.Name;
             continue;
         }
+        if (!expectedType(e.FieldClass, *source, reader.TableKind()))
+            unexpected << QStringLiteral("%1 (тип %2)").arg(e.Name, QChar::fromLatin1(source->DataType()));
         columns.push_back({source, e.Name, e.FieldClass == FieldKind::String});
     }
     if (!missing.isEmpty())
         throw AppError(QStringLiteral("В файле прайса %1 нет полей: %2")
                            .arg(QDir::toNativeSeparators(fileName), missing.join(QStringLiteral(", "))));
+    if (!unexpected.isEmpty())
+        m_log.logMessage(QStringLiteral("В файле прайса %1 поля неожиданного типа, их значения могут быть загружены пустыми: %2")
+                             .arg(QFileInfo(fileName).fileName(), unexpected.join(QStringLiteral(", "))),
+                         Warning, true);
 
     // The new list replaces the old one row for row: a row of the same goods
     // code and expiry date is rewritten in place, a new one is added, one the
@@ -446,9 +486,27 @@ int PriceUpdate::ImportPriceFile(const QString &fileName)
         params.push_back(place);
         rewriteBlock = std::make_unique<RowWriter>(m_dm, rewrite->sql(), params, kRowsPerBlock);
     }
+    // Rows whose goods code, name or price reads empty, per key column.
+    struct KeyCount {
+        size_t column;
+        const KeyColumn *key;
+        int empty = 0;
+    };
+    std::vector<KeyCount> keyCounts;
+    for (const KeyColumn &key : kKeyColumns)
+        for (size_t i = 0; i < columns.size(); ++i)
+            if (columns[i].name == QLatin1String(key.name))
+                keyCounts.push_back({i, &key});
 
     DbfUnreadableCells unreadable;
     const int rows = copyRecords(reader, columns, unreadable, [&](const CopiedRow &row) {
+        for (KeyCount &k : keyCounts) {
+            const CopiedColumn &c = columns[k.column];
+            const QVariant &v = row.values[k.column];
+            const bool empty = c.plainText ? row.texts[k.column].find_first_not_of(' ') == std::string::npos
+                                           : v.isNull() || (c.text && v.toString().trimmed().isEmpty());
+            k.empty += empty ? 1 : 0;
+        }
         const auto same = kept.find(RowKey{columns[idColumn].plainText
                                                ? row.texts[idColumn]
                                                : toCp1251(row.values[idColumn].toString()).toStdString(),
@@ -476,6 +534,16 @@ int PriceUpdate::ImportPriceFile(const QString &fileName)
         rewrite->execute();
     });
     reader.Close();
+    QStringList unusable;
+    for (const KeyCount &k : keyCounts)
+        if (qint64(k.empty) * 2 > rows)
+            unusable << QStringLiteral("%1 (%2) не прочитано в %3 строках из %4")
+                            .arg(QLatin1String(k.key->name), QString::fromUtf8(k.key->meaning))
+                            .arg(k.empty)
+                            .arg(rows);
+    if (!unusable.isEmpty())
+        throw UnusablePriceFile(QStringLiteral("Файл прайса %1 не загружен: поле %2")
+                                    .arg(QFileInfo(fileName).fileName(), unusable.join(QStringLiteral(", поле "))));
     if (rewriteBlock) {
         insertBlock->flush();
         rewriteBlock->flush();
@@ -671,6 +739,10 @@ bool PriceUpdate::loadPriceFile(const QString &fileName)
     } catch (const EmptyPriceFile &e) {
         rollback();
         m_dialogs.showNotice(e.message(), true);
+    } catch (const UnusablePriceFile &e) {
+        rollback();
+        m_log.logMessage(e.message() + QStringLiteral(" (получение прайса)"), Error, true);
+        m_dialogs.showNotice(kUnusablePrice, true);
     } catch (const DbfError &e) {
         rollback();
         m_log.logMessage(e.text() + QStringLiteral(" (получение прайса)"), Error, true);
@@ -748,10 +820,13 @@ bool PriceUpdate::loadPriceFile(const QString &fileName)
 
 void PriceUpdate::writeLogIni()
 {
+    // One write: the report never goes up half new, half from the last time.
     IniFile ini(m_context.path(QStringLiteral("log.ini")));
+    ini.beginBatch();
     ini.writeString(QStringLiteral("Header"), QStringLiteral("VersionProgram"), m_context.version());
     ini.writeString(QStringLiteral("Header"), QStringLiteral("DatePrice"), pc::dateTimeText(QDateTime::currentDateTime()));
     ini.writeString(QStringLiteral("Header"), QStringLiteral("ClientName"), m_settings.ClientName);
+    ini.commit();
 }
 
 void PriceUpdate::downloadArchive(const QString &workFolder, bool sendInfo, bool checkDocuments, QString &archive)

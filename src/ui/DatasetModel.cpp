@@ -224,6 +224,8 @@ bool DatasetModel::setData(const QModelIndex &index, const QVariant &value, int 
         m_ds->Edit();
         field->SetValue(value);
         m_ds->Post();
+        if (m_commitEdit)
+            m_commitEdit();
     } catch (const std::exception &e) {
         m_ds->Cancel();
         const auto *db = dynamic_cast<const fb::DbError *>(&e);

@@ -14,7 +14,8 @@
 // the logic moves the view), sets the widths, hides invisible columns and
 // fixes the row height. A grid has no in-place editor unless one of its
 // columns asks for it (readOnly false); editing such a cell edits, sets and
-// posts the row. Every other value enters through the page's own rules.
+// posts the row, and the commit hook then makes the value permanent at once.
+// Every other value enters through the page's own rules.
 
 #include <QAbstractTableModel>
 #include <QColor>
@@ -73,6 +74,10 @@ public:
     void setCellStyleHook(CellStyleHook hook);
 
     void attachView(QTableView *view, int rowHeight = 18);
+    // Called right after a typed value was posted, to commit it. When it
+    // throws, the failure is reported through errorOccurred and the cell
+    // counts as not taken.
+    void setCommitEdit(std::function<void()> commit) { m_commitEdit = std::move(commit); }
     void setWidthMemory(ColumnWidthMemory memory);
 
     // The narrowest width that shows a column's title and its widest value
@@ -113,6 +118,7 @@ private:
     bool m_autoColumns = true;
     std::vector<Field *> m_fieldOf;
     CellStyleHook m_styleHook;
+    std::function<void()> m_commitEdit;
     QPointer<QTableView> m_view;
     int m_rowHeight = 18;
     bool m_syncing = false;

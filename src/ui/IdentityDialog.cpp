@@ -47,6 +47,20 @@ TdlgIdentity::TdlgIdentity(QWidget *parent) : QDialog(parent)
     m_code->setFocus();
 }
 
+void TdlgIdentity::setIdentity(const ClientIdentity &id)
+{
+    m_code->setText(id.code);
+    m_name->setText(id.name);
+    m_pass->setText(id.pass);
+    m_address->setText(id.serverAddress);
+    // The cursor waits in the first field still empty.
+    for (QLineEdit *e : {m_code, m_name, m_pass, m_address})
+        if (e->text().isEmpty()) {
+            e->setFocus();
+            break;
+        }
+}
+
 ClientIdentity TdlgIdentity::identity() const
 {
     return {m_code->text().trimmed(), m_name->text().trimmed(), m_pass->text(), m_address->text().trimmed()};

@@ -1,7 +1,8 @@
 #pragma once
-// The client's identity asked once, on a start without a client code: the
-// code and name the supplier gave, the connection password and the main
-// server address. Every field may stay empty.
+// The client's identity, asked on a start while the client code, the name or
+// the main server address is missing: the code and name the supplier gave,
+// the connection password and the main server address. What is known already
+// is filled in. Every field may stay empty.
 
 #include <QDialog>
 
@@ -13,6 +14,7 @@ class TdlgIdentity : public QDialog {
     Q_OBJECT
 public:
     explicit TdlgIdentity(QWidget *parent = nullptr);
+    void setIdentity(const ClientIdentity &id);
     ClientIdentity identity() const;
 
 private:

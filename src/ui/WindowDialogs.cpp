@@ -64,6 +64,7 @@ bool WindowDialogs::inputBox(const QString &caption, const QString &prompt, QStr
 bool WindowDialogs::askClientIdentity(ClientIdentity &id)
 {
     TdlgIdentity dialog(m_owner);
+    dialog.setIdentity(id);
     if (dialog.exec() != QDialog::Accepted)
         return false;
     id = dialog.identity();

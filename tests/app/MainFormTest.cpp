@@ -5,6 +5,7 @@
 #include "ProgramProcess.h"
 #include "FtpTestServer.h"
 #include "DbfWriter.h"
+#include "OtherConnection.h"
 
 #include "app/MainForm.h"
 #include "app/MessagePane.h"
@@ -15,6 +16,7 @@
 #include "platform/AppError.h"
 #include "platform/CodePage.h"
 #include "platform/Process.h"
+#include "platform/WholeFile.h"
 #include "ui/BrowserWindow.h"
 #include "ui/SplashWindow.h"
 #include "ui_MainForm.h"
@@ -32,6 +34,7 @@
 #include <QWheelEvent>
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -246,6 +249,26 @@ TEST_F(MainFormFixture, UnwritableDailyFileIsReportedInThePaneAndWorkGoesOn)
     const QStringList lines = form->messagePane().lines();
     ASSERT_EQ(lines.size(), 3); // the failure is said once
     EXPECT_TRUE(lines[1].contains("ОШИБКА!: Журнал не записан в файл"));
+}
+
+// A full disk: the daily file keeps the lines it had, nothing half of the
+// new one, and the pane says the disk is full.
+TEST_F(MainFormFixture, DailyFileOnAFullDiskKeepsItsLines)
+{
+    form->settings.ClientCode = "55";
+    const QString daily = "55" + QDate::currentDate().toString("yyyyMMdd") + ".err";
+    form->LogMessage("Первое", Info, false);
+    const QByteArray before = dir.readBytes(daily);
+    pc::setFileFaultHook([](pc::FileStep step, const QString &, qint64 written) {
+        return step == pc::FileStep::Write && written > 10 ? ENOSPC : 0;
+    });
+    form->LogMessage("Второе, длинное сообщение", Info, false);
+    pc::setFileFaultHook({});
+    EXPECT_EQ(dir.readBytes(daily), before);
+    const QStringList lines = form->messagePane().lines();
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_TRUE(lines[2].contains("Журнал не записан в файл") && lines[2].contains("на диске нет места"))
+        << lines[2].toStdString();
 }
 
 TEST_F(MainFormFixture, EscapedExceptionHidesTheWaitWindowAndIsLogged)
@@ -576,6 +599,30 @@ TEST_F(MainFormFixture, InvoicePagePricesTheLinesAndHighlightsTheLimits)
     form->ui->dbgNaklad->setCurrentIndex(form->ui->dbgNaklad->model()->index(0, 0));
     form->dbgNakladCellClick();
     EXPECT_EQ(form->DM->OpenQuery("SELECT ISREAD FROM NAKLAD WHERE ID = 7")->Fields(0).AsInteger(), 1);
+}
+
+// A pharmacy price typed into the invoice grid is kept at once, like every
+// other typed value: another connection sees it, and a later failure that
+// rolls the transaction back does not take it back.
+TEST_F(MainFormFixture, ATypedPharmacyPriceIsCommittedAtOnce)
+{
+    form->LoadSettings();
+    form->DM->ExecSQL("INSERT INTO NAKLAD (ID, NUMBR, ISREAD) VALUES (7, 'Н-7', 0)", false);
+    form->DM->ExecSQL("INSERT INTO NAKLADL (ID, LINENO, IDTOVAR, TOVAR, QNT, PRICE, SUMMA, STNDS, PRICE_PR, GV, PRREESTR) "
+                      "VALUES (7, 1, '1', 'Аспирин', 2, 50, 100, 10, 40, 0, 30)", true);
+    form->DM->NakladSet()->Refresh();
+    auto *lines = qobject_cast<pc::DatasetModel *>(form->ui->dbgNakladLines->model());
+    ASSERT_NE(lines, nullptr);
+    ASSERT_EQ(lines->rowCount(), 1);
+    const QModelIndex cell = lines->index(0, lines->columnOfField("PRICE_APT"));
+    ASSERT_TRUE(lines->flags(cell) & Qt::ItemIsEditable);
+    ASSERT_TRUE(lines->setData(cell, 77.7));
+    EXPECT_EQ(cell.data().toString(), "77,7");
+    const QString db = dir.file("Data/client.gdb");
+    const QString sql = "SELECT CAST(PRICE_APT * 10 AS INTEGER) FROM NAKLADL WHERE ID = 7";
+    EXPECT_EQ(pc::test::committedScalar(db, sql), 777);
+    form->DM->Rollback();
+    EXPECT_EQ(pc::test::committedScalar(db, sql), 777);
 }
 
 TEST_F(MainFormFixture, ArchiveButtonsRestoreAndDeleteOrders)

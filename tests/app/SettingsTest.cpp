@@ -1,17 +1,23 @@
 #include "GuiTest.h"
 #include "ScriptedDialogs.h"
 #include "TempAppDir.h"
+#include "DbfWriter.h"
+#include "OtherConnection.h"
 
 #include "app/MainForm.h"
 #include "app/MessagePane.h"
 #include "app/SettingsFiles.h"
 #include "platform/IniFile.h"
+#include "platform/WholeFile.h"
 #include "ui_MainForm.h"
 
 #include <QListWidget>
 #include <QLocale>
 #include <QTableWidget>
 #include <gtest/gtest.h>
+
+#include <cerrno>
+#include <map>
 
 namespace {
 
@@ -185,11 +191,36 @@ TEST_F(SettingsFixture, DriverSwitchRestartsAndTheNextStartAsksAboutTheImport)
     EXPECT_EQ(restarts, 1);
     EXPECT_EQ(client().readInteger("Header", "DBDriverChanged", 0), 1);
 
+    // The import asked for fails (no old files): the mark stays, and the
+    // next start offers it again, as after a crash during it.
+    const QString offer = "Внимание! Был изменен формат базы данных. Рекомендуется произвести импорт существующих "
+                          "данных из  старого формата DBF. Продолжить ?";
     dialogs.setNextAnswer(mrYes);
     start();
-    EXPECT_EQ(dialogs.questions.last(),
-              "Внимание! Был изменен формат базы данных. Рекомендуется произвести импорт существующих данных из  старого формата DBF. Продолжить ?");
+    EXPECT_EQ(dialogs.questions.last(), offer);
     EXPECT_TRUE(form->settings.ImportRequested);
+    EXPECT_TRUE(dialogs.notices.contains("Ошибка при импорте (см. в нижнем окне)"));
+    EXPECT_EQ(client().readInteger("Header", "DBDriverChanged", 9), 1);
+    // Now the old tables are there: the import commits and the mark goes.
+    pc::test::DbfWriter orders;
+    orders.addField("ID", 'N', 10).addField("STATUS", 'N', 2).addField("SUMMA", 'N', 12, 2).addField("COMMENT", 'C', 100);
+    orders.addRecord({5, 1, 12.5, QStringLiteral("Срочно")});
+    orders.save(dir.file("Data/ORDERS.dbf"));
+    pc::test::DbfWriter lines;
+    lines.addField("IDNAKL", 'N', 10).addField("IDTOVAR", 'C', 14).addField("COUNT", 'N', 8);
+    lines.addRecord({5, QStringLiteral("100"), 3});
+    lines.save(dir.file("Data/ORDERSL.dbf"));
+    pc::test::DbfWriter naklad;
+    naklad.addField("ID", 'N', 10).addField("READ", 'N', 1);
+    naklad.save(dir.file("Data/NAKLAD.dbf"));
+    pc::test::DbfWriter nakladLines;
+    nakladLines.addField("ID", 'N', 10).addField("IDTOVAR", 'C', 14).addField("COUNT", 'N', 8);
+    nakladLines.save(dir.file("Data/NAKLADL.dbf"));
+    dialogs.setNextAnswer(mrYes);
+    start();
+    EXPECT_EQ(dialogs.questions.last(), offer);
+    EXPECT_TRUE(dialogs.notices.contains("Импорт завершен"));
+    EXPECT_EQ(pc::test::committedScalar(dir.file("Data/client.gdb"), "SELECT COUNT(1) FROM ORDERS WHERE ID = 5"), 1);
     EXPECT_EQ(client().readInteger("Header", "DBDriverChanged", 9), 0);
 
     // Back from 2 to 0: a restart, but no import question next time.
@@ -469,10 +500,175 @@ TEST_F(SettingsFixture, UnwritableClientIniIsReportedAndStartUpGoesOn)
     QDir(dir.path()).mkpath("client.ini"); // a folder where the file should be: no write can succeed
     TMainForm &f = start();
     EXPECT_EQ(f.settings.AptekaPercent, 150);
+    // A plain start writes nothing to client.ini, so it has nothing to report.
     const QStringList lines = f.messagePane().lines();
-    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const QString &l) { return l.contains("ОШИБКА!: Не удалось записать файл"); }));
+    EXPECT_FALSE(std::any_of(lines.begin(), lines.end(), [](const QString &l) { return l.contains("ОШИБКА!: Не удалось записать файл"); }));
     // A setting written at once fails with a message (the application's
     // handler shows it) and keeps the value in memory.
     EXPECT_THROW(f.ui->cbRoundMethod->setCurrentIndex(2), pc::AppError);
     EXPECT_EQ(f.settings.RoundMethod, 2);
+}
+
+namespace {
+// The three settings files as they are at one moment.
+struct SettingsFilesState {
+    QString client, server, exchange;
+};
+SettingsFilesState settingsFiles(const TempAppDir &dir)
+{
+    return {dir.readText("client.ini"), dir.readText("server.ini"), dir.readText("exchange.ini")};
+}
+// Records, before every rename of a settings file, the files as a kill at
+// that moment would leave them, and how often each file was written.
+struct KillPoints {
+    std::vector<SettingsFilesState> states;
+    std::map<QString, int> writes;
+    explicit KillPoints(const TempAppDir &dir)
+    {
+        pc::setFileFaultHook([this, &dir](pc::FileStep step, const QString &target, qint64) {
+            if (step == pc::FileStep::Rename && target.endsWith(".ini")) {
+                states.push_back(settingsFiles(dir));
+                ++writes[QFileInfo(target).fileName()];
+            }
+            return 0;
+        });
+    }
+    ~KillPoints() { pc::setFileFaultHook({}); }
+};
+} // namespace
+
+// «Сохранить настройки» writes each settings file once, whole: wherever it is
+// killed, every file is all old or all new, so the server's new address never
+// meets the old port, nor the new FTP keys the old password. A save that cannot
+// write says so and keeps the page marked as changed.
+TEST_F(SettingsFixture, SettingsSaveWritesEachFileOnceSoAKillLeavesOldOrNew)
+{
+    dir.writeText("server.ini", "[Header]\nServerAdress=old.example.ru\nServerPort=21\nSupplierName=ВОРН\n");
+    dir.writeText("client.ini", "[Header]\nClientCode=55\nClientName=Аптека\nClientPass=old\nFTPPassive=1\n");
+    dir.writeText("exchange.ini", "[Order]\nFileNameOrder=order.dbf\n");
+    TMainForm &f = start();
+    const SettingsFilesState before = settingsFiles(dir);
+    f.ui->edServerAddress->setText("new.example.ru");
+    f.ui->edServerPort->setText("2121");
+    f.ui->edClientPass->setText("new");
+    f.ui->chkFtpMode->setChecked(false);
+    f.ui->lstGVNac->item(0, 1)->setText("25");
+    f.ui->edFileNameOrder->setText("zakaz.dbf");
+    {
+        KillPoints kills(dir);
+        f.SaveSettings();
+        EXPECT_EQ(kills.writes, (std::map<QString, int>{{"client.ini", 1}, {"exchange.ini", 1}, {"server.ini", 1}}));
+        const SettingsFilesState after = settingsFiles(dir);
+        ASSERT_NE(after.server, before.server);
+        ASSERT_NE(after.client, before.client);
+        ASSERT_NE(after.exchange, before.exchange);
+        for (const SettingsFilesState &at : kills.states) {
+            EXPECT_TRUE(at.server == before.server || at.server == after.server) << at.server.toStdString();
+            EXPECT_TRUE(at.client == before.client || at.client == after.client) << at.client.toStdString();
+            EXPECT_TRUE(at.exchange == before.exchange || at.exchange == after.exchange);
+        }
+    }
+    EXPECT_TRUE(dir.readText("server.ini").contains("ServerAdress=new.example.ru\nServerPort=2121"));
+    EXPECT_FALSE(f.SettingsModified);
+
+    // A full disk: said, nothing of client.ini changed, the page still marked.
+    const QString clientBefore = dir.readText("client.ini");
+    f.ui->edClientPass->setText("newer");
+    f.SetSettingsModified(true);
+    pc::setFileFaultHook([](pc::FileStep step, const QString &target, qint64) {
+        return step == pc::FileStep::Write && target.endsWith("client.ini") ? ENOSPC : 0;
+    });
+    f.SaveSettings();
+    pc::setFileFaultHook({});
+    EXPECT_EQ(dir.readText("client.ini"), clientBefore);
+    EXPECT_TRUE(f.SettingsModified);
+    ASSERT_FALSE(dialogs.notices.isEmpty());
+    EXPECT_TRUE(dialogs.notices.last().startsWith("Настройки не сохранены: ")) << dialogs.notices.last().toStdString();
+    EXPECT_TRUE(dialogs.notices.last().contains("на диске нет места"));
+}
+
+// The identity window writes each file once. A save cut off between them, or
+// an identity an earlier version left without name or address, brings the
+// window back at the next start with what is known filled in; a start on a
+// full disk never empties client.ini.
+TEST_F(SettingsFixture, IdentityIsWrittenWholeAndAskedAgainForWhatIsMissing)
+{
+    QList<ClientIdentity> shown;
+    ClientIdentity answer{"7001", "Аптека №5", "секрет", "ftp.supplier.ru"};
+    auto startAsking = [&]() -> TMainForm & {
+        if (form)
+            form->closeWithoutAsking = true;
+        form = std::make_unique<TMainForm>(dir.path());
+        form->setDialogs(&dialogs);
+        form->askIdentity = [&](ClientIdentity &id) {
+            shown << id;
+            id = answer;
+            return true;
+        };
+        form->LoadSettings();
+        return *form;
+    };
+    // Cut off after server.ini: the client file is not written.
+    pc::setFileFaultHook([](pc::FileStep step, const QString &target, qint64) {
+        return step == pc::FileStep::Rename && target.endsWith("client.ini") ? ENOSPC : 0;
+    });
+    startAsking();
+    pc::setFileFaultHook({});
+    EXPECT_EQ(client().readString("Header", "ClientCode"), "");
+    ASSERT_EQ(shown.size(), 1);
+    {
+        KillPoints kills(dir);
+        startAsking();
+        EXPECT_EQ(kills.writes, (std::map<QString, int>{{"client.ini", 1}, {"server.ini", 1}}));
+    }
+    ASSERT_EQ(shown.size(), 2);
+    EXPECT_EQ(shown[1].serverAddress, "ftp.supplier.ru"); // what is known is shown again
+    EXPECT_EQ(shown[1].code, "");
+    {
+        KillPoints kills(dir);
+        startAsking(); // complete now: not asked
+        EXPECT_TRUE(kills.writes.empty());
+    }
+    EXPECT_EQ(shown.size(), 2);
+    EXPECT_EQ(client().readString("Header", "ClientName"), "Аптека №5");
+
+    // Left by an older save: the code without the name.
+    dir.writeText("client.ini", "[Header]\nClientCode=7001\nDBDriverChanged=0\n");
+    answer = {"7001", "Аптека №6", "", ""};
+    {
+        KillPoints kills(dir);
+        startAsking();
+        EXPECT_EQ(kills.writes, (std::map<QString, int>{{"client.ini", 1}}));
+    }
+    ASSERT_EQ(shown.size(), 3);
+    EXPECT_EQ(shown[2].code, "7001");
+    EXPECT_EQ(shown[2].serverAddress, "ftp.supplier.ru");
+    EXPECT_EQ(form->settings.ClientName, "Аптека №6");
+
+    // A start with no room on the disk leaves client.ini as it was.
+    const QByteArray whole = dir.readBytes("client.ini");
+    pc::setFileFaultHook([](pc::FileStep step, const QString &, qint64) { return step == pc::FileStep::Write ? ENOSPC : 0; });
+    startAsking();
+    pc::setFileFaultHook({});
+    EXPECT_EQ(dir.readBytes("client.ini"), whole);
+    EXPECT_EQ(form->settings.ClientCode, "7001");
+}
+
+// A reset on a full disk puts the settings back where they were instead of
+// leaving the program without a client.ini, and does not restart.
+TEST_F(SettingsFixture, ResetThatCannotWriteTheNewFileKeepsTheOldOne)
+{
+    serverIni();
+    dir.writeText("client.ini", "[Header]\nClientName=Аптека\nClientCode=55\n[Price]\nAptekaPercent=200\n");
+    TMainForm &f = start();
+    const QByteArray before = dir.readBytes("client.ini");
+    pc::setFileFaultHook([](pc::FileStep step, const QString &, qint64) { return step == pc::FileStep::Write ? ENOSPC : 0; });
+    dialogs.setNextAnswer(mrYes);
+    f.btnDefaultSettingsClick();
+    pc::setFileFaultHook({});
+    EXPECT_EQ(restarts, 0);
+    EXPECT_EQ(dir.readBytes("client.ini"), before);
+    ASSERT_FALSE(dialogs.notices.isEmpty());
+    EXPECT_TRUE(dialogs.notices.last().startsWith("Ошибка сброса. Настройки не изменены: "));
+    EXPECT_TRUE(dialogs.notices.last().contains("на диске нет места"));
 }

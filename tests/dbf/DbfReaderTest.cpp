@@ -617,3 +617,36 @@ TEST_F(DbfReaderTest, ReadsEveryRecordAcrossBlocksAndReopens)
 }
 
 } // namespace
+
+// A header whose record length is longer than its columns does not describe
+// the records (read as they are, they would be garbage): the file is damaged,
+// whatever its record count says.
+TEST(DbfReaderLayout, RecordLongerThanItsColumnsIsDamaged)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("a.dbf");
+    pc::test::DbfWriter w(0x03);
+    w.addField("TOVAR", 'C', 20).addField("QNT", 'N', 5);
+    for (int i = 0; i < 10; ++i)
+        w.addRecord({QStringLiteral("Товар %1").arg(i), i});
+    w.setHeaderRecordCount(0);
+    w.save(path);
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    QByteArray bytes = f.readAll();
+    qToLittleEndian<quint16>(qFromLittleEndian<quint16>(bytes.constData() + 10) + 7, bytes.data() + 10);
+    f.seek(0);
+    f.write(bytes);
+    f.close();
+    pc::DbfReader r;
+    r.setDBFFileName(path);
+    try {
+        r.Open();
+        FAIL() << "opened";
+    } catch (const pc::DbfError &e) {
+        EXPECT_TRUE(e.Damaged());
+        EXPECT_TRUE(e.text().contains("длина записи в заголовке (33 байт) не равна сумме длин полей (26 байт)"))
+            << e.text().toStdString();
+    }
+    EXPECT_FALSE(r.Active());
+}

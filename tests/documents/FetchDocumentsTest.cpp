@@ -13,6 +13,7 @@
 #include "db/firebird/Statement.h"
 #include "documents/FetchDocuments.h"
 #include "exchange/ServerConnection.h"
+#include "platform/WholeFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,6 +22,8 @@
 #include <QtEndian>
 
 #include <gtest/gtest.h>
+
+#include <cerrno>
 
 using namespace pc;
 using pc::test::DbfWriter;
@@ -365,4 +368,45 @@ TEST_F(FetchFixture, DamagedDocumentsStayOnTheServerAndAreNamed)
         << dialogs.notices[0].toStdString();
     EXPECT_TRUE(dialogs.notices[0].contains("d7.dbf") && dialogs.notices[0].contains("n1_9.dbf"));
     EXPECT_FALSE(dialogs.notices[0].contains("Получено"));
+}
+
+// A full disk while documents are downloaded: no document counts as received,
+// none is deleted on the server, no part of one is left on the disk, and the
+// log says the disk is full. With room again they arrive.
+TEST_F(FetchFixture, DocumentsNotStoredWholeStayOnTheServer)
+{
+    std::vector<Line> lines;
+    for (int i = 0; i < 40; ++i)
+        lines.push_back({QString::number(i), QStringLiteral("Товар %1").arg(i), 1});
+    writeInvoice(invoiceDir() + "n1_5.dbf", "5", "05.12.2026", lines);
+    writeDefecture(defectDir() + "d6.dbf", {{{}, "Аспирин", 3}});
+    {
+        QFile other(invoiceDir() + "letter.txt");
+        ASSERT_TRUE(other.open(QIODevice::WriteOnly));
+        other.write(QByteArray(6000, 'x'));
+    }
+    // Room for the first 4 KB of any file.
+    pc::setFileFaultHook([](FileStep step, const QString &, qint64 written) {
+        return step == FileStep::Write && written > 4096 ? ENOSPC : 0;
+    });
+    auto result = fetch->FetchDocuments(true, 2, 0);
+    pc::setFileFaultHook({});
+    EXPECT_EQ(result.documents, 0);
+    QStringList failed = result.failed;
+    failed.sort();
+    EXPECT_EQ(failed, (QStringList{"letter.txt", "n1_5.dbf"}));
+    EXPECT_EQ(result.defectures, 1); // a small one still fits
+    EXPECT_TRUE(errorLogged("на диске нет места"));
+    EXPECT_EQ(server.commands("DELE"), QStringList{"DELE d6.dbf"});
+    EXPECT_TRUE(QFile::exists(invoiceDir() + "n1_5.dbf"));
+    EXPECT_TRUE(QFile::exists(invoiceDir() + "letter.txt"));
+    EXPECT_TRUE(rows("SELECT NUMBR FROM NAKLAD").isEmpty());
+    EXPECT_FALSE(dir.exists("Data/n1_5.dbf"));
+    EXPECT_EQ(QDir(dir.file("Data")).entryList(QDir::Files | QDir::Hidden).filter(".~"), QStringList());
+    EXPECT_EQ(QDir(dir.file("Data/NakladOther")).entryList(QDir::Files | QDir::Hidden), QStringList());
+
+    result = fetch->FetchDocuments(true, 2, 0);
+    EXPECT_EQ(result.documents, 2);
+    EXPECT_EQ(rows("SELECT NUMBR FROM NAKLAD"), QStringList{"5"});
+    EXPECT_EQ(QFile(dir.file("Data/NakladOther/letter.txt")).size(), 6000);
 }

@@ -1,6 +1,7 @@
 // FtpClient against the real test server, in passive and in active mode.
 #include "exchange/FtpClient.h"
 #include "support/FtpTestServer.h"
+#include "platform/WholeFile.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -9,6 +10,8 @@
 #include <QThread>
 
 #include <gtest/gtest.h>
+
+#include <cerrno>
 
 using pc::FtpClient;
 using pc::FtpError;
@@ -164,6 +167,33 @@ TEST_P(FtpClientTest, EveryOperationOverOneLogin)
         EXPECT_FALSE(server.commands("PORT").isEmpty());
         EXPECT_TRUE(server.commands("PASV").isEmpty());
     }
+}
+
+// A download the disk has no room for, whether the disk fills during the
+// transfer or at the final sync, keeps the local file it would replace and
+// says the disk is full. (A transfer cut off by the local side ends libcurl's
+// session: the next operation connects again.)
+TEST_P(FtpClientTest, ADownloadNotStoredWholeKeepsTheOldFile)
+{
+    writeFile(home() + "/price.arc", QByteArray(20000, 'p'));
+    writeFile(local("price.arc"), "yesterday's price");
+    for (pc::FileStep failing : {pc::FileStep::Write, pc::FileStep::Sync}) {
+        if (!client.isConnected())
+            client.connect();
+        pc::setFileFaultHook([failing](pc::FileStep step, const QString &, qint64 written) {
+            return step == failing && (step != pc::FileStep::Write || written > 4096) ? ENOSPC : 0;
+        });
+        FtpError e = expectFtpError([&] { client.get("price.arc", local("price.arc")); });
+        pc::setFileFaultHook({});
+        EXPECT_EQ(e.kind(), FtpError::LocalFile) << e.message().toStdString();
+        EXPECT_TRUE(e.message().contains("на диске нет места")) << e.message().toStdString();
+        EXPECT_EQ(readFile(local("price.arc")), "yesterday's price");
+        EXPECT_EQ(localFiles(), QStringList{"price.arc"});
+    }
+    if (!client.isConnected())
+        client.connect();
+    client.get("price.arc", local("price.arc"));
+    EXPECT_EQ(readFile(local("price.arc")), QByteArray(20000, 'p'));
 }
 
 TEST_P(FtpClientTest, MissingFilesAndFoldersSayNotFound)

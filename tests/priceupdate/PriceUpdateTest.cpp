@@ -546,11 +546,14 @@ TEST_F(PriceUpdateFixture, DeletedRecordsLoadAndUnreadableCellsAreCounted)
     w.addRecord({"A", "Аспирин", 10.5, {}, {}, {}, QDate(2027, 1, 1), 5});
     w.addRecord({"B", "Бинт", QByteArray("12a"), {}, {}, {}, QByteArray("20090230"), 5}, /*deleted*/ true);
     w.addRecord({"C", "Вата", QByteArray("*****"), {}, {}, {}, QDate(2027, 1, 1), QByteArray("x")}, true);
+    // Prices readable in most rows: the file is usable.
+    w.addRecord({"D", "Йод", 7.0, {}, {}, {}, QDate(2027, 1, 1), 5});
+    w.addRecord({"E", "Пластырь", 3.0, {}, {}, {}, QDate(2027, 1, 1), 5});
     w.save(dir.file(kCode + ".dbf"));
 
     EXPECT_TRUE(update->LoadPriceFromFile());
     const auto now = rows();
-    ASSERT_EQ(now.size(), 3u);
+    ASSERT_EQ(now.size(), 5u);
     EXPECT_EQ(now.count("B|"), 1u); // the date that cannot be read is empty
     std::unique_ptr<Dataset> q(dm->OpenQuery("SELECT IDTOVAR, PRICE FROM PRICE ORDER BY IDTOVAR", true));
     Dataset::ActiveRow row(*q, 1);
@@ -787,4 +790,79 @@ TEST_F(PriceUpdateFixture, ArchiveNameOutsideTheFolderIsRefused)
     EXPECT_TRUE(server.commands("SIZE").isEmpty());
     EXPECT_TRUE(server.commands("RETR").isEmpty());
     expectCurrentPriceKept();
+}
+
+// A file whose names, prices or goods codes cannot be read in most rows, or
+// whose records do not match the columns of its header, is refused like a
+// damaged one: the list and the order stay. A column of a type the load does
+// not expect is named; the rest of such a file loads.
+TEST_F(PriceUpdateFixture, UnusablePriceFilesAreRefusedAndOddColumnTypesNamed)
+{
+    const QString unusable = QStringLiteral("Файл прайса от поставщика повреждён: в нём не читаются наименования, цены "
+                                            "или коды товаров. Прайс-лист и заказ оставлены прежними. Подробности в окне "
+                                            "сообщений");
+    const QString damaged = QStringLiteral("Файл прайса от поставщика повреждён (обрезан). Прайс-лист и заказ оставлены "
+                                           "прежними. Подробности в окне сообщений");
+    addCurrentPrice();
+    const QString file = dir.file(kCode + ".dbf");
+    // A price file of 40 rows whose column `odd` is of type `type`, holding `value`.
+    auto write = [&](const QByteArray &odd, char type, int length, const QVariant &value, uint8_t version = 0x03) {
+        DbfWriter w(version);
+        const QList<QByteArray> names = {"IDTOVAR", "TOVAR", "PRICE", "GODEN", "QNT"};
+        const QList<char> types = {'C', 'C', 'N', 'D', 'N'};
+        const QList<int> lengths = {20, 100, 12, 8, 10};
+        for (int c = 0; c < names.size(); ++c)
+            names[c] == odd ? w.addField(odd, type, length) : w.addField(names[c], types[c], lengths[c], c == 2 ? 2 : 0);
+        for (const char *rest : {"PRODUCT", "COUNTRY"})
+            w.addField(rest, 'C', 20);
+        for (const char *rest : {"PRICER", "QNTPACK", "NDS", "MINZAKAZ", "MINPROD", "COLOR", "HASDET", "HASPOPUP", "GV", "ZAKAZ"})
+            w.addField(rest, 'N', 5);
+        w.addField("REGUDEXIST", 'C', 20);
+        for (int i = 0; i < 40; ++i) {
+            QVariantList v = {QStringLiteral("N%1").arg(i), QStringLiteral("Товар %1").arg(i), 12.5, QDate(2027, 1, 1), 7};
+            v[names.indexOf(odd)] = value;
+            w.addRecord(v);
+        }
+        w.save(file);
+    };
+    auto refused = [&](const QString &notice, const QString &logged) {
+        dialogs.notices.clear();
+        EXPECT_FALSE(update->LoadPriceFromFile());
+        EXPECT_EQ(dialogs.notices, QStringList({notice}));
+        EXPECT_TRUE(log.contains(logged, Error)) << logged.toStdString();
+        expectCurrentPriceKept();
+        EXPECT_EQ(test::committedScalar(dir.file("Data/client.gdb"), "SELECT SUM(ZAKAZ) FROM PRICE"), 9);
+    };
+
+    // Names kept in a memo file that did not come with the list.
+    write("TOVAR", 'M', 10, QStringLiteral("Аспирин"), 0x83);
+    QFile::remove(dir.file(kCode + ".dbt"));
+    refused(unusable, "поле TOVAR (наименование) не прочитано в 40 строках из 40");
+    // Letters where the prices should be; goods codes all blank.
+    write("PRICE", 'N', 12, QByteArray("abc"));
+    refused(unusable, "поле PRICE (цена) не прочитано в 40 строках из 40");
+    write("IDTOVAR", 'C', 20, QByteArray("   "));
+    refused(unusable, "поле IDTOVAR (код товара) не прочитано в 40 строках из 40");
+    // A record 7 bytes longer than its columns, with no record count in the header.
+    write("QNT", 'N', 10, 7);
+    {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        QByteArray bytes = f.readAll();
+        qToLittleEndian<quint16>(qFromLittleEndian<quint16>(bytes.constData() + 10) + 7, bytes.data() + 10);
+        qToLittleEndian<quint32>(0, bytes.data() + 4);
+        f.seek(0);
+        f.write(bytes);
+    }
+    refused(damaged, "не равна сумме длин полей");
+
+    // The stock typed logical: loaded, and the column named.
+    write("QNT", 'L', 1, true);
+    dialogs.notices.clear();
+    EXPECT_TRUE(update->LoadPriceFromFile());
+    EXPECT_TRUE(log.contains(QStringLiteral("В файле прайса %1.dbf поля неожиданного типа, их значения могут быть "
+                                            "загружены пустыми: QNT (тип L)")
+                                 .arg(kCode),
+                             Warning));
+    EXPECT_EQ(rows().size(), 40u);
 }

@@ -268,7 +268,8 @@ struct Restart : ::testing::Test {
 TEST_F(Restart, NewVersionFromThePriceArchiveIsInstalledByTheLauncherAndOpensTheDatabase)
 {
     {
-        const QString settings = "[Header]\r\nClientCode=" + kCode + "\r\nClientPass=secret\r\n";
+        // A whole identity: with the name or the address missing the identity window would ask for it.
+        const QString settings = "[Header]\r\nClientCode=" + kCode + "\r\nClientName=Apteka\r\nClientPass=secret\r\n";
         writeFile(app + "client.ini", settings.toLatin1());
         writeFile(app + "server.ini", "[Header]\r\nServerAdress=127.0.0.1\r\nServerPort=" + QByteArray::number(server.port()) + "\r\n");
     }

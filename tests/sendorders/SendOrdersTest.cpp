@@ -11,11 +11,14 @@
 #include "orders/OrderFile.h"
 #include "orders/SaveOrder.h"
 #include "orders/SendOrders.h"
+#include "platform/WholeFile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QLocale>
 #include <gtest/gtest.h>
+
+#include <cerrno>
 
 using namespace pc;
 
@@ -210,4 +213,40 @@ TEST_F(SendFixture, EachOrderIsMarkedSentOnlyAfterItsOwnUpload)
     EXPECT_EQ(status(1), 1);
     EXPECT_EQ(status(2), 0);
     EXPECT_EQ(status(3), 0);
+}
+
+// A full disk while the order files or the history are written: nothing goes
+// to the server, no order is marked sent, the log says the disk is full, and
+// no file is left half written. With room again the same orders go out.
+TEST_F(SendFixture, AnOrderFileNotWrittenWholeIsNeitherSentNorMarked)
+{
+    archivedOrder(1, 0);
+    archivedOrder(2, 0);
+    dir.writeBytes("history.log", "[earlier]\r\nSumZakaz=1\r\n");
+    const char *full[] = {"_2.ini", "history.log"}; // the second order's file, then the history
+    for (const char *suffix : full) {
+        pc::setFileFaultHook([suffix](FileStep step, const QString &target, qint64) {
+            return step == FileStep::Write && target.endsWith(QLatin1String(suffix)) ? ENOSPC : 0;
+        });
+        dialogs.notices.clear();
+        dialogs.setNextAnswer(mrYes); // "Будет отправлено 2 заявок из архива..."
+        sender->SendOrders(1, 0, QString());
+        pc::setFileFaultHook({});
+        EXPECT_TRUE(dialogs.notices.contains("При отправке заявки возникли ошибки.\r\nЗаявка была перемещена в архив и "
+                                             "будет отправлена при повторном сеансе связи"))
+            << dialogs.notices.join("|").toStdString();
+        EXPECT_TRUE(log.contains("на диске нет места", Error)) << suffix;
+        EXPECT_TRUE(server.commands("STOR").isEmpty()) << suffix;
+        dm->Rollback();
+        EXPECT_EQ(status(1), 0);
+        EXPECT_EQ(status(2), 0);
+        EXPECT_FALSE(dir.exists("Orders/1234_2.ini"));
+        EXPECT_EQ(QDir(dir.file("Orders")).entryList(QDir::Files | QDir::Hidden).filter(".~"), QStringList());
+        EXPECT_TRUE(dir.readText("history.log").startsWith("[earlier]")) << suffix;
+    }
+    dialogs.setNextAnswer(mrYes);
+    sender->SendOrders(1, 0, QString());
+    EXPECT_EQ(status(1), 1);
+    EXPECT_EQ(status(2), 1);
+    EXPECT_EQ(uploaded().filter(".ini").size(), 2);
 }
