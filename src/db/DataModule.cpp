@@ -418,10 +418,42 @@ void TDM::OpenDatabase()
     EnsureSharedObjects();
 }
 
+namespace {
+
+// A database made by an earlier version lacks the columns added since: they
+// are added empty, so that the table opens with every column the program reads.
+void addMissingColumns(TDM &dm, const QString &name, const TTableDefs &def)
+{
+    QStringList present;
+    {
+        std::unique_ptr<fb::Statement> q = dm.CreateQuery(
+            QStringLiteral("SELECT TRIM(RDB$FIELD_NAME) FROM RDB$RELATION_FIELDS WHERE RDB$RELATION_NAME = :NAME"));
+        q->setValue(QStringLiteral("NAME"), name.toUpper());
+        q->execute();
+        while (q->fetch())
+            present << q->asText(0).trimmed().toUpper();
+    }
+    bool added = false;
+    for (const FieldDefEntry &e : def.Entries()) {
+        if (e.Calculated || present.contains(e.Name.toUpper()))
+            continue;
+        dm.ExecSQL(QStringLiteral("ALTER TABLE ") + name + QStringLiteral(" ADD ") + e.Name + QLatin1Char(' ')
+                    + SqlTypeOf(e, dm.DriverKind),
+                false);
+        added = true;
+    }
+    if (added)
+        dm.Commit();
+}
+
+} // namespace
+
 void TDM::OpenOrCreateTable(Dataset &dataset, const QString &name, const TTableDefs &def, bool createOnFailure,
                             bool addFields)
 {
     const bool existed = TableExists(name);
+    if (existed && IsFirebird())
+        addMissingColumns(*this, name, def);
     if (addFields && !IsDBF() && existed && !dataset.Active())
         for (const FieldDefEntry &e : def.Entries())
             AddFieldFromDef(dataset, e);
