@@ -81,7 +81,9 @@ void OrderSender::SendOrders(int addressCount, int addressIndex, const QString &
         // notice; the orders not yet sent stay unsent for the next time.
         m_log.logMessage(errorText(e), Error, true);
         m_dialogs.hideWait();
-        m_dialogs.showNotice(kSendFailed, true);
+        // Cancelled because the program is closing: said in the log only.
+        if (!dynamic_cast<const ExchangeCancelled *>(&e))
+            m_dialogs.showNotice(kSendFailed, true);
         if (reloadArchive)
             reloadArchive();
         return;

@@ -332,6 +332,41 @@ TEST_F(FetchFixture, NamesWithControlCharactersOrWildcardsAreSkipped)
     EXPECT_FALSE(QFile::exists(invoiceDir() + "n1_5.dbf"));
 }
 
+// A long listing says how far it has come, keeps the window painted between
+// the names, and ends at the next name once the exchange is cancelled (the
+// program is closing), without a summary to answer.
+TEST_F(FetchFixture, LongListingShowsProgressAndCanBeCancelled)
+{
+    constexpr int kNames = 400;
+    for (int i = 1; i <= kNames; ++i) {
+        QFile f(defectDir() + QStringLiteral("d%1.dbf").arg(i));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        dm->ExecSQL(QStringLiteral("INSERT INTO DEFECT (ID, NUMBR) VALUES (%1, '%1')").arg(i), false);
+    }
+    dm->Commit();
+    int idle = 0;
+    connection->setIdleHook([&] {
+        if (++idle == 250)
+            connection->cancelExchange();
+    });
+    const auto result = fetch->FetchDocuments(true, 2, 0);
+    EXPECT_EQ(result.defectures, 0);
+    EXPECT_TRUE(dialogs.notices.isEmpty()) << dialogs.notices.join("|").toStdString();
+    EXPECT_TRUE(log.contains("Получение дефектур и накладных прервано", Warning));
+    const int looked = int(log.details.filter("Загрузка дефектуры ").size());
+    EXPECT_GT(looked, 0);
+    EXPECT_LT(looked, kNames);
+    EXPECT_FALSE(foldersVisited().contains("CWD \\Naklad\\1234"));
+    EXPECT_FALSE(connection->isConnected());
+
+    // Not cancelled, the whole list goes through with "N из M" in the wait window.
+    connection->allowExchange();
+    connection->setIdleHook({});
+    dialogs.waits.clear();
+    fetch->FetchDocuments(false, 2, 0);
+    EXPECT_FALSE(dialogs.waits.filter(QStringLiteral(" из %1").arg(kNames)).isEmpty()) << dialogs.waits.join("|").toStdString();
+}
+
 // A document cut short in transfer is not imported in part: it stays on the
 // server and the summary names it; when every document failed the summary
 // says so rather than "0 received". Records marked deleted are imported like
