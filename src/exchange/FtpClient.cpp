@@ -21,7 +21,9 @@
 #include <linux/tcp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace pc {
@@ -196,6 +198,7 @@ struct FtpClient::Impl {
     // last look; restarts the silence timer then.
     bool noteSocketActivity()
     {
+        noteAcceptedClosed();
         bool moved = false;
         for (auto it = sockets.begin(); it != sockets.end();) {
             SocketBytes now;
@@ -220,11 +223,54 @@ struct FtpClient::Impl {
             ::close(fd);
         }
         draining.clear();
+        for (const Accepted &a : accepted) {
+            sockets.erase(a.copy);
+            ::close(a.copy);
+        }
+        accepted.clear();
     }
 
-    static int onSocketOpened(void *self, curl_socket_t fd, curlsocktype)
+    // A data connection the server opened (active mode). libcurl closes it
+    // without asking us, so the last bytes of an upload would drain unseen:
+    // a second descriptor keeps it observable. Once libcurl's descriptor is
+    // gone, ours is shut for sending (the server sees the end of the file)
+    // and watched until the operation ends.
+    struct Accepted {
+        curl_socket_t original;
+        int copy;
+        ino_t inode;
+        bool shut;
+    };
+    std::vector<Accepted> accepted;
+
+    static ino_t inodeOf(int fd)
     {
-        static_cast<Impl *>(self)->sockets[fd] = SocketBytes{};
+        struct stat st {};
+        return ::fstat(fd, &st) == 0 ? st.st_ino : 0;
+    }
+
+    void noteAcceptedClosed()
+    {
+        for (Accepted &a : accepted) {
+            if (!a.shut && inodeOf(a.original) != a.inode) {
+                ::shutdown(a.copy, SHUT_WR);
+                a.shut = true;
+            }
+        }
+    }
+
+    static int onSocketOpened(void *self, curl_socket_t fd, curlsocktype purpose)
+    {
+        auto *d = static_cast<Impl *>(self);
+        if (purpose == CURLSOCKTYPE_ACCEPT) {
+            const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+            if (copy >= 0) {
+                d->accepted.push_back({fd, copy, inodeOf(fd), false});
+                d->sockets[copy] = SocketBytes{};
+                return CURL_SOCKOPT_OK;
+            }
+        }
+        d->sockets[fd] = SocketBytes{};
         return CURL_SOCKOPT_OK;
     }
 

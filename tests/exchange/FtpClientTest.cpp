@@ -568,9 +568,12 @@ TEST(FtpStall, SilentTransferIsAbandoned)
 // buffers after the file was read to the end).
 TEST(FtpStall, SlowButMovingExchangeGoesThrough)
 {
+  for (const bool passive : {true, false}) {
+    SCOPED_TRACE(passive ? "passive" : "active");
     FtpTestServer server;
     QTemporaryDir tmp;
     FtpClient client;
+    client.setPassive(passive);
     client.setHost("127.0.0.1");
     client.setPort(server.port());
     client.setUserName("1234");
@@ -600,6 +603,7 @@ TEST(FtpStall, SlowButMovingExchangeGoesThrough)
     client.changeDir("\\Defect");
     EXPECT_GT(timer.elapsed(), 2000);
     EXPECT_TRUE(client.isConnected());
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, FtpClientTest, ::testing::Values(true, false),
