@@ -263,6 +263,11 @@ void OrderSender::replaceHistory(const QString &upload, const QString &history)
     const QString previous = history + QStringLiteral(".old");
     bool movedAside = false;
     try {
+        // Left by an earlier send that could not remove it.
+        ftp.deleteFile(previous);
+    } catch (const std::exception &) {
+    }
+    try {
         ftp.rename(history, previous);
         movedAside = true;
     } catch (const FtpError &e) {
