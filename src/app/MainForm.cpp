@@ -643,6 +643,12 @@ void TMainForm::showEvent(QShowEvent *e)
 void TMainForm::closeEvent(QCloseEvent *e)
 {
     if (closeWithoutAsking || FormCloseQuery()) {
+        // A transfer running underneath (the close came while it kept the
+        // window painted) gives up at once instead of keeping the closing
+        // program for its whole length; the exchange leaves its files as
+        // they were.
+        if (Connection)
+            Connection->cancelExchange();
         frmPopup->hide();
         frmBrowser->hide();
         e->accept();

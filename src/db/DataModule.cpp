@@ -418,10 +418,67 @@ void TDM::OpenDatabase()
     EnsureSharedObjects();
 }
 
+namespace {
+
+// Columns added to a table after databases with that table were in use.
+struct LaterColumn {
+    const char *table;
+    const char *column;
+};
+constexpr LaterColumn kLaterColumns[] = {{"ORDERS", "SENDFILE"}, {"ORDERS", "SENDSIZE"}};
+
+// A database made by an earlier version lacks the columns added since: they
+// are added empty, so that the table opens with every column the program
+// reads. A failure is logged and leaves the table as it was (its opening then
+// says what is wrong).
+void addLaterColumns(TDM &dm, MessageLog &log, const QString &name, const TTableDefs &def)
+{
+    QStringList wanted;
+    for (const LaterColumn &c : kLaterColumns)
+        if (name.compare(QLatin1String(c.table), Qt::CaseInsensitive) == 0)
+            wanted << QLatin1String(c.column);
+    if (wanted.isEmpty())
+        return;
+    try {
+        QStringList present;
+        {
+            std::unique_ptr<fb::Statement> q = dm.CreateQuery(
+                QStringLiteral("SELECT TRIM(RDB$FIELD_NAME) FROM RDB$RELATION_FIELDS WHERE RDB$RELATION_NAME = :NAME"));
+            q->setValue(QStringLiteral("NAME"), name.toUpper());
+            q->execute();
+            while (q->fetch())
+                present << q->asText(0).trimmed().toUpper();
+        }
+        bool added = false;
+        for (const FieldDefEntry &e : def.Entries()) {
+            if (e.Calculated || !wanted.contains(e.Name, Qt::CaseInsensitive) || present.contains(e.Name.toUpper()))
+                continue;
+            dm.ExecSQL(QStringLiteral("ALTER TABLE ") + name + QStringLiteral(" ADD ") + e.Name + QLatin1Char(' ')
+                           + SqlTypeOf(e, dm.DriverKind),
+                       false);
+            added = true;
+        }
+        if (added)
+            dm.Commit();
+    } catch (const std::exception &e) {
+        try {
+            dm.Rollback();
+        } catch (const std::exception &) {
+        }
+        log.logMessage(QStringLiteral("Не удалось добавить новые столбцы в таблицу ") + name + QStringLiteral(": ")
+                           + errorText(e),
+                       Error, true);
+    }
+}
+
+} // namespace
+
 void TDM::OpenOrCreateTable(Dataset &dataset, const QString &name, const TTableDefs &def, bool createOnFailure,
                             bool addFields)
 {
     const bool existed = TableExists(name);
+    if (existed && IsFirebird())
+        addLaterColumns(*this, m_log, name, def);
     if (addFields && !IsDBF() && existed && !dataset.Active())
         for (const FieldDefEntry &e : def.Entries())
             AddFieldFromDef(dataset, e);

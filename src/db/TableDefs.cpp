@@ -82,6 +82,12 @@ std::vector<TTableDefs> BuildTableDefs(int driverKind)
     AddFieldDef(orders, QStringLiteral("SUMMA"), K::Float, no, 19, 2, no);
     AddFieldDef(orders, QStringLiteral("COMMENT"), K::String, no, 200, 0, no);
     AddFieldDef(orders, QStringLiteral("ORDERTIME"), K::String, no, 5, 0, no);
+    // While an order file is being put under its own name on the server: that
+    // name and the size sent. Set before the rename and cleared once the order
+    // is marked sent, so that an interrupted send is checked before the order
+    // goes out again.
+    AddFieldDef(orders, QStringLiteral("SENDFILE"), K::String, no, 60, 0, no);
+    AddFieldDef(orders, QStringLiteral("SENDSIZE"), K::Integer, no, 0, 0, no);
 
     TTableDefs &lines = defs.emplace_back(QStringLiteral("ORDERSL"));
     AddFieldDef(lines, QStringLiteral("IDNAKL"), K::Integer, no, 10, 0, idx);

@@ -262,6 +262,24 @@ int DocumentFetch::ImportInvoice(const QString &fileName, bool producerPriceWith
 
 // ---- the fetch ----------------------------------------------------------------------
 
+DocumentFetch::ListProgress::ListProgress(DocumentFetch &fetch, const QString &text, int count)
+    : m_fetch(fetch), m_text(text), m_count(count)
+{
+    m_sinceShown.start();
+}
+
+// Every name is a moment to keep the window painted and to give up when the
+// exchange was cancelled; a long list also says how far it has come.
+void DocumentFetch::ListProgress::next()
+{
+    ++m_done;
+    m_fetch.m_connection.checkpoint();
+    if (m_count >= kShownFrom && (m_done == 1 || m_done % 100 == 0 || m_sinceShown.elapsed() >= 250)) {
+        m_fetch.m_dialogs.showWait(m_text + QStringLiteral(" %1 из %2").arg(m_done).arg(m_count), 1);
+        m_sinceShown.start();
+    }
+}
+
 bool DocumentFetch::documentExists(const QString &table, const QString &number)
 {
     auto st = query(m_dm, QStringLiteral("select count(*) from ") + table + QStringLiteral(" where NUMBR = :NUMBR"));
@@ -327,7 +345,9 @@ void DocumentFetch::fetchDefectures(const QString &code, Result &result)
         return; // no defectures for this code
     }
     const QStringList names = ftp.list(QStringLiteral("*.dbf"));
+    ListProgress progress(*this, QStringLiteral("Подождите некоторое время, загрузка дефектур..."), int(names.size()));
     for (const QString &name : names) {
+        progress.next();
         bool imported = false; // a failure after this leaves the document in the database
         try {
             m_log.logDetail(QStringLiteral("Загрузка дефектуры ") + name);
@@ -348,6 +368,8 @@ void DocumentFetch::fetchDefectures(const QString &code, Result &result)
             imported = true;
             QFile::remove(local);
             deleteOnServer(name);
+        } catch (const ExchangeCancelled &) {
+            throw;
         } catch (const std::exception &e) {
             m_log.logMessage(errorText(e) + kDefectSuffix, Error, true);
             if (!imported)
@@ -375,7 +397,9 @@ void DocumentFetch::fetchInvoices(const QString &code, Result &result)
             m_log.logMessage(QStringLiteral("Не удалось создать папку %1").arg(QDir::toNativeSeparators(folder)), Error,
                              true);
 
+    ListProgress progress(*this, QStringLiteral("Подождите некоторое время, загрузка накладных..."), int(names.size()));
     for (const QString &name : names) {
+        progress.next();
         bool imported = false; // a failure after this leaves the document in the database
         try {
             m_log.logDetail(QStringLiteral("Загрузка накладной ") + name);
@@ -413,6 +437,8 @@ void DocumentFetch::fetchInvoices(const QString &code, Result &result)
             if (!QFileInfo::exists(archive + name))
                 QFile::rename(local, archive + name);
             deleteOnServer(name);
+        } catch (const ExchangeCancelled &) {
+            throw;
         } catch (const std::exception &e) {
             m_log.logMessage(errorText(e) + kInvoiceSuffix, Error, true);
             if (!imported)
@@ -428,6 +454,8 @@ void DocumentFetch::fetchCode(const QString &code, Result &result)
             throw AppError(QStringLiteral("Недопустимый код адреса доставки \"%1\"").arg(code));
         fetchDefectures(code, result);
         fetchInvoices(code, result);
+    } catch (const ExchangeCancelled &) {
+        throw;
     } catch (const std::exception &e) {
         m_log.logMessage(errorText(e) + kCodeSuffix, Error, true);
     }
@@ -455,6 +483,7 @@ DocumentFetch::Result DocumentFetch::FetchDocuments(bool alwaysReport, int addre
     Result result;
     if (m_running)
         return result;
+    bool cancelled = false;
     struct Running {
         bool &flag;
         explicit Running(bool &f) : flag(f) { flag = true; }
@@ -488,6 +517,9 @@ DocumentFetch::Result DocumentFetch::FetchDocuments(bool alwaysReport, int addre
                 fetchCode(code, result);
             }
         }
+    } catch (const ExchangeCancelled &e) {
+        cancelled = true;
+        m_log.logMessage(QStringLiteral("Получение дефектур и накладных прервано: ") + e.message(), Warning, true);
     } catch (const std::exception &e) {
         m_log.logMessage(errorText(e) + kCodeSuffix, Error, true);
     }
@@ -508,7 +540,9 @@ DocumentFetch::Result DocumentFetch::FetchDocuments(bool alwaysReport, int addre
     call(DocumentsReloaded);
 
     const bool received = result.defectures + result.documents > 0;
-    if (!received && !result.failed.isEmpty()) {
+    if (cancelled) {
+        // Closing: what arrived is in the database and the log, nothing is asked.
+    } else if (!received && !result.failed.isEmpty()) {
         // Nothing arrived because everything failed: not "0 received".
         m_dialogs.showNotice(QStringLiteral("Документы не получены: не удалось загрузить ни один из них (%1). "
                                             "Они оставлены на сервере. Подробности в окне сообщений")

@@ -19,6 +19,7 @@
 // The window's part (the receive panel, refreshing what it shows) comes in
 // through the hooks; an unset hook does nothing.
 
+#include <QElapsedTimer>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -84,6 +85,21 @@ public:
     static bool IsInvoiceFileName(const QString &fileName);
 
 private:
+    // Goes through a listing name by name: the window stays painted, a
+    // cancelled exchange ends it, and a long one shows "N из M".
+    class ListProgress {
+    public:
+        ListProgress(DocumentFetch &fetch, const QString &text, int count);
+        void next();
+
+    private:
+        static constexpr int kShownFrom = 200;
+        DocumentFetch &m_fetch;
+        QString m_text;
+        int m_count;
+        int m_done = 0;
+        QElapsedTimer m_sinceShown;
+    };
     void fetchCode(const QString &code, Result &result);
     void fetchDefectures(const QString &code, Result &result);
     void fetchInvoices(const QString &code, Result &result);

@@ -13,8 +13,18 @@
 #include <algorithm>
 #include <cctype>
 #include <exception>
-#include <poll.h>
+#include <map>
 #include <utility>
+
+#include <netinet/in.h>
+#include <linux/sockios.h>
+#include <linux/tcp.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace pc {
 
@@ -35,11 +45,23 @@ void initCurlOnce()
 // tries to reuse a control connection the server has already given up.
 constexpr long kMaxConnectionAgeSeconds = 60;
 constexpr int kPollMs = 20;
+constexpr long kLastResortReplySeconds = 3600;
 
+// Control characters never reach the server (libcurl refuses some of them in
+// an address and drops the session).
 bool isBadName(const QString &name)
 {
-    return name.isEmpty() || name.contains(QLatin1Char('\r')) || name.contains(QLatin1Char('\n'))
-        || name.contains(QChar(0));
+    if (name.isEmpty())
+        return true;
+    for (const QChar c : name)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            return true;
+    return false;
+}
+
+bool hasWildcard(const QString &name)
+{
+    return name.contains(QLatin1Char('*')) || name.contains(QLatin1Char('?'));
 }
 
 // One URL path segment: libcurl decodes it and sends it as one CWD or file
@@ -119,16 +141,159 @@ struct FtpClient::Impl {
     QElapsedTimer sinceLastOperation;
     std::exception_ptr callbackError;
     // Time since a byte last moved on either connection; an operation silent
-    // for stallTimeoutMs is abandoned.
+    // for the silence limit is abandoned.
     QElapsedTimer sinceActivity;
     bool stalled = false;
+    // Every socket libcurl opened for the session, with the bytes the peer
+    // acknowledged and the bytes received on it when last looked at. Bytes
+    // that have actually left or arrived are the activity; reading the local
+    // file or a whole reply line is not the measure.
+    struct SocketBytes {
+        quint64 acked = 0;
+        quint64 received = 0;
+    };
+    std::map<curl_socket_t, SocketBytes> sockets;
+    // Sockets libcurl asked to close while bytes of an upload were still
+    // on their way: shut for sending (the server sees the end of the file as
+    // usual) and watched until the operation ends.
+    std::vector<curl_socket_t> draining;
 
     ~Impl() { closeSession(); }
+
+    // Before a cached connection is closed: libcurl hands a handle's reply
+    // time-out to the handle that closes cached connections when the handle
+    // is added, so that QUIT is waited for no longer than the reply time-out.
+    void limitGoodbyeWait()
+    {
+        if (!easy || !multi)
+            return;
+        curl_easy_setopt(easy, CURLOPT_SERVER_RESPONSE_TIMEOUT, replySeconds());
+        curl_multi_add_handle(multi, easy);
+        curl_multi_remove_handle(multi, easy);
+    }
+
+    long replySeconds() const
+    {
+        return std::max(1L, long((std::min(sessionResponseTimeoutMs > 0 ? sessionResponseTimeoutMs : responseTimeoutMs,
+                                           stallTimeoutMs)
+                                  + 999)
+                                 / 1000));
+    }
+
+    // The shortest silence the session tolerates: the stall time, or the
+    // reply time-out when that is shorter.
+    int silenceLimitMs() const { return std::min(stallTimeoutMs, sessionResponseTimeoutMs > 0 ? sessionResponseTimeoutMs : responseTimeoutMs); }
+
+    static bool readSocketBytes(curl_socket_t fd, SocketBytes &bytes)
+    {
+        tcp_info info{};
+        socklen_t length = sizeof info;
+        if (::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0)
+            return false;
+        bytes.acked = info.tcpi_bytes_acked;
+        bytes.received = info.tcpi_bytes_received;
+        return true;
+    }
+
+    // True when a byte was acknowledged or received on any socket since the
+    // last look; restarts the silence timer then.
+    bool noteSocketActivity()
+    {
+        noteAcceptedClosed();
+        bool moved = false;
+        for (auto it = sockets.begin(); it != sockets.end();) {
+            SocketBytes now;
+            if (!readSocketBytes(it->first, now)) {
+                it = sockets.erase(it);
+                continue;
+            }
+            if (now.acked != it->second.acked || now.received != it->second.received)
+                moved = true;
+            it->second = now;
+            ++it;
+        }
+        if (moved)
+            sinceActivity.start();
+        return moved;
+    }
+
+    void closeDraining()
+    {
+        for (curl_socket_t fd : draining) {
+            sockets.erase(fd);
+            ::close(fd);
+        }
+        draining.clear();
+        for (const Accepted &a : accepted) {
+            sockets.erase(a.copy);
+            ::close(a.copy);
+        }
+        accepted.clear();
+    }
+
+    // A data connection the server opened (active mode). libcurl closes it
+    // without asking us, so the last bytes of an upload would drain unseen:
+    // a second descriptor keeps it observable. Once libcurl's descriptor is
+    // gone, ours is shut for sending (the server sees the end of the file)
+    // and watched until the operation ends.
+    struct Accepted {
+        curl_socket_t original;
+        int copy;
+        ino_t inode;
+        bool shut;
+    };
+    std::vector<Accepted> accepted;
+
+    static ino_t inodeOf(int fd)
+    {
+        struct stat st {};
+        return ::fstat(fd, &st) == 0 ? st.st_ino : 0;
+    }
+
+    void noteAcceptedClosed()
+    {
+        for (Accepted &a : accepted) {
+            if (!a.shut && inodeOf(a.original) != a.inode) {
+                ::shutdown(a.copy, SHUT_WR);
+                a.shut = true;
+            }
+        }
+    }
+
+    static int onSocketOpened(void *self, curl_socket_t fd, curlsocktype purpose)
+    {
+        auto *d = static_cast<Impl *>(self);
+        if (purpose == CURLSOCKTYPE_ACCEPT) {
+            const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+            if (copy >= 0) {
+                d->accepted.push_back({fd, copy, inodeOf(fd), false});
+                d->sockets[copy] = SocketBytes{};
+                return CURL_SOCKOPT_OK;
+            }
+        }
+        d->sockets[fd] = SocketBytes{};
+        return CURL_SOCKOPT_OK;
+    }
+
+    static int onSocketClose(void *self, curl_socket_t fd)
+    {
+        auto *d = static_cast<Impl *>(self);
+        int unsent = 0;
+        if (d->busy && d->sockets.count(fd) && ::ioctl(fd, SIOCOUTQ, &unsent) == 0 && unsent > 0) {
+            ::shutdown(fd, SHUT_WR);
+            d->draining.push_back(fd);
+            return 0;
+        }
+        d->sockets.erase(fd);
+        return ::close(fd);
+    }
 
     void closeSession()
     {
         // The connection sits in the multi handle's cache; cleaning that up
-        // sends QUIT on a connection that is still good.
+        // sends QUIT on a connection that is still good, and waits for the
+        // answer no longer than the reply time-out.
+        limitGoodbyeWait();
         if (easy)
             curl_easy_cleanup(easy);
         if (multi)
@@ -136,6 +301,8 @@ struct FtpClient::Impl {
         easy = nullptr;
         multi = nullptr;
         controlSocket = CURL_SOCKET_BAD;
+        closeDraining();
+        sockets.clear();
         sinceLastOperation.invalidate();
         connected = false;
         dirs.clear();
@@ -209,14 +376,24 @@ struct FtpClient::Impl {
             d->localFailed = true;
             return CURL_READFUNC_ABORT;
         }
-        if (n > 0)
-            d->sinceActivity.start();
         return size_t(n);
     }
 
     static int onProgress(void *self, curl_off_t dlTotal, curl_off_t dlNow, curl_off_t ulTotal, curl_off_t ulNow)
     {
         auto *d = static_cast<Impl *>(self);
+        // libcurl also comes here about once a second while it waits for a
+        // reply inside a blocking call (the one after an upload): the silence
+        // rule holds there too.
+        d->noteSocketActivity();
+        if (!d->stalled && d->connected && d->sinceActivity.elapsed() > d->silenceLimitMs()) {
+            // Ended as a reply time-out rather than aborted: libcurl then
+            // takes the control connection for dead and does not wait for the
+            // silent server a second time to say goodbye (QUIT). run() ends
+            // the operation if libcurl is not inside such a wait.
+            d->stalled = true;
+            curl_easy_setopt(d->easy, CURLOPT_SERVER_RESPONSE_TIMEOUT, 1L);
+        }
         if (!d->progress)
             return 0;
         const qint64 done = d->uploading ? ulNow : dlNow;
@@ -244,13 +421,16 @@ struct FtpClient::Impl {
         curl_easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L);
         curl_easy_setopt(easy, CURLOPT_USERNAME, sessionUser.constData());
         curl_easy_setopt(easy, CURLOPT_PASSWORD, sessionPassword.constData());
-        // libcurl waits for some replies (the one after an upload) inside a
-        // blocking call, out of reach of the stall check in run(): the reply
-        // time-out is never longer than the stall time.
-        const long responseSeconds =
-            std::max(1L, long((std::min(sessionResponseTimeoutMs, stallTimeoutMs) + 999) / 1000));
+        // A server that answers slowly but keeps sending is waited for: the
+        // silence rule (run() and onProgress) ends an exchange in which no
+        // byte moves. libcurl's own reply time-out counts from the command on
+        // and is only the last resort.
         curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, long(sessionConnectTimeoutMs));
-        curl_easy_setopt(easy, CURLOPT_SERVER_RESPONSE_TIMEOUT, responseSeconds);
+        curl_easy_setopt(easy, CURLOPT_SERVER_RESPONSE_TIMEOUT, kLastResortReplySeconds);
+        curl_easy_setopt(easy, CURLOPT_SOCKOPTFUNCTION, &Impl::onSocketOpened);
+        curl_easy_setopt(easy, CURLOPT_SOCKOPTDATA, this);
+        curl_easy_setopt(easy, CURLOPT_CLOSESOCKETFUNCTION, &Impl::onSocketClose);
+        curl_easy_setopt(easy, CURLOPT_CLOSESOCKETDATA, this);
         curl_easy_setopt(easy, CURLOPT_ACCEPTTIMEOUT_MS, long(sessionResponseTimeoutMs));
         // Straight to the server, whatever ftp_proxy or all_proxy say.
         curl_easy_setopt(easy, CURLOPT_PROXY, "");
@@ -335,7 +515,9 @@ struct FtpClient::Impl {
                 }
                 if (done || running == 0)
                     break;
-                if (sinceActivity.elapsed() > stallTimeoutMs) {
+                // The connection and the login have their own time-out.
+                noteSocketActivity();
+                if (stalled || (connected && sinceActivity.elapsed() > silenceLimitMs())) {
                     stalled = true;
                     result = CURLE_OPERATION_TIMEDOUT;
                     break;
@@ -345,8 +527,11 @@ struct FtpClient::Impl {
                     idle();
             }
         } catch (...) {
-            // Removing a running FTP transfer closes its control connection.
+            // Removing a running FTP transfer closes its control connection
+            // (the goodbye to the server is not waited for long).
+            curl_easy_setopt(easy, CURLOPT_SERVER_RESPONSE_TIMEOUT, 1L);
             curl_multi_remove_handle(multi, easy);
+            closeDraining();
             connectionAlive = false;
             controlSocket = CURL_SOCKET_BAD;
             connected = false;
@@ -354,8 +539,11 @@ struct FtpClient::Impl {
             throw;
         }
         if (stalled) {
-            // Given up half-way: the connection goes with the transfer.
+            // Given up half-way: the connection goes with the transfer, and
+            // the silent server is not waited for again to say goodbye.
+            curl_easy_setopt(easy, CURLOPT_SERVER_RESPONSE_TIMEOUT, 1L);
             curl_multi_remove_handle(multi, easy);
+            closeDraining();
             connectionAlive = false;
             controlSocket = CURL_SOCKET_BAD;
             connected = false;
@@ -368,6 +556,7 @@ struct FtpClient::Impl {
         connectionAlive = controlSocket != CURL_SOCKET_BAD;
         sinceLastOperation.start();
         curl_multi_remove_handle(multi, easy);
+        closeDraining();
         // A lost control connection ends the session.
         if (!connectionAlive) {
             connected = false;
@@ -398,6 +587,7 @@ struct FtpClient::Impl {
         }
         if (!stale)
             return;
+        limitGoodbyeWait();
         curl_multi_cleanup(multi);
         multi = curl_multi_init();
         controlSocket = CURL_SOCKET_BAD;
@@ -447,7 +637,7 @@ struct FtpClient::Impl {
         if (silent) {
             kind = FtpError::Timeout;
             reason = QStringLiteral("%1 с ничего не получено и не отправлено, обмен прерван")
-                         .arg((stallTimeoutMs + 999) / 1000);
+                         .arg(((stalled ? silenceLimitMs() : stallTimeoutMs) + 999) / 1000);
         } else if (reply == 421) {
             // libcurl reports every 421 as a time-out; the server said it
             // would not serve us and closed the connection.
@@ -746,6 +936,9 @@ void FtpClient::deleteFile(const QString &remoteName)
 {
     const QString what = QStringLiteral("Удаление файла ") + remoteName;
     checkName(remoteName, what);
+    // One file at a time: a server may take a mask here and delete them all.
+    if (hasWildcard(remoteName))
+        throw FtpError(FtpError::BadName, what + QStringLiteral(": недопустимое имя \"") + remoteName + QLatin1Char('"'), QString());
     Impl::Running running(*d);
     d->requireConnected();
     d->prepare(d->dirUrl(d->dirs));

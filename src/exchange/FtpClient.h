@@ -39,7 +39,7 @@ public:
     enum Kind {
         NotConnected, // an operation without a connection
         Busy,         // an operation started while another one runs
-        BadName,      // a name or mask with line breaks, or empty
+        BadName,      // a name or mask with a control character, or empty; a mask to delete
         Connect,      // host unknown, port closed, no FTP greeting
         Login,        // user name or password refused
         Timeout,      // the server stopped answering

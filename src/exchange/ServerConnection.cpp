@@ -37,18 +37,25 @@ private:
 ServerConnection::ServerConnection(const Settings &settings, Dialogs &dialogs, MessageLog &log)
     : m_settings(settings), m_dialogs(&dialogs), m_log(log), m_login(settings.ClientAccount)
 {
+    m_ftp.setIdleCallback([this] { checkpoint(); });
 }
 
 void ServerConnection::setIdleHook(std::function<void()> idle)
 {
     m_idle = std::move(idle);
-    m_ftp.setIdleCallback(m_idle);
+}
+
+void ServerConnection::checkpoint()
+{
+    if (m_idle)
+        m_idle();
+    if (m_cancelled)
+        throw ExchangeCancelled();
 }
 
 void ServerConnection::processEvents()
 {
-    if (m_idle)
-        m_idle();
+    checkpoint();
 }
 
 bool ServerConnection::ConnectToServer(bool reconnect)
@@ -122,6 +129,8 @@ bool ServerConnection::Connect(int i, bool announce, bool reconnect)
         m_log.logDetail(QStringLiteral("Соединение с сервером ") + address + QStringLiteral(" установлено"));
         m_currentServerIndex = i;
         return true;
+    } catch (const ExchangeCancelled &) {
+        throw;
     } catch (const FtpError &e) {
         if (e.kind() == FtpError::Login)
             m_loginRefused = true;

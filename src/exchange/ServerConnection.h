@@ -10,6 +10,7 @@
 
 #include "core/Settings.h"
 #include "exchange/FtpClient.h"
+#include "platform/AppError.h"
 
 #include <QString>
 
@@ -19,6 +20,13 @@ class Dialogs;
 class MessageLog;
 
 namespace pc {
+
+// Raised inside a connection, a transfer or a long listing once the exchange
+// was cancelled (the program is closing): the operation gives up at once.
+class ExchangeCancelled : public AppError {
+public:
+    ExchangeCancelled() : AppError(QStringLiteral("Обмен с сервером прерван")) {}
+};
 
 class ServerConnection {
 public:
@@ -44,6 +52,16 @@ public:
     // Called while connections are made and transfers run, to keep the
     // window painted (the window layer processes pending events there).
     void setIdleHook(std::function<void()> idle);
+    // Ends the running connection or transfer at its next idle moment (within
+    // a fraction of a second): ExchangeCancelled is raised there, a download
+    // leaves the local file as it was, and the connection is dropped. In
+    // force until allowExchange(): a closing program starts no new exchange.
+    void cancelExchange() { m_cancelled = true; }
+    void allowExchange() { m_cancelled = false; }
+    bool exchangeCancelled() const { return m_cancelled; }
+    // For long work between transfers (a listing of many names): keeps the
+    // window painted and raises ExchangeCancelled once cancelled.
+    void checkpoint();
     // Switches the busy (hourglass) cursor on while connecting and off after.
     void setBusyCursorHook(std::function<void(bool busy)> busy) { m_busyCursor = std::move(busy); }
 
@@ -76,6 +94,7 @@ private:
     int m_currentServerIndex = 0;
     bool m_loginRefused = false; // a server of this ConnectToServer refused the login
     std::function<void()> m_idle;
+    bool m_cancelled = false;
     std::function<void(bool)> m_busyCursor;
 };
 

@@ -9,6 +9,7 @@
 #include "exchange/ServerConnection.h"
 #include "orders/OrderFile.h"
 #include "orders/SaveOrder.h"
+#include "db/firebird/Statement.h"
 #include "platform/AppError.h"
 
 #include <QFileInfo>
@@ -80,7 +81,9 @@ void OrderSender::SendOrders(int addressCount, int addressIndex, const QString &
         // notice; the orders not yet sent stay unsent for the next time.
         m_log.logMessage(errorText(e), Error, true);
         m_dialogs.hideWait();
-        m_dialogs.showNotice(kSendFailed, true);
+        // Cancelled because the program is closing: said in the log only.
+        if (!dynamic_cast<const ExchangeCancelled *>(&e))
+            m_dialogs.showNotice(kSendFailed, true);
         if (reloadArchive)
             reloadArchive();
         return;
@@ -104,6 +107,7 @@ bool OrderSender::SendUnsentOrders()
         return false;
     bool result = true;
     std::vector<OrderFileInfo> files;
+    std::vector<InterruptedSend> interrupted;
     {
         std::unique_ptr<Dataset> q(m_dm.OpenQuery(QStringLiteral("select * from orders where status = 0 "), true));
         if (!q)
@@ -120,25 +124,44 @@ bool OrderSender::SendUnsentOrders()
                                + QStringLiteral(" не отправлена: файл заявки или журнал отправки не записан. ") + e.message());
             }
             files.push_back(info);
+            InterruptedSend earlier;
+            if (Field *f = q->FindField(QStringLiteral("SENDFILE")); f && !f->IsNull())
+                earlier.file = f->AsString().trimmed();
+            if (Field *f = q->FindField(QStringLiteral("SENDSIZE")); f && !f->IsNull())
+                earlier.size = f->AsLargeInt();
+            interrupted.push_back(earlier);
         }
     }
     double total = 0;
-    for (const OrderFileInfo &info : files) {
+    int sent = 0;
+    for (size_t i = 0; i < files.size(); ++i) {
+        const OrderFileInfo &info = files[i];
         if (!m_connection.isConnected()) {
             m_connection.setLogin(m_settings.OrderAccount);
             if (!m_connection.ConnectToServer(false))
                 return true; // the connection step has told the person
         }
+        if (!interrupted[i].file.isEmpty()) {
+            const EarlierSend earlier = checkEarlierSend(info.OrderId, interrupted[i]);
+            if (earlier == EarlierSend::Delivered) {
+                total += info.Sum;
+                ++sent;
+                continue;
+            }
+            if (earlier == EarlierSend::Withheld)
+                continue;
+        }
         // Marks the order sent itself, as soon as its file is on the server.
         if (!SendOrderFile(info.OrderId, info.Folder, false, info.Sum, info.FileName))
             return false;
         total += info.Sum;
+        ++sent;
     }
     if (m_connection.isConnected())
         m_connection.DisconnectFromServer();
     m_connection.setLogin(m_settings.ClientAccount);
     if (result)
-        m_dialogs.showNotice(QStringLiteral("Было отправлено ") + QString::number(files.size()) + QStringLiteral(" заявок  на сумму ")
+        m_dialogs.showNotice(QStringLiteral("Было отправлено ") + QString::number(sent) + QStringLiteral(" заявок  на сумму ")
                                  + OrderFileWriter::FloatText(total),
                              false);
     if (!m_settings.AskSendLog && fetchDocuments)
@@ -176,13 +199,21 @@ bool OrderSender::SendOrderFile(int orderId, const QString &folder, bool connect
             throw AppError(QStringLiteral("Заявка № ") + number + QStringLiteral(" не отправлена: файл ") + fileName
                            + QStringLiteral(" не удалось передать на сервер. ") + errorText(e));
         }
+        // From here until the order is marked sent, a crash or a lost
+        // connection leaves it unknown whether the server has the file under
+        // its own name: the order says so, and the next send looks first.
+        setSendMark(orderId, fileName, QFileInfo(folder + fileName).size());
         try {
             ftp.rename(uploadName, fileName);
         } catch (const std::exception &e) {
-            removeUpload(uploadName, e);
             const auto *ftpError = dynamic_cast<const FtpError *>(&e);
             const bool refused =
                 ftpError && (ftpError->kind() == FtpError::Refused || ftpError->kind() == FtpError::NotFound);
+            // A refusal is an answer: the file did not get its name. Without
+            // one the rename may have happened, and the mark stays.
+            if (refused)
+                setSendMark(orderId, QString(), -1);
+            removeUpload(uploadName, e);
             throw AppError(QStringLiteral("Заявка № ") + number
                            + (refused ? QStringLiteral(" не отправлена: сервер не дал переименовать переданный файл ")
                                       : QStringLiteral(" не отправлена: не удалось переименовать переданный файл "))
@@ -190,9 +221,7 @@ bool OrderSender::SendOrderFile(int orderId, const QString &folder, bool connect
         }
         // The order is with the supplier: marked sent for good before
         // anything else can fail, so it never goes out twice.
-        m_dm.ExecSQL(QStringLiteral("update orders set status = 1 where id  = ") + number, false);
-        m_dm.PostEvent(QStringLiteral("ORDERS_CHANGED")); // the other workstations' archives follow
-        m_dm.Commit();
+        markSent(orderId);
         m_log.logMessage(QStringLiteral("Заявка № ") + number + QStringLiteral(" на сумму ") + OrderFileWriter::FloatText(sum)
                              + QStringLiteral(" отправлена"),
                          Info, true);
@@ -212,12 +241,7 @@ bool OrderSender::SendOrderFile(int orderId, const QString &folder, bool connect
             throw historyFailed(e);
         }
         try {
-            ftp.deleteFile(history);
-        } catch (const std::exception &) {
-            // no earlier history on the server
-        }
-        try {
-            ftp.rename(historyUpload, history);
+            replaceHistory(historyUpload, history);
         } catch (const std::exception &e) {
             throw historyFailed(e);
         }
@@ -227,6 +251,109 @@ bool OrderSender::SendOrderFile(int orderId, const QString &folder, bool connect
     }
     m_dialogs.hideWait();
     return result;
+}
+
+void OrderSender::replaceHistory(const QString &upload, const QString &history)
+{
+    FtpClient &ftp = m_connection.ftp();
+    try {
+        ftp.rename(upload, history);
+        return;
+    } catch (const FtpError &e) {
+        if (e.kind() != FtpError::Refused && e.kind() != FtpError::NotFound)
+            throw;
+        m_log.logDetail(QStringLiteral("Журнал отправки не заменён переименованием: ") + e.message());
+    }
+    // Servers that do not rename over an existing file: yesterday's history
+    // steps aside under another name, and comes back when today's cannot
+    // take its place, so that the server never stays without one.
+    const QString previous = history + QStringLiteral(".old");
+    bool movedAside = false;
+    try {
+        // Left by an earlier send that could not remove it.
+        ftp.deleteFile(previous);
+    } catch (const std::exception &) {
+    }
+    try {
+        ftp.rename(history, previous);
+        movedAside = true;
+    } catch (const FtpError &e) {
+        if (e.kind() != FtpError::NotFound && e.kind() != FtpError::Refused)
+            throw;
+    }
+    try {
+        ftp.rename(upload, history);
+    } catch (const std::exception &) {
+        if (movedAside && ftp.isConnected()) {
+            try {
+                ftp.rename(previous, history);
+            } catch (const std::exception &back) {
+                m_log.logMessage(QStringLiteral("Прежний журнал отправки остался на сервере под именем ") + previous
+                                     + QStringLiteral(": ") + errorText(back),
+                                 Error, true);
+            }
+        }
+        throw;
+    }
+    if (movedAside) {
+        try {
+            ftp.deleteFile(previous);
+        } catch (const std::exception &e) {
+            m_log.logDetail(QStringLiteral("Не удалось удалить с сервера прежний журнал ") + previous + QStringLiteral(": ")
+                            + errorText(e));
+        }
+    }
+}
+
+void OrderSender::setSendMark(int orderId, const QString &fileName, qint64 size)
+{
+    std::unique_ptr<fb::Statement> q =
+        m_dm.CreateQuery(QStringLiteral("UPDATE ORDERS SET SENDFILE = :SENDFILE, SENDSIZE = :SENDSIZE WHERE ID = :ID"));
+    q->setValue(QStringLiteral("SENDFILE"), fileName.isEmpty() ? QVariant() : QVariant(fileName));
+    q->setValue(QStringLiteral("SENDSIZE"), size < 0 ? QVariant() : QVariant(size));
+    q->setValue(QStringLiteral("ID"), orderId);
+    q->execute();
+    m_dm.Commit();
+}
+
+void OrderSender::markSent(int orderId)
+{
+    std::unique_ptr<fb::Statement> q =
+        m_dm.CreateQuery(QStringLiteral("UPDATE ORDERS SET STATUS = 1, SENDFILE = NULL, SENDSIZE = NULL WHERE ID = :ID"));
+    q->setValue(QStringLiteral("ID"), orderId);
+    q->execute();
+    m_dm.PostEvent(QStringLiteral("ORDERS_CHANGED")); // the other workstations' archives follow
+    m_dm.Commit();
+}
+
+OrderSender::EarlierSend OrderSender::checkEarlierSend(int orderId, const InterruptedSend &earlier)
+{
+    const QString number = QString::number(orderId);
+    qint64 onServer = -1;
+    try {
+        onServer = m_connection.ftp().size(earlier.file);
+    } catch (const std::exception &e) {
+        m_log.logDetail(QStringLiteral("Не удалось узнать, есть ли на сервере ") + earlier.file + QStringLiteral(": ")
+                        + errorText(e));
+    }
+    if (onServer >= 0 && onServer == earlier.size) {
+        markSent(orderId);
+        m_log.logMessage(QStringLiteral("Заявка № ") + number + QStringLiteral(" уже на сервере (") + earlier.file
+                             + QStringLiteral("): отправка прервалась после передачи, заявка отмечена отправленной"),
+                         Info, true);
+        return EarlierSend::Delivered;
+    }
+    if (m_dialogs.askQuestion(QStringLiteral("Заявка №") + number
+                                  + QStringLiteral(", возможно, уже отправлена: связь прервалась во время отправки. Отправить ещё раз?"),
+                              false, false)
+        == mrYes) {
+        setSendMark(orderId, QString(), -1);
+        return EarlierSend::SendAgain;
+    }
+    m_log.logMessage(QStringLiteral("Заявка № ") + number
+                         + QStringLiteral(" не отправлена повторно: возможно, поставщик уже получил её. Вопрос повторится при следующей отправке"),
+                     Warning, true);
+    return EarlierSend::Withheld;
 }
 
 void OrderSender::removeUpload(const QString &uploadName, const std::exception &failure)

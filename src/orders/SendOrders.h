@@ -45,13 +45,20 @@ public:
     // words and followed by the notice; the unsent orders wait for next time.
     void SendOrders(int addressCount, int addressIndex, const QString &comment);
 
-    // False when an upload reported failure.
+    // False when an upload reported failure. An order left as being sent by
+    // an interrupted send is looked for on the server first: there under its
+    // name with the size sent, it is marked sent without going up again;
+    // otherwise it goes up again only when the pharmacist says so, and waits
+    // (as being sent) for the next send when not.
     bool SendUnsentOrders();
     // Uploads one order file and the history; true when both went up. The
-    // file goes up under UploadName and is renamed once complete; right after
-    // that the order is marked sent and committed, before the history goes up.
-    // A failed upload or a refused rename leaves the order unsent, removes
-    // the partial upload where it can and throws an AppError saying so.
+    // file goes up under UploadName and is renamed once complete; before the
+    // rename the order is committed as being sent (its file name and size),
+    // right after it the order is marked sent and committed, before the
+    // history goes up. A failed upload or a refused rename leaves the order
+    // unsent, removes the partial upload where it can and throws an AppError
+    // saying so; a rename whose answer never came leaves the order as being
+    // sent, and SendUnsentOrders looks for its file on the server next time.
     bool SendOrderFile(int orderId, const QString &folder, bool connectItself, double sum, const QString &fileName);
 
     // The name an order file travels under until it is complete on the
@@ -59,6 +66,22 @@ public:
     static QString UploadName(const QString &fileName);
 
 private:
+    // An order whose earlier send broke off between the upload and its
+    // marking as sent: the name it was being given and the size sent.
+    struct InterruptedSend {
+        QString file;
+        qint64 size = -1;
+    };
+    enum class EarlierSend { Delivered, SendAgain, Withheld };
+    // Looks on the server for the order file of an interrupted send: there
+    // with the size sent, the order is marked sent; otherwise the pharmacist
+    // decides whether it goes out again.
+    EarlierSend checkEarlierSend(int orderId, const InterruptedSend &earlier);
+    void setSendMark(int orderId, const QString &fileName, qint64 size); // committed at once
+    void markSent(int orderId);                                          // committed at once
+    // Puts the uploaded history in place of the server's, keeping the old
+    // one whenever the new one cannot take its place.
+    void replaceHistory(const QString &upload, const QString &history);
     void removeUpload(const QString &uploadName, const std::exception &failure);
 
     TDM &m_dm;

@@ -7,11 +7,18 @@
 namespace pc {
 
 // True for a plain name: not empty or blank, no "/" or "\", no "..", not ".",
-// no NUL character.
+// no control character, no wildcard.
 inline bool isPlainFileName(const QString &name)
 {
-    return !name.trimmed().isEmpty() && name != QLatin1String(".") && !name.contains(QLatin1Char('/'))
-        && !name.contains(QLatin1Char('\\')) && !name.contains(QStringLiteral("..")) && !name.contains(QChar(0));
+    if (name.trimmed().isEmpty() || name == QLatin1String(".") || name.contains(QLatin1Char('/'))
+        || name.contains(QLatin1Char('\\')) || name.contains(QStringLiteral("..")))
+        return false;
+    // Control characters (a server's listing may carry ESC or a line break)
+    // and wildcards never name one file.
+    for (const QChar c : name)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f || c == QLatin1Char('*') || c == QLatin1Char('?'))
+            return false;
+    return true;
 }
 
 } // namespace pc

@@ -1036,6 +1036,12 @@ bool PriceUpdate::UpdatePrice()
         } catch (const std::exception &reopen) {
             m_log.logMessage(errorText(reopen), Error, true);
         }
+        // Cancelled because the program is closing: the old list stays, and
+        // nothing is asked of a person who has already left.
+        if (dynamic_cast<const ExchangeCancelled *>(&e)) {
+            m_log.logMessage(QStringLiteral("Получение прайса прервано, прежний прайс-лист сохранён"), Warning, true);
+            return false;
+        }
         m_dialogs.showNotice(kPriceError, true);
         reportError(errorText(e));
         return false;

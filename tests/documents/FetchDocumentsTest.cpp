@@ -307,6 +307,69 @@ TEST_F(FetchFixture, BrokenFilesAreRolledBackAndHostileNamesSkipped)
     EXPECT_EQ(rows("SELECT LINENO, IDTOVAR FROM NAKLADL ORDER BY LINENO"), (QStringList{"1|1_1", "2|2_2"}));
 }
 
+// A listed name with a control character or a wildcard names no one file:
+// it is skipped with a warning, the names after it are fetched as usual, and
+// no mask is ever sent to be deleted.
+TEST_F(FetchFixture, NamesWithControlCharactersOrWildcardsAreSkipped)
+{
+    writeDefecture(defectDir() + "d\x1b" "1.dbf", {{{}, "Йод", 1}});
+    writeDefecture(defectDir() + "d2.dbf", {{{}, "Вата", 5}});
+    {
+        QFile star(invoiceDir() + "*.*");
+        ASSERT_TRUE(star.open(QIODevice::WriteOnly));
+        star.write("every file");
+    }
+    writeInvoice(invoiceDir() + "n1_\x1b" "4.dbf", "4", "05.12.2026", {{"1", "Вата", 1}});
+    writeInvoice(invoiceDir() + "n1_5.dbf", "5", "05.12.2026", {{"1", "Вата", 1}});
+
+    const auto result = fetch->FetchDocuments(true, 2, 0);
+    EXPECT_EQ(result.defectures, 1);
+    EXPECT_EQ(result.documents, 1);
+    EXPECT_EQ(dialogs.notices, QStringList{report(1, 1)});
+    QStringList deleted = server.commands("DELE");
+    deleted.sort();
+    EXPECT_EQ(deleted, (QStringList{"DELE d2.dbf", "DELE n1_5.dbf"}));
+    for (const QString &name : QStringList{"d\x1b" "1.dbf", "*.*", "n1_\x1b" "4.dbf"})
+        EXPECT_TRUE(log.contains(name, Warning)) << name.toStdString();
+    EXPECT_TRUE(QFile::exists(invoiceDir() + "*.*"));
+    EXPECT_FALSE(QFile::exists(invoiceDir() + "n1_5.dbf"));
+}
+
+// A long listing says how far it has come, keeps the window painted between
+// the names, and ends at the next name once the exchange is cancelled (the
+// program is closing), without a summary to answer.
+TEST_F(FetchFixture, LongListingShowsProgressAndCanBeCancelled)
+{
+    constexpr int kNames = 400;
+    for (int i = 1; i <= kNames; ++i) {
+        QFile f(defectDir() + QStringLiteral("d%1.dbf").arg(i));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        dm->ExecSQL(QStringLiteral("INSERT INTO DEFECT (ID, NUMBR) VALUES (%1, '%1')").arg(i), false);
+    }
+    dm->Commit();
+    int idle = 0;
+    connection->setIdleHook([&] {
+        if (++idle == 250)
+            connection->cancelExchange();
+    });
+    const auto result = fetch->FetchDocuments(true, 2, 0);
+    EXPECT_EQ(result.defectures, 0);
+    EXPECT_TRUE(dialogs.notices.isEmpty()) << dialogs.notices.join("|").toStdString();
+    EXPECT_TRUE(log.contains("Получение дефектур и накладных прервано", Warning));
+    const int looked = int(log.details.filter("Загрузка дефектуры ").size());
+    EXPECT_GT(looked, 0);
+    EXPECT_LT(looked, kNames);
+    EXPECT_FALSE(foldersVisited().contains("CWD \\Naklad\\1234"));
+    EXPECT_FALSE(connection->isConnected());
+
+    // Not cancelled, the whole list goes through with "N из M" in the wait window.
+    connection->allowExchange();
+    connection->setIdleHook({});
+    dialogs.waits.clear();
+    fetch->FetchDocuments(false, 2, 0);
+    EXPECT_FALSE(dialogs.waits.filter(QStringLiteral(" из %1").arg(kNames)).isEmpty()) << dialogs.waits.join("|").toStdString();
+}
+
 // A document cut short in transfer is not imported in part: it stays on the
 // server and the summary names it; when every document failed the summary
 // says so rather than "0 received". Records marked deleted are imported like

@@ -592,6 +592,50 @@ TEST(FtpStall, SilentTransferIsAbandoned)
     }
 }
 
+// Silence is what ends an exchange, not slowness: an upload, a download and
+// a reply that take several times the stall time go through while bytes keep
+// moving, the last bytes of an upload included (they sit in the system's
+// buffers after the file was read to the end).
+TEST(FtpStall, SlowButMovingExchangeGoesThrough)
+{
+  for (const bool passive : {true, false}) {
+    SCOPED_TRACE(passive ? "passive" : "active");
+    FtpTestServer server;
+    QTemporaryDir tmp;
+    FtpClient client;
+    client.setPassive(passive);
+    client.setHost("127.0.0.1");
+    client.setPort(server.port());
+    client.setUserName("1234");
+    client.setPassword("secret");
+    client.setStallTimeout(1000);
+    const QByteArray data = pattern(1 << 19);
+    writeFile(tmp.filePath("up.arc"), data);
+    writeFile(server.home("1234") + "/price.arc", data);
+    QDir().mkpath(server.home("1234") + "/Defect");
+    client.connect();
+
+    QElapsedTimer timer;
+    server.setFaults({{.verb = "STOR", .action = Fault::Slow, .rate = 256 * 1024}});
+    timer.start();
+    client.put(tmp.filePath("up.arc"), "up.arc");
+    EXPECT_GT(timer.elapsed(), 1500);
+    EXPECT_TRUE(readFile(server.home("1234") + "/up.arc") == data);
+
+    server.setFaults({{.verb = "RETR", .action = Fault::Slow, .rate = 256 * 1024}});
+    timer.start();
+    client.get("price.arc", tmp.filePath("price.arc"));
+    EXPECT_GT(timer.elapsed(), 1500);
+    EXPECT_TRUE(readFile(tmp.filePath("price.arc")) == data);
+
+    server.setFaults({{.verb = "CWD", .action = Fault::Drip, .reply = "250 CWD ok.", .seconds = 0.25}});
+    timer.start();
+    client.changeDir("\\Defect");
+    EXPECT_GT(timer.elapsed(), 2000);
+    EXPECT_TRUE(client.isConnected());
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Modes, FtpClientTest, ::testing::Values(true, false),
                          [](const auto &info) { return info.param ? "Passive" : "Active"; });
 INSTANTIATE_TEST_SUITE_P(Modes, FtpDropTest, ::testing::Values(true, false),

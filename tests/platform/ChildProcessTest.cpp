@@ -15,7 +15,10 @@
 #include <QThread>
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include <fcntl.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
@@ -24,20 +27,58 @@ namespace {
 // descriptors are read from outside while it waits.
 const char *kSleeper = "echo $$ > \"$0\"; exec sleep 3";
 
+QStringList openDescriptors(const QString &pid)
+{
+    QStringList fds =
+        QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    fds.sort();
+    return fds;
+}
+
+// True once the process sits in its sleep: its start-up (the dynamic loader
+// reading libraries, the locale set-up) is over, and any descriptor it holds
+// now it was given. Unknown (nullopt) where the system does not tell.
+std::optional<bool> isInItsSleep(const QString &pid)
+{
+    QFile f(QStringLiteral("/proc/%1/syscall").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray first = f.readAll().split(' ').value(0).trimmed();
+    bool ok = false;
+    const long call = first.toLong(&ok);
+    if (!ok)
+        return first == "running" ? std::optional<bool>(false) : std::nullopt;
+    return call == SYS_clock_nanosleep || call == SYS_nanosleep;
+}
+
+// The descriptors of the sleeping child once its start-up is over: read when
+// the child is seen inside its sleep, or, where that cannot be seen, when the
+// same list has been read for a quarter of a second. A descriptor the child
+// was given stays for its whole life, so a leak is always seen; one the
+// child's own start-up holds for a moment is never.
 std::string descriptorsOfSleeper(const QString &pidFile, int timeoutMs = 5000)
 {
     QElapsedTimer t;
     t.start();
+    QStringList last;
+    QElapsedTimer stableFor;
     while (t.elapsed() < timeoutMs) {
         QFile f(pidFile);
         if (f.open(QIODevice::ReadOnly)) {
             const QString pid = QString::fromLatin1(f.readAll()).trimmed();
             QFile cmd(QStringLiteral("/proc/%1/cmdline").arg(pid));
             if (!pid.isEmpty() && cmd.open(QIODevice::ReadOnly) && cmd.readAll().startsWith("sleep")) {
-                QStringList fds =
-                    QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
-                fds.sort();
-                return fds.join(QLatin1Char(' ')).toStdString();
+                const std::optional<bool> sleeping = isInItsSleep(pid);
+                const QStringList fds = openDescriptors(pid);
+                if (sleeping.has_value()) {
+                    if (*sleeping && openDescriptors(pid) == fds)
+                        return fds.join(QLatin1Char(' ')).toStdString();
+                } else if (fds != last || !stableFor.isValid()) {
+                    last = fds;
+                    stableFor.start();
+                } else if (stableFor.elapsed() >= 250) {
+                    return fds.join(QLatin1Char(' ')).toStdString();
+                }
             }
         }
         QThread::msleep(10);

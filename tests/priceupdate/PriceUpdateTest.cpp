@@ -34,6 +34,7 @@
 using namespace pc;
 using pc::test::DbfWriter;
 using pc::test::FtpTestServer;
+using Fault = FtpTestServer::Fault;
 
 namespace {
 
@@ -379,6 +380,35 @@ TEST_F(PriceUpdateFixture, MissingArchiveOrUnpackerLeavesTheOldListAsItWas)
     EXPECT_TRUE(dialogs.notices[0].startsWith("Не найдена утилита распаковки unarc в папке программы"));
     EXPECT_TRUE(dialogs.notices[0].contains("архивом .zip")); // what the pharmacist can do about it
     EXPECT_EQ(dialogs.notices[1], kPriceError);
+    expectCurrentPriceKept();
+}
+
+// A download cancelled half-way (the program is closing) ends within a moment
+// instead of running to its end: the old list and order stay, nothing of the
+// archive is left, and nobody is asked anything.
+TEST_F(PriceUpdateFixture, CancelledDownloadEndsAtOnceAndKeepsTheOldList)
+{
+    addCurrentPrice();
+    {
+        QFile f(server.home(kCode) + "/1234.arc");
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(2 << 20, 'x'));
+    }
+    server.setFaults({{.verb = "RETR", .action = Fault::Slow, .rate = 128 * 1024}}); // 16 s in all
+    QElapsedTimer timer;
+    timer.start();
+    connection->setIdleHook([&] {
+        if (timer.elapsed() > 1000)
+            connection->cancelExchange();
+    });
+    dialogs.setNextAnswer(mrNo); // no documents
+    EXPECT_FALSE(update->UpdatePrice());
+    EXPECT_LT(timer.elapsed(), 4000);
+    EXPECT_TRUE(dialogs.notices.isEmpty()) << dialogs.notices.join("|").toStdString();
+    EXPECT_TRUE(errors.isEmpty());
+    EXPECT_TRUE(log.contains("Получение прайса прервано", Warning));
+    EXPECT_FALSE(connection->isConnected());
+    EXPECT_EQ(dialogs.waitShown, 0);
     expectCurrentPriceKept();
 }
 

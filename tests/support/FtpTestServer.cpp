@@ -217,7 +217,12 @@ void FtpTestServer::setFaults(const QList<Fault> &faults)
         o[QStringLiteral("arg")] = f.argMask;
         o[QStringLiteral("action")] = f.action == Fault::Drop    ? QStringLiteral("drop")
                                       : f.action == Fault::Stall ? QStringLiteral("stall")
+                                      : f.action == Fault::Slow  ? QStringLiteral("slow")
+                                      : f.action == Fault::Drip  ? QStringLiteral("drip")
+                                      : f.action == Fault::Vanish ? QStringLiteral("vanish")
                                                                  : QStringLiteral("reply");
+        o[QStringLiteral("rate")] = double(f.rate);
+        o[QStringLiteral("exists")] = f.onlyIfExists;
         o[QStringLiteral("reply")] = f.reply;
         o[QStringLiteral("bytes")] = double(f.bytes);
         o[QStringLiteral("seconds")] = f.seconds;

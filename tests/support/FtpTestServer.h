@@ -43,6 +43,9 @@ public:
                    // a reply; any other command: close the connection at once
             Stall, // STOR/RETR: move `bytes` bytes, then the whole server sleeps for
                    // `seconds`; any other command: sleep before answering
+            Slow,  // STOR/RETR: move the data at `rate` bytes a second
+            Drip,  // answer `reply` one byte every `seconds` instead of carrying the command out
+            Vanish, // carry the command out, then close the connection instead of answering
         };
         QString verb;       // e.g. "STOR"
         QString argMask;    // DOS mask the argument's last path part must match; empty: any
@@ -51,6 +54,8 @@ public:
         qint64 bytes = 0;
         double seconds = 3600;
         int times = 0; // how many times it fires; 0: always
+        qint64 rate = 65536; // Slow: bytes a second
+        bool onlyIfExists = false; // fires only while the argument names an existing file
     };
 
     FtpTestServer(); // the default Options

@@ -32,7 +32,15 @@ Run it with Debian's /usr/bin/python3 (python3-pyftpdlib):
                       for other commands close the connection at once;
                       stall: for STOR/RETR move the first "bytes" bytes, then
                       fall silent for "seconds" (the whole server sleeps);
-                      for other commands sleep before answering
+                      for other commands sleep before answering;
+                      slow: for STOR/RETR move the data at "rate" bytes a
+                      second (the whole server sleeps between pieces);
+                      drip: answer "reply" one byte every "seconds"
+                      instead of doing the command;
+                      vanish: do the command, then close the connection
+                      instead of answering (the client never hears)
+              exists  true: the fault fires only while the command's
+                      argument names an existing file
               times   how many times the fault fires (0 or missing: always);
                       the count starts anew whenever the file changes
   --parent-pid  exit at once when this process is gone; with PR_SET_PDEATHSIG
@@ -112,7 +120,7 @@ class Faults:
                 self.faults = []
             self.fired = [0] * len(self.faults)
 
-    def take(self, cmd, arg):
+    def take(self, cmd, arg, exists=None):
         """The fault for this command, counted as fired, or None."""
         self._reload()
         name = arg.replace('\\', '/').rsplit('/', 1)[-1]
@@ -121,6 +129,8 @@ class Faults:
                 continue
             mask = fault.get('arg', '')
             if mask and not dos_match(name, mask):
+                continue
+            if fault.get('exists') and not (exists and exists(arg)):
                 continue
             times = int(fault.get('times', 0) or 0)
             if times and self.fired[i] >= times:
@@ -191,6 +201,21 @@ def run_ftp(args, log, announce):
             self.handler.close()
             return b''
 
+    class SlowProducer:
+        """Hands out the data a piece every 50 ms at the fault's rate."""
+
+        def __init__(self, data, rate):
+            self.data = data
+            self.piece = max(1, int(rate * 0.05))
+            self.first = True
+
+        def more(self):
+            if not self.first:
+                time.sleep(0.05)
+            self.first = False
+            chunk, self.data = self.data[:self.piece], self.data[self.piece:]
+            return chunk
+
     class FaultyDTPHandler(DTPHandler):
         """Receives an upload, with the fault of its STOR if any."""
 
@@ -198,6 +223,19 @@ def run_ftp(args, log, announce):
             fault = getattr(self.cmd_channel, 'transfer_fault', None)
             if not fault or self.file_obj is None:
                 return super().handle_read()
+            if fault.get('action') == 'slow':
+                piece = max(1, int(float(fault.get('rate', 65536)) * 0.05))
+                try:
+                    chunk = self.recv(piece)
+                except Exception:
+                    return super().handle_error()
+                if not chunk:
+                    self.transfer_finished = True
+                    return
+                self.tot_bytes_received += len(chunk)
+                self.file_obj.write(chunk)
+                time.sleep(0.05)
+                return
             limit = int(fault.get('bytes', 0))
             try:
                 chunk = self.recv(self.ac_in_buffer_size)
@@ -232,15 +270,42 @@ def run_ftp(args, log, announce):
 
         dtp_handler = FaultyDTPHandler
         transfer_fault = None
+        vanish = False
+
+        def respond(self, resp, *more, **named):
+            if self.vanish:
+                self.vanish = False
+                self.close()
+                return
+            return super().respond(resp, *more, **named)
 
         def pre_process_command(self, line, cmd, arg):
             log.write(line)
             if args.hang_on and cmd == args.hang_on.upper():
                 return  # never answer from now on
-            fault = faults.take(cmd, arg)
+            def exists(path):
+                try:
+                    return os.path.exists(self.fs.ftp2fs(self.fs.ftpnorm(path)))
+                except Exception:
+                    return False
+
+            fault = faults.take(cmd, arg, exists)
             self.transfer_fault = None
             if fault:
                 action = fault.get('action', 'reply')
+                if action == 'vanish':
+                    self.vanish = True
+                    return super().pre_process_command(line, cmd, arg)
+                if action == 'drip':
+                    data = (fault.get('reply', '250 OK.') + '\r\n').encode('utf8')
+                    self.socket.setblocking(True)
+                    try:
+                        for i in range(len(data)):
+                            self.socket.send(data[i:i + 1])
+                            time.sleep(float(fault.get('seconds', 1)))
+                    finally:
+                        self.socket.setblocking(False)
+                    return
                 if action == 'reply':
                     reply = fault.get('reply', '550 Refused by the test.')
                     self.respond(reply)
@@ -282,6 +347,10 @@ def run_ftp(args, log, announce):
             except OSError as err:
                 self.respond('550 %s.' % err.strerror)
                 return None
+            if fault and fault.get('action') == 'slow':
+                producer = SlowProducer(data, float(fault.get('rate', 65536)))
+                self.push_dtp_data(producer, isproducer=True, cmd='RETR')
+                return file
             if fault:
                 count = int(fault.get('bytes', 0))
                 stall = float(fault.get('seconds', 3600)) if fault.get('action') == 'stall' else None
