@@ -123,15 +123,7 @@ void OrderEntry::TypeDigit(QChar digit)
     } catch (const std::exception &) {
         return;
     }
-    if (!storeQuantity(*price, text.toInt()))
-        return;
-    try {
-        m_dm.Commit();
-    } catch (const std::exception &e) {
-        showStoredQuantity(*price, e);
-        return;
-    }
-    totalsChanged();
+    storeAndCommit(*price, text.toInt());
 }
 
 // The quantity is made permanent at once: a crash must never bring back an
@@ -141,12 +133,17 @@ void OrderEntry::DeleteQuantity()
     Dataset *price = m_dm.PriceSet();
     if (!price || !price->Active() || price->IsEmpty())
         return;
-    if (!storeQuantity(*price, 0))
+    storeAndCommit(*price, 0);
+}
+
+void OrderEntry::storeAndCommit(Dataset &price, int quantity)
+{
+    if (!storeQuantity(price, quantity))
         return;
     try {
         m_dm.Commit();
     } catch (const std::exception &e) {
-        showStoredQuantity(*price, e);
+        showStoredQuantity(price, e);
         return;
     }
     totalsChanged();

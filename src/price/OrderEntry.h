@@ -57,6 +57,8 @@ private:
     // when it was not stored: the row then shows what the database holds and
     // the pharmacist has been told why.
     bool storeQuantity(Dataset &price, int quantity);
+    // storeQuantity, made permanent at once, and the totals shown.
+    void storeAndCommit(Dataset &price, int quantity);
     void setQuantity(Dataset &price, int quantity);
     void showStoredQuantity(Dataset &price, const std::exception &why);
     void totalsChanged();

@@ -1,5 +1,7 @@
 #include "FirebirdTestServer.h"
 
+#include "CleanSpawn.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -104,21 +106,10 @@ void FirebirdTestServer::start()
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.constData(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t none;
-    sigemptyset(&none);
-    posix_spawnattr_setsigmask(&attr, &none);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGCHLD, SIGPIPE, SIGUSR1, SIGUSR2})
-        sigaddset(&defaults, s);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    CleanSpawnAttributes clean;
     pid_t pid = -1;
-    const int rc = ::posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), environ);
+    const int rc = ::posix_spawn(&pid, argv[0], &actions, &clean.attr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
     if (rc != 0)
         throw std::runtime_error(std::string("FirebirdTestServer: cannot start the server: ") + std::strerror(rc));
     m_pid = pid;

@@ -1,5 +1,7 @@
 #include "FtpTestServer.h"
 
+#include "CleanSpawn.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -115,24 +117,10 @@ void FtpTestServer::start(const Options &options)
     posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.constData(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0644);
-    // The test process blocks the termination and child signals; the server
-    // starts with a clean mask and default dispositions.
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t none;
-    sigemptyset(&none);
-    posix_spawnattr_setsigmask(&attr, &none);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGCHLD, SIGPIPE, SIGUSR1, SIGUSR2})
-        sigaddset(&defaults, s);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
+    CleanSpawnAttributes clean;
     pid_t pid = -1;
-    const int rc = ::posix_spawn(&pid, kPython, &actions, &attr, argv.data(), envp.data());
+    const int rc = ::posix_spawn(&pid, kPython, &actions, &clean.attr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
     ::close(fds[1]);
     if (rc != 0) {
         ::close(fds[0]);
