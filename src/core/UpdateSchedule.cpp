@@ -133,7 +133,7 @@ QString UserTimer::serviceText() const
                           "Type=oneshot\n"
                           "WorkingDirectory=%2\n"
                           "ExecStart=%3 --update\n")
-        .arg(unitPath(exe.absolutePath()), quotedUnitPath(exe.absolutePath()), quotedUnitPath(exe.absoluteFilePath()));
+        .arg(unitPath(exe.absolutePath()), unitPath(exe.absolutePath()), quotedUnitPath(exe.absoluteFilePath()));
 }
 
 QString UserTimer::timerText(const UpdateSchedule &schedule) const

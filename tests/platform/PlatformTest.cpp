@@ -1,6 +1,7 @@
 #include "TempAppDir.h"
 #include "platform/CodePage.h"
 #include "platform/Process.h"
+#include "platform/Signals.h"
 #include "platform/SingleInstance.h"
 
 #include <QElapsedTimer>
@@ -63,6 +64,27 @@ TEST(SingleInstance, OneCopyPerProgramFolderWhateverTheEnvironment)
     waitpid(pid, &status, 0);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "1: same folder passed, 2: folder through a link passed, 4: other folder refused";
+}
+
+// Two engines on one database file must share one lock folder: a copy
+// started by a timer or cron (another runtime folder, another TMPDIR) gets
+// the same one as the desktop's copy.
+TEST(FirebirdLockFolder, OnePerUserWhateverTheSessionsEnvironment)
+{
+    QTemporaryDir runtime;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        qunsetenv("FIREBIRD_LOCK");
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+        qputenv("TMPDIR", QFile::encodeName(runtime.path()));
+        pc::setFirebirdLockFolder();
+        const QString expected = QStringLiteral("/tmp/firebird-%1").arg(getuid());
+        _exit(qEnvironmentVariable("FIREBIRD_LOCK") == expected && QFileInfo(expected).isDir() ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 // A copy killed while holding the lock (no chance to clean up) never blocks
