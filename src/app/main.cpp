@@ -221,6 +221,8 @@ int main(int argc, char **argv)
         note.setWindowTitle(QStringLiteral("Клиент системы заказа ВОРН"));
         note.show();
         while (!instance.acquire(200, [] { QCoreApplication::processEvents(); })) {
+            if (!note.isVisible())
+                return 0; // closed by the person: no window after all
         }
         note.close();
     }

@@ -16,7 +16,7 @@ namespace {
 const QString kSection = QStringLiteral("Schedule");
 const char *const kDayNames[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
 
-// A path in a unit file: "%" is systemd's specifier sign.
+// A path in a unit file: "%" starts one of systemd's substitutions.
 QString unitPath(const QString &path)
 {
     QString p = path;

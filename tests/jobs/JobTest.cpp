@@ -87,7 +87,7 @@ struct JobFixture : ::testing::Test {
     }
     // Today's list on the server: goods 1 at a new price, goods 2 with only
     // 12 in stock, goods 3, and `extra` more rows; goods 9 is gone.
-    void publish(const QDateTime &when, int extra = 0)
+    void publish(const QDateTime &when, int extra = 0, bool withProgram = false)
     {
         QList<Row> rows{{"1", 11, 100}, {"2", 20, 12}, {"3", 30, 100}};
         for (int i = 0; i < extra; ++i)
@@ -96,7 +96,17 @@ struct JobFixture : ::testing::Test {
         writePrice(dbf, rows, when);
         const QString zip = staging.filePath(kCode + ".zip");
         QFile::remove(zip);
-        ASSERT_EQ(pc::runAndWait("/usr/bin/zip", {"-q", "-j", zip, dbf}, staging.path(), 30000).exitCode, 0);
+        QStringList files{"-q", "-j", zip, dbf};
+        if (withProgram) {
+            // A new program version delivered with the list.
+            QFile update(staging.filePath("update"));
+            ASSERT_TRUE(update.open(QIODevice::WriteOnly));
+            update.write("#!/bin/sh\n# new version\n");
+            update.close();
+            update.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+            files << update.fileName();
+        }
+        ASSERT_EQ(pc::runAndWait("/usr/bin/zip", files, staging.path(), 30000).exitCode, 0);
         const QString served = server.home(kCode) + "/" + kCode + ".zip";
         QFile::remove(served);
         ASSERT_TRUE(QFile::copy(zip, served));
@@ -144,9 +154,12 @@ struct JobFixture : ::testing::Test {
 TEST_F(JobFixture, UpdateLoadsTodaysListCarriesTheOrderOverAndSaysWhatHappened)
 {
     prepareDatabase(QDateTime::currentDateTime().addDays(-1));
-    publish(QDateTime::currentDateTime().addSecs(-60));
+    publish(QDateTime::currentDateTime().addSecs(-60), 0, true);
     const Run run = runJob({"--update"});
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    // The new version waits in the program folder for the window's next start.
+    EXPECT_TRUE(dir.exists("update"));
+    EXPECT_FALSE(dir.exists("Update/client"));
 
     EXPECT_EQ(scalar("SELECT COUNT(1) FROM PRICE"), 3);
     EXPECT_EQ(zakaz("1"), 5);

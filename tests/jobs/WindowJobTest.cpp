@@ -64,3 +64,22 @@ TEST_F(WindowJobFixture, JobInTheWindowAsksThePersonNothingAndGivesTheDialogsBac
     EXPECT_EQ(form->AskQuestion("Закрыть программу?", false), mrNo);
     EXPECT_EQ(dialogs.questions.size(), 1);
 }
+
+// A new version a job left in the program folder is installed when the
+// window starts, as after an update from the button: put aside for the
+// launcher, and the program restarts.
+TEST_F(WindowJobFixture, NewVersionLeftByAJobIsInstalledAtTheNextStart)
+{
+    dir.writeBytes("update", "#!/bin/sh\n# new version\n");
+    QFile::setPermissions(dir.file("update"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    int launched = 0;
+    form->startLauncher = [&](QString &) {
+        ++launched;
+        return true;
+    };
+    form->FormActivate();
+    EXPECT_EQ(launched, 1);
+    EXPECT_TRUE(dir.exists("Update/client"));
+    EXPECT_FALSE(dir.exists("update"));
+    EXPECT_TRUE(dialogs.notices.contains("Пришло обновление программы. Программа будет перезапущена!"));
+}
