@@ -220,9 +220,11 @@ int main(int argc, char **argv)
         note.setMargin(24);
         note.setWindowTitle(QStringLiteral("Клиент системы заказа ВОРН"));
         note.show();
+        bool stop = false;
+        pc::TerminationWatcher terminate([&stop](int) { stop = true; });
         while (!instance.acquire(200, [] { QCoreApplication::processEvents(); })) {
-            if (!note.isVisible())
-                return 0; // closed by the person: no window after all
+            if (stop || !note.isVisible())
+                return 0; // ended, or the note closed by the person: no window after all
         }
         note.close();
     }

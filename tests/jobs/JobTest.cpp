@@ -12,6 +12,7 @@
 #include "core/AppContext.h"
 #include "core/JobResult.h"
 #include "db/DataModule.h"
+#include "platform/InstanceChannel.h"
 #include "platform/Process.h"
 
 #include <QDir>
@@ -130,6 +131,16 @@ struct JobFixture : ::testing::Test {
         run.err = QString::fromLocal8Bit(dir.readBytes("job.err"));
         return run;
     }
+    // The window holds the folder and answers on its socket.
+    bool windowAnswers()
+    {
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < 30000)
+            if (pc::askRunningCopy(dir.path(), "show", 500, 2000) == "window")
+                return true;
+        return false;
+    }
     qint64 scalar(const QString &sql) { return committedScalar(db(), sql); }
     qint64 zakaz(const QString &id) { return scalar("SELECT ZAKAZ FROM PRICE WHERE IDTOVAR = '" + id + "'"); }
     // Everything a run may leave behind that the next run would not clean.
@@ -181,8 +192,9 @@ TEST_F(JobFixture, UpdateLoadsTodaysListCarriesTheOrderOverAndSaysWhatHappened)
     EXPECT_EQ(kept->exitCode, 0);
     EXPECT_EQ(kept->summary, run.out.trimmed());
     EXPECT_FALSE(kept->seen);
-    // The documents come with it (both questions have the answer Yes).
+    // The documents come with it ("check defectures and invoices?": Yes).
     EXPECT_TRUE(server.commands().contains("STOR log.ini"));
+    EXPECT_TRUE(server.commands().contains("CWD \\Defect\\" + kCode));
     EXPECT_TRUE(leftovers().isEmpty()) << leftovers().join(' ').toStdString();
 }
 
@@ -221,6 +233,23 @@ TEST_F(JobFixture, ExitCodesNoArchiveStaleListMissingSettings)
     EXPECT_EQ(run.exitCode, 0);
     for (const char *text : {"--update", "--fetch-documents", "обновить прайс-лист", "update the price list", "75", "78"})
         EXPECT_TRUE(run.out.contains(QString::fromUtf8(text))) << text;
+}
+
+// The document fetch alone: a defecture arrives and is counted.
+TEST_F(JobFixture, FetchDocumentsTakesTheDefecturesIn)
+{
+    prepareDatabase(QDateTime::currentDateTime());
+    ASSERT_TRUE(QDir().mkpath(server.home(kCode) + "/Defect/" + kCode));
+    DbfWriter w(0x03);
+    w.addField("TOVAR", 'C', 60).addField("COUNT", 'N', 10);
+    w.addRecord({QStringLiteral("Аспирин"), 3});
+    w.save(server.home(kCode) + "/Defect/" + kCode + "/d501.dbf");
+    const Run run = runJob({"--fetch-documents"});
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_TRUE(run.out.startsWith("Дефектуры и накладные проверены в ")) << run.out.toStdString();
+    EXPECT_TRUE(run.out.contains("получено дефектур: 1")) << run.out.toStdString();
+    EXPECT_EQ(scalar("SELECT COUNT(1) FROM DEFECT WHERE NUMBR = '501'"), 1);
+    EXPECT_TRUE(server.commands("RETR").filter(".zip").isEmpty()) << "no price list with it";
 }
 
 // A question the job has no answer for (here: the supplier changed the main
@@ -342,6 +371,7 @@ TEST_F(JobFixture, OpenWindowRunsTheJobHandedToIt)
     publish(QDateTime::currentDateTime().addSecs(-60));
     ProgramProcess window(dir.path(), kProgram);
     ASSERT_TRUE(startWith(window, runtimeA.path()));
+    ASSERT_TRUE(windowAnswers()) << "the window did not come up";
 
     const Run run = runJob({"--update", "--wait", "60"}, runtimeB.path());
     EXPECT_EQ(run.exitCode, 0) << run.out.toStdString() << run.err.toStdString();
@@ -374,7 +404,7 @@ TEST_F(JobFixture, WindowWithAQuestionOpenLeavesTheJobUndone)
     publish(QDateTime::currentDateTime().addSecs(-60));
     ProgramProcess window(dir.path(), kProgram);
     ASSERT_TRUE(startWith(window, runtimeA.path()));
-    QThread::msleep(1500);
+    ASSERT_TRUE(windowAnswers()) << "the window did not come up";
 
     const Run run = runJob({"--update", "--wait", "3"}, runtimeB.path());
     EXPECT_EQ(run.exitCode, 75) << run.out.toStdString() << run.err.toStdString();
@@ -402,14 +432,18 @@ TEST_F(JobFixture, WindowStartedDuringAJobWaitsForIt)
     QFile::remove(window.path());
     ASSERT_TRUE(QFile::link(dir.file(kProgram), window.path())); // the same program, same folder
     ASSERT_TRUE(startWith(window, runtimeB.path()));
+    ProgramProcess impatient(dir.path(), kProgram + "-impatient");
+    QFile::remove(impatient.path());
+    ASSERT_TRUE(QFile::link(dir.file(kProgram), impatient.path()));
+    ASSERT_TRUE(startWith(impatient, runtimeB.path()));
     QThread::msleep(1500);
     EXPECT_TRUE(window.running()) << "the window must wait, not leave";
+    EXPECT_EQ(impatient.terminate(SIGTERM, 5000), 0) << "a waiting window ends on request";
     QElapsedTimer t;
     t.start();
     while (job.running() && t.elapsed() < 60000)
         QThread::msleep(50);
     EXPECT_EQ(pc::readJobResult(pc::AppContext(dir.path()))->exitCode, 0);
-    QThread::msleep(1500);
-    EXPECT_TRUE(window.running()) << "the window opens after the job";
+    EXPECT_TRUE(windowAnswers()) << "the window opens after the job";
     EXPECT_EQ(window.terminate(SIGTERM, 30000), 0);
 }
