@@ -2,6 +2,9 @@
 #include "app/JobRunner.h"
 #include "app/MainForm.h"
 #include "core/AppContext.h"
+#include "core/JobLog.h"
+#include "platform/AppError.h"
+#include "platform/IniFile.h"
 #include "platform/InstanceChannel.h"
 #include "platform/Signals.h"
 #include "platform/SingleInstance.h"
@@ -162,11 +165,27 @@ int runJob(int argc, char **argv, const QString &folder, pc::JobKind kind, int w
             break;
         QThread::msleep(1000);
     }
-    const pc::JobOutcome out = pc::busyJobOutcome(kind, QDateTime::currentDateTime());
-    print(stderr, lastReply == QLatin1String("job")
-                      ? QStringLiteral("Задание не выполнено: другое задание на этой папке программы не закончилось за %1 с").arg(waitSeconds)
-                      : QStringLiteral("Задание не выполнено: программа открыта и занята (открыт вопрос или идёт другая работа) "
-                                       "дольше %1 с").arg(waitSeconds));
+    // Told where the pharmacist looks: the day's .err file, and the result
+    // the start page shows.
+    const QDateTime now = QDateTime::currentDateTime();
+    const pc::JobOutcome out = pc::busyJobOutcome(kind, now);
+    pc::JobLog log(context.appDir(), [&context] {
+        return pc::IniFile(context.path(QStringLiteral("client.ini")))
+            .readString(QStringLiteral("Header"), QStringLiteral("ClientCode"))
+            .trimmed();
+    });
+    log.logMessage(lastReply == QLatin1String("job")
+                       ? QStringLiteral("Задание не выполнено: другое задание на этой папке программы не закончилось за %1 с")
+                             .arg(waitSeconds)
+                       : QStringLiteral("Задание не выполнено: программа открыта и занята (открыт вопрос или идёт другая "
+                                        "работа) дольше %1 с")
+                             .arg(waitSeconds),
+                   Error, true);
+    try {
+        pc::keepJobResult(context, kind, out, now);
+    } catch (const std::exception &e) {
+        log.logMessage(pc::errorText(e), Error, true);
+    }
     print(stdout, out.summary);
     return out.exitCode;
 }

@@ -1,7 +1,5 @@
 #include "ui/StartPage.h"
 
-#include <QStringView>
-
 namespace pc {
 
 QString BuildStartPageHtml(const StartPageState &state)

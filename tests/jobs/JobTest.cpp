@@ -410,6 +410,10 @@ TEST_F(JobFixture, WindowWithAQuestionOpenLeavesTheJobUndone)
     EXPECT_EQ(run.exitCode, 75) << run.out.toStdString() << run.err.toStdString();
     EXPECT_TRUE(run.out.contains("программа открыта и занята")) << run.out.toStdString();
     EXPECT_TRUE(run.err.contains("открыт вопрос")) << run.err.toStdString();
+    const std::optional<pc::JobResult> kept = pc::readJobResult(pc::AppContext(dir.path()));
+    ASSERT_TRUE(kept.has_value());
+    EXPECT_EQ(kept->exitCode, 75);
+    EXPECT_EQ(kept->summary, run.out.trimmed());
     EXPECT_TRUE(window.running());
     window.terminate(SIGKILL);
     EXPECT_TRUE(server.commands("RETR").isEmpty());
