@@ -78,8 +78,49 @@ bool runPriceUpdate(PriceUpdate &update, const JobDialogs &dialogs)
     return update.UpdatePrice();
 }
 
-JobOutcome priceJobOutcome(TDM &dm, PriceUpdate &update, bool loaded, const QString &priceDate, const JobDialogs &dialogs,
-                           const QStringList &errors, const QDateTime &finished)
+namespace {
+// Visits every row of the price list: its goods code with expiry date, and price.
+template <class F>
+void forEachPrice(TDM &dm, F &&visit)
+{
+    if (!dm.Connected())
+        return;
+    std::unique_ptr<Dataset> q(dm.OpenQuery(QStringLiteral("SELECT IDTOVAR, GODEN, PRICE FROM PRICE"), true));
+    if (!q)
+        return;
+    Field &id = q->Fields(0);
+    Field &goden = q->Fields(1);
+    Field &price = q->Fields(2);
+    for (int i = 0; i < q->RecordCount(); ++i) {
+        Dataset::ActiveRow row(*q, i);
+        visit(id.AsString() + QLatin1Char('\x1f') + (goden.IsNull() ? QString() : goden.AsDate().toString(Qt::ISODate)),
+              price.AsFloat());
+    }
+}
+} // namespace
+
+PriceSnapshot::PriceSnapshot(TDM &dm)
+{
+    try {
+        forEachPrice(dm, [this](const QString &key, double price) { m_prices.insert(key, price); });
+    } catch (const std::exception &) {
+        m_prices.clear(); // the count only decorates the summary
+    }
+}
+
+qint64 PriceSnapshot::changedIn(TDM &dm) const
+{
+    qint64 changed = 0;
+    forEachPrice(dm, [&](const QString &key, double price) {
+        const auto was = m_prices.constFind(key);
+        if (was != m_prices.constEnd() && *was != price)
+            ++changed;
+    });
+    return changed;
+}
+
+JobOutcome priceJobOutcome(TDM &dm, PriceUpdate &update, bool loaded, const QString &priceDate, const PriceSnapshot &before,
+                           const JobDialogs &dialogs, const QStringList &errors, const QDateTime &finished)
 {
     JobOutcome out;
     if (!loaded || !dialogs.unanswered().isEmpty()) {
@@ -92,8 +133,7 @@ JobOutcome priceJobOutcome(TDM &dm, PriceUpdate &update, bool loaded, const QStr
     try {
         rows = countOf(dm, QStringLiteral("SELECT COUNT(1) FROM PRICE"));
         ordered = countOf(dm, QStringLiteral("SELECT COUNT(1) FROM PRICE WHERE ZAKAZ > 0"));
-        changed = countOf(dm, QStringLiteral("select count(1) from price p where p.zakaz > 0 and exists (select 1 from "
-                                             "priceold pold where pold.idtovar = p.idtovar and pold.price <> p.price)"));
+        changed = before.changedIn(dm);
     } catch (const std::exception &) {
         // The counts only decorate the summary.
     }
@@ -219,8 +259,10 @@ JobOutcome runJobWithoutWindow(const AppContext &context, JobKind kind)
         update.FetchDocuments = [&] { fetched = documents.FetchDocuments(false, addressCount, addressIndex); };
         // A program update found in the archive stays in the program folder:
         // the window installs it at its next start.
+        const PriceSnapshot before(dm);
         const bool loaded = runPriceUpdate(update, dialogs);
-        out = priceJobOutcome(dm, update, loaded, settings.PriceDate, dialogs, log.errors(), QDateTime::currentDateTime());
+        out = priceJobOutcome(dm, update, loaded, settings.PriceDate, before, dialogs, log.errors(),
+                              QDateTime::currentDateTime());
     } else {
         fetched = documents.FetchDocuments(false, addressCount, addressIndex);
         out = documentsJobOutcome(fetched.defectures, fetched.documents, dialogs, log.errors(), QDateTime::currentDateTime());

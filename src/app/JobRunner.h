@@ -8,6 +8,7 @@
 #include "core/JobResult.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -28,10 +29,23 @@ struct JobOutcome {
     QString summary;
 };
 
-// What a price update run achieved. loaded: a new list went in; errors: the
-// Error-level messages of the run; finished: the time the summary names.
-JobOutcome priceJobOutcome(TDM &dm, PriceUpdate &update, bool loaded, const QString &priceDate, const JobDialogs &dialogs,
-                           const QStringList &errors, const QDateTime &finished);
+// The prices of the list before an update, by goods code and expiry date,
+// to count afterwards the rows whose price changed.
+class PriceSnapshot {
+public:
+    explicit PriceSnapshot(TDM &dm);
+    // Rows of the list now whose price differs from the one they had.
+    qint64 changedIn(TDM &dm) const;
+
+private:
+    QHash<QString, double> m_prices;
+};
+
+// What a price update run achieved. loaded: a new list went in; before: the
+// list's prices before the run; errors: the Error-level messages of the run;
+// finished: the time the summary names.
+JobOutcome priceJobOutcome(TDM &dm, PriceUpdate &update, bool loaded, const QString &priceDate, const PriceSnapshot &before,
+                           const JobDialogs &dialogs, const QStringList &errors, const QDateTime &finished);
 JobOutcome documentsJobOutcome(int defectures, int documents, const JobDialogs &dialogs, const QStringList &errors,
                                const QDateTime &finished);
 // The summary of a job the open window could not take in time.

@@ -72,15 +72,20 @@ pc::JobOutcome TMainForm::RunHandedJob(pc::JobKind kind)
     try {
         if (kind == pc::JobKind::UpdatePrice) {
             // A new version found in the archive waits for the next start.
-            std::function<void()> programUpdate;
-            std::swap(programUpdate, PriceUpd->CheckProgramUpdate);
+            struct NoProgramUpdate {
+                std::function<void()> &hook;
+                std::function<void()> kept;
+                explicit NoProgramUpdate(std::function<void()> &h) : hook(h) { std::swap(hook, kept); }
+                ~NoProgramUpdate() { std::swap(hook, kept); }
+            } noProgramUpdate(PriceUpd->CheckProgramUpdate);
+            const pc::PriceSnapshot before(*DM);
             const bool loaded = pc::runPriceUpdate(*PriceUpd, jobDialogs);
-            std::swap(programUpdate, PriceUpd->CheckProgramUpdate);
             QStringList errors;
             for (const QString &line : m_pane->lines().mid(linesBefore))
                 if (line.contains(pc::levelPrefix(Error)))
                     errors << line.mid(line.indexOf(pc::levelPrefix(Error)) + pc::levelPrefix(Error).size());
-            out = pc::priceJobOutcome(*DM, *PriceUpd, loaded, settings.PriceDate, jobDialogs, errors, QDateTime::currentDateTime());
+            out = pc::priceJobOutcome(*DM, *PriceUpd, loaded, settings.PriceDate, before, jobDialogs, errors,
+                                      QDateTime::currentDateTime());
         } else {
             collectSettings();
             const pc::DocumentFetch::Result r =

@@ -86,11 +86,11 @@ struct JobFixture : ::testing::Test {
         ASSERT_TRUE(f.open(QIODevice::ReadWrite));
         ASSERT_TRUE(f.setFileTime(when, QFileDevice::FileModificationTime));
     }
-    // Today's list on the server: goods 1 at a new price, goods 2 with only
-    // 12 in stock, goods 3, and `extra` more rows; goods 9 is gone.
+    // Today's list on the server: goods 1 and 3 at new prices, goods 2 with
+    // only 12 in stock, and `extra` more rows; goods 9 is gone.
     void publish(const QDateTime &when, int extra = 0, bool withProgram = false)
     {
-        QList<Row> rows{{"1", 11, 100}, {"2", 20, 12}, {"3", 30, 100}};
+        QList<Row> rows{{"1", 11, 100}, {"2", 20, 12}, {"3", 31, 100}};
         for (int i = 0; i < extra; ++i)
             rows.append({QStringLiteral("X%1").arg(i), 1.0 + i % 100, 50});
         const QString dbf = staging.filePath(kCode + ".dbf");
@@ -181,7 +181,7 @@ TEST_F(JobFixture, UpdateLoadsTodaysListCarriesTheOrderOverAndSaysWhatHappened)
 
     const QString summary = "Прайс обновлён в ";
     EXPECT_TRUE(run.out.startsWith(summary)) << run.out.toStdString();
-    EXPECT_TRUE(run.out.contains("3 позиций, изменились цены у 1, в заказе 2 позиций")) << run.out.toStdString();
+    EXPECT_TRUE(run.out.contains("3 позиций, изменились цены у 2, в заказе 2 позиций")) << run.out.toStdString();
     EXPECT_EQ(run.out.count('\n'), 1) << "one line on standard output";
     EXPECT_TRUE(run.err.contains("Прайс удачно обновлен!")) << run.err.toStdString();
     const QString daily = dir.readText(kCode + QDate::currentDate().toString("yyyyMMdd") + ".err");
@@ -368,7 +368,7 @@ bool startWith(ProgramProcess &p, const QString &runtime)
 TEST_F(JobFixture, OpenWindowRunsTheJobHandedToIt)
 {
     prepareDatabase(QDateTime::currentDateTime()); // today's: the window asks nothing at start
-    publish(QDateTime::currentDateTime().addSecs(-60));
+    publish(QDateTime::currentDateTime().addSecs(-60), 0, true);
     ProgramProcess window(dir.path(), kProgram);
     ASSERT_TRUE(startWith(window, runtimeA.path()));
     ASSERT_TRUE(windowAnswers()) << "the window did not come up";
@@ -376,8 +376,10 @@ TEST_F(JobFixture, OpenWindowRunsTheJobHandedToIt)
     const Run run = runJob({"--update", "--wait", "60"}, runtimeB.path());
     EXPECT_EQ(run.exitCode, 0) << run.out.toStdString() << run.err.toStdString();
     EXPECT_TRUE(run.out.startsWith("Прайс обновлён в ")) << run.out.toStdString();
-    EXPECT_TRUE(run.out.contains("в заказе 2 позиций")) << run.out.toStdString();
-    EXPECT_TRUE(window.running());
+    EXPECT_TRUE(run.out.contains("изменились цены у 2, в заказе 2 позиций")) << run.out.toStdString();
+    EXPECT_TRUE(window.running()) << "no restart for a new version in the middle of the night";
+    EXPECT_TRUE(dir.exists("update"));
+    EXPECT_FALSE(dir.exists("Update/client"));
 
     const pc::RunResult second = pc::runAndWait(
         "/bin/sh", {"-c", QString("XDG_RUNTIME_DIR='" + runtimeB.path() + "' QT_QPA_PLATFORM=offscreen exec ./" + kProgram)}, dir.path(), 15000);
