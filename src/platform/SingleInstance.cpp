@@ -66,7 +66,12 @@ bool SingleInstance::acquire()
         return true;
     if (m_fd < 0) {
         // Close-on-exec: no child (the launcher, an unpacker) may keep the lock alive.
-        m_fd = ::open(QFile::encodeName(m_fileName).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        // Readable by all: a copy run as another user (sudo -u, a service) locks
+        // the same file through a read-only descriptor.
+        const QByteArray name = QFile::encodeName(m_fileName);
+        m_fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (m_fd < 0)
+            m_fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
         if (m_fd < 0)
             return false;
     }
