@@ -44,10 +44,11 @@ QString timeText(const QDateTime &when)
 QString failureReason(const JobDialogs &dialogs, const QStringList &errors)
 {
     if (!dialogs.unanswered().isEmpty())
-        return QStringLiteral("программа задала вопрос, на который у задания нет ответа: «%1»").arg(dialogs.unanswered());
+        return QStringLiteral("программа задала вопрос, на который у задания нет ответа: «%1»")
+            .arg(dialogs.unanswered().simplified());
     for (qsizetype i = errors.size() - 1; i >= 0; --i)
         if (!errors[i].trimmed().isEmpty())
-            return errors[i].trimmed();
+            return errors[i].simplified();
     return QStringLiteral("подробности в журнале сообщений");
 }
 
