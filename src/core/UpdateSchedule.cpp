@@ -132,7 +132,11 @@ QString UserTimer::serviceText() const
                           "[Service]\n"
                           "Type=oneshot\n"
                           "WorkingDirectory=%2\n"
-                          "ExecStart=%3 --update\n")
+                          "ExecStart=%3 --update\n"
+                          // Stopped by the system (a shutdown), the job is killed
+                          // after a short wait: a kill leaves the old list or the
+                          // new one whole.
+                          "TimeoutStopSec=10\n")
         .arg(unitPath(exe.absolutePath()), unitPath(exe.absolutePath()), quotedUnitPath(exe.absoluteFilePath()));
 }
 
