@@ -10,6 +10,7 @@ ScheduleSettings::ScheduleSettings(QString clientIni, std::unique_ptr<pc::UserTi
     ui->setupUi(this);
     connect(ui->chkAutoUpdate, &QCheckBox::toggled, this, &ScheduleSettings::enableControls);
     connect(ui->btnApplySchedule, &QPushButton::clicked, this, [this] { btnApplyScheduleClick(); });
+    ui->lblScheduleState->hide(); // until there is something to say
     enableControls();
 }
 
@@ -24,6 +25,7 @@ void ScheduleSettings::load()
         show(pc::readSchedule(m_clientIni));
     } catch (const std::exception &e) {
         ui->lblScheduleState->setText(pc::errorText(e));
+        ui->lblScheduleState->show();
     }
 }
 
@@ -71,5 +73,6 @@ pc::UserTimer::Applied ScheduleSettings::btnApplyScheduleClick()
         applied.message = pc::errorText(e);
     }
     ui->lblScheduleState->setText(applied.message);
+    ui->lblScheduleState->setVisible(!applied.message.isEmpty());
     return applied;
 }
