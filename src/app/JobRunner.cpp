@@ -49,6 +49,9 @@ QString failureReason(const JobDialogs &dialogs, const QStringList &errors)
     for (qsizetype i = errors.size() - 1; i >= 0; --i)
         if (!errors[i].trimmed().isEmpty())
             return errors[i].simplified();
+    // Without an error the last notice says why (another workstation runs the update).
+    if (!dialogs.notices.isEmpty())
+        return dialogs.notices.last().simplified();
     return QStringLiteral("подробности в журнале сообщений");
 }
 
@@ -233,6 +236,7 @@ JobOutcome runJobWithoutWindow(const AppContext &context, JobKind kind)
 
     TDM dm(context, dialogs, log);
     dm.DriverKind = settings.DBDriver;
+    dm.Location = DatabaseLocation::Read(files.clientIni());
     try {
         if (!dm.IsFirebird())
             throw AppError(QStringLiteral("задания работают только со встроенной базой данных Firebird"));
@@ -257,6 +261,8 @@ JobOutcome runJobWithoutWindow(const AppContext &context, JobKind kind)
     if (kind == JobKind::UpdatePrice) {
         PriceUpdate update(dm, connection, settings, dialogs, log, context);
         update.ProcessEvents = [] { QCoreApplication::processEvents(); };
+        // The date of the list the database holds (shared by every workstation).
+        update.ReadStoredPriceDate();
         update.FetchDocuments = [&] { fetched = documents.FetchDocuments(false, addressCount, addressIndex); };
         // A program update found in the archive stays in the program folder:
         // the window installs it at its next start.
