@@ -2,6 +2,7 @@
 #include "app/JobRunner.h"
 #include "app/MainForm.h"
 #include "core/AppContext.h"
+#include "core/JobDialogs.h"
 #include "core/JobLog.h"
 #include "platform/AppError.h"
 #include "platform/IniFile.h"
@@ -201,6 +202,11 @@ int main(int argc, char **argv)
     const Arguments args = parseArguments(argc, argv);
     if (args.help) {
         print(stdout, QString::fromUtf8(kHelp));
+        print(stdout, QStringLiteral("Ответы задания на вопросы (другой вопрос останавливает задание с кодом 1) /\n"
+                                     "the job's answers (any other question ends the job with exit 1):"));
+        for (const pc::JobDialogs::Answer &a : pc::JobDialogs::table())
+            print(stdout, QStringLiteral("  «%1» — %2").arg(a.question, a.answer == mrYes ? QStringLiteral("Да / Yes")
+                                                                                         : QStringLiteral("Нет / No")));
         return 0;
     }
     if (!args.error.isEmpty()) {

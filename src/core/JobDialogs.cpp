@@ -16,13 +16,13 @@ UnansweredQuestion::UnansweredQuestion(const QString &question)
 
 const std::vector<JobDialogs::Answer> &JobDialogs::table()
 {
+    // The morning's documents come with the list; the event log is sent as
+    // recommended (the documents come only with it); a price file of unknown
+    // age is not loaded unattended: it is deleted and a fresh list fetched.
     static const std::vector<Answer> answers{
-        {QStringLiteral("Проверить дефектуры и накладные?"), mrYes,
-         QStringLiteral("the morning's documents come with the price list")},
-        {QStringLiteral("Отправлять журнал событий (рекомендуется отправлять)?"), mrYes,
-         QStringLiteral("recommended; the documents are fetched only together with it")},
-        {kUnloadedPriceQuestion, mrNo,
-         QStringLiteral("a file of unknown age is not loaded unattended: it is deleted and a fresh list fetched")},
+        {QStringLiteral("Проверить дефектуры и накладные?"), mrYes},
+        {QStringLiteral("Отправлять журнал событий (рекомендуется отправлять)?"), mrYes},
+        {kUnloadedPriceQuestion, mrNo},
     };
     return answers;
 }

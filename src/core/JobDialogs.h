@@ -24,9 +24,8 @@ public:
 class JobDialogs : public Dialogs {
 public:
     struct Answer {
-        QString question; // the question's text up to its end or its first variable part
+        QString question; // the whole text of the question
         int answer;
-        QString why;      // for the README and --help
     };
     // The questions a job may meet and their answers.
     static const std::vector<Answer> &table();

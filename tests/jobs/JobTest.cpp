@@ -231,7 +231,8 @@ TEST_F(JobFixture, ExitCodesNoArchiveStaleListMissingSettings)
     EXPECT_TRUE(run.err.contains("--update"));
     run = runJob({"--help"});
     EXPECT_EQ(run.exitCode, 0);
-    for (const char *text : {"--update", "--fetch-documents", "обновить прайс-лист", "update the price list", "75", "78"})
+    for (const char *text : {"--update", "--fetch-documents", "обновить прайс-лист", "update the price list", "75", "78",
+                             "«Проверить дефектуры и накладные?» — Да / Yes"})
         EXPECT_TRUE(run.out.contains(QString::fromUtf8(text))) << text;
 }
 
