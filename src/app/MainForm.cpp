@@ -4,7 +4,10 @@
 
 #include "app/ClientApplication.h"
 #include "app/MessagePane.h"
+#include "app/ScheduleSettings.h"
 #include "app/SettingsFiles.h"
+#include "core/JobDialogs.h"
+#include "core/JobResult.h"
 #include "core/LogText.h"
 #include "db/DataModule.h"
 #include "db/firebird/Events.h"
@@ -82,7 +85,8 @@ TMainForm::TMainForm(const QString &appDir, QWidget *parent)
                                                }
                                            });
     m_windowDialogs = std::make_unique<WindowDialogs>(this, dlgAskMessage, frmSplash, m_pane.get());
-    m_dialogs = m_windowDialogs.get();
+    m_router = std::make_unique<pc::DialogsRouter>(m_windowDialogs.get());
+    m_dialogs = m_router.get();
     m_windowDialogs->afterNotice = [this] {
         auto focusGrid = [this] {
             if (ui->pgcMain->currentWidget() == ui->tsOrder && ui->dbgrdPrice->isEnabled())
@@ -157,6 +161,12 @@ TMainForm::TMainForm(const QString &appDir, QWidget *parent)
         splitter->setSizes({700, 66});
     }
 
+    scheduleSettings = new ScheduleSettings(context.path(QStringLiteral("client.ini")),
+                                            std::make_unique<pc::UserTimer>(QCoreApplication::applicationFilePath()),
+                                            ui->tsConnectionSettings);
+    ui->lytsConnectionSettings->insertWidget(1, scheduleSettings);
+    scheduleSettings->load();
+
     m_settingsFiles = std::make_unique<SettingsFiles>(context, *m_dialogs, *m_pane);
     askIdentity = [this](ClientIdentity &id) { return m_dialogs->askClientIdentity(id); };
     DM = std::make_unique<pc::TDM>(context, *m_dialogs, *m_pane);
@@ -193,7 +203,7 @@ TMainForm::~TMainForm()
 Dialogs &TMainForm::dialogs() { return *m_dialogs; }
 void TMainForm::setDialogs(Dialogs *dialogs)
 {
-    m_dialogs = dialogs ? dialogs : m_windowDialogs.get();
+    m_router->target = dialogs ? dialogs : m_windowDialogs.get();
     if (Connection)
         Connection->setDialogs(*m_dialogs);
     m_settingsFiles = std::make_unique<SettingsFiles>(context, *m_dialogs, *m_pane);
@@ -378,7 +388,12 @@ void TMainForm::FormActivate()
     LoadTopStrip();
     LoadBanner();
     showChannelSettings();
+    ShowLastJobResult();
     CheckPriceActuality(true);
+    // A new version a job found in the price archive is installed now, as
+    // after an update from the button.
+    if (ProgramUpd && !ProgramUpd->ArchivedUpdate().isEmpty() && priceGrid)
+        ProgramUpd->CheckProgramUpdate(priceGrid->ShowOnlyOrder);
     ui->pgcMain->setCurrentIndex(0);
     SetFilterVisibility(ui->pgcMain->currentWidget());
     SetSettingsModified(false);
@@ -543,6 +558,11 @@ void TMainForm::BuildStartPage()
     state.orderEmpty = OrderIsEmpty();
     state.unsentOrders = CountUnsentOrders();
     state.unreadInvoices = CountUnreadInvoices();
+    if (const std::optional<pc::JobResult> job = pc::readJobResult(context);
+        job && job->finished.secsTo(QDateTime::currentDateTime()) < 24 * 3600) {
+        state.lastJob = job->summary;
+        state.lastJobFailed = job->exitCode != pc::JobDone;
+    }
     const QString file = context.path(QStringLiteral("Data/start.htm"));
     try {
         pc::writeLines(file, {pc::BuildStartPageHtml(state)});

@@ -26,6 +26,7 @@ class Dialogs;
 class MessageLog;
 class SettingsFiles;
 class DatabaseSettingsGroup;
+class ScheduleSettings;
 namespace pc {
 namespace fb {
 class EventWatcher;
@@ -48,6 +49,9 @@ class DatasetModel;
 class ServerConnection;
 struct ServerAddressList;
 class SupplierPanels;
+class DialogsRouter;
+struct JobOutcome;
+enum class JobKind;
 }
 
 class TMainForm : public QMainWindow {
@@ -64,6 +68,8 @@ public:
     TfrmBrowser *frmBrowser = nullptr;
     // The settings page's group "where the database is".
     DatabaseSettingsGroup *dbLocationGroup = nullptr;
+    // The automatic price update group of the connection settings page.
+    ScheduleSettings *scheduleSettings = nullptr;
 
     pc::AppContext context;
     // The data module: created after the small windows, lives as long as the window.
@@ -234,6 +240,18 @@ public:
     void startSharedEvents();
     void followOtherWorkstations();
 
+    // Jobs (MainFormJobs.cpp). A request of another copy of the program on
+    // this folder: "show" brings the window to the front; "job <kind>" runs
+    // the job here unless the window is busy. The reply is sent when done.
+    void AnswerOtherCopy(const QString &request, const std::function<void(const QString &)> &reply);
+    // A question or notice is open, long work runs, or the start-up is not done.
+    bool BusyForJob() const;
+    // Runs a job as its button would, with the job's fixed answers; the result
+    // is kept and shown in the message pane and on the start page.
+    pc::JobOutcome RunHandedJob(pc::JobKind kind);
+    // The last job's result not yet shown: a line in the message pane.
+    void ShowLastJobResult();
+
     // The file written by the last btnSendErrorLogClick (for the upload).
     QString lastErrorLogFile() const { return m_lastErrorLogFile; }
 
@@ -271,7 +289,11 @@ private:
     std::vector<std::unique_ptr<pc::DatasetModel>> m_gridModels;
     std::unique_ptr<MessagePane> m_pane;
     std::unique_ptr<WindowDialogs> m_windowDialogs;
+    // Every part of the program speaks through the router: to the windows,
+    // to scripted dialogs in tests, to a job's answers while a job runs.
+    std::unique_ptr<pc::DialogsRouter> m_router;
     Dialogs *m_dialogs = nullptr;
+    bool m_jobRunning = false;
     bool m_activating = false;
     QString m_lastErrorLogFile;
     void followPriceList(bool newList);

@@ -1,15 +1,25 @@
 #include "app/ClientApplication.h"
+#include "app/JobRunner.h"
 #include "app/MainForm.h"
 #include "core/AppContext.h"
+#include "core/JobDialogs.h"
+#include "core/JobLog.h"
+#include "platform/AppError.h"
+#include "platform/IniFile.h"
+#include "platform/InstanceChannel.h"
 #include "platform/Signals.h"
 #include "platform/SingleInstance.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QScreen>
+#include <QThread>
 #include <QTranslator>
 
+#include <cstdio>
 #include <unistd.h>
 
 namespace {
@@ -22,6 +32,164 @@ QString executablePath(const char *argv0)
         return QString::fromLocal8Bit(buf, n);
     return QFileInfo(QString::fromLocal8Bit(argv0)).absoluteFilePath();
 }
+
+const char kHelp[] =
+    "Клиент системы заказа ВОРН / pharmacy ordering client\n"
+    "\n"
+    "Без параметров открывается окно программы. Задания выполняются без окна:\n"
+    "  --update            обновить прайс-лист (с переносом заказа и отчётом об изменениях),\n"
+    "                      с ним дефектуры и накладные\n"
+    "  --fetch-documents   получить дефектуры и накладные\n"
+    "  --wait SECONDS      сколько ждать, пока открытое окно или другое задание освободит\n"
+    "                      базу данных (по умолчанию 600)\n"
+    "  --help              эта справка\n"
+    "Коды завершения: 0 выполнено (прайс сегодняшний); 1 не выполнено, прежний прайс и заказ\n"
+    "сохранены; 2 прайс поставщика старше сегодняшнего; 75 база занята открытым окном,\n"
+    "которое не смогло взять задание; 78 не заданы настройки (код клиента, адрес сервера);\n"
+    "64 неверные параметры.\n"
+    "\n"
+    "Without arguments the program's window opens. Jobs run without a window:\n"
+    "  --update            update the price list (order carried over, changes reported),\n"
+    "                      and fetch defectures and invoices with it\n"
+    "  --fetch-documents   fetch defectures and invoices\n"
+    "  --wait SECONDS      how long to wait for an open window or another job to free the\n"
+    "                      database (default 600)\n"
+    "  --help              this text\n"
+    "Exit codes: 0 done (today's price list); 1 failed, the old list and order kept;\n"
+    "2 the supplier's list is older than today; 75 the database is busy with an open window\n"
+    "that could not take the job; 78 settings missing (client code, server address);\n"
+    "64 bad arguments.\n";
+
+struct Arguments {
+    std::optional<pc::JobKind> job;
+    int waitSeconds = 600;
+    bool help = false;
+    QString error;
+};
+
+Arguments parseArguments(int argc, char **argv)
+{
+    Arguments a;
+    for (int i = 1; i < argc; ++i) {
+        const QString arg = QString::fromLocal8Bit(argv[i]);
+        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
+            a.help = true;
+        } else if (arg == QLatin1String("--update") || arg == QLatin1String("--fetch-documents")) {
+            const pc::JobKind kind = *pc::jobKindOf(arg.mid(2));
+            if (a.job && *a.job != kind)
+                a.error = QStringLiteral("задайте одно задание / give one job");
+            a.job = kind;
+        } else if (arg == QLatin1String("--wait") && i + 1 < argc) {
+            bool ok = false;
+            a.waitSeconds = QString::fromLocal8Bit(argv[++i]).toInt(&ok);
+            if (!ok || a.waitSeconds < 0)
+                a.error = QStringLiteral("--wait: число секунд / a number of seconds");
+        } else if (arg.startsWith(QLatin1String("-psn_")) || arg.startsWith(QLatin1String("-platform"))
+                   || arg.startsWith(QLatin1String("-style")) || arg.startsWith(QLatin1String("-display"))) {
+            // Qt's own options of the window: passed on to it.
+            if (!arg.contains(QLatin1Char('=')) && i + 1 < argc && !QString::fromLocal8Bit(argv[i + 1]).startsWith(QLatin1Char('-')))
+                ++i;
+        } else {
+            a.error = QStringLiteral("неизвестный параметр / unknown argument: ") + arg;
+        }
+    }
+    return a;
+}
+
+void print(FILE *to, const QString &text)
+{
+    const QByteArray bytes = text.toLocal8Bit() + '\n';
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), to);
+    std::fflush(to);
+}
+
+void useRussianFormatsWhenNone()
+{
+    // A system without regional settings ("C") gets the Russian formats the
+    // pharmacist and the supplier's files expect (decimal comma, dd.MM.yyyy).
+    if (QLocale::system().language() == QLocale::C)
+        QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+}
+
+// Tells copies started while a job works that a job holds the folder. It
+// answers from a thread of its own: the job's work does not run the event
+// loop (a long database load would leave a starting window unanswered).
+class JobPresence : public QThread {
+public:
+    explicit JobPresence(QString folder) : m_folder(std::move(folder)) {}
+
+protected:
+    void run() override
+    {
+        pc::InstanceServer server(m_folder);
+        server.onRequest = [](const QString &, const pc::InstanceServer::Reply &reply) { reply(QStringLiteral("job")); };
+        server.listen();
+        exec();
+    }
+
+private:
+    QString m_folder;
+};
+
+// A job: done here when no other copy runs on this program folder; handed to
+// the window when one is open; waits while another job runs.
+int runJob(int argc, char **argv, const QString &folder, pc::JobKind kind, int waitSeconds)
+{
+    QCoreApplication app(argc, argv);
+    useRussianFormatsWhenNone();
+    const pc::AppContext context(folder);
+    pc::SingleInstance instance(folder);
+    QElapsedTimer waited;
+    waited.start();
+    QString lastReply;
+    for (;;) {
+        if (instance.acquire()) {
+            JobPresence presence(folder);
+            presence.start();
+            const pc::JobOutcome out = pc::runJobWithoutWindow(context, kind);
+            presence.quit();
+            presence.wait();
+            print(stdout, out.summary);
+            return out.exitCode;
+        }
+        const QString reply = pc::askRunningCopy(folder, QStringLiteral("job ") + pc::jobKindName(kind), 2000, 4 * 3600 * 1000);
+        if (reply.startsWith(QLatin1String("done "))) {
+            const QString rest = reply.mid(5);
+            const qsizetype blank = rest.indexOf(QLatin1Char(' '));
+            const int code = rest.left(blank).toInt();
+            print(stdout, blank < 0 ? QString() : rest.mid(blank + 1));
+            return code;
+        }
+        if (!reply.isEmpty())
+            lastReply = reply;
+        if (waited.elapsed() >= qint64(waitSeconds) * 1000)
+            break;
+        QThread::msleep(1000);
+    }
+    // Told where the pharmacist looks: the day's .err file, and the result
+    // the start page shows.
+    const QDateTime now = QDateTime::currentDateTime();
+    const pc::JobOutcome out = pc::busyJobOutcome(kind, now);
+    pc::JobLog log(context.appDir(), [&context] {
+        return pc::IniFile(context.path(QStringLiteral("client.ini")))
+            .readString(QStringLiteral("Header"), QStringLiteral("ClientCode"))
+            .trimmed();
+    });
+    log.logMessage(lastReply == QLatin1String("job")
+                       ? QStringLiteral("Задание не выполнено: другое задание на этой папке программы не закончилось за %1 с")
+                             .arg(waitSeconds)
+                       : QStringLiteral("Задание не выполнено: программа открыта и занята (открыт вопрос или идёт другая "
+                                        "работа) дольше %1 с")
+                             .arg(waitSeconds),
+                   Error, true);
+    try {
+        pc::keepJobResult(context, kind, out, now);
+    } catch (const std::exception &e) {
+        log.logMessage(pc::errorText(e), Error, true);
+    }
+    print(stdout, out.summary);
+    return out.exitCode;
+}
 } // namespace
 
 int main(int argc, char **argv)
@@ -31,16 +199,37 @@ int main(int argc, char **argv)
     pc::blockProcessSignals();
     pc::setFirebirdLockFolder();
 
-    const QFileInfo exe(executablePath(argv[0]));
-    pc::SingleInstance instance(exe.fileName());
-    if (!instance.acquire())
+    const Arguments args = parseArguments(argc, argv);
+    if (args.help) {
+        print(stdout, QString::fromUtf8(kHelp));
+        print(stdout, QStringLiteral("Ответы задания на вопросы (другой вопрос останавливает задание с кодом 1) /\n"
+                                     "the job's answers (any other question ends the job with exit 1):"));
+        for (const pc::JobDialogs::Answer &a : pc::JobDialogs::table())
+            print(stdout, QStringLiteral("  «%1» — %2").arg(a.question, a.answer == mrYes ? QStringLiteral("Да / Yes")
+                                                                                         : QStringLiteral("Нет / No")));
         return 0;
+    }
+    if (!args.error.isEmpty()) {
+        print(stderr, args.error);
+        print(stderr, QString::fromUtf8(kHelp));
+        return pc::JobUsage;
+    }
+    const QFileInfo exe(executablePath(argv[0]));
+    if (args.job)
+        return runJob(argc, argv, exe.absolutePath(), *args.job, args.waitSeconds);
+
+    pc::SingleInstance instance(exe.absolutePath());
+    bool waitForJob = false;
+    if (!instance.acquire()) {
+        // The open window comes to the front; this copy ends without a word.
+        // A job that holds the folder is waited for.
+        if (pc::askRunningCopy(exe.absolutePath(), QStringLiteral("show"), 2000, 5000) != QLatin1String("job"))
+            return 0;
+        waitForJob = true;
+    }
 
     ClientApplication app(argc, argv);
-    // A system without regional settings ("C") gets the Russian formats the
-    // pharmacist and the supplier's files expect (decimal comma, dd.MM.yyyy).
-    if (QLocale::system().language() == QLocale::C)
-        QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+    useRussianFormatsWhenNone();
     app.setApplicationName(exe.fileName());
     // The program's name as the desktop shows it (task bar, window switcher).
     app.setApplicationDisplayName(QStringLiteral("Клиент системы заказа ВОРН"));
@@ -49,12 +238,33 @@ int main(int argc, char **argv)
                        QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         app.installTranslator(&qtRussian);
 
+    if (waitForJob) {
+        QLabel note(QStringLiteral("Идёт автоматическое обновление прайса или получение документов.\n"
+                                   "Программа откроется, как только оно закончится."));
+        note.setObjectName(QStringLiteral("lblWaitForJob"));
+        note.setMargin(24);
+        note.setWindowTitle(QStringLiteral("Клиент системы заказа ВОРН"));
+        note.show();
+        bool stop = false;
+        pc::TerminationWatcher terminate([&stop](int) { stop = true; });
+        while (!instance.acquire(200, [] { QCoreApplication::processEvents(); })) {
+            if (stop || !note.isVisible())
+                return 0; // ended, or the note closed by the person: no window after all
+        }
+        note.close();
+    }
+
     TMainForm mainForm(exe.absolutePath());
     pc::TerminationWatcher terminate([&mainForm](int) {
         mainForm.closeWithoutAsking = true;
         mainForm.close();
         QCoreApplication::quit();
     });
+    pc::InstanceServer server(exe.absolutePath());
+    server.onRequest = [&mainForm](const QString &request, const pc::InstanceServer::Reply &reply) {
+        mainForm.AnswerOtherCopy(request, reply);
+    };
+    server.listen();
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         mainForm.setGeometry(screen->availableGeometry()); // also without a window manager
     mainForm.showMaximized();

@@ -40,12 +40,10 @@ void setFirebirdLockFolder()
 {
     if (!qEnvironmentVariableIsEmpty("FIREBIRD_LOCK"))
         return;
-    QString dir;
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty() && QFileInfo(runtime).isDir() && QFileInfo(runtime).isWritable())
-        dir = runtime + QStringLiteral("/firebird");
-    else
-        dir = QStringLiteral("/tmp/firebird-%1").arg(getuid());
+    // Never the session's runtime folder: a copy started by a timer or cron
+    // has another one, and two engines on one database file must meet in the
+    // same lock folder.
+    const QString dir = QStringLiteral("/tmp/firebird-%1").arg(getuid());
     QDir().mkpath(dir);
     qputenv("FIREBIRD_LOCK", QFile::encodeName(dir));
 }

@@ -17,9 +17,9 @@ namespace pc {
 // thread (and every thread started later). Call first thing in main().
 void blockProcessSignals();
 
-// Points the embedded engine's lock folder at a per-user place
-// ($XDG_RUNTIME_DIR/firebird, else /tmp/firebird-<uid>) unless FIREBIRD_LOCK
-// is already set. Call before the first database call.
+// Points the embedded engine's lock folder at /tmp/firebird-<uid>, one per
+// user whatever the session's environment, unless FIREBIRD_LOCK is already
+// set. Call before the first database call.
 void setFirebirdLockFolder();
 
 // Reads the blocked termination signals from a signalfd inside the event loop

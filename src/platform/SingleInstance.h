@@ -1,27 +1,44 @@
 #pragma once
-// One running copy per executable name: an exclusive lock on a file named after
-// the executable in the user's runtime folder. A lock left by a crashed copy
-// does not block (its owner process no longer exists).
+// One running copy per program folder, whatever started it (the desktop, a
+// timer, cron, another user's session): an exclusive lock on a file inside
+// the program folder. The kernel drops the lock when its holder ends, so a
+// copy that was killed never blocks the next start.
+//
+// The copy holding the lock listens on a local socket named after the same
+// folder (InstanceChannel), through which a later copy hands over its work or
+// asks the window to come to the front.
 
 #include <QString>
-#include <memory>
-
-class QLockFile;
+#include <functional>
 
 namespace pc {
 
 class SingleInstance {
 public:
-    // lockFolder empty: the user's runtime folder.
-    explicit SingleInstance(const QString &executableName, const QString &lockFolder = {});
+    // programFolder: the folder of the executable (with or without a trailing "/").
+    explicit SingleInstance(const QString &programFolder);
     ~SingleInstance();
-    // True when this process now holds the lock; false when another copy runs.
+    SingleInstance(const SingleInstance &) = delete;
+    SingleInstance &operator=(const SingleInstance &) = delete;
+
+    // True when this process now holds the lock; false while another copy runs.
     bool acquire();
+    // Tries again every 200 ms for up to timeoutMs; the idle hook runs between tries.
+    bool acquire(int timeoutMs, const std::function<void()> &idle = {});
+    bool held() const { return m_held; }
     QString lockFileName() const { return m_fileName; }
+
+    // The lock file of a program folder: inside it when the folder can be
+    // written, else a per-user file in /tmp named after the folder.
+    static QString lockFileFor(const QString &programFolder);
+    // The local socket of a program folder: a per-user folder in /tmp (not the
+    // session's runtime folder, which a timer or cron job does not share).
+    static QString socketNameFor(const QString &programFolder);
 
 private:
     QString m_fileName;
-    std::unique_ptr<QLockFile> m_lock;
+    int m_fd = -1;
+    bool m_held = false;
 };
 
 } // namespace pc

@@ -22,6 +22,9 @@ QString BuildStartPageHtml(const StartPageState &state)
     if (state.unreadInvoices > 0)
         item("<li> <b>Есть непросмотренные накладные</b> <font size=",
              "> <a href = \"__________OpenNaklad\"> посмотреть... </a> </font>");
+    if (!state.lastJob.isEmpty())
+        page += QStringLiteral("<li> <font size=") + size + (state.lastJobFailed ? QStringLiteral(" color=\"red\">") : QStringLiteral(">"))
+              + state.lastJob.toHtmlEscaped() + QStringLiteral(" </font>");
     page += QStringLiteral("</font> </body></html>");
     return page;
 }

@@ -12,6 +12,8 @@ struct StartPageState {
     bool priceHasData = false;
     int unsentOrders = 0;
     int unreadInvoices = 0;
+    QString lastJob;             // the last job's result, when there is one
+    bool lastJobFailed = false;
 };
 
 // The whole page, one line.

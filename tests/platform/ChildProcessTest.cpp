@@ -164,7 +164,7 @@ TEST_F(ChildDescriptors, DesktopOpenerIsStartedTheSameWay)
 TEST(OwnFiles, SingleInstanceLockIsClosedOnExec)
 {
     QTemporaryDir locks;
-    pc::SingleInstance instance(QStringLiteral("client"), locks.path());
+    pc::SingleInstance instance(locks.path());
     ASSERT_TRUE(instance.acquire());
     const QList<int> fds = descriptorsOf(instance.lockFileName());
     ASSERT_FALSE(fds.isEmpty()) << "the lock must be held open while the program runs";

@@ -1,6 +1,7 @@
 #include "TempAppDir.h"
 #include "platform/CodePage.h"
 #include "platform/Process.h"
+#include "platform/Signals.h"
 #include "platform/SingleInstance.h"
 
 #include <QElapsedTimer>
@@ -8,6 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
+#include <csignal>
+#include <QFile>
+#include <QFileInfo>
 #include <unistd.h>
 
 TEST(CodePage, CyrillicRoundTripsThroughBothCodePages)
@@ -37,39 +41,77 @@ TEST(CodePage, CyrillicRoundTripsThroughBothCodePages)
     EXPECT_EQ(out.substr(1 + 0xB0, 1), "?");            // ░ is not in 1251
 }
 
-TEST(SingleInstance, SecondCopyOfTheSameNameIsRefusedOthersRun)
+// One copy per program folder, whatever the session's environment: a copy
+// started by a timer or cron (another runtime folder) and a copy that names
+// the folder another way both see the lock; another folder does not.
+TEST(SingleInstance, OneCopyPerProgramFolderWhateverTheEnvironment)
 {
-    QTemporaryDir locks;
-    pc::SingleInstance first("client", locks.path());
+    QTemporaryDir folder, other, links;
+    pc::SingleInstance first(folder.path());
     ASSERT_TRUE(first.acquire());
-    pc::SingleInstance other("client2", locks.path());
-    EXPECT_TRUE(other.acquire());
+    EXPECT_TRUE(first.lockFileName().startsWith(QFileInfo(folder.path()).canonicalFilePath() + "/"));
+    const QString alias = links.filePath("alias");
+    ASSERT_TRUE(QFile::link(folder.path(), alias));
 
-    // A separate process must be refused while the first holds the lock.
     const pid_t pid = fork();
     if (pid == 0) {
-        pc::SingleInstance second("client", locks.path());
-        _exit(second.acquire() ? 1 : 0);
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(links.path()));
+        qputenv("TMPDIR", QFile::encodeName(links.path()));
+        pc::SingleInstance same(folder.path() + "/"), viaLink(alias), elsewhere(other.path());
+        _exit((same.acquire() ? 1 : 0) | (viaLink.acquire() ? 2 : 0) | (elsewhere.acquire() ? 0 : 4));
     }
     int status = 0;
     waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status));
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: same folder passed, 2: folder through a link passed, 4: other folder refused";
+}
+
+// Two engines on one database file must share one lock folder: a copy
+// started by a timer or cron (another runtime folder, another TMPDIR) gets
+// the same one as the desktop's copy.
+TEST(FirebirdLockFolder, OnePerUserWhateverTheSessionsEnvironment)
+{
+    QTemporaryDir runtime;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        qunsetenv("FIREBIRD_LOCK");
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+        qputenv("TMPDIR", QFile::encodeName(runtime.path()));
+        pc::setFirebirdLockFolder();
+        const QString expected = QStringLiteral("/tmp/firebird-%1").arg(getuid());
+        _exit(qEnvironmentVariable("FIREBIRD_LOCK") == expected && QFileInfo(expected).isDir() ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
-TEST(SingleInstance, StaleLockOfACrashedCopyDoesNotBlock)
+// A copy killed while holding the lock (no chance to clean up) never blocks
+// the next start.
+TEST(SingleInstance, LockOfAKilledCopyDoesNotBlock)
 {
-    QTemporaryDir locks;
+    QTemporaryDir folder;
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
     const pid_t pid = fork();
     if (pid == 0) {
-        pc::SingleInstance crashed("client", locks.path());
-        crashed.acquire();
-        _exit(0); // dies holding the lock file
+        pc::SingleInstance holder(folder.path());
+        const char c = holder.acquire() ? 'y' : 'n';
+        (void)!write(ready[1], &c, 1);
+        for (;;)
+            pause();
     }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    pc::SingleInstance next("client", locks.path());
+    char c = 0;
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    ASSERT_EQ(c, 'y');
+    pc::SingleInstance next(folder.path());
+    EXPECT_FALSE(next.acquire()) << "the holder is alive";
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
     EXPECT_TRUE(next.acquire());
+    close(ready[0]);
+    close(ready[1]);
 }
 
 TEST(RunAndWait, ReportsExitCodeWorkingFolderAndTimeOut)

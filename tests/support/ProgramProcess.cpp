@@ -11,7 +11,8 @@
 
 extern char **environ;
 
-ProgramProcess::ProgramProcess(const QString &folder, const QString &name) : m_path(folder + name)
+ProgramProcess::ProgramProcess(const QString &folder, const QString &name, const QStringList &arguments)
+    : m_path(folder + name), m_arguments(arguments)
 {
     QFile::remove(m_path);
     QFile::copy(QStringLiteral(PC_BINARY_DIR) + QStringLiteral("/client"), m_path);

@@ -10,8 +10,9 @@
 
 class ProgramProcess {
 public:
-    // Copies the built program into folder (ending in "/") as `name`.
-    ProgramProcess(const QString &folder, const QString &name);
+    // Copies the built program into folder (ending in "/") as `name`; it is
+    // started with `arguments`.
+    ProgramProcess(const QString &folder, const QString &name, const QStringList &arguments = {});
     // Any program with its arguments, run where it is.
     ProgramProcess(const QString &program, const QStringList &arguments);
     ~ProgramProcess(); // kills a copy still running

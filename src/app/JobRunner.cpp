@@ -1,0 +1,281 @@
+#include "app/JobRunner.h"
+
+#include "app/SettingsFiles.h"
+#include "core/AppContext.h"
+#include "core/JobDialogs.h"
+#include "core/JobLog.h"
+#include "core/LogText.h"
+#include "db/DataModule.h"
+#include "db/Dataset.h"
+#include "documents/FetchDocuments.h"
+#include "exchange/ServerConnection.h"
+#include "platform/AppError.h"
+#include "price/PriceUpdate.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QLocale>
+
+#include <memory>
+
+namespace pc {
+
+namespace {
+
+qint64 countOf(TDM &dm, const QString &sql)
+{
+    std::unique_ptr<Dataset> q(dm.OpenQuery(sql, true));
+    return q && !q->IsEmpty() ? q->Fields(0).AsLargeInt() : 0;
+}
+
+QString number(qint64 n)
+{
+    return QLocale().toString(n);
+}
+
+QString timeText(const QDateTime &when)
+{
+    return when.toString(QStringLiteral("HH:mm"));
+}
+
+// Why a run failed, in one line: the question it could not answer, else the
+// last error it logged.
+QString failureReason(const JobDialogs &dialogs, const QStringList &errors)
+{
+    if (!dialogs.unanswered().isEmpty())
+        return QStringLiteral("программа задала вопрос, на который у задания нет ответа: «%1»")
+            .arg(dialogs.unanswered().simplified());
+    for (qsizetype i = errors.size() - 1; i >= 0; --i)
+        if (!errors[i].trimmed().isEmpty())
+            return errors[i].simplified();
+    // Without an error the last notice says why (another workstation runs the update).
+    if (!dialogs.notices.isEmpty())
+        return dialogs.notices.last().simplified();
+    return QStringLiteral("подробности в журнале сообщений");
+}
+
+} // namespace
+
+QString jobKindName(JobKind kind)
+{
+    return kind == JobKind::UpdatePrice ? QStringLiteral("update") : QStringLiteral("fetch-documents");
+}
+
+std::optional<JobKind> jobKindOf(const QString &name)
+{
+    if (name == QLatin1String("update"))
+        return JobKind::UpdatePrice;
+    if (name == QLatin1String("fetch-documents"))
+        return JobKind::FetchDocuments;
+    return std::nullopt;
+}
+
+bool runPriceUpdate(PriceUpdate &update, const JobDialogs &dialogs)
+{
+    const qsizetype before = dialogs.asked().count(JobDialogs::kUnloadedPriceQuestion);
+    const bool loaded = update.UpdatePrice();
+    if (loaded || dialogs.asked().count(JobDialogs::kUnloadedPriceQuestion) == before || !dialogs.unanswered().isEmpty())
+        return loaded;
+    // That press only removed a price file left in the program folder: the
+    // next one fetches the list from the server.
+    return update.UpdatePrice();
+}
+
+namespace {
+// Visits every row of the price list: its goods code with expiry date, and price.
+template <class F>
+void forEachPrice(TDM &dm, F &&visit)
+{
+    if (!dm.Connected())
+        return;
+    std::unique_ptr<Dataset> q(dm.OpenQuery(QStringLiteral("SELECT IDTOVAR, GODEN, PRICE FROM PRICE"), true));
+    if (!q)
+        return;
+    Field &id = q->Fields(0);
+    Field &goden = q->Fields(1);
+    Field &price = q->Fields(2);
+    for (int i = 0; i < q->RecordCount(); ++i) {
+        Dataset::ActiveRow row(*q, i);
+        visit(id.AsString() + QLatin1Char('\x1f') + (goden.IsNull() ? QString() : goden.AsDate().toString(Qt::ISODate)),
+              price.AsFloat());
+    }
+}
+} // namespace
+
+PriceSnapshot::PriceSnapshot(TDM &dm)
+{
+    try {
+        forEachPrice(dm, [this](const QString &key, double price) { m_prices.insert(key, price); });
+    } catch (const std::exception &) {
+        m_prices.clear(); // the count only decorates the summary
+    }
+}
+
+qint64 PriceSnapshot::changedIn(TDM &dm) const
+{
+    qint64 changed = 0;
+    forEachPrice(dm, [&](const QString &key, double price) {
+        const auto was = m_prices.constFind(key);
+        if (was != m_prices.constEnd() && *was != price)
+            ++changed;
+    });
+    return changed;
+}
+
+JobOutcome priceJobOutcome(TDM &dm, PriceUpdate &update, bool loaded, const QString &priceDate, const PriceSnapshot &before,
+                           const JobDialogs &dialogs, const QStringList &errors, const QDateTime &finished)
+{
+    JobOutcome out;
+    if (!loaded || !dialogs.unanswered().isEmpty()) {
+        out.exitCode = JobFailed;
+        out.summary = QStringLiteral("Прайс не обновлён в %1: %2. В работе прежний прайс-лист и заказ")
+                          .arg(timeText(finished), failureReason(dialogs, errors));
+        return out;
+    }
+    qint64 rows = 0, changed = 0, ordered = 0;
+    try {
+        rows = countOf(dm, QStringLiteral("SELECT COUNT(1) FROM PRICE"));
+        ordered = countOf(dm, QStringLiteral("SELECT COUNT(1) FROM PRICE WHERE ZAKAZ > 0"));
+        changed = before.changedIn(dm);
+    } catch (const std::exception &) {
+        // The counts only decorate the summary.
+    }
+    const QString counts = QStringLiteral("%1 позиций, изменились цены у %2, в заказе %3 позиций")
+                               .arg(number(rows), number(changed), number(ordered));
+    if (update.CheckPriceActuality(false)) {
+        out.exitCode = JobDone;
+        out.summary = QStringLiteral("Прайс обновлён в %1: %2").arg(timeText(finished), counts);
+    } else {
+        out.exitCode = JobStalePrice;
+        out.summary = QStringLiteral("Прайс обновлён в %1, но поставщик выложил устаревший прайс (от %2): %3. "
+                                     "Обратитесь к поставщику")
+                          .arg(timeText(finished), priceDate, counts);
+    }
+    return out;
+}
+
+JobOutcome documentsJobOutcome(int defectures, int documents, const JobDialogs &dialogs, const QStringList &errors,
+                               const QDateTime &finished)
+{
+    JobOutcome out;
+    const QString counts = QStringLiteral("получено дефектур: %1, накладных и документов: %2").arg(defectures).arg(documents);
+    if (!dialogs.unanswered().isEmpty() || !errors.isEmpty()) {
+        out.exitCode = JobFailed;
+        out.summary = QStringLiteral("Дефектуры и накладные получены не все в %1 (%2): %3")
+                          .arg(timeText(finished), counts, failureReason(dialogs, errors));
+    } else {
+        out.exitCode = JobDone;
+        out.summary = QStringLiteral("Дефектуры и накладные проверены в %1: %2").arg(timeText(finished), counts);
+    }
+    return out;
+}
+
+JobOutcome busyJobOutcome(JobKind kind, const QDateTime &finished)
+{
+    JobOutcome out;
+    out.exitCode = JobBusy;
+    out.summary = QStringLiteral("%1 не выполнено в %2: программа открыта и занята (открыт вопрос или идёт другая работа). "
+                                 "В работе прежний прайс-лист")
+                      .arg(kind == JobKind::UpdatePrice ? QStringLiteral("Обновление прайса")
+                                                        : QStringLiteral("Получение дефектур и накладных"),
+                           timeText(finished));
+    return out;
+}
+
+void keepJobResult(const AppContext &context, JobKind kind, const JobOutcome &outcome, const QDateTime &finished)
+{
+    writeJobResult(context, JobResult{jobKindName(kind), finished, outcome.exitCode, outcome.summary, false});
+}
+
+JobOutcome runJobWithoutWindow(const AppContext &context, JobKind kind)
+{
+    Settings settings;
+    JobLog log(context.appDir(), [&settings] { return settings.ClientCode; });
+    JobDialogs dialogs(log);
+    auto finish = [&](JobOutcome out) {
+        const QDateTime now = QDateTime::currentDateTime();
+        try {
+            keepJobResult(context, kind, out, now);
+        } catch (const std::exception &e) {
+            log.logMessage(errorText(e), Error, true);
+        }
+        return out;
+    };
+    // A result file cut short by a kill is a temporary file nobody else removes.
+    const QDir data(context.path(QStringLiteral("Data")));
+    for (const QString &name : data.entryList({QStringLiteral("job-result.ini.*")}, QDir::Files | QDir::Hidden))
+        QFile::remove(data.filePath(name));
+
+    SettingsFiles files(context, dialogs, log);
+    try {
+        files.readClient(settings);
+        files.driverHandshake(settings);
+        files.readPriceDate(settings);
+        files.createFolders();
+        files.readServer(settings, false);
+        files.setAccounts(settings);
+        files.readExchange(settings);
+    } catch (const std::exception &e) {
+        if (dialogs.unanswered().isEmpty())
+            log.logMessage(errorText(e) + QStringLiteral(" (Инициализация)"), Error, true);
+        return finish({JobFailed, QStringLiteral("Задание не выполнено в %1: %2")
+                                      .arg(timeText(QDateTime::currentDateTime()), failureReason(dialogs, log.errors()))});
+    }
+    bool anyServer = false;
+    for (const QString &a : settings.ServerAddresses)
+        anyServer = anyServer || !a.trimmed().isEmpty();
+    if (settings.ClientCode.isEmpty() || !anyServer) {
+        const QString missing = settings.ClientCode.isEmpty() ? QStringLiteral("не задан код клиента")
+                                                              : QStringLiteral("не задан адрес сервера");
+        log.logMessage(QStringLiteral("Задание не выполнено: %1. Откройте программу и заполните настройки").arg(missing), Error,
+                       true);
+        return finish({JobNoSettings, QStringLiteral("Задание не выполнено в %1: %2. В работе прежний прайс-лист")
+                                          .arg(timeText(QDateTime::currentDateTime()), missing)});
+    }
+
+    TDM dm(context, dialogs, log);
+    dm.DriverKind = settings.DBDriver;
+    dm.Location = DatabaseLocation::Read(files.clientIni());
+    try {
+        if (!dm.IsFirebird())
+            throw AppError(QStringLiteral("задания работают только со встроенной базой данных Firebird"));
+        dm.CreateFirebirdObjects();
+        dm.OpenDatabase();
+    } catch (const std::exception &e) {
+        if (dialogs.unanswered().isEmpty())
+            log.logMessage(errorText(e) + QStringLiteral(" (Инициализация)"), Error, true);
+        return finish({JobFailed, QStringLiteral("Задание не выполнено в %1: база данных не открыта: %2")
+                                      .arg(timeText(QDateTime::currentDateTime()), failureReason(dialogs, log.errors()))});
+    }
+
+    ServerConnection connection(settings, dialogs, log);
+    connection.ftp().setConnectTimeout(15000);
+    connection.setIdleHook([] { QCoreApplication::processEvents(); });
+    DocumentFetch documents(dm, connection, settings, dialogs, log, context);
+    DocumentFetch::Result fetched;
+    const int addressCount = int(settings.DeliveryAddresses.size());
+    const int addressIndex = addressCount > 0 ? settings.AddressIndex : -1;
+
+    JobOutcome out;
+    if (kind == JobKind::UpdatePrice) {
+        PriceUpdate update(dm, connection, settings, dialogs, log, context);
+        update.ProcessEvents = [] { QCoreApplication::processEvents(); };
+        // The date of the list the database holds (shared by every workstation).
+        update.ReadStoredPriceDate();
+        update.FetchDocuments = [&] { fetched = documents.FetchDocuments(false, addressCount, addressIndex); };
+        // A program update found in the archive stays in the program folder:
+        // the window installs it at its next start.
+        const PriceSnapshot before(dm);
+        const bool loaded = runPriceUpdate(update, dialogs);
+        out = priceJobOutcome(dm, update, loaded, settings.PriceDate, before, dialogs, log.errors(),
+                              QDateTime::currentDateTime());
+    } else {
+        fetched = documents.FetchDocuments(false, addressCount, addressIndex);
+        out = documentsJobOutcome(fetched.defectures, fetched.documents, dialogs, log.errors(), QDateTime::currentDateTime());
+    }
+    log.logMessage(out.summary, out.exitCode == JobDone ? Info : out.exitCode == JobStalePrice ? Warning : Error, true);
+    return finish(out);
+}
+
+} // namespace pc
