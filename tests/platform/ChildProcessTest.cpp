@@ -140,6 +140,26 @@ TEST_F(ChildDescriptors, WaitedAndDetachedChildrenGetOnlyStandardDescriptors)
     EXPECT_EQ(descriptorsOfSleeper(dir.file("detached.pid")), standardOnly);
 }
 
+// The first descriptor above standard error is closed too, whatever holds it.
+TEST_F(ChildDescriptors, DescriptorThreeIsNotInherited)
+{
+    const int savedFlags = fcntl(3, F_GETFD);
+    const int saved = fcntl(3, F_DUPFD_CLOEXEC, 10); // whatever the test process keeps there
+    ASSERT_EQ(::dup2(plain, 3), 3);                  // a copy without close-on-exec
+    QString error;
+    const bool started = pc::startDetached(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), kSleeper, dir.file("three.pid")},
+                                           dir.path(), &error);
+    const std::string seen = started ? descriptorsOfSleeper(dir.file("three.pid")) : error.toStdString();
+    if (saved >= 0) {
+        ::dup2(saved, 3);
+        fcntl(3, F_SETFD, savedFlags);
+        ::close(saved);
+    } else {
+        ::close(3);
+    }
+    EXPECT_EQ(seen, standardOnly);
+}
+
 TEST_F(ChildDescriptors, DesktopOpenerIsStartedTheSameWay)
 {
     // A stand-in for the desktop's opener, first on the search path.
