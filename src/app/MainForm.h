@@ -277,6 +277,7 @@ private:
     pc::SupplierPanels *m_supplierPanels = nullptr;
     // Puts the settings values on the page / takes them back from it.
     void showSettings();
+    void refreshMarkupLimits();
     void collectSettings();
     void showAddresses();
     void showChannelSettings();

@@ -192,12 +192,7 @@ void TMainForm::LoadSettings()
     files.readExchange(settings);
     showSettings();
 
-    // The markup limits as the retail pricing uses them.
-    QList<MarkupRow> rows;
-    const QStringList keys = maxMarkupRowKeys();
-    for (int i = 0; i < 3; ++i)
-        rows.append({keys[i], markupCellText(settings.MaxNacen[i])});
-    ValidateMaxMarkupTable(rows, settings.MaxMarkupTable, dialogs());
+    refreshMarkupLimits();
 
     ShowOrderTotals();
     RefreshTitle();
@@ -212,6 +207,17 @@ void TMainForm::LoadSettings()
         if (DM->ImportOldDbfData())
             files.clearDriverChanged();
     }
+}
+
+// The markup limits as the retail pricing and the invoice lines' colours use
+// them: the stored ones, at start and after every save.
+void TMainForm::refreshMarkupLimits()
+{
+    QList<MarkupRow> rows;
+    const QStringList keys = maxMarkupRowKeys();
+    for (int i = 0; i < 3; ++i)
+        rows.append({keys[i], markupCellText(settings.MaxNacen[i])});
+    ValidateMaxMarkupTable(rows, settings.MaxMarkupTable, dialogs());
 }
 
 void TMainForm::showSettings()
@@ -375,6 +381,7 @@ void TMainForm::SaveSettings()
     }
     try {
         m_settingsFiles->save(settings, markupCells());
+        refreshMarkupLimits();
         // A database elsewhere is taken at the next start.
         const pc::DatabaseLocation location = dbLocationGroup->location();
         if (!(location == pc::DatabaseLocation::Read(m_settingsFiles->clientIni()))) {

@@ -17,6 +17,7 @@
 #include <QHash>
 #include <QSet>
 #include <algorithm>
+#include <map>
 
 namespace pc {
 
@@ -391,6 +392,8 @@ void TDM::OpenDatabase()
         m_dialogs.showNotice(QStringLiteral("Ошибка при подключении к БД. См. сообщения в нижнем окне"), true);
         throw;
     }
+
+    WidenTextColumns();
 
     try {
         if (!PriceHasData())
@@ -915,6 +918,50 @@ void TDM::EnsureSharedObjects()
         }
         if (!exists(QStringLiteral("SELECT COUNT(*) FROM RDB$INDICES WHERE RDB$INDEX_NAME = ?"), QLatin1String(k.index)))
             ddl(QStringLiteral("CREATE UNIQUE INDEX %1 ON %2 (ID)").arg(QLatin1String(k.index), QLatin1String(k.table)));
+    }
+}
+
+// A database made by an earlier version may keep a text column narrower than
+// its definition now says (the goods code of the order lines had 14
+// characters): it is widened in place, which keeps every value. A column is
+// never narrowed. When the engine refuses (another workstation holds the
+// table), the database works on as it is and the refusal goes to the details.
+void TDM::WidenTextColumns()
+{
+    if (!IsFirebird() || !Connected())
+        return;
+    std::vector<std::pair<QString, const TTableDefs *>> tables;
+    for (int id = 0; id < TdCount; ++id)
+        tables.emplace_back(TableDef(TableDefId(id)).Name(), &TableDef(TableDefId(id)));
+    tables.emplace_back(QStringLiteral("PRICEOLD"), &TableDef(TdPrice));
+    for (const auto &[table, def] : tables) {
+        std::map<QString, int> lengths; // VARCHAR columns and their lengths in characters
+        {
+            std::unique_ptr<fb::Statement> q = CreateQuery(QStringLiteral(
+                "SELECT TRIM(RF.RDB$FIELD_NAME), F.RDB$CHARACTER_LENGTH FROM RDB$RELATION_FIELDS RF "
+                "JOIN RDB$FIELDS F ON F.RDB$FIELD_NAME = RF.RDB$FIELD_SOURCE "
+                "WHERE RF.RDB$RELATION_NAME = ? AND F.RDB$FIELD_TYPE = 37"));
+            q->setValue(0, table.toUpper());
+            q->execute();
+            while (q->fetch())
+                if (!q->isNull(1))
+                    lengths[q->asText(0).trimmed().toUpper()] = int(q->asInt64(1));
+            q->closeCursor();
+        }
+        for (const FieldDefEntry &e : def->Entries()) {
+            const auto it = lengths.find(e.Name.toUpper());
+            if (e.Calculated || e.FieldClass != FieldKind::String || it == lengths.end() || it->second >= e.Size)
+                continue;
+            const QString sql = QStringLiteral("ALTER TABLE %1 ALTER COLUMN %2 TYPE VARCHAR(%3)").arg(table.toUpper(), e.Name).arg(e.Size);
+            try {
+                ExecSQL(sql, true);
+                m_log.logDetail(QStringLiteral("Столбец %1.%2 расширен с %3 до %4 символов")
+                                    .arg(table.toUpper(), e.Name).arg(it->second).arg(e.Size));
+            } catch (const std::exception &ex) {
+                Rollback();
+                m_log.logDetail(errorText(ex) + QStringLiteral(" (") + sql + QStringLiteral(")"));
+            }
+        }
     }
 }
 

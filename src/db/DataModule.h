@@ -129,6 +129,8 @@ public:
     // of the order and document numbers, the table of shared values. Safe to
     // run again; what cannot be made (old duplicates) is logged.
     void EnsureSharedObjects();
+    // Widens a text column an older database keeps narrower than its definition.
+    void WidenTextColumns();
     // The next number of an order, invoice or defecture, from the table's
     // generator: two workstations never get the same one.
     qint64 NextKey(const QString &table);

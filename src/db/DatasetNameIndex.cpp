@@ -78,9 +78,11 @@ QString NameIndex::at(qsizetype row) const
 
 bool NameIndex::Key(const QString &text, std::string &key)
 {
-    const QString upper = text.toUpper();
-    const QByteArray bytes = toCp1251(upper);
-    if (fromCp1251(std::string_view(bytes.constData(), size_t(bytes.size()))) != upper)
+    // The text goes into the list's code page first and is upper-cased
+    // there, as the names are: a character whose Unicode upper case cp1251
+    // lacks ("µ" has "Μ") stays as it is and still finds its names.
+    const QByteArray bytes = toCp1251(text);
+    if (fromCp1251(std::string_view(bytes.constData(), size_t(bytes.size()))) != text)
         return false;
     const auto &table = upperTable();
     key.resize(size_t(bytes.size()));

@@ -35,8 +35,8 @@ public:
                                 m_offsets[size_t(row) + 1] - m_offsets[size_t(row)]);
     }
 
-    // The text upper-cased and in cp1251, as names are kept; nothing when a
-    // character has no cp1251 form (no name can hold it).
+    // The text in cp1251, upper-cased there as names are kept; nothing when
+    // a character has no cp1251 form (no name can hold it).
     static bool Key(const QString &text, std::string &key);
 
     // The first row at or after start whose name begins with key; when there

@@ -91,7 +91,8 @@ std::vector<TTableDefs> BuildTableDefs(int driverKind)
 
     TTableDefs &lines = defs.emplace_back(QStringLiteral("ORDERSL"));
     AddFieldDef(lines, QStringLiteral("IDNAKL"), K::Integer, no, 10, 0, idx);
-    AddFieldDef(lines, QStringLiteral("IDTOVAR"), K::String, no, 14, 0, no);
+    // As wide as the price list's goods code: every row of the list can be ordered.
+    AddFieldDef(lines, QStringLiteral("IDTOVAR"), K::String, no, 20, 0, no);
     AddFieldDef(lines, QStringLiteral("TOVAR"), K::String, no, 100, 0, no);
     AddFieldDef(lines, QStringLiteral("PRODUCT"), K::String, no, 50, 0, no);
     AddFieldDef(lines, qnt, K::Integer, no, 0, 0, no);

@@ -25,6 +25,7 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QTemporaryDir>
+#include <QtEndian>
 
 #include <algorithm>
 #include <cstring>
@@ -32,6 +33,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace pc {
@@ -400,6 +402,17 @@ struct RowKeyHash {
 };
 qint64 dayOf(const QVariant &date) { return date.isNull() ? 0 : date.toDate().toJulianDay(); }
 
+// The record number in a row's DB_KEY (taken as 8 bytes in machine order):
+// the engine keeps its low 32 bits, little-endian, in the last four bytes and
+// the bits above in the third byte. Rows of equal index keys stand in the
+// order of their record numbers.
+quint64 recordNumber(quint64 dbKey)
+{
+    unsigned char bytes[sizeof dbKey];
+    std::memcpy(bytes, &dbKey, sizeof dbKey);
+    return (quint64(bytes[2]) << 32) | qFromLittleEndian<quint32>(bytes + 4);
+}
+
 } // namespace
 
 int PriceUpdate::ImportPriceFile(const QString &fileName)
@@ -417,6 +430,9 @@ int PriceUpdate::ImportPriceFile(const QString &fileName)
     std::unique_ptr<fb::Statement> insert(m_dm.PrepareQuery(BuildInsertSQL(def), true));
     if (!insert)
         throw AppError(QStringLiteral("База данных не открыта"));
+    // Row by row, the place of each new row comes back with it: rows of one
+    // name are kept in the file's order by their places (see below).
+    std::unique_ptr<fb::Statement> insertPlaced(m_dm.PrepareQuery(BuildInsertSQL(def) + QStringLiteral(" RETURNING RDB$DB_KEY"), true));
 
     std::vector<CopiedColumn> columns;
     QStringList missing, unexpected;
@@ -466,13 +482,38 @@ int PriceUpdate::ImportPriceFile(const QString &fileName)
         }
     }
     auto placeBytes = [](quint64 dbKey) { return QByteArray(reinterpret_cast<const char *>(&dbKey), sizeof dbKey); };
-    size_t idColumn = 0, godenColumn = 0;
+    size_t idColumn = 0, godenColumn = 0, nameColumn = 0;
     for (size_t i = 0; i < columns.size(); ++i) {
         if (columns[i].name == QLatin1String("IDTOVAR"))
             idColumn = i;
         else if (columns[i].name == QLatin1String("GODEN"))
             godenColumn = i;
+        else if (columns[i].name == QLatin1String("TOVAR"))
+            nameColumn = i;
     }
+    auto bytesOf = [&columns](const CopiedRow &row, size_t i) {
+        return columns[i].plainText ? row.texts[i] : toCp1251(row.values[i].toString()).toStdString();
+    };
+
+    // Rows of one name stand in the list in the order of their places; a
+    // load into an empty list puts them in the file's order. A row rewritten
+    // in place keeps yesterday's place, so the places each name got are
+    // checked against the file's order, and the rows of a name that came out
+    // of order are put back in it (see below). A new row written in a block
+    // has its place looked up afterwards by its goods code and expiry date.
+    std::unordered_map<std::string, int> nameIds;
+    struct Placed {
+        int name;
+        quint64 dbKey; // 0: not known yet
+    };
+    std::vector<Placed> placed; // per record, in the file's order
+    std::vector<std::pair<size_t, RowKey>> unplaced;
+    auto place = [&](const CopiedRow &row, quint64 dbKey, RowKey *key) {
+        const auto [it, added] = nameIds.try_emplace(bytesOf(row, nameColumn), int(nameIds.size()));
+        if (dbKey == 0 && key)
+            unplaced.emplace_back(placed.size(), std::move(*key));
+        placed.push_back({it->second, dbKey});
+    };
 
     // Over a server the rows go a block at a time (one round trip a block).
     std::unique_ptr<RowWriter> insertBlock, rewriteBlock, removeBlock;
@@ -507,19 +548,25 @@ int PriceUpdate::ImportPriceFile(const QString &fileName)
                                            : v.isNull() || (c.text && v.toString().trimmed().isEmpty());
             k.empty += empty ? 1 : 0;
         }
-        const auto same = kept.find(RowKey{columns[idColumn].plainText
-                                               ? row.texts[idColumn]
-                                               : toCp1251(row.values[idColumn].toString()).toStdString(),
-                                           dayOf(row.values[godenColumn])});
+        RowKey key{bytesOf(row, idColumn), dayOf(row.values[godenColumn])};
+        const auto same = kept.find(key);
         if (same == kept.end()) {
             if (insertBlock) {
                 insertBlock->add([&columns, row](fb::Statement &st, const std::vector<int> &at) { bindAll(st, at, columns, row); });
+                place(row, 0, &key);
                 return;
             }
-            bindAll(*insert, insertParams, columns, row);
-            insert->execute();
+            bindAll(*insertPlaced, insertParams, columns, row);
+            insertPlaced->execute();
+            quint64 dbKey = 0;
+            if (insertPlaced->fetch()) {
+                const std::string_view newPlace = insertPlaced->rawText(0);
+                std::memcpy(&dbKey, newPlace.data(), std::min(newPlace.size(), sizeof dbKey));
+            }
+            place(row, dbKey, nullptr);
             return;
         }
+        place(row, same->second, nullptr);
         if (rewriteBlock) {
             rewriteBlock->add([&columns, row, key = placeBytes(same->second)](fb::Statement &st, const std::vector<int> &at) {
                 bindAll(st, std::vector<int>(at.begin(), at.end() - 1), columns, row);
@@ -558,6 +605,90 @@ int PriceUpdate::ImportPriceFile(const QString &fileName)
     }
     if (removeBlock)
         removeBlock->flush();
+
+    // The places of the new rows written in blocks: among the rows of their
+    // goods code and expiry date, those no other record of the file took.
+    if (!unplaced.empty()) {
+        std::unordered_set<quint64> taken;
+        for (const Placed &p : placed)
+            if (p.dbKey)
+                taken.insert(p.dbKey);
+        std::unordered_multimap<RowKey, quint64, RowKeyHash> now;
+        std::unique_ptr<fb::Statement> rows(m_dm.PrepareQuery(QStringLiteral("SELECT IDTOVAR, GODEN, RDB$DB_KEY FROM PRICE"), true));
+        rows->execute();
+        while (rows->fetch()) {
+            const std::string_view where = rows->rawText(2);
+            quint64 dbKey = 0;
+            std::memcpy(&dbKey, where.data(), std::min(where.size(), sizeof dbKey));
+            if (!taken.count(dbKey))
+                now.emplace(RowKey{std::string(rows->rawText(0)), rows->isNull(1) ? 0 : rows->asDate(1).toJulianDay()}, dbKey);
+        }
+        for (auto &[record, key] : unplaced) {
+            auto [from, to] = now.equal_range(key);
+            auto first = from;
+            for (auto it = from; it != to; ++it)
+                if (recordNumber(it->second) < recordNumber(first->second))
+                    first = it;
+            if (first == to)
+                continue;
+            placed[record].dbKey = first->second;
+            now.erase(first);
+        }
+    }
+
+    // The rows of a name out of the file's order: the name's places, in
+    // their own order, get the rows in the file's order. Each row moves whole.
+    std::vector<quint64> lastRecord(nameIds.size(), 0);
+    std::vector<char> unordered(nameIds.size(), 0), seen(nameIds.size(), 0);
+    bool anyUnordered = false;
+    for (const Placed &p : placed) {
+        if (!p.dbKey)
+            continue;
+        const quint64 record = recordNumber(p.dbKey);
+        if (seen[size_t(p.name)] && record < lastRecord[size_t(p.name)])
+            unordered[size_t(p.name)] = anyUnordered = true;
+        seen[size_t(p.name)] = 1;
+        lastRecord[size_t(p.name)] = record;
+    }
+    std::vector<std::vector<quint64>> unorderedPlaces(nameIds.size());
+    if (anyUnordered)
+        for (const Placed &p : placed)
+            if (p.dbKey && unordered[size_t(p.name)])
+                unorderedPlaces[size_t(p.name)].push_back(p.dbKey);
+    if (anyUnordered) {
+        QStringList names;
+        for (const CopiedColumn &c : columns)
+            names << c.name;
+        std::unique_ptr<fb::Statement> read(m_dm.PrepareQuery(
+            QStringLiteral("SELECT ") + names.join(QStringLiteral(", ")) + QStringLiteral(" FROM PRICE WHERE RDB$DB_KEY = :DBKEY"),
+            true));
+        for (const std::vector<quint64> &inFileOrder : unorderedPlaces) {
+            if (inFileOrder.empty())
+                continue;
+            std::vector<std::vector<QVariant>> contents;
+            for (quint64 dbKey : inFileOrder) {
+                read->setBytes(0, placeBytes(dbKey));
+                read->execute();
+                std::vector<QVariant> values;
+                if (read->fetch())
+                    for (size_t i = 0; i < columns.size(); ++i)
+                        values.push_back(read->asVariant(int(i)));
+                read->closeCursor();
+                contents.push_back(std::move(values));
+            }
+            std::vector<quint64> inPlaceOrder = inFileOrder;
+            std::sort(inPlaceOrder.begin(), inPlaceOrder.end(),
+                      [](quint64 a, quint64 b) { return recordNumber(a) < recordNumber(b); });
+            for (size_t k = 0; k < inFileOrder.size(); ++k) {
+                if (inPlaceOrder[k] == inFileOrder[k] || contents[k].size() != columns.size())
+                    continue;
+                for (size_t i = 0; i < columns.size(); ++i)
+                    rewrite->setValue(rewriteParams[i], contents[k][i]);
+                rewrite->setBytes(rewriteKey, placeBytes(inPlaceOrder[k]));
+                rewrite->execute();
+            }
+        }
+    }
     if (!unreadable.isEmpty())
         m_log.logMessage(QStringLiteral("В файле прайса %1 не прочитаны значения (загружены пустыми): %2")
                              .arg(QFileInfo(fileName).fileName(), unreadable.text()),
@@ -592,22 +723,53 @@ int PriceUpdate::ImportPriceDetails(const QString &fileName)
     if (!insert)
         throw AppError(QStringLiteral("База данных не открыта"));
     std::vector<CopiedColumn> columns;
+    std::vector<int> widths; // characters a text column holds, 0 for the others
     for (const FieldDefEntry &e : def.Entries())
-        if (!e.Calculated)
+        if (!e.Calculated) {
             columns.push_back({reader.FindField(e.Name), e.Name, e.FieldClass == FieldKind::String});
+            widths.push_back(e.FieldClass == FieldKind::String ? e.Size : 0);
+        }
     const std::vector<int> params = paramsOf(columns, *insert);
 
+    // A record with a text longer than its column (a goods code longer than
+    // any the details table keeps) cannot describe a row of the list: it is
+    // left out and counted, and the list itself loads.
+    auto tooLong = [&](const CopiedRow &row) {
+        for (size_t i = 0; i < columns.size(); ++i) {
+            if (widths[i] <= 0)
+                continue;
+            const qsizetype length = columns[i].plainText ? qsizetype(row.texts[i].size()) : row.values[i].toString().size();
+            if (length > widths[i])
+                return true;
+        }
+        return false;
+    };
     DbfUnreadableCells unreadable;
-    const int rows = copyRecords(reader, columns, unreadable, [&](const CopiedRow &row) {
+    int loaded = 0;
+    QStringList skipped;
+    copyRecords(reader, columns, unreadable, [&](const CopiedRow &row) {
+        if (tooLong(row)) {
+            skipped << (columns[0].plainText ? fromCp1251(row.texts[0]) : row.values[0].toString());
+            return;
+        }
         bindAll(*insert, params, columns, row);
         insert->execute();
+        ++loaded;
     });
     reader.Close();
+    if (!skipped.isEmpty()) {
+        m_log.logMessage(QStringLiteral("В файле подробностей %1 пропущено строк: %2 (код товара или текст длиннее, "
+                                        "чем вмещает таблица подробностей)")
+                             .arg(QFileInfo(fileName).fileName())
+                             .arg(skipped.size()),
+                         Warning, true);
+        m_log.logDetail(QStringLiteral("Пропущены подробности товаров: ") + skipped.join(QStringLiteral(", ")));
+    }
     if (!unreadable.isEmpty())
         m_log.logMessage(QStringLiteral("В файле подробностей %1 не прочитаны значения (загружены пустыми): %2")
                              .arg(QFileInfo(fileName).fileName(), unreadable.text()),
                          Warning, true);
-    return rows;
+    return loaded;
 }
 
 void PriceUpdate::RestoreOrderFromOld()
@@ -621,8 +783,13 @@ void PriceUpdate::RestoreOrderFromOld()
         m_dm.OpenQuery(QStringLiteral("SELECT IDTOVAR, GODEN, ZAKAZ FROM PRICEOLD WHERE ZAKAZ > 0"), true));
     if (!old)
         return;
+    // A batch the new list holds twice gets the quantity once, on one of its
+    // rows: one still without an order first, so that two ordered rows of
+    // yesterday's list keep their quantities apart.
     std::unique_ptr<fb::Statement> sameBatch(m_dm.PrepareQuery(
-        QStringLiteral("UPDATE PRICE SET ZAKAZ = ZAKAZ + :ZAKAZ WHERE IDTOVAR = :IDTOVAR AND GODEN IS NOT DISTINCT FROM :GODEN"),
+        QStringLiteral("UPDATE PRICE SET ZAKAZ = ZAKAZ + :ZAKAZ WHERE RDB$DB_KEY = "
+                       "(SELECT FIRST 1 P.RDB$DB_KEY FROM PRICE P WHERE P.IDTOVAR = :IDTOVAR "
+                       "AND P.GODEN IS NOT DISTINCT FROM :GODEN ORDER BY P.ZAKAZ, P.RDB$DB_KEY)"),
         true));
     std::unique_ptr<fb::Statement> latestBatch(m_dm.PrepareQuery(
         QStringLiteral("UPDATE PRICE SET ZAKAZ = ZAKAZ + :ZAKAZ WHERE RDB$DB_KEY = "
@@ -647,7 +814,8 @@ void PriceUpdate::RestoreOrderFromOld()
 
 void PriceUpdate::toggleBugFixType()
 {
-    m_settings.DBBugFixType = m_settings.DBBugFixType == 1 ? 0 : 1;
+    // Checked and greyed both become unchecked; only unchecked becomes checked.
+    m_settings.DBBugFixType = m_settings.DBBugFixType == 0 ? 1 : 0;
     try {
         IniFile(m_context.path(QStringLiteral("client.ini")))
             .writeInteger(QStringLiteral("Header"), QStringLiteral("DBBugFixType"), m_settings.DBBugFixType);

@@ -244,8 +244,12 @@ void DatasetModel::attachView(QTableView *view, int rowHeight)
     view->setSelectionMode(QAbstractItemView::SingleSelection);
     applyToView();
     view->viewport()->installEventFilter(this);
-    connect(view->horizontalHeader(), &QHeaderView::sectionResized, this, [this](int column, int, int width) {
+    connect(view->horizontalHeader(), &QHeaderView::sectionResized, this, [this](int column, int oldWidth, int width) {
         if (m_applyingWidths || column < 0 || column >= int(m_columns.size()))
+            return;
+        // A column hidden or shown goes to or from width 0: the program did
+        // that, not the person (no column can be dragged that narrow).
+        if (oldWidth == 0 || width == 0)
             return;
         const GridColumn &c = m_columns[size_t(column)];
         if (c.fill)

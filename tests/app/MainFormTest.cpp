@@ -13,8 +13,10 @@
 #include "db/DataModule.h"
 #include "core/PriceMask.h"
 #include "ui/DatasetModel.h"
+#include "ui/PriceGridBinder.h"
 #include "platform/AppError.h"
 #include "platform/CodePage.h"
+#include "platform/IniFile.h"
 #include "platform/Process.h"
 #include "platform/WholeFile.h"
 #include "ui/BrowserWindow.h"
@@ -74,6 +76,36 @@ TEST_F(MainFormFixture, ResizeSetsGridColumnAndCommentWidths)
     form->resize(1200, 700);
     form->FormResize();
     EXPECT_EQ(form->ui->edOrderComment->width(), 810);
+}
+
+// The widths the program gives the columns itself (binding the grids, a new
+// window size, the column that takes the rest) are not kept as the
+// pharmacist's; a width the pharmacist drags is, at once.
+TEST_F(MainFormFixture, OnlyDraggedColumnWidthsAreKept)
+{
+    form->LoadSettings();
+    form->show();
+    form->resize(1000, 700);
+    form->FormResize();
+    QCoreApplication::processEvents();
+    form->resize(1300, 800);
+    form->FormResize();
+    QCoreApplication::processEvents();
+    form->BindGrids();
+    QCoreApplication::processEvents();
+    // The changes mode shows the old price and quantity columns, and hides them again.
+    form->priceBinder->SetShowOnlyOrder(true);
+    QCoreApplication::processEvents();
+    form->priceBinder->SetShowOnlyOrder(false);
+    QCoreApplication::processEvents();
+    const pc::IniFile client(dir.file("client.ini"));
+    EXPECT_FALSE(client.sectionExists("GridColumns")) << dir.readBytes("client.ini").toStdString();
+    form->ui->dbgrdPrice->horizontalHeader()->resizeSection(2, 222);
+    EXPECT_EQ(client.readInteger("GridColumns", "dbgrdPrice.PRODUCT", 0), 222);
+    form->resize(1000, 700);
+    form->FormResize();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(form->ui->dbgrdPrice->columnWidth(2), 222);
 }
 
 // One wheel notch down over the price list moves it one row forward, one up
@@ -623,6 +655,31 @@ TEST_F(MainFormFixture, ATypedPharmacyPriceIsCommittedAtOnce)
     EXPECT_EQ(pc::test::committedScalar(db, sql), 777);
     form->DM->Rollback();
     EXPECT_EQ(pc::test::committedScalar(db, sql), 777);
+}
+
+// The limits entered on the settings page and saved are the ones the invoice
+// lines are checked against at once: 14,96 % under a 15 % limit is not red.
+TEST_F(MainFormFixture, SavedMarkupLimitsColourTheInvoiceLinesAtOnce)
+{
+    form->LoadSettings(); // no limits stored yet
+    form->DM->ExecSQL("INSERT INTO NAKLAD (ID, NUMBR, ISREAD) VALUES (7, 'Н-7', 0)", false);
+    // Producer price 110 with VAT 10 is 100 without: the middle bracket.
+    form->DM->ExecSQL("INSERT INTO NAKLADL (ID, LINENO, IDTOVAR, TOVAR, QNT, PRICE, SUMMA, STNDS, PRICE_PR, GV, PRREESTR, PRICE_APT) "
+                      "VALUES (7, 1, '1', 'Аспирин', 1, 100, 100, 10, 110, 1, 200, 116.456)", true);
+    form->DM->NakladSet()->Refresh();
+    auto *lines = form->ui->dbgNakladLines->model();
+    ASSERT_EQ(lines->rowCount(), 1);
+    ASSERT_EQ(lines->index(0, 16).data().toString(), "14,96%");
+    form->ui->lstGVNac->item(0, 1)->setText("25");
+    form->ui->lstGVNac->item(1, 1)->setText("15");
+    form->ui->lstGVNac->item(2, 1)->setText("10");
+    form->SaveSettings();
+    EXPECT_NE(lines->index(0, 16).data(Qt::ForegroundRole).value<QColor>(), QColor(255, 0, 0));
+    EXPECT_NE(lines->index(0, 14).data(Qt::ForegroundRole).value<QColor>(), QColor(255, 0, 0));
+    // A lower limit saved later turns the line red just as well.
+    form->ui->lstGVNac->item(1, 1)->setText("14,5");
+    form->SaveSettings();
+    EXPECT_EQ(lines->index(0, 16).data(Qt::ForegroundRole).value<QColor>(), QColor(255, 0, 0));
 }
 
 TEST_F(MainFormFixture, ArchiveButtonsRestoreAndDeleteOrders)

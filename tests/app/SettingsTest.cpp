@@ -9,8 +9,10 @@
 #include "app/SettingsFiles.h"
 #include "platform/IniFile.h"
 #include "platform/WholeFile.h"
+#include "ui/IdentityDialog.h"
 #include "ui_MainForm.h"
 
+#include <QLineEdit>
 #include <QListWidget>
 #include <QLocale>
 #include <QTableWidget>
@@ -671,4 +673,48 @@ TEST_F(SettingsFixture, ResetThatCannotWriteTheNewFileKeepsTheOldOne)
     ASSERT_FALSE(dialogs.notices.isEmpty());
     EXPECT_TRUE(dialogs.notices.last().startsWith("Ошибка сброса. Настройки не изменены: "));
     EXPECT_TRUE(dialogs.notices.last().contains("на диске нет места"));
+}
+
+// The identity window gives the code, name and address without the blanks
+// typed around them (the password as typed), and they are stored so; the
+// address it gave counts as accepted: the supplier's later change of it is
+// questioned. A code typed with blanks on the connection page is stored
+// without them too.
+TEST_F(SettingsFixture, IdentityIsStoredWithoutBlanksAndItsAddressCountsAsAccepted)
+{
+    TdlgIdentity window;
+    window.findChild<QLineEdit *>("edIdentityCode")->setText("  7001 ");
+    window.findChild<QLineEdit *>("edIdentityName")->setText(" Аптека №5  ");
+    window.findChild<QLineEdit *>("edIdentityPass")->setText(" секрет ");
+    window.findChild<QLineEdit *>("edIdentityAddress")->setText(" ftp.supplier.ru ");
+    const ClientIdentity given = window.identity();
+    EXPECT_EQ(given.code, "7001");
+    EXPECT_EQ(given.name, "Аптека №5");
+    EXPECT_EQ(given.pass, " секрет ");
+    EXPECT_EQ(given.serverAddress, "ftp.supplier.ru");
+
+    dir.writeText("client.ini", "[Header]\nControlAddressChange=1\n");
+    form = std::make_unique<TMainForm>(dir.path());
+    form->setDialogs(&dialogs);
+    form->askIdentity = [&given](ClientIdentity &id) {
+        id = given;
+        return true;
+    };
+    form->LoadSettings();
+    EXPECT_EQ(form->settings.ClientCode, "7001");
+    EXPECT_TRUE(dir.readBytes("client.ini").contains("ClientCode=7001\r\n")) << dir.readBytes("client.ini").toStdString();
+
+    form->ui->edClientCode->setText(" 7002  ");
+    dialogs.setNextAnswer(mrYes);
+    form->SaveSettings();
+    EXPECT_TRUE(dir.readBytes("client.ini").contains("ClientCode=7002\r\n")) << dir.readBytes("client.ini").toStdString();
+
+    serverIni("ftp.other.ru"); // the supplier moves the server
+    dialogs.setNextAnswer(mrNo);
+    start();
+    ASSERT_FALSE(dialogs.questions.isEmpty());
+    EXPECT_TRUE(dialogs.questions.last().startsWith(
+        "ВНИМАНИЕ! Был изменен основной адрес сервера заказа с ftp.supplier.ru на ftp.other.ru."))
+        << dialogs.questions.last().toStdString();
+    EXPECT_EQ(form->settings.ServerAddresses[0], "ftp.supplier.ru");
 }

@@ -146,8 +146,9 @@ TEST_F(DataModuleFixture, PreparedStatementsTakeNamedParametersAndRollbackUndoes
     EXPECT_EQ(committed("SELECT COUNT(1) FROM ORDERS WHERE STATUS = 1"), 2);
 }
 
-// A commit ends the transaction (a retaining one would keep the oldest active
-// transaction where it was, and with it every row version deleted since), yet
+// A commit or a rollback ends the transaction (a retaining one would keep the
+// oldest active transaction where it was, and with it every row version
+// deleted since), yet
 // the open datasets keep their rows, their current rows and a pending edit.
 TEST_F(DataModuleFixture, CommitEndsTheTransactionAndDatasetsKeepRowsPositionsAndEdits)
 {
@@ -187,7 +188,10 @@ TEST_F(DataModuleFixture, CommitEndsTheTransactionAndDatasetsKeepRowsPositionsAn
     price.Edit();
     price.FieldByName("ZAKAZ").SetAsInteger(4);
     price.Post();
+    // A rollback ends the transaction as well: the oldest active moves past it.
+    const qint64 undone = count("SELECT CURRENT_TRANSACTION FROM RDB$DATABASE");
     m.Rollback();
+    EXPECT_GT(count("SELECT MON$OLDEST_ACTIVE FROM MON$TRANSACTIONS WHERE MON$TRANSACTION_ID = CURRENT_TRANSACTION"), undone);
     EXPECT_EQ(count("SELECT ZAKAZ FROM PRICE WHERE IDTOVAR = '3'"), 0);
     EXPECT_EQ(count("SELECT ZAKAZ FROM PRICE WHERE IDTOVAR = '2'"), 7);
     m.OrdersSet()->Refresh();

@@ -522,7 +522,8 @@ TEST_F(DbfReaderTest, FilesCutShortAreRefusedAsDamaged)
         }
     }
 
-    // A table without records whose header is whole reads as empty.
+    // A table without records whose header is whole reads as empty, with or
+    // without the end-of-file byte: the header alone is not a cut file.
     DbfWriter empty(0x03);
     empty.addField("KOD", 'N', 6);
     DbfReader r;
@@ -530,6 +531,14 @@ TEST_F(DbfReaderTest, FilesCutShortAreRefusedAsDamaged)
     EXPECT_EQ(r.RecordCount(), 0);
     r.First();
     EXPECT_TRUE(r.Eof());
+    const QByteArray emptyBytes = empty.tableBytes();
+    const QByteArray headerOnly = emptyBytes.left(qFromLittleEndian<quint16>(emptyBytes.constData() + 8));
+    ASSERT_GT(headerOnly.size(), 32);
+    EXPECT_EQ(damage(headerOnly), QString());
+    DbfReader bare;
+    bare.setDBFFileName(saveBytes(headerOnly));
+    bare.setActive(true);
+    EXPECT_EQ(bare.RecordCount(), 0);
 
     // Other failures are not damage.
     try {

@@ -106,14 +106,17 @@ TEST_F(SaveOrderTest, CancelOrAFailureLeavesArchiveAndOrderUntouched)
     EXPECT_EQ(scalar("SELECT COUNT(*) FROM ORDERSL") + scalar("SELECT COUNT(*) FROM ORDERS"), 0);
     EXPECT_EQ(quantities(0), order);
 
-    // A goods code longer than the lines table holds: the fourth line fails.
-    addPrice("12345678901234567", "Г", 1, 20, 10);
+    // The lines table refuses the fourth line.
+    dm->ExecSQL("CREATE TRIGGER ORDERSL_REFUSE FOR ORDERSL BEFORE INSERT AS BEGIN "
+                "IF (NEW.IDTOVAR = '4') THEN NEW.QNT = 1 / 0; END",
+                true);
+    addPrice("4", "Г", 1, 20, 10);
     dialogs.setNextAnswer(mrYes);
     dialogs.setNextAnswer(mrYes);
     EXPECT_THROW(saver->SaveCurrentOrder(""), fb::DbError);
     EXPECT_EQ(dialogs.waitShown, 0);
     EXPECT_EQ(scalar("SELECT COUNT(*) FROM ORDERSL") + scalar("SELECT COUNT(*) FROM ORDERS"), 0);
-    EXPECT_EQ(quantities(0), "1=2 12345678901234567=1 2=3 3=7");
+    EXPECT_EQ(quantities(0), "1=2 2=3 3=7 4=1");
     EXPECT_EQ(saver->NextOrderNumber(), 1);
 }
 
@@ -211,4 +214,42 @@ TEST_F(SaveOrderTest, NextNumberIsAboveEveryHeaderAndLine)
     EXPECT_EQ(saver->NextOrderNumber(), 10);
     addLine(12, "9", "Без заголовка", "", 1, 1, 1);
     EXPECT_EQ(saver->NextOrderNumber(), 13);
+}
+
+// Every row of the price list can be ordered: an order line keeps a goods code
+// as long as the list's (20 characters). An archive made when the lines kept
+// 14 is widened as the database opens, with its lines as they were.
+TEST_F(SaveOrderTest, GoodsCodeAsLongAsTheListsIsSavedAndAnOlderArchiveIsWidened)
+{
+    dm.reset();
+    {
+        pc::TDM older(context, dialogs, log);
+        older.CreateFirebirdObjects();
+        older.SetConnected(true);
+        older.ExecSQL("DROP TABLE ORDERSL", true);
+        older.ExecSQL("CREATE TABLE OrdersL (IDNAKL INTEGER, IDTOVAR VARCHAR ( 14 ) , TOVAR VARCHAR ( 100 ) , "
+                      "PRODUCT VARCHAR ( 50 ) , QNT INTEGER, PRICE DOUBLE PRECISION, SUMMA DOUBLE PRECISION, CHANGE SMALLINT)",
+                      true);
+        older.ExecSQL("INSERT INTO ORDERSL (IDNAKL, IDTOVAR, TOVAR, QNT, PRICE, SUMMA) "
+                      "VALUES (7, '12345678901234', 'Старое', 1, 1, 1)",
+                      true);
+        older.SetConnected(false);
+    }
+    dm = std::make_unique<pc::TDM>(context, dialogs, log);
+    dm->CreateFirebirdObjects();
+    dm->OpenDatabase();
+    saver = std::make_unique<OrderSaver>(*dm, dialogs, log, settings);
+    saver->Now = [this] { return now; };
+
+    const QString code = "ABCDEFGHIJ12345678"; // 18 characters
+    addPrice(code, "Аспирин", 2, 20, 10.5);
+    reopenPrice();
+    EXPECT_TRUE(saver->SaveCurrentOrder(QString()));
+    EXPECT_EQ(quantities(8), code + "=2");
+    EXPECT_EQ(quantities(7), "12345678901234=1");
+    EXPECT_EQ(scalar("SELECT F.RDB$CHARACTER_LENGTH FROM RDB$RELATION_FIELDS RF JOIN RDB$FIELDS F "
+                     "ON F.RDB$FIELD_NAME = RF.RDB$FIELD_SOURCE "
+                     "WHERE RF.RDB$RELATION_NAME = 'ORDERSL' AND RF.RDB$FIELD_NAME = 'IDTOVAR'"),
+              20);
+    EXPECT_TRUE(log.details.contains("Столбец ORDERSL.IDTOVAR расширен с 14 до 20 символов")) << log.details.join('\n').toStdString();
 }

@@ -19,6 +19,7 @@
 
 #include <fcntl.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -138,6 +139,34 @@ TEST_F(ChildDescriptors, WaitedAndDetachedChildrenGetOnlyStandardDescriptors)
                                   dir.path(), &error))
         << error.toStdString();
     EXPECT_EQ(descriptorsOfSleeper(dir.file("detached.pid")), standardOnly);
+}
+
+// The first descriptor above standard error is closed too, whatever holds it.
+// Descriptor 3 is taken over in a copy of this process, where no engine
+// thread runs that could be using it.
+TEST_F(ChildDescriptors, DescriptorThreeIsNotInherited)
+{
+    const QString result = dir.file("three.txt");
+    const pid_t copy = ::fork();
+    ASSERT_GE(copy, 0);
+    if (copy == 0) {
+        std::string seen = "descriptor 3 not taken over";
+        if (::dup2(plain, 3) == 3) { // a copy without close-on-exec
+            QString error;
+            seen = pc::startDetached(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), kSleeper, dir.file("three.pid")},
+                                     dir.path(), &error)
+                ? descriptorsOfSleeper(dir.file("three.pid"))
+                : error.toStdString();
+        }
+        QFile out(result);
+        if (out.open(QIODevice::WriteOnly))
+            out.write(seen.c_str());
+        out.close();
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(copy, &status, 0), copy);
+    EXPECT_EQ(dir.readBytes("three.txt").toStdString(), standardOnly);
 }
 
 TEST_F(ChildDescriptors, DesktopOpenerIsStartedTheSameWay)

@@ -5,9 +5,12 @@
 #include "platform/SingleInstance.h"
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <QThread>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <sys/wait.h>
 #include <csignal>
 #include <QFile>
@@ -141,4 +144,67 @@ TEST(RunAndWait, ChildGetsCleanSignalMaskAndDefaultHandlers)
     pc::RunResult r = pc::runAndWait("/bin/sh", {"-c", "kill -TERM $$; sleep 5"}, dir.path(), 4000);
     EXPECT_EQ(r.status, pc::RunResult::Finished);
     EXPECT_EQ(r.exitCode, 128 + SIGTERM);
+}
+
+namespace {
+// Whether a process is gone (or dead and waiting for a parent that is not
+// this program); false while it runs, and while it is this program's zombie.
+QChar processState(const QString &pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return QChar('-');
+    const QByteArray text = stat.readAll();
+    const qsizetype close = text.lastIndexOf(')');
+    return close < 0 || close + 2 >= text.size() ? QChar('?') : QChar(text.at(close + 2));
+}
+} // namespace
+
+// A child that runs out of time is stopped with everything it started, and a
+// child started without waiting is reaped by the next start, never left as a
+// zombie.
+TEST(RunAndWait, TimeOutStopsTheGrandchildrenAndDetachedChildrenAreReaped)
+{
+    TempAppDir dir;
+    const pc::RunResult r =
+        pc::runAndWait("/bin/sh", {"-c", "sleep 30 & echo $! > grandchild.pid; wait"}, dir.path(), 500);
+    ASSERT_EQ(r.status, pc::RunResult::TimedOut);
+    const QString grandchild = QString::fromLatin1(dir.readBytes("grandchild.pid")).trimmed();
+    ASSERT_FALSE(grandchild.isEmpty());
+    QElapsedTimer t;
+    t.start();
+    while (processState(grandchild) != '-' && processState(grandchild) != 'Z' && t.elapsed() < 3000)
+        QThread::msleep(20);
+    const QChar state = processState(grandchild);
+    EXPECT_TRUE(state == '-' || state == 'Z') << "the grandchild runs on: " << state.toLatin1();
+
+    qint64 pid = 0;
+    QString error;
+    ASSERT_TRUE(pc::startDetached("/bin/true", {}, dir.path(), &error, &pid)) << error.toStdString();
+    t.restart();
+    while (processState(QString::number(pid)) != 'Z' && t.elapsed() < 3000)
+        QThread::msleep(20);
+    ASSERT_EQ(processState(QString::number(pid)), 'Z'); // ended, not yet reaped
+    pc::runAndWait("/bin/true", {}, dir.path(), 5000);
+    EXPECT_EQ(processState(QString::number(pid)), '-');
+}
+
+// A signal the program ignores is not ignored in its children: an unpacker
+// must die of a broken pipe or a hang-up as usual.
+TEST(RunAndWait, SignalsTheProgramIgnoresAreDefaultInItsChildren)
+{
+    TempAppDir dir;
+    struct sigaction ignore {}, pipeBefore {}, hupBefore {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &ignore, &pipeBefore);
+    sigaction(SIGHUP, &ignore, &hupBefore);
+    const pc::RunResult r = pc::runAndWait("/bin/sh", {"-c", "grep SigIgn /proc/self/status > ignored.txt"}, dir.path(), 5000);
+    sigaction(SIGPIPE, &pipeBefore, nullptr);
+    sigaction(SIGHUP, &hupBefore, nullptr);
+    ASSERT_EQ(r.status, pc::RunResult::Finished);
+    const QString line = QString::fromLatin1(dir.readBytes("ignored.txt")).simplified();
+    ASSERT_TRUE(line.startsWith("SigIgn:")) << line.toStdString();
+    const qulonglong mask = line.section(' ', 1).toULongLong(nullptr, 16);
+    EXPECT_EQ(mask & (1ull << (SIGPIPE - 1)), 0u) << line.toStdString();
+    EXPECT_EQ(mask & (1ull << (SIGHUP - 1)), 0u) << line.toStdString();
 }

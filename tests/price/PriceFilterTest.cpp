@@ -59,6 +59,8 @@ TEST_F(PriceFilterTest, NameFilterTakesTheTextAsTypedInAnyCase)
     EXPECT_EQ(filtered("ёл"), QStringList({"Ёлочка"}));
     EXPECT_EQ(filtered("бинт  "), QStringList());
     EXPECT_EQ(price().RecNo(), 0);
+    // A character that no name can hold finds nothing.
+    EXPECT_EQ(filtered("Ω"), QStringList());
 
     // The filter in force can be read back and applied again as it is.
     filtered("сироп");
@@ -67,6 +69,23 @@ TEST_F(PriceFilterTest, NameFilterTakesTheTextAsTypedInAnyCase)
     grid.SetPriceFilter(true, saved);
     EXPECT_EQ(names(), QStringList({"Сироп 100мл"}));
     EXPECT_EQ(filtered(""), QStringList({"100% Vit_C", "VitXC", "Ёлочка", "БИНТ эластичный", "Сироп 100мл", "бинт стерильный"}));
+}
+
+// "µ" has an upper case ("Μ") that code page 1251 lacks: the name filter and
+// the quick search take it as the list keeps it, as the database's query does.
+TEST_F(PriceFilterTest, MicroSignIsFoundAsTheQueryFindsIt)
+{
+    load({{"1", "Цианокобаламин 100µg", 1.0}, {"2", "µ-Тест", 1.0}, {"3", "Бинт", 1.0}});
+    grid.edPriceFilterChange("100µ");
+    EXPECT_EQ(names(), QStringList({"Цианокобаламин 100µg"}));
+    grid.edPriceFilterChange("µ");
+    EXPECT_EQ(names(), queried("UPPER(TOVAR) LIKE '%µ%'"));
+    EXPECT_EQ(names().size(), 2);
+    grid.edPriceFilterChange("100µG");
+    EXPECT_EQ(names(), QStringList({"Цианокобаламин 100µg"}));
+    grid.edPriceFilterChange("");
+    EXPECT_TRUE(grid.QuickSearch("µ-т"));
+    EXPECT_EQ(price().FieldByName("TOVAR").AsString(), "µ-Тест");
 }
 
 TEST_F(PriceFilterTest, RegistrationAndOrderFiltersGiveWhatTheQueryGives)

@@ -147,6 +147,26 @@ TEST_F(PriceGridTest, QuickSearchStartsWhereTheFirstLetterIsExpectedAndWrapsOnce
     EXPECT_EQ(currentName(), "аптечка 200");
 }
 
+// The same in a list whose names are all upper case (rows and names in one
+// order): the scan starts at the estimate, and the names above it are found
+// by the wrap to the top.
+TEST_F(PriceGridTest, QuickSearchWrapsToTheNamesAboveTheEstimateInAnUpperCaseList)
+{
+    std::vector<Row> rows;
+    for (int i = 0; i < 400; ++i)
+        rows.push_back({QString::number(i), QStringLiteral("ЯД %1").arg(i, 3, 10, QLatin1Char('0'))});
+    load(rows);
+    // Я starts the scan at 31/33 of 400 less 100: row 276.
+    EXPECT_TRUE(grid.QuickSearch("я"));
+    EXPECT_EQ(currentName(), "ЯД 276");
+    EXPECT_TRUE(grid.QuickSearch("ЯД 0"));
+    EXPECT_EQ(currentName(), "ЯД 000");
+    EXPECT_TRUE(grid.QuickSearch("яд 3"));
+    EXPECT_EQ(currentName(), "ЯД 300");
+    EXPECT_FALSE(grid.QuickSearch("ЯД 5"));
+    EXPECT_EQ(currentName(), "ЯД 300");
+}
+
 TEST_F(PriceGridTest, OneFilterAtATimeWithTheTypedTextBoundNotPasted)
 {
     load({{"1", "Д'Артаньян капли", 1.0, 0, 0, 0, 0, 0, "РУ-1"},

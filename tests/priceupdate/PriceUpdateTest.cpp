@@ -552,6 +552,21 @@ TEST_F(PriceUpdateFixture, CutShortOrEmptyPriceFileNeverReplacesTheList)
         priceOldKept();
     }
 
+    // A file of its header alone (no end-of-file byte either) is empty, not damaged.
+    writePriceDbf(staging.filePath("header.dbf"), {});
+    {
+        QFile header(staging.filePath("header.dbf"));
+        ASSERT_TRUE(header.open(QIODevice::ReadOnly));
+        const QByteArray bytes = header.readAll();
+        QFile f(dir.file(kCode + ".dbf"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes.left(qFromLittleEndian<quint16>(bytes.constData() + 8)));
+    }
+    dialogs.notices.clear();
+    EXPECT_FALSE(update->LoadPriceFromFile());
+    EXPECT_EQ(dialogs.notices, QStringList({empty}));
+    expectCurrentPriceKept();
+
     // The empty file the whole way: downloaded, unpacked, refused; the
     // archive's other files are not taken either.
     writePriceDbf(staging.filePath(kCode + ".dbf"), {});
@@ -601,10 +616,10 @@ struct Detail {
     QString info;
     int isRef = 0;
 };
-void writeDetailsDbf(const QString &path, const std::vector<Detail> &details)
+void writeDetailsDbf(const QString &path, const std::vector<Detail> &details, int idWidth = 14)
 {
     DbfWriter w(0x03);
-    w.addField("IDTOVAR", 'C', 14).addField("POPUP", 'C', 70).addField("INFO", 'C', 250).addField("ISREF", 'N', 1);
+    w.addField("IDTOVAR", 'C', idWidth).addField("POPUP", 'C', 70).addField("INFO", 'C', 250).addField("ISREF", 'N', 1);
     for (const Detail &d : details)
         w.addRecord({d.id, d.popup, d.info, d.isRef});
     w.save(path);
@@ -895,4 +910,104 @@ TEST_F(PriceUpdateFixture, UnusablePriceFilesAreRefusedAndOddColumnTypesNamed)
                                  .arg(kCode),
                              Warning));
     EXPECT_EQ(rows().size(), 40u);
+}
+
+// A details file whose goods code is wider than the details table keeps: the
+// list loads, the details of that row are left out and counted in the pane,
+// the others load.
+TEST_F(PriceUpdateFixture, DetailWithACodeTooLongIsSkippedAndTheListLoads)
+{
+    const QString longCode = "ABCDEFGHIJ12345678"; // 18 characters, PRICE holds 20
+    writePriceDbf(dir.file(kCode + ".dbf"), {{longCode, "Аспирин", 10, 50}, {"2", "Бинт", 20, 5}});
+    writeDetailsDbf(dir.file("price_det.dbf"), {{longCode, "Акция", "подробно"}, {"2", QString(), "Бинт стерильный"}}, 20);
+    EXPECT_TRUE(update->LoadPriceFromFile()) << dialogs.notices.join('\n').toStdString();
+    EXPECT_EQ(rows().size(), 2u);
+    EXPECT_EQ(rows().count(longCode + "|2027-01-01"), 1u);
+    std::unique_ptr<Dataset> q(dm->OpenQuery("SELECT IDTOVAR FROM PRICE_DET", true));
+    ASSERT_EQ(q->RecordCount(), 1);
+    EXPECT_EQ(q->Fields(0).AsString(), "2");
+    EXPECT_TRUE(log.contains("В файле подробностей price_det.dbf пропущено строк: 1", Warning));
+    EXPECT_TRUE(log.details.join('\n').contains(longCode));
+}
+
+// The new list holds one batch (goods code and expiry date) twice: the order
+// of yesterday's list goes to one of its rows, not to each; two ordered rows
+// of that batch keep their quantities apart.
+TEST_F(PriceUpdateFixture, ABatchListedTwiceGetsTheCarriedOrderOnce)
+{
+    auto ordered = [this](const QString &id) {
+        std::unique_ptr<Dataset> q(dm->OpenQuery("SELECT ZAKAZ FROM PRICE WHERE IDTOVAR = '" + id + "' ORDER BY ZAKAZ", true));
+        QStringList out;
+        for (; !q->Eof(); q->Next())
+            out << q->Fields(0).AsString();
+        return out.join(',');
+    };
+    addRows({{"A", "Анальгин", 5, 100, QDate(2027, 1, 1), 5},
+             {"B", "Бинт", 7, 100, QDate(2027, 1, 1), 3},
+             {"B", "Бинт", 7, 100, QDate(2027, 1, 1), 4}});
+    writePriceDbf(dir.file(kCode + ".dbf"), {{"A", "Анальгин", 5, 100, QDate(2027, 1, 1)},
+                                             {"A", "Анальгин", 5, 100, QDate(2027, 1, 1)},
+                                             {"B", "Бинт", 7, 100, QDate(2027, 1, 1)},
+                                             {"B", "Бинт", 7, 100, QDate(2027, 1, 1)}});
+    EXPECT_TRUE(update->LoadPriceFromFile());
+    EXPECT_EQ(ordered("A"), "0,5");
+    EXPECT_EQ(ordered("B"), "3,4");
+    EXPECT_EQ(test::committedScalar(dir.file("Data/client.gdb"), "SELECT SUM(ZAKAZ) FROM PRICE"), 12);
+}
+
+// A database error while the order is carried over toggles the numeric-field
+// switch of the settings: checked and greyed become unchecked, unchecked
+// becomes checked; the state is in client.ini at once.
+TEST_F(PriceUpdateFixture, DatabaseErrorWhileCarryingTheOrderTogglesTheTypeSwitch)
+{
+    addRows({{"A", "Анальгин", 5, 100, QDate(2027, 1, 1), 777}});
+    // A quantity of 777 cannot be carried over.
+    dm->ExecSQL("CREATE TRIGGER PRICE_NO777 FOR PRICE BEFORE UPDATE AS BEGIN "
+                "IF (NEW.ZAKAZ = 777) THEN NEW.QNT = 1 / 0; END",
+                true);
+    int changed = 0;
+    update->BugFixTypeChanged = [&changed] { ++changed; };
+    const IniFile client(dir.file("client.ini"));
+    for (const auto &[before, after] : {std::pair{2, 0}, std::pair{0, 1}, std::pair{1, 0}}) {
+        settings.DBBugFixType = before;
+        writePriceDbf(dir.file(kCode + ".dbf"), {{"A", "Анальгин", 5, 100, QDate(2027, 1, 1)}});
+        dialogs.notices.clear();
+        EXPECT_FALSE(update->LoadPriceFromFile());
+        EXPECT_EQ(settings.DBBugFixType, after) << before;
+        EXPECT_EQ(client.readInteger("Header", "DBBugFixType", -1), after) << before;
+        EXPECT_EQ(dialogs.notices, QStringList({kPriceError}));
+    }
+    EXPECT_EQ(changed, 3);
+    EXPECT_TRUE(log.contains("Ошибка БД.", Error));
+    EXPECT_EQ(rows().at("A|2027-01-01").second, 777); // the list and its order as they were
+}
+
+// Rows of one name stand in the file's order, as a load into an empty list
+// puts them, also when the list is rewritten row for row over yesterday's,
+// which held them in another order: the quick search and the first row do not
+// depend on what was loaded before.
+TEST_F(PriceUpdateFixture, RowsOfOneNameStandInTheFilesOrderAfterARowForRowReload)
+{
+    auto shown = [this] {
+        Dataset *p = dm->PriceSet();
+        QStringList out;
+        for (p->First(); !p->Eof(); p->Next())
+            out << p->FieldByName("IDTOVAR").AsString();
+        return out.join(' ');
+    };
+    auto load = [this](const QStringList &codes) {
+        std::vector<Row> file;
+        for (const QString &c : codes)
+            file.push_back({c, c == "X" ? "Аспирин" : "Бинт", 10, 50, QDate(2027, 1, 1)});
+        writePriceDbf(dir.file(kCode + ".dbf"), file);
+        EXPECT_TRUE(update->LoadPriceFromFile());
+    };
+    load({"B1", "A2", "X", "C3"});
+    EXPECT_EQ(shown(), "X B1 A2 C3");
+    load({"C3", "N4", "A2", "X", "B1"});
+    EXPECT_EQ(shown(), "X C3 N4 A2 B1");
+    load({"N4", "B1", "C3", "A2", "X"});
+    EXPECT_EQ(shown(), "X N4 B1 C3 A2");
+    // The rows themselves are whole: each code with its own values.
+    EXPECT_EQ(rows().size(), 5u);
 }

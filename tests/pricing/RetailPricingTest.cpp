@@ -1,3 +1,4 @@
+#include "OtherConnection.h"
 #include "ScriptedDialogs.h"
 #include "TempAppDir.h"
 
@@ -14,6 +15,9 @@ TEST(RetailPrice, GeneralMarkupRoundingAndTheVitalCeiling)
 {
     const std::vector<double> table{25, 15, 10};
     EXPECT_DOUBLE_EQ(PharmacyPriceFor({10.00, 0, 10, false}, 25, false, table, 0), 12.50);
+    // The general markup gives the nearest kopeck: 11.011 is 11.01, 11.066 is 11.07.
+    EXPECT_DOUBLE_EQ(PharmacyPriceFor({10.01, 0, 10, false}, 10, false, table, 0), 11.01);
+    EXPECT_DOUBLE_EQ(PharmacyPriceFor({10.06, 0, 10, false}, 10, false, table, 0), 11.07);
     EXPECT_DOUBLE_EQ(RoundPrice(12.53, 1), 12.55);
     EXPECT_DOUBLE_EQ(RoundPrice(12.50, 4), 12);
     EXPECT_DOUBLE_EQ(RoundPrice(13.50, 4), 14);
@@ -93,6 +97,8 @@ TEST_F(PricingFixture, InvoiceLinesArePricedStoredAndTotalled)
     EXPECT_DOUBLE_EQ(q->Fields(0).AsFloat(), 59.9);
     q->Next();
     EXPECT_DOUBLE_EQ(q->Fields(0).AsFloat(), 13.0);
+    // Made permanent at once: another connection sees the new prices.
+    EXPECT_EQ(test::committedScalar(dir.file("Data/client.gdb"), "SELECT SUM(PRICE_APT * 10) FROM NAKLADL WHERE ID = 7"), 729);
     EXPECT_DOUBLE_EQ(pricing->NakladSum, 110);
     EXPECT_DOUBLE_EQ(pricing->NakladSumApt, 59.9 * 2 + 13);
     Dataset &lines = *dm->NakladLinesSet();
