@@ -5,6 +5,7 @@
 #include "core/JobDialogs.h"
 #include "core/JobLog.h"
 #include "platform/AppError.h"
+#include "platform/CodePage.h"
 #include "platform/IniFile.h"
 #include "platform/InstanceChannel.h"
 #include "platform/Signals.h"
@@ -136,6 +137,7 @@ private:
 int runJob(int argc, char **argv, const QString &folder, pc::JobKind kind, int waitSeconds)
 {
     QCoreApplication app(argc, argv);
+    pc::useUtf8FileNames();
     useRussianFormatsWhenNone();
     const pc::AppContext context(folder);
     pc::SingleInstance instance(folder);
@@ -229,6 +231,7 @@ int main(int argc, char **argv)
     }
 
     ClientApplication app(argc, argv);
+    pc::useUtf8FileNames();
     useRussianFormatsWhenNone();
     app.setApplicationName(exe.fileName());
     // The program's name as the desktop shows it (task bar, window switcher).

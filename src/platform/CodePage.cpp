@@ -1,5 +1,9 @@
 #include "platform/CodePage.h"
 
+#include <clocale>
+#include <cstring>
+#include <langinfo.h>
+
 #include <QStringDecoder>
 #include <array>
 
@@ -92,6 +96,14 @@ void appendCp866AsCp1251(std::string_view cp866Bytes, std::string &out)
     char *d = out.data() + start;
     for (unsigned char c : cp866Bytes)
         *d++ = table[c];
+}
+
+void useUtf8FileNames()
+{
+    const char *codeset = nl_langinfo(CODESET);
+    if (codeset && (std::strcmp(codeset, "UTF-8") == 0 || std::strcmp(codeset, "utf8") == 0))
+        return;
+    std::setlocale(LC_CTYPE, "C.UTF-8");
 }
 
 } // namespace pc

@@ -20,4 +20,12 @@ QByteArray toCp866(const QString &text);
 // character): what toCp1251(fromCp866(bytes)) gives, without the detour.
 void appendCp866AsCp1251(std::string_view cp866Bytes, std::string &out);
 
+// File names are UTF-8 whatever the locale. Under a locale without it ("C",
+// "POSIX", one not installed) the character type is switched to C.UTF-8, so
+// that the database engine opens a program folder with Cyrillic letters
+// instead of failing to convert its name. Call after the application object
+// (which takes the locale from the environment), before the first database
+// call.
+void useUtf8FileNames();
+
 } // namespace pc

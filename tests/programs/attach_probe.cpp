@@ -7,6 +7,7 @@
 
 #include "db/firebird/Database.h"
 #include "db/firebird/DbError.h"
+#include "platform/CodePage.h"
 #include "platform/Signals.h"
 
 #include <clocale>
@@ -16,7 +17,9 @@ int main(int argc, char **argv)
 {
     if (argc != 2)
         return 2;
+    // As the program starts: the locale from the environment, then UTF-8 names.
     std::setlocale(LC_ALL, "");
+    pc::useUtf8FileNames();
     pc::blockProcessSignals();
     pc::setFirebirdLockFolder();
     try {

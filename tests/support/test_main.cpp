@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "db/firebird/Database.h"
+#include "platform/CodePage.h"
 #include "platform/Signals.h"
 
 int main(int argc, char **argv)
@@ -19,6 +20,7 @@ int main(int argc, char **argv)
     if (!qEnvironmentVariableIsEmpty("PC_TEST_FIREBIRD_SERVER"))
         pc::fb::Database::setDefaultServer(qEnvironmentVariable("PC_TEST_FIREBIRD_SERVER"));
     ClientApplication app(argc, argv);
+    pc::useUtf8FileNames();
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
