@@ -220,3 +220,31 @@ TEST(OrderTotalsText, SumsReadAsThePharmacistExpects)
     EXPECT_EQ(OrderEntry::TotalsText({1, 1234567.89}), "Заказ: 1 поз. На сумму 1234567,89");
     QLocale::setDefault(QLocale::c());
 }
+
+// A quantity that cannot be stored is never lost without a word: the row
+// gone from under the grid (another workstation's new list) gives a notice
+// and a log line, and the grid shows what the database holds. On one of two
+// identical rows (same goods code and expiry date) the quantity is stored
+// once, not on both.
+TEST_F(OrderEntryFixture, AQuantityNotStoredIsSaidAndOneOfTwoIdenticalRowsTakesItOnce)
+{
+    addRow("1", "Аспирин", 20);
+    addRow("2", "Бинт", 50);
+    addRow("2", "Бинт", 50);
+    Dataset &price = openPrice();
+    ASSERT_TRUE(price.Locate("IDTOVAR", "1"));
+    dm->ExecSQL("DELETE FROM PRICE WHERE IDTOVAR = '1'", true);
+    entry->TypeDigit('5');
+    ASSERT_EQ(dialogs.notices.size(), 1);
+    EXPECT_TRUE(dialogs.notices[0].contains("Количество не сохранено")) << dialogs.notices[0].toStdString();
+    ASSERT_FALSE(log.entries.empty());
+    EXPECT_TRUE(log.entries.back().text.contains("Количество не сохранено"));
+    EXPECT_EQ(zakaz(), 0) << "the grid does not show a quantity the database lacks";
+
+    price.Last();
+    entry->ResetTyping();
+    entry->TypeDigit('7');
+    EXPECT_EQ(zakaz(), 7);
+    EXPECT_EQ(test::committedScalar(dir.file("Data/client.gdb"), "SELECT SUM(ZAKAZ) FROM PRICE WHERE IDTOVAR = '2'"), 7)
+        << "a save would send 7, not 14";
+}
