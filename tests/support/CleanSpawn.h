@@ -3,8 +3,12 @@
 // termination and child signals; the child starts with a clean mask and the
 // default dispositions.
 
+#include <QDeadlineTimer>
+#include <QThread>
+
 #include <csignal>
 #include <spawn.h>
+#include <sys/wait.h>
 
 namespace pc::test {
 
@@ -27,5 +31,19 @@ struct CleanSpawnAttributes {
     CleanSpawnAttributes(const CleanSpawnAttributes &) = delete;
     CleanSpawnAttributes &operator=(const CleanSpawnAttributes &) = delete;
 };
+
+// Sends sig to a child and reaps it, waiting at most ms (SIGCHLD is blocked
+// in tests: by polling). True when it ended.
+inline bool signalAndReap(pid_t pid, int sig, int ms)
+{
+    ::kill(pid, sig);
+    QDeadlineTimer deadline(ms);
+    while (::waitpid(pid, nullptr, WNOHANG) == 0) {
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(5);
+    }
+    return true;
+}
 
 } // namespace pc::test

@@ -65,12 +65,8 @@ FirebirdTestServer::FirebirdTestServer()
 
 FirebirdTestServer::~FirebirdTestServer()
 {
-    if (m_pid <= 0)
-        return;
-    ::kill(m_pid, SIGTERM);
-    QDeadlineTimer deadline(5000);
-    while (::waitpid(m_pid, nullptr, WNOHANG) == 0 && !deadline.hasExpired())
-        QThread::msleep(10);
+    if (m_pid > 0 && signalAndReap(m_pid, SIGTERM, 5000))
+        m_pid = -1;
     kill();
 }
 
@@ -78,11 +74,7 @@ void FirebirdTestServer::kill()
 {
     if (m_pid <= 0)
         return;
-    ::kill(m_pid, SIGKILL);
-    // SIGCHLD is blocked in tests: reap by polling.
-    QDeadlineTimer deadline(5000);
-    while (::waitpid(m_pid, nullptr, WNOHANG) == 0 && !deadline.hasExpired())
-        QThread::msleep(5);
+    signalAndReap(m_pid, SIGKILL, 5000);
     m_pid = -1;
 }
 

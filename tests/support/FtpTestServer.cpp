@@ -141,11 +141,7 @@ void FtpTestServer::stop()
 {
     if (m_pid <= 0)
         return;
-    ::kill(m_pid, SIGKILL);
-    // SIGCHLD is blocked: reap by polling.
-    QDeadlineTimer deadline(5000);
-    while (::waitpid(m_pid, nullptr, WNOHANG) == 0 && !deadline.hasExpired())
-        QThread::msleep(5);
+    signalAndReap(m_pid, SIGKILL, 5000);
     m_pid = -1;
 }
 
