@@ -6,6 +6,8 @@
 
 #include "ui_MainForm.h"
 
+#include "ui/SplashWindow.h"
+
 #include "core/MessageLog.h"
 #include "db/DataModule.h"
 #include "db/firebird/Events.h"
@@ -60,7 +62,8 @@ void TMainForm::followOtherWorkstations()
         return;
     // Never in the middle of something: a question open, a load or a save
     // running. Tried again shortly.
-    if (QApplication::activeModalWidget() || QApplication::overrideCursor() || m_followingShared) {
+    if (QApplication::activeModalWidget() || QApplication::overrideCursor() || (frmSplash && frmSplash->isVisible())
+        || m_followingShared) {
         QTimer::singleShot(500, this, &TMainForm::followOtherWorkstations);
         return;
     }

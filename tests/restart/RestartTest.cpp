@@ -7,6 +7,7 @@
 // The program runs on Qt's VNC platform; the test answers its windows with
 // mouse clicks on the question's «Да» and the notice's «OK».
 
+#include "FreePort.h"
 #include "DbfWriter.h"
 #include "FtpTestServer.h"
 #include "ScriptedDialogs.h"
@@ -112,19 +113,6 @@ private:
     int m_port;
     int m_fd = -1;
 };
-
-int freePort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
 
 void writePriceDbf(const QString &path)
 {
@@ -275,7 +263,7 @@ TEST_F(Restart, NewVersionFromThePriceArchiveIsInstalledByTheLauncherAndOpensThe
     }
     prepareDatabase();
     publishArchive(true);
-    const int vncPort = freePort();
+    const int vncPort = pc::test::freeLoopbackPort();
     startProgram(vncPort);
     ASSERT_GT(first, 0);
 

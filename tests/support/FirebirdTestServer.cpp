@@ -1,6 +1,7 @@
 #include "FirebirdTestServer.h"
 
 #include "CleanSpawn.h"
+#include "FreePort.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -25,21 +26,6 @@ namespace pc::test {
 
 namespace {
 
-int freePort()
-{
-    const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    int port = 0;
-    if (::bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0
-        && ::getsockname(s, reinterpret_cast<sockaddr *>(&a), &len) == 0)
-        port = ntohs(a.sin_port);
-    ::close(s);
-    return port;
-}
-
 bool answers(int port)
 {
     const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -59,7 +45,7 @@ FirebirdTestServer::FirebirdTestServer()
     if (!m_dir.isValid())
         throw std::runtime_error("FirebirdTestServer: no temporary folder");
     QDir().mkpath(dataFolder());
-    m_port = freePort();
+    m_port = freeLoopbackPort();
     start();
 }
 

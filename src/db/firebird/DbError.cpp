@@ -72,6 +72,9 @@ QString explanationOf(const ISC_STATUS *vector)
         return QStringLiteral("Сервер базы данных не найден: проверьте имя или адрес компьютера-сервера.");
     if (has({isc_net_connect_err}))
         return QStringLiteral("Сервер базы данных не отвечает: не запущен, закрыт порт или неверный номер порта.");
+    if (has({isc_connect_reject}))
+        return QStringLiteral("Сервер базы данных отказал в соединении: по этому адресу и порту отвечает не сервер "
+                              "Firebird 3 или он не принимает соединений.");
     if (has({isc_wirecrypt_incompatible}))
         return QStringLiteral("Сервер базы данных и программа не согласны о шифровании соединения (WireCrypt): "
                               "проверьте настройку WireCrypt сервера.");
