@@ -133,6 +133,12 @@ pc::PrintValues TMainForm::printValues()
     v.clientName = settings.ClientName;
     v.addressIndex = ui->cbAddresses->currentIndex();
     v.addressText = ui->cbAddresses->currentText();
+    // The stand-in entry for the main address is no address of the pharmacy's own.
+    for (const DeliveryAddress &a : settings.DeliveryAddresses)
+        if (a.section != 0)
+            v.deliveryAddresses << a.address;
+    if (v.deliveryAddresses.size() != settings.DeliveryAddresses.size())
+        v.deliveryAddresses.clear();
     return v;
 }
 

@@ -50,21 +50,13 @@ void frame(QPainter &p, int left, int top, int right, int bottom)
     p.drawRect(QRect(QPoint(left, top), QPoint(right - 1, bottom - 1)));
 }
 
-// A number as the person's regional settings write it, without grouping.
-QString numberText(double v)
-{
-    QLocale loc;
-    loc.setNumberOptions(QLocale::OmitGroupSeparator);
-    return loc.toString(v, 'g', 15);
-}
+// Every amount on paper has two decimals: "0,00".
+QString moneyText(double v) { return FormatFloat(QStringLiteral("0.00"), v); }
 
-QString cellText(const Field &f, bool formatFloats)
+QString cellText(const Field &f)
 {
-    if (f.DataType() == FieldType::Float) {
-        if (formatFloats)
-            return FormatFloat(QStringLiteral("0.00"), f.AsFloat());
-        return f.IsNull() ? QString() : numberText(f.AsFloat());
-    }
+    if (f.DataType() == FieldType::Float)
+        return moneyText(f.AsFloat());
     return f.AsString();
 }
 
@@ -268,7 +260,7 @@ bool DocumentPrinter::show(bool landscape, const std::function<void(QPrinter &)>
 // the bottom of the table.
 void DocumentPrinter::drawTable(QPainter &p, QPrinter &printer, Dataset &rows,
                                 const std::vector<PrintTableColumn> &columns, const QStringList &fields, int k, int y,
-                                bool formatFloats, int *endY)
+                                int *endY)
 {
     const int pageHeight = printer.height();
     const int usable = printer.width() - 2 * kTableMargin;
@@ -290,7 +282,7 @@ void DocumentPrinter::drawTable(QPainter &p, QPrinter &printer, Dataset &rows,
     for (int r = 0; r < count; ++r) {
         Dataset::ActiveRow at(rows, r);
         for (Field *f : cellFields)
-            cells[r] << cellText(*f, formatFloats);
+            cells[r] << cellText(*f);
     }
 
     // The chosen font size, or the largest below it at which every word and
@@ -374,6 +366,37 @@ void DocumentPrinter::drawTable(QPainter &p, QPrinter &printer, Dataset &rows,
     *endY = y;
 }
 
+int DocumentPrinter::drawTotals(QPainter &p, QPrinter &printer, int k, int y, const QString &text)
+{
+    p.setFont(printFont(2 * k + 7, true));
+    const int height = textHeight(p);
+    y += height / 2;
+    if (y + height > printer.height()) {
+        printer.newPage();
+        y = 10;
+    }
+    p.drawText(box(kTableMargin, y, printer.width() - kTableMargin, y + height),
+               Qt::AlignRight | Qt::AlignTop | Qt::TextSingleLine, text);
+    p.setFont(printFont(2 * k + 7, false));
+    return y + height;
+}
+
+QString OrderDeliveryAddress(const PrintValues &values, bool fromPrice, const QString &orderComment)
+{
+    const QStringList &own = values.deliveryAddresses;
+    if (own.isEmpty())
+        return QString();
+    if (fromPrice)
+        return own.value(values.addressIndex).trimmed();
+    // A saved order names its address in the comment unless it went to the first.
+    QString best;
+    const QString comment = orderComment.trimmed();
+    for (const QString &a : own)
+        if (!a.isEmpty() && a.size() > best.size() && comment.startsWith(QStringLiteral("от ") + a))
+            best = a;
+    return best.isEmpty() ? own.front().trimmed() : best.trimmed();
+}
+
 bool DocumentPrinter::PrintInvoice(const PrintValues &values)
 {
     Dataset *naklad = m_dm.NakladSet();
@@ -398,8 +421,8 @@ bool DocumentPrinter::PrintInvoice(const PrintValues &values)
                 m_pricing.CalcNakladSums(true);
                 const QString title = QStringLiteral("Накладная № ")
                     + naklad->FieldByName(QStringLiteral("NUMBR")).AsString().trimmed() + QStringLiteral(" от ")
-                    + naklad->FieldByName(QStringLiteral("NAKLDATE")).AsString().trimmed() + QStringLiteral(". Cумма апт.")
-                    + FormatFloat(QStringLiteral("0.00"), m_pricing.NakladSumApt);
+                    + naklad->FieldByName(QStringLiteral("NAKLDATE")).AsString().trimmed() + QStringLiteral(". Сумма апт. ")
+                    + moneyText(m_pricing.NakladSumApt);
 
                 p.setFont(printFont(2 * k + 8, true));
                 const int titleHeight = textHeight(p);
@@ -422,7 +445,11 @@ bool DocumentPrinter::PrintInvoice(const PrintValues &values)
                 p.drawLine(kTableMargin, y, pageWidth - kTableMargin, y);
                 p.drawLine(kTableMargin, y + 1, pageWidth - kTableMargin, y + 1);
 
-                drawTable(p, printer, *lines, columns, fields, k, y, true, &y);
+                drawTable(p, printer, *lines, columns, fields, k, y, &y);
+                y = drawTotals(p, printer, k, y,
+                               QStringLiteral("Итого: %1 поз. на сумму %2, сумма апт. %3")
+                                   .arg(lines->RecordCount())
+                                   .arg(moneyText(m_pricing.NakladSum), moneyText(m_pricing.NakladSumApt)));
 
                 const int rowText = textHeight(p);
                 y += 2 * rowText;
@@ -466,6 +493,14 @@ bool DocumentPrinter::PrintOrder(bool fromPrice, const PrintValues &values)
         fields << field;
     }
 
+    // The column that holds the line sums, for the total.
+    QString sumField;
+    for (int i = 0; i < int(columns.size()); ++i)
+        if (columns[size_t(i)].fieldName.toUpper() == QLatin1String("SUMMADEC"))
+            sumField = fields[i];
+    const QString address =
+        OrderDeliveryAddress(values, fromPrice, fromPrice ? QString() : orders->FieldByName(QStringLiteral("COMMENT")).AsString());
+
     QString title;
     if (fromPrice) {
         const QDateTime at = now();
@@ -495,6 +530,20 @@ bool DocumentPrinter::PrintOrder(bool fromPrice, const PrintValues &values)
                 const int h = textHeight(p);
                 textOut(p, pageWidth / 2 - p.fontMetrics().horizontalAdvance(title) / 2, 2 * h, title);
                 int y = 4 * h;
+
+                // Who orders and where the goods go.
+                p.setFont(printFont(2 * k + 7, false));
+                const int lineHeight = textHeight(p);
+                auto wrapped = [&](const QString &text) {
+                    const int height = wrappedHeight(p, pageWidth - 2 * kTextMargin, text);
+                    p.drawText(QRect(kTextMargin, y, pageWidth - 2 * kTextMargin, height), kWrapTop, text);
+                    y += height;
+                };
+                wrapped(QStringLiteral("Аптека: ") + values.clientName.trimmed());
+                if (!address.isEmpty())
+                    wrapped(QStringLiteral("Адрес доставки: ") + address);
+                y += lineHeight / 2;
+
                 p.drawLine(kTableMargin, y, pageWidth - kTableMargin, y);
                 p.drawLine(kTableMargin, y + 1, pageWidth - kTableMargin, y + 1);
 
@@ -502,7 +551,21 @@ bool DocumentPrinter::PrintOrder(bool fromPrice, const PrintValues &values)
                     filterChanged = true;
                     m_priceGrid.SetPriceFilter(true, kOnlyOrderCondition);
                 }
-                drawTable(p, printer, *rows, columns, fields, k, y, false, &y);
+                drawTable(p, printer, *rows, columns, fields, k, y, &y);
+                if (!columns.empty()) {
+                    const int count = rows->RecordCount();
+                    QString totals = QStringLiteral("Итого: %1 поз.").arg(count);
+                    if (!sumField.isEmpty()) {
+                        Field &sum = rows->FieldByName(sumField);
+                        double total = 0;
+                        for (int r = 0; r < count; ++r) {
+                            Dataset::ActiveRow at(*rows, r);
+                            total += sum.AsFloat();
+                        }
+                        totals += QStringLiteral(" на сумму ") + moneyText(total);
+                    }
+                    drawTotals(p, printer, k, y, totals);
+                }
             },
             [&] {
                 if (!filterChanged)
@@ -560,19 +623,22 @@ void DocumentPrinter::drawPriceTag(QPainter &p, Dataset &lines, int x, int y, Ta
     frame(p, x, y, x + size.width, y + size.height);
     frame(p, x + 1, y + 1, x + size.width - 1, y + size.height - 1);
 
-    const int left = x + 10;
-    const int right = x + size.width - 7;
+    // The texts keep a margin inside the frame (about 1.5 mm on a tag of
+    // seven a row): a price right-aligned never touches the frame.
+    const int inset = std::max(12, std::min(size.width, size.height) / 20);
+    const int left = x + inset;
+    const int right = x + size.width - inset;
     const int width = right - left;
-    const int top = y + 7;
-    const int bottom = y + size.height - 7;
+    const int top = y + inset;
+    const int bottom = y + size.height - inset;
 
     TagText pharmacy{values.clientName.trimmed(), 2 * t + 7, false, 1};
     TagText goods{breakable(lines.FieldByName(QStringLiteral("TOVAR")).AsString().trimmed()), n < 9 ? 2 * t + 9 : 2 * t + 7, true, 3};
     TagText producer{breakable(lines.FieldByName(QStringLiteral("PRODUCT")).AsString().trimmed()) + QLatin1Char('(')
                          + lines.FieldByName(QStringLiteral("COUNTRY")).AsString().trimmed() + QLatin1Char(')'),
                      2 * t + 6, false, 2};
-    TagText price{QStringLiteral("Цена ") + FormatFloat(QStringLiteral("0.00"), lines.FieldByName(QStringLiteral("PRICE_APT")).AsFloat())
-                      + QStringLiteral(" pуб"),
+    TagText price{QStringLiteral("Цена ") + moneyText(lines.FieldByName(QStringLiteral("PRICE_APT")).AsFloat())
+                      + QStringLiteral(" руб"),
                   large ? 3 * t + 18 : n < 8 ? 3 * t + 12 : 2 * t + 11, true, 1};
     // The number and the date share the footer line.
     TagText footer{QStringLiteral("№") + number + QStringLiteral("   ") + date, n < 9 ? 2 * t + 7 : 2 * t + 5, false, 1};

@@ -20,6 +20,7 @@
 #include <QDateTime>
 #include <QFont>
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <vector>
 
@@ -68,7 +69,15 @@ struct PrintValues {
     QString clientName;
     int addressIndex = 0; // the selected delivery address; 0 means none in particular
     QString addressText;
+    // The pharmacy's own delivery addresses in the order of the address box;
+    // empty when it has none (the box then offers the main address only).
+    QStringList deliveryAddresses;
 };
+
+// The delivery address an order goes to: for the order being entered the
+// selected one, for an archived order the one its comment names ("от " and
+// the address), else the first; empty without addresses of the pharmacy's own.
+QString OrderDeliveryAddress(const PrintValues &values, bool fromPrice, const QString &orderComment);
 
 // Size of one price tag on a page.
 struct TagSize {
@@ -137,7 +146,9 @@ private:
     // the caller after the preview closed.
     bool show(bool landscape, const std::function<void(QPrinter &)> &render);
     void drawTable(QPainter &p, QPrinter &printer, Dataset &rows, const std::vector<PrintTableColumn> &columns,
-                   const QStringList &fields, int k, int y, bool formatFloats, int *endY);
+                   const QStringList &fields, int k, int y, int *endY);
+    // The totals line under a table, right-aligned at the table's edge; returns the bottom.
+    int drawTotals(QPainter &p, QPrinter &printer, int k, int y, const QString &text);
     void drawPriceTag(QPainter &p, Dataset &lines, int x, int y, TagSize size, const PrintValues &values,
                       const QString &number, const QString &date);
 

@@ -72,6 +72,7 @@ struct PrintFixture : ::testing::Test {
     PrintValues values;
     int asked = 0;
     bool cancel = false;
+    QRect paintRect; // the printed area of the last document's pages, printer pixels
 
     void SetUp() override
     {
@@ -92,6 +93,7 @@ struct PrintFixture : ::testing::Test {
                 return false;
             p.setOutputFormat(QPrinter::PdfFormat);
             p.setOutputFileName(dir.file("out.pdf"));
+            paintRect = p.pageLayout().paintRectPixels(p.resolution());
             render(p);
             return true;
         };
@@ -133,9 +135,10 @@ struct PrintFixture : ::testing::Test {
         EXPECT_TRUE(f.open(QIODevice::ReadOnly));
         return QString::fromUtf8(f.readAll());
     }
-    // Words of the printed PDF that run into one another or past the page's
-    // right margin: what a cut or overflowing cell leaves behind.
-    QStringList collidingWords()
+    // The printed PDF's words with their boxes, in points, page by page.
+    struct Word { double x0, y0, x1, y1; QString text; };
+    struct Page { double width = 0; std::vector<Word> words; };
+    std::vector<Page> printedWords()
     {
         const QString tool = findProgram("pdftotext", QString());
         const RunResult r = runAndWait(tool, {"-bbox", dir.file("out.pdf"), dir.file("out.html")}, dir.path());
@@ -143,21 +146,31 @@ struct PrintFixture : ::testing::Test {
         QFile f(dir.file("out.html"));
         EXPECT_TRUE(f.open(QIODevice::ReadOnly));
         const QString html = QString::fromUtf8(f.readAll());
-        QStringList out;
+        std::vector<Page> pages;
         const QRegularExpression pageRe("<page width=\"([\\d.]+)\"");
         const QRegularExpression wordRe("<word xMin=\"([\\d.]+)\" yMin=\"([\\d.]+)\" xMax=\"([\\d.]+)\" yMax=\"([\\d.]+)\">([^<]*)</word>");
-        for (const QString &page : html.split("</page>")) {
-            const auto pm = pageRe.match(page);
+        for (const QString &text : html.split("</page>")) {
+            const auto pm = pageRe.match(text);
             if (!pm.hasMatch())
                 continue;
-            const double right = pm.captured(1).toDouble() - 30 * 72.0 / 300; // the table margin
-            struct Word { double x0, y0, x1, y1; QString text; };
-            std::vector<Word> words;
-            for (auto it = wordRe.globalMatch(page); it.hasNext();) {
+            Page page{pm.captured(1).toDouble(), {}};
+            for (auto it = wordRe.globalMatch(text); it.hasNext();) {
                 const auto m = it.next();
-                words.push_back({m.captured(1).toDouble(), m.captured(2).toDouble(), m.captured(3).toDouble(),
-                                 m.captured(4).toDouble(), m.captured(5)});
+                page.words.push_back({m.captured(1).toDouble(), m.captured(2).toDouble(), m.captured(3).toDouble(),
+                                      m.captured(4).toDouble(), m.captured(5)});
             }
+            pages.push_back(std::move(page));
+        }
+        return pages;
+    }
+    // Words of the printed PDF that run into one another or past the page's
+    // right margin: what a cut or overflowing cell leaves behind.
+    QStringList collidingWords()
+    {
+        QStringList out;
+        for (const Page &page : printedWords()) {
+            const double right = page.width - 30 * 72.0 / 300; // the table margin
+            const std::vector<Word> &words = page.words;
             for (size_t i = 0; i < words.size(); ++i) {
                 if (words[i].x1 > right + 0.5)
                     out << words[i].text + " past the margin";
@@ -180,6 +193,25 @@ struct PrintFixture : ::testing::Test {
         dm->SetParamByName(q, "D", zakaz);
         dm->ExecQuery(q, true);
     }
+    // Prices whose right end comes within 1 mm (12 printer pixels) of their
+    // tag's frame; tags n a row, with the fixture's 30 pixel page margin.
+    QStringList pricesNearTheFrame(int n)
+    {
+        QStringList out;
+        const int tagWidth = (paintRect.width() - 2 * 30) / n;
+        for (const Page &page : printedWords()) {
+            for (const Word &w : page.words) {
+                if (w.text != "руб")
+                    continue;
+                const double right = w.x1 * 300 / 72.0 - paintRect.left();
+                const int column = int((right - 30) / tagWidth);
+                const double frame = 30 + tagWidth * (column + 1);
+                if (frame - right < 12)
+                    out << QString("%1 px at %2").arg(frame - right).arg(right);
+            }
+        }
+        return out;
+    }
     static QString squeeze(QString s) { return s.replace(QRegularExpression(" +"), " "); }
 };
 } // namespace
@@ -188,7 +220,9 @@ TEST_F(PrintFixture, InvoicePrintsTitlePartiesCheckedColumnsAndSignature)
 {
     ASSERT_TRUE(printer->PrintInvoice(values));
     const QString text = printedText();
-    EXPECT_TRUE(text.contains("Накладная № Н-7 от 01.12.2026. Cумма апт.132,80")) << qPrintable(text);
+    EXPECT_TRUE(text.contains("Накладная № Н-7 от 01.12.2026. Сумма апт. 132,80")) << qPrintable(text);
+    // The totals of the supplier's and the pharmacy's sums under the table.
+    EXPECT_TRUE(squeeze(text).contains("Итого: 2 поз. на сумму 110,00, сумма апт. 132,80")) << qPrintable(text);
     EXPECT_TRUE(squeeze(text).contains("Поставщик: ООО Фармопт\n"));
     EXPECT_TRUE(squeeze(text).contains("Получатель: Аптека №1\n")); // the first address adds nothing
     EXPECT_TRUE(text.contains("Наименование"));
@@ -236,12 +270,17 @@ TEST_F(PrintFixture, OrderFromPriceKeepsTheFilterInForceAlsoAfterAnError)
     Dataset &price = *dm->PriceSet();
     ASSERT_EQ(price.RecordCount(), 2);
     price.Last();
+    values.deliveryAddresses = {"ул. Ленина, 5", "ул. Мира, 3"};
+    values.addressIndex = 1;
 
     ASSERT_TRUE(printer->PrintOrder(true, values));
     const QString text = squeeze(printedText());
     EXPECT_TRUE(text.contains("Заявка № _____ от 06.12.2026 14:37:37")) << qPrintable(text);
-    EXPECT_TRUE(text.contains("Аспирин Завод 2 12,5 25"));
+    EXPECT_TRUE(text.contains("Аптека: Аптека №1\n"));
+    EXPECT_TRUE(text.contains("Адрес доставки: ул. Мира, 3\n")); // the address selected
+    EXPECT_TRUE(text.contains("Аспирин Завод 2 12,50 25,00"));
     EXPECT_TRUE(text.contains("Бинт Завод 3 7,25 21,75"));
+    EXPECT_TRUE(text.contains("Итого: 2 поз. на сумму 46,75"));
     EXPECT_FALSE(text.contains("Анальгин"));
     EXPECT_FALSE(text.contains("Аспирин С"));
     EXPECT_TRUE(price.Filtered());
@@ -261,14 +300,31 @@ TEST_F(PrintFixture, OrderFromPriceKeepsTheFilterInForceAlsoAfterAnError)
 
 TEST_F(PrintFixture, ArchivedOrderPrintsItsNumberDateAndLines)
 {
-    dm->ExecSQL("INSERT INTO ORDERS (ID, DATET, ORDERTIME, STATUS, SUMMA) VALUES (5, '04.12.2026', '09:15', 1, 0)", false);
+    dm->ExecSQL("INSERT INTO ORDERS (ID, DATET, ORDERTIME, STATUS, SUMMA, COMMENT) "
+                "VALUES (5, '04.12.2026', '09:15', 1, 0, 'от ул. Мира, 3 (срочно)')", false);
+    dm->ExecSQL("INSERT INTO ORDERS (ID, DATET, ORDERTIME, STATUS, SUMMA) VALUES (6, '05.12.2026', '10:00', 1, 0)", false);
     dm->ExecSQL("INSERT INTO ORDERSL (IDNAKL, IDTOVAR, TOVAR, PRODUCT, QNT, PRICE, SUMMA) VALUES (5, '1', 'Йод', 'Фарм', 4, 0, 0)", true);
     dm->OrdersSet()->Refresh();
     dm->OrdersSet()->Locate("ID", 5);
+    values.deliveryAddresses = {"ул. Ленина, 5", "ул. Мира, 3"};
+    values.addressIndex = 0; // the box's choice now says nothing about an order saved earlier
     ASSERT_TRUE(printer->PrintOrder(false, values));
-    const QString text = squeeze(printedText());
+    QString text = squeeze(printedText());
     EXPECT_TRUE(text.contains("Заявка № 5 от 04.12.2026 время 09:15")) << qPrintable(text);
-    EXPECT_TRUE(text.contains("Йод Фарм 4"));
+    EXPECT_TRUE(text.contains("Аптека: Аптека №1\nАдрес доставки: ул. Мира, 3\n"));
+    EXPECT_TRUE(text.contains("Йод Фарм 4 0,00 0,00"));
+    EXPECT_TRUE(text.contains("Итого: 1 поз. на сумму 0,00"));
+
+    // An order without "от" in its comment went to the first address; without
+    // addresses of its own the pharmacy's name stands alone.
+    EXPECT_EQ(OrderDeliveryAddress(values, false, ""), "ул. Ленина, 5");
+    dm->OrdersSet()->Locate("ID", 6);
+    values.deliveryAddresses.clear();
+    ASSERT_TRUE(printer->PrintOrder(false, values));
+    text = squeeze(printedText());
+    EXPECT_TRUE(text.contains("Аптека: Аптека №1\n")) << qPrintable(text);
+    EXPECT_FALSE(text.contains("Адрес доставки"));
+    EXPECT_TRUE(text.contains("Итого: 0 поз. на сумму 0,00"));
 }
 
 TEST_F(PrintFixture, PriceTagsNeedEveryLinePricedAndPrintOnePerPageWithoutBlankPages)
@@ -288,8 +344,8 @@ TEST_F(PrintFixture, PriceTagsNeedEveryLinePricedAndPrintOnePerPageWithoutBlankP
     ASSERT_TRUE(printer->PrintPriceTags(values));
     const QString text = squeeze(printedText());
     EXPECT_EQ(text.count('\f'), 2) << qPrintable(text);
-    EXPECT_TRUE(text.contains("Цена 59,90 pуб"));
-    EXPECT_TRUE(text.contains("Цена 13,00 pуб"));
+    EXPECT_TRUE(text.contains("Цена 59,90 руб"));
+    EXPECT_TRUE(text.contains("Цена 13,00 руб"));
     EXPECT_TRUE(text.contains("Байер(Германия)"));
     EXPECT_TRUE(text.contains("Аптека №1"));
     EXPECT_TRUE(text.contains("№Н-7"));
@@ -377,12 +433,13 @@ TEST_F(PrintFixture, ThirtyPriceTagsFillRowsAndPagesWithWholeNamesAndPrices)
     EXPECT_EQ(text.count('\f'), 1);
     for (const QString &word : longName.split(QRegularExpression("[ +]")))
         EXPECT_TRUE(text.contains(word)) << qPrintable(word);
-    EXPECT_EQ(text.count(QRegularExpression("Цена\\s+123\\d\\d,\\d\\d\\s+pуб")), 28) << qPrintable(text);
-    EXPECT_EQ(text.count("Цена 59,90 pуб"), 1);
+    EXPECT_EQ(text.count(QRegularExpression("Цена\\s+123\\d\\d,\\d\\d\\s+руб")), 28) << qPrintable(text);
+    EXPECT_EQ(text.count("Цена 59,90 руб"), 1);
     EXPECT_TRUE(text.contains("Товар 30"));
     EXPECT_TRUE(text.contains("Курск(Россия)"));
     EXPECT_EQ(text.count("№Н-7"), 30);
     EXPECT_EQ(collidingWords().join("; "), QString());
+    EXPECT_EQ(pricesNearTheFrame(7).join("; ").toStdString(), "");
 
     // Three a row and three rows a page: nine tags on each page, the last
     // page with the remaining three.
@@ -393,6 +450,7 @@ TEST_F(PrintFixture, ThirtyPriceTagsFillRowsAndPagesWithWholeNamesAndPrices)
     ASSERT_EQ(pages.size(), 4) << qPrintable(text);
     for (int i = 0; i < 4; ++i)
         EXPECT_EQ(pages[i].count("№Н-7"), i < 3 ? 9 : 3) << i;
-    EXPECT_EQ(text.count(QRegularExpression("Цена\\s+\\d+,\\d\\d\\s+pуб")), 30);
+    EXPECT_EQ(text.count(QRegularExpression("Цена\\s+\\d+,\\d\\d\\s+руб")), 30);
     EXPECT_EQ(collidingWords().join("; "), QString());
+    EXPECT_EQ(pricesNearTheFrame(3).join("; ").toStdString(), "");
 }
