@@ -9,6 +9,8 @@
 #include "app/MessagePane.h"
 #include "app/SettingsFiles.h"
 #include "core/Dialogs.h"
+#include "core/GatheredNotices.h"
+#include "core/JobDialogs.h"
 #include "db/DataModule.h"
 #include "documents/MaxMarkup.h"
 #include "exchange/ServerConnection.h"
@@ -33,6 +35,7 @@
 #include <QIntValidator>
 
 #include <cmath>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -157,23 +160,21 @@ void TMainForm::LoadSettings()
     files.createFolders();
     ui->RecivePanel->hide();
     // A client whose code, name or main address is missing (a new client, or
-    // a save of the identity that did not finish) is asked for it, with the
-    // address, just below.
+    // a save of the identity that did not finish) is asked for it first: the
+    // code, name, password and address in one window, what the files hold
+    // filled in. What is given is read back as on a start, and what is still
+    // missing then (the address, the price list) is told once, in one notice.
     ClientIdentity id = files.storedIdentity();
     const bool askForIdentity =
         (id.code.isEmpty() || id.name.trimmed().isEmpty() || id.serverAddress.trimmed().isEmpty()) && !m_identityAsked;
-    files.readServer(settings, !askForIdentity);
-    files.setAccounts(settings);
-    ui->btnSendErrorLog->hide();
-    try {
-        OpenDatabase();
-    } catch (const std::exception &e) {
-        ShowNotice(pc::errorText(e), true);
-    }
+    std::optional<GatheredNotices> gaps;
+    Dialogs *const shown = m_router->target;
+    struct Restore {
+        pc::DialogsRouter &router;
+        Dialogs *target;
+        ~Restore() { router.target = target; }
+    } restore{*m_router, shown};
     if (askForIdentity) {
-        // The code, name, password and address in one window, what is known
-        // already filled in, once the database is ready. What is given is
-        // read back as on a start.
         m_identityAsked = true;
         if (askIdentity && askIdentity(id)) {
             try {
@@ -182,12 +183,20 @@ void TMainForm::LoadSettings()
                 LogMessage(pc::errorText(e), Error, true);
             }
             files.readClient(settings);
-            files.readServer(settings);
-            files.setAccounts(settings);
-        } else {
-            files.readServer(settings); // tells of a missing address now
         }
+        m_router->target = &gaps.emplace(*shown);
     }
+    files.readServer(settings);
+    files.setAccounts(settings);
+    ui->btnSendErrorLog->hide();
+    try {
+        OpenDatabase();
+    } catch (const std::exception &e) {
+        ShowNotice(pc::errorText(e), true);
+    }
+    m_router->target = shown;
+    if (gaps)
+        gaps->tell();
     BindGrids();
     files.readExchange(settings);
     showSettings();
