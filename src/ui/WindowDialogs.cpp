@@ -5,16 +5,41 @@
 #include "ui/AskMessageDialog.h"
 #include "ui/SplashWindow.h"
 
+#include <QApplication>
 #include <QFileDialog>
 #include <QInputDialog>
+#include <QWindow>
 
 WindowDialogs::WindowDialogs(QWidget *owner, TdlgAskMessage *dialog, TfrmSplash *splash, MessageLog *log)
     : m_owner(owner), m_dialog(dialog), m_splash(splash), m_log(log)
 {
 }
 
+QWidget *WindowDialogs::activeWindow() const
+{
+    for (QWidget *w : {QApplication::activeModalWidget(), QApplication::activeWindow()}) {
+        if (!w)
+            continue;
+        w = w->window();
+        if (w != m_dialog && w != m_splash && w->isVisible())
+            return w;
+    }
+    return m_owner ? m_owner->window() : nullptr;
+}
+
+void WindowDialogs::placeOver(QWidget *dialog) const
+{
+    QWidget *over = activeWindow();
+    if (!over || over == dialog)
+        return;
+    dialog->winId(); // the dialog's own window exists from here on
+    if (QWindow *own = dialog->windowHandle())
+        own->setTransientParent(over->windowHandle());
+}
+
 int WindowDialogs::askQuestion(const QString &text, bool focusYes, bool withCancel)
 {
+    placeOver(m_dialog);
     return m_dialog->AskQuestion(text, focusYes, withCancel);
 }
 
@@ -22,6 +47,7 @@ void WindowDialogs::showNotice(const QString &text, bool alsoLogDetail)
 {
     if (alsoLogDetail && m_log)
         m_log->logDetail(text);
+    placeOver(m_dialog);
     m_dialog->ShowNotice(text);
     if (afterNotice)
         afterNotice();
@@ -39,23 +65,23 @@ void WindowDialogs::hideWait()
 
 QString WindowDialogs::pickFolder(const QString &caption, const QString &start)
 {
-    return QFileDialog::getExistingDirectory(m_owner, caption, start);
+    return QFileDialog::getExistingDirectory(activeWindow(), caption, start);
 }
 
 QString WindowDialogs::pickOpenFile(const QString &caption, const QString &start, const QString &filter)
 {
-    return QFileDialog::getOpenFileName(m_owner, caption, start, filter);
+    return QFileDialog::getOpenFileName(activeWindow(), caption, start, filter);
 }
 
 QString WindowDialogs::pickSaveFile(const QString &caption, const QString &start, const QString &filter)
 {
-    return QFileDialog::getSaveFileName(m_owner, caption, start, filter);
+    return QFileDialog::getSaveFileName(activeWindow(), caption, start, filter);
 }
 
 bool WindowDialogs::inputBox(const QString &caption, const QString &prompt, QString &value)
 {
     bool ok = false;
-    const QString text = QInputDialog::getText(m_owner, caption, prompt, QLineEdit::Normal, value, &ok);
+    const QString text = QInputDialog::getText(activeWindow(), caption, prompt, QLineEdit::Normal, value, &ok);
     if (ok)
         value = text;
     return ok;
@@ -63,7 +89,7 @@ bool WindowDialogs::inputBox(const QString &caption, const QString &prompt, QStr
 
 bool WindowDialogs::askClientIdentity(ClientIdentity &id)
 {
-    TdlgIdentity dialog(m_owner);
+    TdlgIdentity dialog(activeWindow());
     dialog.setIdentity(id);
     if (dialog.exec() != QDialog::Accepted)
         return false;

@@ -1,6 +1,7 @@
 #pragma once
 // The person-facing side of Dialogs: the question dialog, the wait window,
-// the file pickers and the input box.
+// the file pickers and the input box. Every window opens over the window the
+// person is in: a print preview, another dialog, or the main window.
 
 #include "core/Dialogs.h"
 
@@ -28,7 +29,15 @@ public:
     bool inputBox(const QString &caption, const QString &prompt, QString &value) override;
     bool askClientIdentity(ClientIdentity &id) override;
 
+    // The window the person is in: the topmost modal window (a print preview,
+    // a dialog), else the active window, else the main window.
+    QWidget *activeWindow() const;
+
 private:
+    // The shared question dialog stays a child of the main window; it is put
+    // over the active window before it opens.
+    void placeOver(QWidget *dialog) const;
+
     QWidget *m_owner;
     TdlgAskMessage *m_dialog;
     TfrmSplash *m_splash;

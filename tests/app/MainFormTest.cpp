@@ -34,6 +34,7 @@
 #include <QTest>
 #include <QThread>
 #include <QWheelEvent>
+#include <QWindow>
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -373,6 +374,58 @@ TEST_F(MainFormFixture, NoticeOnTheOrderPageReturnsFocusToThePriceGrid)
     form->ShowNotice("Заявка сохранена");
     const bool focused = waitFor([&] { return form->focusWidget() == form->ui->dbgrdPrice; }, 2000);
     EXPECT_TRUE(focused) << (form->focusWidget() ? form->focusWidget()->objectName().toStdString() : "none");
+}
+
+// The print preview covers the main window: the windows opened from it (the
+// PDF file picker, a notice) open over the preview, not behind it.
+TEST_F(MainFormFixture, WindowsOpenedFromThePrintPreviewOpenOverIt)
+{
+    form->show();
+    form->FormActivate();
+    form->DM->ExecSQL("INSERT INTO NAKLAD (ID, NUMBR, ISREAD) VALUES (7, 'Н-7', 0)", false);
+    form->DM->ExecSQL("INSERT INTO NAKLADL (ID, LINENO, IDTOVAR, TOVAR, QNT, PRICE, SUMMA) "
+                      "VALUES (7, 1, '1', 'Аспирин', 2, 50, 100)", true);
+    form->DM->NakladSet()->Refresh();
+    form->setDialogs(nullptr); // the real windows
+    // The next modal window that is not `under`.
+    auto whenOpensOver = [](QWidget *under, std::function<void(QWidget *)> action) {
+        auto *timer = new QTimer;
+        timer->setInterval(10);
+        QObject::connect(timer, &QTimer::timeout, [timer, under, action] {
+            QWidget *modal = QApplication::activeModalWidget();
+            if (modal && modal != under) {
+                timer->stop();
+                timer->deleteLater();
+                action(modal);
+            }
+        });
+        timer->start();
+    };
+    bool previewShown = false, pickerOverPreview = false, noticeOverPreview = false;
+    whenModalOpens([&](QWidget *preview) {
+        previewShown = true;
+        QAction *pdf = nullptr;
+        for (QAction *a : preview->findChildren<QAction *>())
+            if (a->text() == "Сохранить в PDF")
+                pdf = a;
+        if (pdf) {
+            whenOpensOver(preview, [&](QWidget *picker) {
+                pickerOverPreview = picker->parentWidget() == preview;
+                picker->close();
+            });
+            pdf->trigger(); // returns once the picker is closed
+        }
+        whenOpensOver(preview, [&](QWidget *notice) {
+            noticeOverPreview = notice->windowHandle() && notice->windowHandle()->transientParent() == preview->windowHandle();
+            notice->close();
+        });
+        form->dialogs().showNotice("Проверка");
+        preview->close();
+    });
+    form->btnPrintClick();
+    EXPECT_TRUE(previewShown);
+    EXPECT_TRUE(pickerOverPreview);
+    EXPECT_TRUE(noticeOverPreview);
 }
 
 // The built program: a second copy of the same name exits at once, and a
