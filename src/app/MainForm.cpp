@@ -346,7 +346,7 @@ void TMainForm::LogDetail(const QString &text) { m_pane->logDetail(text); }
 void TMainForm::AppException(const QString &message)
 {
     HideWait();
-    LogMessage(message + QStringLiteral(" (unhandled exception)"), Error, true);
+    LogMessage(pc::unhandledErrorText(message), Error, true);
 }
 
 // ---- window events --------------------------------------------------------

@@ -21,7 +21,7 @@ MessagePane::MessagePane(QWidget *paMessage, QTextEdit *reMessages, QPushButton 
 
 void MessagePane::logMessage(const QString &text, LogLevel level, bool reveal)
 {
-    const QString line = pc::logLine(text, level, QDateTime::currentDateTime());
+    const QString line = pc::logLine(pc::shownText(text, level), level, QDateTime::currentDateTime());
     appendLine(line, level);
     if (reveal) {
         showPane();
@@ -80,7 +80,7 @@ void MessagePane::logDetail(const QString &text)
 {
     if (!m_detail->isChecked())
         return;
-    logMessage(pc::dateTimeText(QDateTime::currentDateTime()) + QStringLiteral(" : ") + text, Info, true);
+    logMessage(pc::dateTimeText(QDateTime::currentDateTime()) + QStringLiteral(" : ") + pc::shownText(text, Info), Info, true);
 }
 
 QStringList MessagePane::lines() const

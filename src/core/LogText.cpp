@@ -1,5 +1,6 @@
 #include "core/LogText.h"
 
+#include "platform/AppError.h"
 #include "platform/CodePage.h"
 #include "platform/IniFile.h"
 #include "platform/WholeFile.h"
@@ -39,6 +40,32 @@ QColor levelColor(LogLevel level)
 QString logLine(const QString &text, LogLevel level, const QDateTime &when)
 {
     return QLatin1Char('[') + dateTimeText(when) + QStringLiteral("] ") + levelPrefix(level) + text;
+}
+
+QString shownText(const QString &text, LogLevel level)
+{
+    if (readsRussian(text))
+        return text;
+    // Dates, numbers and signs alone need no words around them.
+    int depth = 0;
+    bool latin = false;
+    for (const QChar c : text) {
+        if (c == QLatin1Char('(') || c == QLatin1Char('['))
+            ++depth;
+        else if ((c == QLatin1Char(')') || c == QLatin1Char(']')) && depth > 0)
+            --depth;
+        else if (depth == 0 && c.script() == QChar::Script_Latin)
+            latin = true;
+    }
+    if (!latin)
+        return text;
+    return (level == Error ? QStringLiteral("Ошибка программы (") : QStringLiteral("Сообщение программы ("))
+         + text + QLatin1Char(')');
+}
+
+QString unhandledErrorText(const QString &message)
+{
+    return shownText(message, Error) + QStringLiteral(" (необработанная ошибка)");
 }
 
 QString TimeStampText(const QDateTime &when)

@@ -15,6 +15,13 @@ QString levelPrefix(LogLevel level);
 QColor levelColor(LogLevel level);
 // "[" date-time "] " prefix text
 QString logLine(const QString &text, LogLevel level, const QDateTime &when);
+// A message as the pharmacist reads it: Russian first. A text with no Russian
+// outside brackets (a library's English message that slipped through) is put
+// in brackets after a Russian sentence; other texts stay as they are.
+QString shownText(const QString &text, LogLevel level);
+// The line for an error that escaped every handler: the message, and that it
+// was not handled, in brackets.
+QString unhandledErrorText(const QString &message);
 // Year, month, day, "_", hour, minute, second without leading zeros: 200935_876.
 QString TimeStampText(const QDateTime &when);
 // appDir + clientCode + yyyymmdd + ".err"

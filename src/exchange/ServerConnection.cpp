@@ -134,9 +134,10 @@ bool ServerConnection::Connect(int i, bool announce, bool reconnect)
     } catch (const FtpError &e) {
         if (e.kind() == FtpError::Login)
             m_loginRefused = true;
-        m_log.logMessage(e.message() + QStringLiteral(" (Connect)"), Error, true);
+        m_log.logMessage(e.message(), Error, true); // it names the server and the step
     } catch (const std::exception &e) {
-        m_log.logMessage(QString::fromUtf8(e.what()) + QStringLiteral(" (Connect)"), Error, true);
+        m_log.logMessage(QStringLiteral("Соединение с сервером ") + address + QStringLiteral(": ") + errorText(e), Error,
+                         true);
     }
     return false;
 }

@@ -73,7 +73,7 @@ public:
     bool ConnectToServer(bool reconnect);
     // One attempt on ServerAddresses[i]; with announce the attempt and its
     // success are shown in the message log. False for a missing or empty
-    // entry and for a failure (logged with " (Connect)").
+    // entry and for a failure (logged as an error naming the server).
     bool Connect(int i, bool announce, bool reconnect);
     // Closes the connection (QUIT).
     void DisconnectFromServer();

@@ -18,12 +18,33 @@ private:
     QByteArray m_utf8;
 };
 
-// The message of any exception, as the log shows it.
+// Whether a text says something to a Russian reader: it has Cyrillic letters
+// outside brackets (what stands in brackets is detail for the maintainer).
+inline bool readsRussian(const QString &text)
+{
+    int depth = 0;
+    for (const QChar c : text) {
+        if (c == QLatin1Char('(') || c == QLatin1Char('['))
+            ++depth;
+        else if ((c == QLatin1Char(')') || c == QLatin1Char(']')) && depth > 0)
+            --depth;
+        else if (depth == 0 && c.script() == QChar::Script_Cyrillic)
+            return true;
+    }
+    return false;
+}
+
+// The message of any exception, as the log shows it. The program's own
+// errors speak Russian; a library's text (often English) goes in brackets
+// after a Russian sentence.
 inline QString errorText(const std::exception &e)
 {
     if (auto *a = dynamic_cast<const AppError *>(&e))
         return a->message();
-    return QString::fromUtf8(e.what());
+    const QString what = QString::fromUtf8(e.what());
+    if (readsRussian(what))
+        return what;
+    return QStringLiteral("Внутренняя ошибка программы (") + what + QLatin1Char(')');
 }
 
 } // namespace pc

@@ -27,6 +27,7 @@
 #include <QTemporaryDir>
 #include <QHeaderView>
 #include <QLocale>
+#include <QRegularExpression>
 #include <QSplitter>
 #include <QStandardItemModel>
 #include <QTextBlock>
@@ -304,19 +305,71 @@ TEST_F(MainFormFixture, DailyFileOnAFullDiskKeepsItsLines)
         << lines[2].toStdString();
 }
 
+namespace {
+// A pane line the pharmacist can read: after the time and the level, the
+// first word is Russian and every Latin word stands in brackets.
+bool readsAsRussian(const QString &line)
+{
+    QString text = line.mid(line.indexOf("] ") + 2);
+    for (const char *prefix : {"i: ", "Предупреждение: ", "ОШИБКА!: "})
+        if (text.startsWith(QString::fromUtf8(prefix)))
+            text = text.mid(QString::fromUtf8(prefix).size());
+    QString outside;
+    int depth = 0;
+    for (const QChar c : text) {
+        if (c == '(')
+            ++depth;
+        else if (c == ')' && depth > 0)
+            --depth;
+        else if (depth == 0)
+            outside += c;
+    }
+    const QRegularExpression word("[^\\W\\d_]+", QRegularExpression::UseUnicodePropertiesOption);
+    const auto first = word.match(outside);
+    if (!first.hasMatch() || first.captured().front().script() != QChar::Script_Cyrillic)
+        return false;
+    for (auto it = word.globalMatch(outside); it.hasNext();)
+        if (it.next().captured().front().script() == QChar::Script_Latin)
+            return false;
+    return true;
+}
+} // namespace
+
+// An error that escapes every handler hides the wait window and is logged in
+// Russian, whatever library raised it: its own text only in brackets.
 TEST_F(MainFormFixture, EscapedExceptionHidesTheWaitWindowAndIsLogged)
 {
     form->show();
     form->ShowWait("Работа", 1);
     EXPECT_EQ(dialogs.waitShown, 1);
     struct Thrower : QObject {
-        bool event(QEvent *) override { throw pc::AppError("Сбой записи"); }
+        std::function<void()> raise;
+        bool event(QEvent *) override
+        {
+            raise();
+            return true;
+        }
     } thrower;
-    QCoreApplication::postEvent(&thrower, new QEvent(QEvent::User));
-    QCoreApplication::processEvents();
+    auto escape = [&](std::function<void()> raise) {
+        thrower.raise = std::move(raise);
+        QCoreApplication::postEvent(&thrower, new QEvent(QEvent::User));
+        QCoreApplication::processEvents();
+        return form->messagePane().lines().value(form->messagePane().lines().size() - 1);
+    };
+    QString line = escape([] { throw pc::AppError("Сбой записи"); });
     EXPECT_EQ(dialogs.waitShown, 0);
-    ASSERT_FALSE(form->messagePane().lines().isEmpty());
-    EXPECT_TRUE(form->messagePane().lines().last().endsWith("ОШИБКА!: Сбой записи (unhandled exception)"));
+    EXPECT_TRUE(line.endsWith("ОШИБКА!: Сбой записи (необработанная ошибка)")) << line.toStdString();
+    for (const std::function<void()> &raise : std::vector<std::function<void()>>{
+             [] { throw std::runtime_error("vector::_M_range_check: __n (which is 5) >= this->size() (which is 2)"); },
+             [] { throw std::bad_alloc(); },
+             [] { throw 42; }}) {
+        line = escape(raise);
+        EXPECT_TRUE(readsAsRussian(line)) << line.toStdString();
+    }
+    EXPECT_TRUE(line.endsWith("ОШИБКА!: Неизвестная ошибка (необработанная ошибка)")) << line.toStdString();
+    // An English text logged directly is put behind a Russian sentence too.
+    form->LogMessage("Connection refused", Error, true);
+    EXPECT_TRUE(form->messagePane().lines().last().endsWith("ОШИБКА!: Ошибка программы (Connection refused)"));
 }
 
 TEST_F(MainFormFixture, SendErrorLogUploadsThePaneUnderATimeStampNameAsTheOrderAccount)
@@ -345,6 +398,13 @@ TEST_F(MainFormFixture, SendErrorLogWithoutAServerWritesNothingAndSaysWhy)
     form->btnSendErrorLogClick();
     EXPECT_TRUE(dialogs.notices.contains("Не удалось соединиться с сервером. Попробуйте позднее"));
     EXPECT_TRUE(form->lastErrorLogFile().isEmpty());
+    // The closed port is said in Russian in the pane.
+    const QStringList lines = form->messagePane().lines();
+    ASSERT_FALSE(lines.isEmpty());
+    EXPECT_TRUE(lines.last().endsWith("ОШИБКА!: Соединение с 127.0.0.1:1: сервер не принимает соединений (сервер не ответил)"))
+        << lines.last().toStdString();
+    for (const QString &line : lines)
+        EXPECT_TRUE(readsAsRussian(line)) << line.toStdString();
 }
 
 TEST_F(MainFormFixture, ServerListButtonsEditThePageAndMarkTheSettingsChanged)

@@ -510,7 +510,7 @@ TEST_F(SettingsFixture, SettingsWrittenAtOnceAndLeavingThePageAsks)
     EXPECT_EQ(client().readInteger("Price", "AptekaPercent", 0), 151); // only the arrows store it
     f.ui->edPriceAptekaPercent->setText("пятнадцать");
     f.edPriceAptekaPercentChange();
-    EXPECT_TRUE(f.messagePane().lines().last().endsWith("(unhandled exception)"));
+    EXPECT_TRUE(f.messagePane().lines().last().endsWith("\"пятнадцать\" не является числом (необработанная ошибка)"));
     EXPECT_FALSE(f.SettingsModified);
 
     f.ui->pgcMain->setCurrentWidget(f.ui->tsSettings);

@@ -43,7 +43,7 @@ QStringList connectErrors(const RecordingLog &log)
 {
     QStringList result;
     for (const auto &e : log.entries)
-        if (e.level == Error && e.reveal && e.text.endsWith(QStringLiteral(" (Connect)")))
+        if (e.level == Error && e.reveal && e.text.startsWith(QStringLiteral("Соединение с ")))
             result << e.text;
     return result;
 }

@@ -123,12 +123,15 @@ DbError DbError::fromStatus(const intptr_t *status, const QString &context)
     }
     // Texts inside engine messages (object names, values) come in the
     // connection's character set.
-    QString message = pc::fromCp1251(text);
-    if (message.isEmpty())
-        message = QStringLiteral("Firebird error %1").arg(long(vector[1]));
+    QString engine = pc::fromCp1251(text);
+    if (engine.isEmpty())
+        engine = QStringLiteral("Firebird error %1").arg(long(vector[1]));
     // The person reads first what failed, in Russian; the engine's own
-    // (English) text follows for the details.
-    const QString explanation = explanationOf(vector);
+    // (English) text follows in brackets for the details.
+    QString explanation = explanationOf(vector);
+    if (explanation.isEmpty() && context.isEmpty())
+        explanation = QStringLiteral("Ошибка базы данных.");
+    QString message = QLatin1Char('(') + engine + QLatin1Char(')');
     if (!explanation.isEmpty())
         message = explanation + QLatin1Char(' ') + message;
     if (!context.isEmpty())
