@@ -3,6 +3,7 @@
 #include "ui_MainForm.h"
 
 #include "app/ClientApplication.h"
+#include "app/DesktopShortcutButton.h"
 #include "app/MessagePane.h"
 #include "app/ScheduleSettings.h"
 #include "app/SettingsFiles.h"
@@ -177,6 +178,7 @@ TMainForm::TMainForm(const QString &appDir, QWidget *parent)
     makeDocuments();
     connectHandlers();
     connectSettingsHandlers();
+    addDesktopShortcutButton(ui->btnDefaultSettings, context.appDir(), *m_dialogs, *m_pane);
     FormCreate();
 }
 

@@ -6,6 +6,7 @@
 #include "core/JobLog.h"
 #include "platform/AppError.h"
 #include "platform/CodePage.h"
+#include "platform/DesktopShortcut.h"
 #include "platform/IniFile.h"
 #include "platform/InstanceChannel.h"
 #include "platform/Signals.h"
@@ -255,6 +256,14 @@ int main(int argc, char **argv)
                 return 0; // ended, or the note closed by the person: no window after all
         }
         note.close();
+    }
+
+    // A program folder that was moved or copied carries a shortcut to the old
+    // place: it is written anew for this one. A folder the program may not
+    // write to keeps the one it has.
+    try {
+        pc::refreshFolderShortcut(exe.absolutePath());
+    } catch (const std::exception &) {
     }
 
     TMainForm mainForm(exe.absolutePath());

@@ -16,6 +16,7 @@
 #include "ui/PriceGridBinder.h"
 #include "platform/AppError.h"
 #include "platform/CodePage.h"
+#include "platform/DesktopShortcut.h"
 #include "platform/IniFile.h"
 #include "platform/Process.h"
 #include "platform/WholeFile.h"
@@ -489,13 +490,16 @@ TEST_F(MainFormFixture, WindowsOpenedFromThePrintPreviewOpenOverIt)
 }
 
 // The built program: a second copy of the same name exits at once, and a
-// termination signal ends the first normally.
+// termination signal ends the first normally. The folder's shortcut, left
+// from where the folder was before, names the folder the program started in.
 TEST(Program, SecondStartExitsAndTerminationEndsNormally)
 {
     TempAppDir dir;
+    dir.writeBytes("client.desktop", pc::desktopEntryText("/opt/moved away"));
     ProgramProcess first(dir.path(), "client-single-instance-test");
     ASSERT_TRUE(first.start());
     QThread::msleep(1500); // let it take the lock and show its window
+    EXPECT_TRUE(pc::desktopEntryNamesFolder(dir.readBytes("client.desktop"), dir.path()));
 
     const pc::RunResult second = pc::runAndWait(first.path(), {}, dir.path(), 10000);
     EXPECT_EQ(second.status, pc::RunResult::Finished);
