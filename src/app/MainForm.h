@@ -14,6 +14,7 @@
 namespace Ui {
 class TMainForm;
 }
+class QSplitter;
 class QTimer;
 class QUrl;
 class MessagePane;
@@ -196,6 +197,9 @@ public:
     std::function<bool(ClientIdentity &)> askIdentity;
     void clearCommentWhenStored(int numberBefore);
     pc::ColumnWidthMemory columnWidthMemory(const QString &grid);
+    // Rows of controls that wrap on a narrow window, page splitters that keep their sizes.
+    void arrangePages();
+    void rememberSplitterSizes(QSplitter *splitter);
     // Server list on the connection page.
     void btnAddServAddrClick();
     void lbServerAddressesDblClick();
