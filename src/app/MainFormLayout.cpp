@@ -14,6 +14,7 @@
 #include "ui/FlowLayout.h"
 
 #include <QSplitter>
+#include <QStyle>
 
 namespace {
 
@@ -67,7 +68,8 @@ void TMainForm::arrangePages()
     ui->splNakladLines->setStretchFactor(0, 1);
     ui->splNakladLines->setStretchFactor(1, 0);
     ui->splNakladLines->setChildrenCollapsible(false);
-    const int archive = 3 * (fm.horizontalAdvance(QStringLiteral("28.12.2028")) + 12) + 24;
+    const int archive = fm.horizontalAdvance(QStringLiteral("9999999,99 28.12.2028 № накл.")) + 3 * 12
+                      + style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 4;
     ui->splNakladLines->setSizes({4 * archive, archive});
     ui->splNaklad->setStretchFactor(0, 1);
     ui->splNaklad->setStretchFactor(1, 2);

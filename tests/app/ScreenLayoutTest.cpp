@@ -44,7 +44,7 @@ struct ScreenLayout : WindowFixture {
         form->DM->ExecSQL("INSERT INTO NAKLAD (ID, NUMBR, NAKLDATE, ISREAD) VALUES (17, 'Н-000123', '05.12.2026', 0)", false);
         form->DM->ExecSQL("INSERT INTO NAKLADL (ID, LINENO, IDTOVAR, TOVAR, PRODUCT, COUNTRY, SERIES, QNT, PRICE, SUMMA, STNDS, "
                           "SUMNDS, PRICE_PR, PRREESTR, PRICE_APT, EAN) VALUES (17, 1, '1_1', 'Амоксициллин капс. 500 мг № 16', "
-                          "'Хемофарм', 'Сербия', 'AB1234', 120, 1234.56, 148147.2, 10, 13467.93, 1100.12, 1200, 1264.48, "
+                          "'Хемофарм', 'Сербия', 'AB1234', 120, 1234.56, 148147.2, 10, 13467.93, 1100.12, 1200, 2364.61, "
                           "'4601234567890')",
                           true);
         form->DM->NakladSet()->Refresh();
