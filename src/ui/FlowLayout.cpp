@@ -1,7 +1,6 @@
 #include "ui/FlowLayout.h"
 
 #include <QWidget>
-#include <QWidgetItem>
 #include <algorithm>
 
 namespace pc {
@@ -26,13 +25,6 @@ void FlowLayout::addRightWidget(QWidget *widget)
     m_right.push_back(m_items.back());
 }
 
-void FlowLayout::insertWidget(int index, QWidget *widget)
-{
-    addChildWidget(widget);
-    m_items.insert(std::clamp<qsizetype>(index, 0, m_items.size()), new QWidgetItem(widget));
-    invalidate();
-}
-
 int FlowLayout::count() const { return int(m_items.size()); }
 
 QLayoutItem *FlowLayout::itemAt(int index) const
@@ -48,14 +40,6 @@ QLayoutItem *FlowLayout::takeAt(int index)
     m_right.removeAll(item);
     invalidate();
     return item;
-}
-
-int FlowLayout::indexOf(const QWidget *widget) const
-{
-    for (qsizetype i = 0; i < m_items.size(); ++i)
-        if (m_items[i]->widget() == widget)
-            return int(i);
-    return -1;
 }
 
 int FlowLayout::heightForWidth(int width) const { return arrange(QRect(0, 0, width, 0), false); }

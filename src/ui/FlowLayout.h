@@ -20,8 +20,6 @@ public:
     int count() const override;
     QLayoutItem *itemAt(int index) const override;
     QLayoutItem *takeAt(int index) override;
-    int indexOf(const QWidget *widget) const override;
-    void insertWidget(int index, QWidget *widget);
 
     Qt::Orientations expandingDirections() const override { return {}; }
     bool hasHeightForWidth() const override { return true; }

@@ -167,6 +167,23 @@ TEST_F(ScreenLayout, InvoiceAndArchivePagesShowTheirTextsAndThePharmacyPrices)
 
         showAt(size, form->ui->tsArchDocuments);
         expectWhole(form->ui->tsArchDocuments, where);
+
+        // Each defecture grid says what it holds.
+        form->ui->pcDocum->setCurrentWidget(form->ui->tsDefectures);
+        showAt(size, form->ui->tsDefectAndNakl);
+        expectWhole(form->ui->tsDefectures, where);
+        QStringList titles;
+        for (auto [label, grid] : {std::pair<QLabel *, QWidget *>{form->ui->lblDefectTitle, form->ui->dbgDefect},
+                                   {form->ui->lblDefectOrderTitle, form->ui->dbgDefectOrder},
+                                   {form->ui->lblDefectLinesTitle, form->ui->DefectGrid}}) {
+            EXPECT_EQ(label->buddy(), grid);
+            EXPECT_TRUE(label->isVisible() && !label->text().isEmpty()) << label->objectName().toStdString();
+            EXPECT_LT(label->mapTo(form.get(), QPoint(0, 0)).y(), grid->mapTo(form.get(), QPoint(0, 0)).y());
+            titles << label->text();
+        }
+        titles.removeDuplicates();
+        EXPECT_EQ(titles.size(), 3);
+        form->ui->pcDocum->setCurrentWidget(form->ui->tsNaklad);
     }
 }
 
