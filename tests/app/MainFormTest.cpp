@@ -20,6 +20,7 @@
 #include "platform/Process.h"
 #include "platform/WholeFile.h"
 #include "ui/BrowserWindow.h"
+#include "ui/PopupWindow.h"
 #include "ui/SplashWindow.h"
 #include "ui_MainForm.h"
 
@@ -491,6 +492,72 @@ TEST_F(MainFormFixture, TypingInThePriceGridSearchesOrdersAndCorrects)
     EXPECT_TRUE(dialogs.notices.contains("По причине кратности 4 вместо 5 заказываем 8"));
     EXPECT_EQ(form->ui->lblTotals->text(), "Заказ: 1 поз. На сумму 160");
     EXPECT_EQ(form->DM->PriceSet()->FieldByName("TOVAR").AsString(), "Вата");
+}
+
+// The goods note points something out and never takes the keyboard: while
+// it is up, keys typed where the window system sends them (the focused
+// window) go on moving the row and ordering in the price grid.
+TEST_F(MainFormFixture, GoodsNoteLeavesEveryKeyToThePriceGrid)
+{
+    // Started as the pharmacist starts it: shown and activated.
+    dialogs.setNextAnswer(mrNo); // the old price list is not updated now
+    form->show();
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Initialised; }, 5000));
+    for (const char *row : {"'1', 'Аспирин', 0", "'2', 'Бинт', 1", "'3', 'Вата', 0"})
+        form->DM->ExecSQL(QString("INSERT INTO PRICE (IDTOVAR, TOVAR, HASPOPUP, GODEN, PRICE, ZAKAZ, QNT, MINZAKAZ) "
+                                  "VALUES (%1, '01.01.2027', 10, 0, 100, 0)")
+                              .arg(row),
+                          false);
+    form->DM->ExecSQL("INSERT INTO PRICE_DET (IDTOVAR, POPUP, INFO, ISREF) VALUES ('2', 'Скидка 10%', 'Акция', 0)", true);
+    form->DM->PriceDetTable()->Close();
+    form->DM->PriceDetTable()->Open();
+    form->DM->OpenPrice(false);
+    form->DM->OpenPrice(true);
+    form->ui->pgcMain->setCurrentWidget(form->ui->tsOrder);
+    QTableView *grid = form->ui->dbgrdPrice;
+    grid->setFocus();
+    pc::Dataset *price = form->DM->PriceSet();
+    auto type = [](Qt::Key key, char text = 0) {
+        QWindow *focused = QGuiApplication::focusWindow();
+        ASSERT_NE(focused, nullptr);
+        if (text)
+            QTest::keyClick(focused, text);
+        else
+            QTest::keyClick(focused, key);
+    };
+    auto noteUp = [&] { return form->frmPopup->isVisible() && form->frmPopup->lbCaption->text() == "Скидка 10%"; };
+    auto keyboardStaysHere = [&] {
+        EXPECT_EQ(QApplication::activeWindow(), form.get());
+        EXPECT_EQ(QApplication::focusWidget(), grid);
+    };
+
+    // What a real window system goes by; the offscreen one activates every
+    // window it shows, so the keys below test what happens then as well.
+    EXPECT_TRUE(form->frmPopup->testAttribute(Qt::WA_ShowWithoutActivating));
+    EXPECT_TRUE(form->frmPopup->windowFlags() & Qt::WindowDoesNotAcceptFocus);
+
+    type(Qt::Key_Down);
+    ASSERT_EQ(price->FieldByName("TOVAR").AsString(), "Бинт");
+    ASSERT_TRUE(QTest::qWaitFor(noteUp, 2000));
+    QTest::qWait(100); // the note fades in; a window that takes the focus has it by now
+    keyboardStaysHere();
+    type(Qt::Key_unknown, '3');
+    type(Qt::Key_unknown, '2');
+    EXPECT_EQ(price->FieldByName("ZAKAZ").AsInteger(), 32);
+    EXPECT_EQ(pc::test::committedScalar(dir.file("Data/client.gdb"), "SELECT ZAKAZ FROM PRICE WHERE IDTOVAR = '2'"), 32);
+    type(Qt::Key_Down);
+    EXPECT_EQ(price->FieldByName("TOVAR").AsString(), "Вата");
+    EXPECT_FALSE(form->frmPopup->isVisible()); // the next row closes the note
+    type(Qt::Key_Up);
+    EXPECT_EQ(price->FieldByName("TOVAR").AsString(), "Бинт");
+    ASSERT_TRUE(QTest::qWaitFor(noteUp, 2000));
+    QTest::qWait(100);
+    keyboardStaysHere();
+    type(Qt::Key_Up);
+    EXPECT_EQ(price->FieldByName("TOVAR").AsString(), "Аспирин");
+    keyboardStaysHere();
 }
 
 TEST_F(MainFormFixture, StartPageListsWhatNeedsAttentionAndItsLinksSwitchPages)
