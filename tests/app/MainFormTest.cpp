@@ -4,6 +4,7 @@
 #include "TempAppDir.h"
 #include "ProgramProcess.h"
 #include "FtpTestServer.h"
+#include "FreePort.h"
 #include "DbfWriter.h"
 #include "OtherConnection.h"
 
@@ -24,6 +25,7 @@
 #include "ui/SplashWindow.h"
 #include "ui_MainForm.h"
 
+#include <QCheckBox>
 #include <QDir>
 #include <QTemporaryDir>
 #include <QHeaderView>
@@ -558,6 +560,69 @@ TEST_F(MainFormFixture, GoodsNoteLeavesEveryKeyToThePriceGrid)
     type(Qt::Key_Up);
     EXPECT_EQ(price->FieldByName("TOVAR").AsString(), "Аспирин");
     keyboardStaysHere();
+}
+
+// «Подробно» shows or hides the goods detail line and is remembered; the
+// quick search does not bring a hidden line back.
+TEST_F(MainFormFixture, ShowDetailBoxHidesTheDetailLineAndIsRemembered)
+{
+    form->LoadSettings();
+    form->show();
+    form->ui->pgcMain->setCurrentWidget(form->ui->tsOrder);
+    QLabel *line = form->ui->lblGoodInfo;
+    EXPECT_TRUE(form->ui->chkShowDetail->isChecked());
+    EXPECT_TRUE(line->isVisible());
+    form->ui->chkShowDetail->click();
+    EXPECT_FALSE(line->isVisible());
+    EXPECT_FALSE(pc::IniFile(dir.file("client.ini")).readBool("Price", "ShowDetail", true));
+    form->priceBinder->ClearQuickSearch(); // shows the line again when it is wanted
+    EXPECT_FALSE(line->isVisible());
+
+    form->closeWithoutAsking = true;
+    form = std::make_unique<TMainForm>(dir.path());
+    form->setDialogs(&dialogs);
+    form->LoadSettings();
+    form->show();
+    form->ui->pgcMain->setCurrentWidget(form->ui->tsOrder);
+    EXPECT_FALSE(form->ui->chkShowDetail->isChecked());
+    EXPECT_FALSE(form->ui->lblGoodInfo->isVisible());
+    form->ui->chkShowDetail->click();
+    EXPECT_TRUE(form->ui->lblGoodInfo->isVisible());
+    EXPECT_TRUE(pc::IniFile(dir.file("client.ini")).readBool("Price", "ShowDetail", false));
+}
+
+// «Проверка соединения FTP...» logs in to the address and port typed on the
+// page (not the stored ones) as the client typed there, and says how it went.
+TEST_F(MainFormFixture, ConnectionCheckSaysWhetherTheTypedServerLetUsIn)
+{
+    pc::test::FtpTestServer server;
+    dir.writeText("server.ini", "[Header]\nServerAdress=stored.example.ru\n"); // port 21
+    form->LoadSettings();
+    form->ui->edServerAddress->setText("127.0.0.1");
+    form->ui->edServerPort->setText(QString::number(server.port()));
+    form->ui->edClientCode->setText("1234");
+    form->ui->edClientPass->setText("secret");
+    const QString serverText = QString("Сервер 127.0.0.1 (порт %1)").arg(server.port());
+
+    form->ui->btnCheckConnection->click();
+    ASSERT_FALSE(dialogs.notices.isEmpty());
+    EXPECT_EQ(dialogs.notices.last(), serverText + " отвечает, вход под именем \"1234\" выполнен. Соединение в порядке");
+    EXPECT_TRUE(server.commands().contains("USER 1234"));
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+
+    form->ui->edClientPass->setText("wrong");
+    form->ui->btnCheckConnection->click();
+    EXPECT_TRUE(dialogs.notices.last().startsWith(
+        serverText + " отвечает, но не принял имя пользователя \"1234\" или пароль. Проверьте код клиента и пароль\n("))
+        << dialogs.notices.last().toStdString();
+
+    const int closed = pc::test::freeLoopbackPort();
+    form->ui->edServerPort->setText(QString::number(closed));
+    form->ui->btnCheckConnection->click();
+    EXPECT_TRUE(dialogs.notices.last().startsWith(
+        QString("Сервер 127.0.0.1 (порт %1) не отвечает. Проверьте адрес, порт и подключение к сети\n(").arg(closed)))
+        << dialogs.notices.last().toStdString();
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
 TEST_F(MainFormFixture, StartPageListsWhatNeedsAttentionAndItsLinksSwitchPages)
