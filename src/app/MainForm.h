@@ -209,6 +209,9 @@ public:
     void btnSetMainServAddrClick();
     void btnCheckConnectionClick();
     void btnClearBaseClick();
+    void btnImportDbfDataClick();
+    // «Подробно» under the price grid: shows or hides the goods detail line.
+    void chkShowDetailClick();
 
     bool CheckPriceActuality(bool ask);
     void UpdatePrice();
@@ -289,6 +292,7 @@ private:
     void editServerList(bool (*edit)(pc::ServerAddressList &, Dialogs &));
     QStringList markupCells() const;
     bool m_fillingPage = false;
+    QWidget *m_goodInfoLine = nullptr; // the detail line's strip, shown by «Подробно»
     std::unique_ptr<SettingsFiles> m_settingsFiles;
     bool m_identityAsked = false;
     std::vector<std::unique_ptr<pc::DatasetModel>> m_gridModels;

@@ -4,6 +4,7 @@
 #include "TempAppDir.h"
 #include "ProgramProcess.h"
 #include "FtpTestServer.h"
+#include "FreePort.h"
 #include "DbfWriter.h"
 #include "OtherConnection.h"
 
@@ -20,9 +21,11 @@
 #include "platform/Process.h"
 #include "platform/WholeFile.h"
 #include "ui/BrowserWindow.h"
+#include "ui/PopupWindow.h"
 #include "ui/SplashWindow.h"
 #include "ui_MainForm.h"
 
+#include <QCheckBox>
 #include <QDir>
 #include <QTemporaryDir>
 #include <QHeaderView>
@@ -474,6 +477,136 @@ TEST_F(MainFormFixture, TypingInThePriceGridSearchesOrdersAndCorrects)
     EXPECT_TRUE(dialogs.notices.contains("По причине кратности 4 вместо 5 заказываем 8"));
     EXPECT_EQ(form->ui->lblTotals->text(), "Заказ: 1 поз. На сумму 160");
     EXPECT_EQ(form->DM->PriceSet()->FieldByName("TOVAR").AsString(), "Вата");
+}
+
+// The goods note points something out and never takes the keyboard: while
+// it is up, keys typed where the window system sends them (the focused
+// window) go on moving the row and ordering in the price grid.
+TEST_F(MainFormFixture, GoodsNoteLeavesEveryKeyToThePriceGrid)
+{
+    // Started as the pharmacist starts it: shown and activated.
+    dialogs.setNextAnswer(mrNo); // the old price list is not updated now
+    form->show();
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Initialised; }, 5000));
+    for (const char *row : {"'1', 'Аспирин', 0", "'2', 'Бинт', 1", "'3', 'Вата', 0"})
+        form->DM->ExecSQL(QString("INSERT INTO PRICE (IDTOVAR, TOVAR, HASPOPUP, GODEN, PRICE, ZAKAZ, QNT, MINZAKAZ) "
+                                  "VALUES (%1, '01.01.2027', 10, 0, 100, 0)")
+                              .arg(row),
+                          false);
+    form->DM->ExecSQL("INSERT INTO PRICE_DET (IDTOVAR, POPUP, INFO, ISREF) VALUES ('2', 'Скидка 10%', 'Акция', 0)", true);
+    form->DM->PriceDetTable()->Close();
+    form->DM->PriceDetTable()->Open();
+    form->DM->OpenPrice(false);
+    form->DM->OpenPrice(true);
+    form->ui->pgcMain->setCurrentWidget(form->ui->tsOrder);
+    QTableView *grid = form->ui->dbgrdPrice;
+    grid->setFocus();
+    pc::Dataset *price = form->DM->PriceSet();
+    auto type = [](Qt::Key key, char text = 0) {
+        QWindow *focused = QGuiApplication::focusWindow();
+        ASSERT_NE(focused, nullptr);
+        if (text)
+            QTest::keyClick(focused, text);
+        else
+            QTest::keyClick(focused, key);
+    };
+    auto noteUp = [&] { return form->frmPopup->isVisible() && form->frmPopup->lbCaption->text() == "Скидка 10%"; };
+    // The note has had time to take the window's activation if it would
+    // (it keeps it then); the keyboard must be with the grid.
+    auto keyboardStaysHere = [&] {
+        QTest::qWait(100);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == form.get(); }, 2000));
+        EXPECT_EQ(QApplication::focusWidget(), grid);
+    };
+
+    // What a real window system goes by; the offscreen one activates every
+    // window it shows, so the keys below test what happens then as well.
+    EXPECT_TRUE(form->frmPopup->testAttribute(Qt::WA_ShowWithoutActivating));
+    EXPECT_TRUE(form->frmPopup->windowFlags() & Qt::WindowDoesNotAcceptFocus);
+
+    type(Qt::Key_Down);
+    ASSERT_EQ(price->FieldByName("TOVAR").AsString(), "Бинт");
+    ASSERT_TRUE(QTest::qWaitFor(noteUp, 2000));
+    keyboardStaysHere();
+    type(Qt::Key_unknown, '3');
+    type(Qt::Key_unknown, '2');
+    EXPECT_EQ(price->FieldByName("ZAKAZ").AsInteger(), 32);
+    EXPECT_EQ(pc::test::committedScalar(dir.file("Data/client.gdb"), "SELECT ZAKAZ FROM PRICE WHERE IDTOVAR = '2'"), 32);
+    type(Qt::Key_Down);
+    EXPECT_EQ(price->FieldByName("TOVAR").AsString(), "Вата");
+    EXPECT_FALSE(form->frmPopup->isVisible()); // the next row closes the note
+    type(Qt::Key_Up);
+    EXPECT_EQ(price->FieldByName("TOVAR").AsString(), "Бинт");
+    ASSERT_TRUE(QTest::qWaitFor(noteUp, 2000));
+    keyboardStaysHere();
+    type(Qt::Key_Up);
+    EXPECT_EQ(price->FieldByName("TOVAR").AsString(), "Аспирин");
+    keyboardStaysHere();
+}
+
+// «Подробно» shows or hides the goods detail line and is remembered; the
+// quick search does not bring a hidden line back.
+TEST_F(MainFormFixture, ShowDetailBoxHidesTheDetailLineAndIsRemembered)
+{
+    form->LoadSettings();
+    form->show();
+    form->ui->pgcMain->setCurrentWidget(form->ui->tsOrder);
+    QLabel *line = form->ui->lblGoodInfo;
+    EXPECT_TRUE(form->ui->chkShowDetail->isChecked());
+    EXPECT_TRUE(line->isVisible());
+    form->ui->chkShowDetail->click();
+    EXPECT_FALSE(line->isVisible());
+    EXPECT_FALSE(pc::IniFile(dir.file("client.ini")).readBool("Price", "ShowDetail", true));
+    form->priceBinder->ClearQuickSearch(); // shows the line again when it is wanted
+    EXPECT_FALSE(line->isVisible());
+
+    form->closeWithoutAsking = true;
+    form = std::make_unique<TMainForm>(dir.path());
+    form->setDialogs(&dialogs);
+    form->LoadSettings();
+    form->show();
+    form->ui->pgcMain->setCurrentWidget(form->ui->tsOrder);
+    EXPECT_FALSE(form->ui->chkShowDetail->isChecked());
+    EXPECT_FALSE(form->ui->lblGoodInfo->isVisible());
+    form->ui->chkShowDetail->click();
+    EXPECT_TRUE(form->ui->lblGoodInfo->isVisible());
+    EXPECT_TRUE(pc::IniFile(dir.file("client.ini")).readBool("Price", "ShowDetail", false));
+}
+
+// «Проверка соединения FTP...» logs in to the address and port typed on the
+// page (not the stored ones) as the client typed there, and says how it went.
+TEST_F(MainFormFixture, ConnectionCheckSaysWhetherTheTypedServerLetUsIn)
+{
+    pc::test::FtpTestServer server;
+    dir.writeText("server.ini", "[Header]\nServerAdress=stored.example.ru\n"); // port 21
+    form->LoadSettings();
+    form->ui->edServerAddress->setText("127.0.0.1");
+    form->ui->edServerPort->setText(QString::number(server.port()));
+    form->ui->edClientCode->setText("1234");
+    form->ui->edClientPass->setText("secret");
+    const QString serverText = QString("Сервер 127.0.0.1 (порт %1)").arg(server.port());
+
+    form->ui->btnCheckConnection->click();
+    ASSERT_FALSE(dialogs.notices.isEmpty());
+    EXPECT_EQ(dialogs.notices.last(), serverText + " отвечает, вход под именем \"1234\" выполнен. Соединение в порядке");
+    EXPECT_TRUE(server.commands().contains("USER 1234"));
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+
+    form->ui->edClientPass->setText("wrong");
+    form->ui->btnCheckConnection->click();
+    EXPECT_TRUE(dialogs.notices.last().startsWith(
+        serverText + " отвечает, но не принял имя пользователя \"1234\" или пароль. Проверьте код клиента и пароль\n("))
+        << dialogs.notices.last().toStdString();
+
+    const int closed = pc::test::freeLoopbackPort();
+    form->ui->edServerPort->setText(QString::number(closed));
+    form->ui->btnCheckConnection->click();
+    EXPECT_TRUE(dialogs.notices.last().startsWith(
+        QString("Сервер 127.0.0.1 (порт %1) не отвечает. Проверьте адрес, порт и подключение к сети\n(").arg(closed)))
+        << dialogs.notices.last().toStdString();
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
 TEST_F(MainFormFixture, StartPageListsWhatNeedsAttentionAndItsLinksSwitchPages)
