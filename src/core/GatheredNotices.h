@@ -6,6 +6,7 @@
 #include "core/Dialogs.h"
 
 #include <QStringList>
+#include <functional>
 
 class GatheredNotices : public Dialogs {
 public:
@@ -20,6 +21,7 @@ public:
     void showNotice(const QString &text, bool alsoLogDetail = false) override;
     void showWait(const QString &t, int p = 0) override { m_target.showWait(t, p); }
     void hideWait() override { m_target.hideWait(); }
+    void setWaitCancel(std::function<void()> c) override { m_target.setWaitCancel(std::move(c)); }
     QString pickFolder(const QString &c, const QString &s) override { return m_target.pickFolder(c, s); }
     QString pickOpenFile(const QString &c, const QString &s, const QString &f) override { return m_target.pickOpenFile(c, s, f); }
     QString pickSaveFile(const QString &c, const QString &s, const QString &f) override { return m_target.pickSaveFile(c, s, f); }
