@@ -333,8 +333,10 @@ void Dataset::RemoveField(const QString &name)
 
 Field *Dataset::FindField(const QString &name) const
 {
+    // Names are compared letter by letter, so only names of the same length
+    // can match (the lookups of every row's calculation ask this often).
     for (Field *f : m_fields)
-        if (f->m_name.compare(name, Qt::CaseInsensitive) == 0)
+        if (f->m_name.size() == name.size() && f->m_name.compare(name, Qt::CaseInsensitive) == 0)
             return f;
     if (!Active()) { // fields added while closed can be found before opening
         for (const auto &p : m_fieldPool)

@@ -131,11 +131,23 @@ void PriceGrid::tblPriceCalcFields(Dataset &price)
 
     if (ShowOnlyOrder && embedded)
         fillOldValues(price, code);
+    else
+        m_oldRows.loaded = false; // the mode may start on a new previous list
 }
 
 // The changes mode compares each ordered row with the previous price list:
 // PRICEOLD keeps that list's ordered rows; a row is the same batch when its
-// goods code and expiry date both match.
+// goods code and expiry date both match. Those rows are read once (again
+// when the price list's rows change), not for every row the grid shows.
+namespace {
+QString batchKey(QString id, const QVariant &goden)
+{
+    while (id.endsWith(QLatin1Char(' ')))
+        id.chop(1); // the database compares codes without trailing blanks
+    return id + QLatin1Char('\x1f') + (goden.isValid() ? QString::number(goden.toDate().toJulianDay()) : QString());
+}
+} // namespace
+
 void PriceGrid::fillOldValues(Dataset &price, const QString &code)
 {
     Field *oldPrice = price.FindField(QStringLiteral("PriceOld"));
@@ -143,22 +155,32 @@ void PriceGrid::fillOldValues(Dataset &price, const QString &code)
     if (!m_dm || !oldPrice || !oldQuantity)
         return;
     try {
-        std::unique_ptr<fb::Statement> q =
-            m_dm->CreateQuery(QStringLiteral("SELECT FIRST 1 PRICE, ZAKAZ FROM PRICEOLD WHERE IDTOVAR = :IDTOVAR "
-                                            "AND GODEN IS NOT DISTINCT FROM :GODEN AND ZAKAZ > 0"));
-        if (!q)
-            return;
-        q->setValue(QStringLiteral("IDTOVAR"), price.FieldByName(QStringLiteral("IDTOVAR")).AsString());
-        const Field &goden = price.FieldByName(QStringLiteral("GODEN"));
-        q->setValue(QStringLiteral("GODEN"), goden.IsNull() ? QVariant() : QVariant(goden.AsDate()));
-        q->execute();
-        if (q->fetch()) {
-            if (!q->isNull(0))
-                oldPrice->SetAsFloat(MaskPriceValue(q->asDouble(0), code));
-            if (!q->isNull(1))
-                oldQuantity->SetAsInteger(q->asInt(1));
+        if (!m_oldRows.loaded || m_oldRows.version != price.Version()) {
+            m_oldRows = {};
+            std::unique_ptr<fb::Statement> q = m_dm->CreateQuery(
+                QStringLiteral("SELECT IDTOVAR, GODEN, PRICE, ZAKAZ FROM PRICEOLD WHERE ZAKAZ > 0"));
+            if (!q)
+                return;
+            q->execute();
+            while (q->fetch()) {
+                const QString key = batchKey(q->asText(0), q->isNull(1) ? QVariant() : QVariant(q->asDate(1)));
+                if (!m_oldRows.rows.contains(key)) // one row of a batch counts
+                    m_oldRows.rows.insert(key, {q->isNull(2) ? QVariant() : QVariant(q->asDouble(2)),
+                                                q->isNull(3) ? QVariant() : QVariant(q->asInt(3))});
+            }
+            q->closeCursor();
+            m_oldRows.loaded = true;
+            m_oldRows.version = price.Version();
         }
-        q->closeCursor();
+        const Field &goden = price.FieldByName(QStringLiteral("GODEN"));
+        const auto it = m_oldRows.rows.constFind(
+            batchKey(price.FieldByName(QStringLiteral("IDTOVAR")).AsString(), goden.IsNull() ? QVariant() : QVariant(goden.AsDate())));
+        if (it != m_oldRows.rows.constEnd()) {
+            if (it->price.isValid())
+                oldPrice->SetAsFloat(MaskPriceValue(it->price.toDouble(), code));
+            if (it->quantity.isValid())
+                oldQuantity->SetAsInteger(it->quantity.toInt());
+        }
     } catch (const std::exception &) {
         // Without the old values the columns stay empty; the grid goes on.
     }

@@ -113,6 +113,14 @@ private:
     void fillOldValues(Dataset &price, const QString &code);
     int detailRow(Dataset &det, const QString &id, bool anyCase);
     TDM *m_dm = nullptr;
+    struct OldRow {
+        QVariant price, quantity;
+    };
+    struct OldRows {
+        bool loaded = false;
+        quint64 version = 0;
+        QHash<QString, OldRow> rows; // by goods code and expiry date
+    } m_oldRows;
     struct DetailRows {
         const Dataset *dataset = nullptr;
         quint64 version = 0;
