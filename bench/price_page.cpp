@@ -370,8 +370,20 @@ int measure(const QString &folder, const QString &out)
     ScriptedDialogs dialogs;
     double storage = 0, index = 0;
     auto form = std::make_unique<TMainForm>(folder);
+    // Stages for the person reading BENCH_DETAIL: the resident and heap
+    // memory after the start and after the order page was shown.
+    auto stage = [](const char *what) {
+        if (!qEnvironmentVariableIsSet("BENCH_DETAIL"))
+            return;
+        malloc_trim(0);
+        const struct mallinfo2 heap = mallinfo2();
+        std::fprintf(stderr, "%s: rss %.2f MB, heap %.2f MB\n", what, statusMB("VmRSS:"),
+                     double(heap.uordblks + heap.hblkhd) / 1048576.0);
+    };
     Page::start(*form, dialogs);
+    stage("started");
     Page::showOrderPage(*form);
+    stage("order page shown");
     QTableView *grid = form->ui->dbgrdPrice;
     for (int i = 0; i < 20; ++i) {
         sendKey(grid, Qt::Key_PageDown, QString());
