@@ -261,6 +261,12 @@ void keyInGrid(benchmark::State &state, int rows, int pairs)
     QTableView *grid = page.grid();
     Anchor anchor(*grid);
     QRandomGenerator random(11);
+    // BENCH_SHOT=<file.png>: the window as the keys begin, to look at.
+    if (const QString shot = qEnvironmentVariable("BENCH_SHOT"); !shot.isEmpty()) {
+        page.price().SetRecNo(3);
+        settle();
+        page.form->grab().save(shot);
+    }
     for (auto _ : state) {
         std::vector<double> handling, repaint, anchorRepaint;
         std::map<int, std::vector<double>> byKey; // repaint per kind of key, shown with BENCH_DETAIL set

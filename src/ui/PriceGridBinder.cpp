@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QStaticText>
+#include <QTextLayout>
 #include <QStyledItemDelegate>
 #include <QTableView>
 #include <QTimer>
@@ -108,14 +109,15 @@ public:
         if (const QString &text = m_model->cellText(row, column); !text.isEmpty()) {
             const QFont &font = style.fontSet ? style.font : option.font;
             const QRect area = option.rect.adjusted(kMargin, 0, -kMargin, 0);
-            const Prepared &t = prepared(row, column, text, font, area.width());
+            const Prepared &t = prepared(row, column, text, font, area.width(),
+                                         option.features & QStyleOptionViewItem::WrapText);
             const Qt::Alignment align = m_model->cellAlignment(column);
             qreal x = area.left();
             if (align & Qt::AlignRight)
                 x = area.right() + 1 - t.width;
             else if (align & Qt::AlignHCenter)
                 x = area.left() + (area.width() - t.width) / 2;
-            const qreal y = option.rect.top() + (option.rect.height() - t.height) / 2;
+            const int y = option.rect.top() + (option.rect.height() - t.height) / 2;
             painter->setFont(font);
             painter->setPen(foreground);
             const bool clip = t.width > area.width();
@@ -123,7 +125,7 @@ public:
                 painter->save();
                 painter->setClipRect(area, Qt::IntersectClip);
             }
-            painter->drawStaticText(QPointF(x, y), t.text);
+            painter->drawStaticText(QPointF(x, qreal(y)), t.text);
             if (clip)
                 painter->restore();
         }
@@ -144,34 +146,65 @@ private:
 
     struct Prepared {
         int row = -1, column = -1, available = -1;
+        bool wrap = false;
         QString source;
         QFont font;
         QStaticText text;
-        qreal width = 0, height = 0;
+        qreal width = 0; // the advance, as the text is aligned by it
+        int height = 0;  // of a line
     };
 
-    const Prepared &prepared(int row, int column, const QString &text, const QFont &font, int available) const
+    // A text too wide for its cell as the style shows it: broken at word
+    // boundaries when the view wraps, its first line, cut with an ellipsis.
+    static QString fitted(const QString &text, const QFont &font, const QFontMetricsF &metrics, int available, bool wrap)
+    {
+        if (metrics.horizontalAdvance(text) <= available)
+            return text;
+        QString first = text;
+        if (wrap) {
+            QTextLayout layout(text, font);
+            QTextOption option;
+            option.setWrapMode(QTextOption::WordWrap);
+            layout.setTextOption(option);
+            layout.beginLayout();
+            QTextLine line = layout.createLine();
+            bool more = false;
+            if (line.isValid()) {
+                line.setLineWidth(available);
+                first = text.mid(line.textStart(), line.textLength());
+                more = layout.createLine().isValid();
+            }
+            layout.endLayout();
+            if (more) {
+                if (first.endsWith(QChar::LineSeparator))
+                    first.chop(1);
+                first += QChar(0x2026);
+            }
+        }
+        return metrics.elidedText(first, Qt::ElideRight, available);
+    }
+
+    const Prepared &prepared(int row, int column, const QString &text, const QFont &font, int available, bool wrap) const
     {
         if (m_prepared.empty())
             m_prepared.resize(kPreparedRows * kPreparedColumns);
         Prepared &p = m_prepared[size_t((row % kPreparedRows) * kPreparedColumns + column % kPreparedColumns)];
-        if (p.row == row && p.column == column && p.available == available && p.source == text && p.font == font)
+        if (p.row == row && p.column == column && p.available == available && p.wrap == wrap && p.source == text
+            && p.font == font)
             return p;
         const QFontMetricsF metrics(font);
-        const QString shown = metrics.horizontalAdvance(text) > available
-            ? metrics.elidedText(text, Qt::ElideRight, available)
-            : text;
+        const QString shown = fitted(text, font, metrics, available, wrap);
         p.row = row;
         p.column = column;
         p.available = available;
+        p.wrap = wrap;
         p.source = text;
         p.font = font;
         p.text.setTextFormat(Qt::PlainText);
         p.text.setText(shown);
         p.text.prepare(QTransform(), font);
-        const QSizeF size = p.text.size();
-        p.width = size.width();
-        p.height = size.height();
+        p.width = metrics.horizontalAdvance(shown);
+        p.height = qRound(metrics.height());
         return p;
     }
 
