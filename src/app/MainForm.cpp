@@ -168,6 +168,7 @@ TMainForm::TMainForm(const QString &appDir, QWidget *parent)
     scheduleSettings->load();
 
     m_settingsFiles = std::make_unique<SettingsFiles>(context, *m_dialogs, *m_pane);
+    arrangePages();
     askIdentity = [this](ClientIdentity &id) { return m_dialogs->askClientIdentity(id); };
     DM = std::make_unique<pc::TDM>(context, *m_dialogs, *m_pane);
     DM->RestartProgram = [this] { RestartProgram(); };
@@ -419,7 +420,9 @@ void TMainForm::FormResize()
 {
     // The grids' name columns follow their views' widths themselves.
     const int w = width();
-    ui->edOrderComment->setFixedWidth(std::max(w - 390, 0));
+    // The comment box's width follows the window but never holds the window
+    // wider than the screen: on a narrow one it takes what the row has.
+    ui->edOrderComment->setMaximumWidth(std::max(w - 390, 0));
 }
 
 // Wheel over the price grid: one record per notch; the grid scrolls as well.

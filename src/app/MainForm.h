@@ -14,6 +14,7 @@
 namespace Ui {
 class TMainForm;
 }
+class QSplitter;
 class QTimer;
 class QUrl;
 class MessagePane;
@@ -196,6 +197,9 @@ public:
     std::function<bool(ClientIdentity &)> askIdentity;
     void clearCommentWhenStored(int numberBefore);
     pc::ColumnWidthMemory columnWidthMemory(const QString &grid);
+    // Rows of controls that wrap on a narrow window, page splitters that keep their sizes.
+    void arrangePages();
+    void rememberSplitterSizes(QSplitter *splitter);
     // Server list on the connection page.
     void btnAddServAddrClick();
     void lbServerAddressesDblClick();
@@ -205,6 +209,9 @@ public:
     void btnSetMainServAddrClick();
     void btnCheckConnectionClick();
     void btnClearBaseClick();
+    void btnImportDbfDataClick();
+    // «Подробно» under the price grid: shows or hides the goods detail line.
+    void chkShowDetailClick();
 
     bool CheckPriceActuality(bool ask);
     void UpdatePrice();
@@ -285,6 +292,7 @@ private:
     void editServerList(bool (*edit)(pc::ServerAddressList &, Dialogs &));
     QStringList markupCells() const;
     bool m_fillingPage = false;
+    QWidget *m_goodInfoLine = nullptr; // the detail line's strip, shown by «Подробно»
     std::unique_ptr<SettingsFiles> m_settingsFiles;
     bool m_identityAsked = false;
     std::vector<std::unique_ptr<pc::DatasetModel>> m_gridModels;

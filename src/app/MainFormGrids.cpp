@@ -10,13 +10,17 @@
 #include "db/DataModule.h"
 #include "platform/IniFile.h"
 
+#include <QHeaderView>
 #include <memory>
 #include "ui/DatasetModel.h"
 #include "ui/PriceGridBinder.h"
+#include "ui/WrappingHeaderView.h"
 
 namespace {
 
 using pc::GridColumn;
+
+constexpr int kLeastPriceNameWidth = 300;
 
 GridColumn col(const char *field, const char *title, int width = 64, bool visible = true, bool readOnly = true)
 {
@@ -84,6 +88,8 @@ void TMainForm::BindGrids()
     nakladLinesModel = nullptr;
     m_gridModels.clear();
     auto bind = [this](QTableView *view, pc::Dataset *ds, std::vector<GridColumn> columns) {
+        // Titles too wide for their columns wrap onto a second header line.
+        pc::WrappingHeaderView::install(view);
         auto model = std::make_unique<pc::DatasetModel>(ds, this);
         if (!columns.empty())
             model->setColumns(std::move(columns));
@@ -121,6 +127,9 @@ void TMainForm::BindGrids()
             : (f == QLatin1String("PRODUCT") || f == QLatin1String("COUNTRY") || f == QLatin1String("SERIES")) ? 72
                                                                                                                : 0;
         GridColumn c = col(fields[i], "", start, true, QLatin1String(fields[i]) != QLatin1String("PRICE_APT"));
+        // The markup is a text ("14,94%"): its column is as wide as a large markup.
+        if (f == QLatin1String("NACENKA_APT"))
+            c.width = ui->dbgNakladLines->fontMetrics().horizontalAdvance(QStringLiteral("999,99%")) + 10;
         c.title = captions[i];
         lines.push_back(c);
     }
@@ -142,6 +151,17 @@ void TMainForm::BindGrids()
         }
     });
     styleNakladLines(nakladLines);
+    // The pharmacy's price, its sum and the markup stand right after the
+    // supplier's sum, where the pharmacist prices the invoice: in view at
+    // 1280 px beside the price archive. Only the order on screen changes; the
+    // columns keep their numbers (printing, colouring, the producer price title).
+    {
+        QHeaderView *header = ui->dbgNakladLines->horizontalHeader();
+        int after = header->visualIndex(nakladLines->columnOfField(QStringLiteral("SUMMA")));
+        for (const char *field : {"PRICE_APT", "SUMMAPT", "NACENKA_APT"})
+            if (const int c = nakladLines->columnOfField(QLatin1String(field)); c >= 0 && after >= 0)
+                header->moveSection(header->visualIndex(c), ++after);
+    }
     bind(ui->dbgArchivePrices, DM->ArchivePricesQuery(), {col("PRICE", "Цена", 60), col("NDATE", "Дата", 70), col("NUMBR", "№ накл", 70)});
 
     // The column names that differ between the storage kinds.
@@ -153,6 +173,10 @@ void TMainForm::BindGrids()
     // The registered price of the embedded database shows through its display field.
     if (DM->IsFirebird())
         price->setColumnField(8, QStringLiteral("PRICER_DISP"));
+    // The goods name shows its form and dose: other columns scroll into view
+    // before it gets narrower than that.
+    if (auto *header = qobject_cast<pc::WrappingHeaderView *>(ui->dbgrdPrice->horizontalHeader()))
+        header->setSectionMinimumWidth(1, kLeastPriceNameWidth);
     priceBinder->attachModel(price);
     FormResize();
 }

@@ -12,12 +12,13 @@
 #include "db/DataModule.h"
 #include "documents/MaxMarkup.h"
 #include "exchange/ServerConnection.h"
+#include "orders/OrderArchive.h"
 #include "orders/OrderStatus.h"
+#include "orders/SaveOrder.h"
 #include "price/OrderEntry.h"
 #include "price/PriceGrid.h"
 #include "price/PriceUpdate.h"
 #include "exchange/ServerList.h"
-#include "platform/Shell.h"
 #include "platform/AppError.h"
 #include "platform/IniFile.h"
 #include "platform/Process.h"
@@ -60,6 +61,18 @@ QString tenthsText(int position)
 {
     return pc::IniFile::floatToText(position / 10.0);
 }
+
+// «Подробно» under the price grid: whether the goods detail line is shown.
+const QString kShowDetailSection = QStringLiteral("Price");
+const QString kShowDetailKey = QStringLiteral("ShowDetail");
+
+// The busy cursor for the length of a block.
+struct BusyCursor {
+    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+    BusyCursor(const BusyCursor &) = delete;
+    BusyCursor &operator=(const BusyCursor &) = delete;
+};
 } // namespace
 
 void TMainForm::connectSettingsHandlers()
@@ -142,6 +155,20 @@ void TMainForm::connectSettingsHandlers()
     connect(ui->btnSetMainServAddr, &QPushButton::clicked, this, &TMainForm::btnSetMainServAddrClick);
     connect(ui->btnCheckConnection, &QPushButton::clicked, this, &TMainForm::btnCheckConnectionClick);
     connect(ui->btnClearBase, &QPushButton::clicked, this, &TMainForm::btnClearBaseClick);
+    connect(ui->btnImportDbfData, &QPushButton::clicked, this, &TMainForm::btnImportDbfDataClick);
+
+    // The detail line goes into a strip of its own that «Подробно» shows or
+    // hides; the line itself is still shown and hidden by the quick search,
+    // whose echo stays outside the strip.
+    m_goodInfoLine = new QWidget(ui->lblGoodInfo->parentWidget());
+    m_goodInfoLine->setObjectName(QStringLiteral("paGoodInfoLine"));
+    auto *line = new QHBoxLayout(m_goodInfoLine);
+    line->setContentsMargins(0, 0, 0, 0);
+    if (QLayout *outer = ui->lblGoodInfo->parentWidget()->layout())
+        delete outer->replaceWidget(ui->lblGoodInfo, m_goodInfoLine);
+    line->addWidget(ui->lblGoodInfo);
+    ui->chkShowDetail->setChecked(true);
+    connect(ui->chkShowDetail, &QCheckBox::toggled, this, &TMainForm::chkShowDetailClick);
 }
 
 void TMainForm::LoadSettings()
@@ -190,6 +217,11 @@ void TMainForm::LoadSettings()
     }
     BindGrids();
     files.readExchange(settings);
+    // A storage kind this system refuses (the data module said so and works
+    // on the embedded database): the page shows the kind in use. The file
+    // keeps the refused kind until the settings are saved; that save counts
+    // as a change of kind, so the next start offers the import of the DBF data.
+    settings.DBDriver = DM->DriverKind;
     showSettings();
 
     refreshMarkupLimits();
@@ -273,6 +305,9 @@ void TMainForm::showSettings()
     cell(ui->lstColumnsOrderCorrespodence, 1, 1)->setText(s.ColumnQnt);
     ui->edFileNameOrder->setText(s.FileNameOrder);
     showChannelSettings();
+    ui->chkShowDetail->setChecked(
+        pc::IniFile(m_settingsFiles->clientIni()).readBool(kShowDetailSection, kShowDetailKey, true));
+    m_goodInfoLine->setVisible(ui->chkShowDetail->isChecked());
 }
 
 // The order and price channels, the storage kind and the FTP mode as loaded.
@@ -456,6 +491,19 @@ void TMainForm::cbRoundMethodChange()
         return;
     settings.RoundMethod = ui->cbRoundMethod->currentIndex();
     pc::IniFile(m_settingsFiles->clientIni()).writeInteger(QStringLiteral("NakladSettings"), QStringLiteral("RoundMethod"), settings.RoundMethod);
+}
+
+// «Подробно»: shows or hides the goods detail line, remembered at once.
+void TMainForm::chkShowDetailClick()
+{
+    m_goodInfoLine->setVisible(ui->chkShowDetail->isChecked());
+    if (m_fillingPage)
+        return;
+    try {
+        pc::IniFile(m_settingsFiles->clientIni()).writeBool(kShowDetailSection, kShowDetailKey, ui->chkShowDetail->isChecked());
+    } catch (const pc::AppError &e) {
+        LogMessage(e.message(), Error, true);
+    }
 }
 
 void TMainForm::udPriceAptekaPercentChangingEx(bool &allow, int newValue)
@@ -674,12 +722,37 @@ void TMainForm::btnUpServAddrClick() { editServerList(&pc::moveServerAddressUp);
 void TMainForm::btnDownServAddrClick() { editServerList(&pc::moveServerAddressDown); }
 void TMainForm::btnSetMainServAddrClick() { editServerList(&pc::setMainServerAddress); }
 
+// «Проверка соединения FTP...»: logs in to the address and port as typed,
+// as the client the page shows, and says what came of it.
 void TMainForm::btnCheckConnectionClick()
 {
-    const QString address = pc::checkConnectionAddress(ui->edServerAddress->text());
-    if (!pc::shellOpen(address))
-        LogMessage(QStringLiteral("Не удалось открыть %1").arg(address), Warning, true);
+    Settings typed = settings;
+    typed.ClientCode = ui->edClientCode->text().trimmed();
+    typed.ClientPass = ui->edClientPass->text();
+    m_settingsFiles->setAccounts(typed);
+    pc::ConnectionCheckRequest request;
+    request.address = ui->edServerAddress->text();
+    request.portText = ui->edServerPort->text();
+    request.passive = ui->chkFtpMode->isChecked();
+    request.login = typed.ClientAccount;
+    request.idle = [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); };
+    pc::ConnectionCheck result;
+    {
+        BusyCursor busy;
+        result = pc::checkServerConnection(request);
+    }
+    ShowNotice(result.text, true);
 }
+
+// «Импортировать данные из DBF»: the invoices and the order archive of the
+// older database, the current order archived first when the person wants.
+void TMainForm::btnImportDbfDataClick()
+{
+    const int before = Saver->NextOrderNumber();
+    Archive->ImportDbfData(ui->edOrderComment->text());
+    clearCommentWhenStored(before);
+}
+
 bool TMainForm::OrderIsEmpty()
 {
     return Order->OrderIsEmpty();

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <functional>
+
 struct ClientIdentity;
 
 enum ModalResult : int { mrNone = 0, mrOk = 1, mrCancel = 2, mrYes = 6, mrNo = 7 };
@@ -17,6 +19,9 @@ public:
     // picture 0: connection, 1: other work; other values keep the pictures.
     virtual void showWait(const QString &text, int picture = 0) = 0;
     virtual void hideWait() = 0;
+    // While set, the wait window offers «Прервать», which calls `cancel`
+    // (a transfer that can be given up); an empty function takes it away.
+    virtual void setWaitCancel(std::function<void()> cancel) { (void)cancel; }
     // An empty result means the person cancelled.
     virtual QString pickFolder(const QString &caption, const QString &start) = 0;
     virtual QString pickOpenFile(const QString &caption, const QString &start, const QString &filter) = 0;

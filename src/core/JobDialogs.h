@@ -68,6 +68,7 @@ public:
     void showNotice(const QString &t, bool d = false) override { target->showNotice(t, d); }
     void showWait(const QString &t, int p = 0) override { target->showWait(t, p); }
     void hideWait() override { target->hideWait(); }
+    void setWaitCancel(std::function<void()> c) override { target->setWaitCancel(std::move(c)); }
     QString pickFolder(const QString &c, const QString &s) override { return target->pickFolder(c, s); }
     QString pickOpenFile(const QString &c, const QString &s, const QString &f) override { return target->pickOpenFile(c, s, f); }
     QString pickSaveFile(const QString &c, const QString &s, const QString &f) override { return target->pickSaveFile(c, s, f); }

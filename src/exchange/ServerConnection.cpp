@@ -49,7 +49,7 @@ void ServerConnection::checkpoint()
 {
     if (m_idle)
         m_idle();
-    if (m_cancelled)
+    if (m_cancelled || m_cancelledByPerson)
         throw ExchangeCancelled();
 }
 
@@ -60,6 +60,8 @@ void ServerConnection::processEvents()
 
 bool ServerConnection::ConnectToServer(bool reconnect)
 {
+    m_cancelledByPerson = false;
+    m_dialogs->setWaitCancel([this] { cancelByPerson(); });
     m_dialogs->showWait(QStringLiteral("Подождите некоторое время, происходит соединение с сервером..."), 0);
     BusyCursor busy(m_busyCursor);
     m_ftp.setPassive(m_settings.FTPPassive);
@@ -88,6 +90,7 @@ bool ServerConnection::ConnectToServer(bool reconnect)
         processEvents();
     }
     m_dialogs->hideWait();
+    m_dialogs->setWaitCancel({});
     // Trying later does not help when the server turned the account away.
     if (m_loginRefused)
         m_dialogs->showNotice(QStringLiteral("Сервер не принял имя пользователя или пароль (пользователь \"") + m_login.user
@@ -145,6 +148,8 @@ void ServerConnection::DisconnectFromServer()
 {
     m_ftp.disconnect();
     m_sessionLogin = FtpAccount();
+    m_cancelledByPerson = false;
+    m_dialogs->setWaitCancel({});
     m_log.logDetail(QStringLiteral("Рассоединение с сервером"));
 }
 

@@ -57,8 +57,11 @@ public:
     // leaves the local file as it was, and the connection is dropped. In
     // force until allowExchange(): a closing program starts no new exchange.
     void cancelExchange() { m_cancelled = true; }
+    // The person pressed «Прервать»: the same as cancelExchange, but only for
+    // the connection now open; the next ConnectToServer starts afresh.
+    void cancelByPerson() { m_cancelledByPerson = true; }
     void allowExchange() { m_cancelled = false; }
-    bool exchangeCancelled() const { return m_cancelled; }
+    bool exchangeCancelled() const { return m_cancelled || m_cancelledByPerson; }
     // For long work between transfers (a listing of many names): keeps the
     // window painted and raises ExchangeCancelled once cancelled.
     void checkpoint();
@@ -95,6 +98,7 @@ private:
     bool m_loginRefused = false; // a server of this ConnectToServer refused the login
     std::function<void()> m_idle;
     bool m_cancelled = false;
+    bool m_cancelledByPerson = false;
     std::function<void(bool)> m_busyCursor;
 };
 

@@ -1,6 +1,7 @@
 #include "exchange/ServerList.h"
 
 #include "core/Dialogs.h"
+#include "exchange/FtpClient.h"
 
 namespace pc {
 
@@ -112,9 +113,58 @@ bool setMainServerAddress(ServerAddressList &list, Dialogs &dialogs)
     return true;
 }
 
-QString checkConnectionAddress(const QString &mainAddress)
+ConnectionCheck checkServerConnection(const ConnectionCheckRequest &request)
 {
-    return QStringLiteral("ftp://") + mainAddress.trimmed();
+    ConnectionCheck result;
+    const QString address = request.address.trimmed();
+    if (address.isEmpty()) {
+        result.text = QStringLiteral("Не задан адрес сервера: введите его в поле основного адреса");
+        return result;
+    }
+    int port = 21;
+    if (const QString typed = request.portText.trimmed(); !typed.isEmpty()) {
+        bool ok = false;
+        port = typed.toInt(&ok);
+        if (!ok || port < 1 || port > 65535) {
+            result.text = QStringLiteral("Порт сервера \"%1\" указан неверно: нужно число от 1 до 65535").arg(typed);
+            return result;
+        }
+    }
+    const QString server = QStringLiteral("Сервер %1 (порт %2)").arg(address).arg(port);
+
+    FtpClient ftp;
+    ftp.setHost(address);
+    ftp.setPort(port);
+    ftp.setPassive(request.passive);
+    ftp.setUserName(request.login.user);
+    ftp.setPassword(request.login.password);
+    ftp.setConnectTimeout(request.timeoutMs);
+    ftp.setIdleCallback(request.idle);
+    try {
+        ftp.connect();
+        ftp.disconnect();
+        result.outcome = ConnectionCheck::LoggedIn;
+        result.text = server + QStringLiteral(" отвечает, вход под именем \"%1\" выполнен. Соединение в порядке")
+                                   .arg(request.login.user);
+    } catch (const FtpError &e) {
+        // The library's wording (with the server's reply) follows for the maintainer.
+        const QString detail = QStringLiteral("\n(") + e.message() + QLatin1Char(')');
+        if (e.kind() == FtpError::Login) {
+            result.outcome = ConnectionCheck::LoginRefused;
+            result.text = server + QStringLiteral(" отвечает, но не принял имя пользователя \"%1\" или пароль. "
+                                                  "Проверьте код клиента и пароль")
+                                       .arg(request.login.user)
+                        + detail;
+        } else if (!e.serverReply().isEmpty()) {
+            // Something answered there, but would not let us in (busy, or not an FTP server).
+            result.outcome = ConnectionCheck::Refused;
+            result.text = server + QStringLiteral(" отвечает, но отказал в соединении. Попробуйте позднее") + detail;
+        } else {
+            result.outcome = ConnectionCheck::NoAnswer;
+            result.text = server + QStringLiteral(" не отвечает. Проверьте адрес, порт и подключение к сети") + detail;
+        }
+    }
+    return result;
 }
 
 } // namespace pc

@@ -6,8 +6,12 @@
 // window then shows the new state and marks the settings as changed. The
 // change takes effect for connections once the settings are saved.
 
+#include "core/Settings.h"
+
 #include <QString>
 #include <QStringList>
+
+#include <functional>
 
 class Dialogs;
 
@@ -34,7 +38,28 @@ bool moveServerAddressDown(ServerAddressList &list, Dialogs &dialogs);
 // btnSetMainServAddrClick: after asking, the selected entry becomes the main
 // address and the old main address takes its place in the list.
 bool setMainServerAddress(ServerAddressList &list, Dialogs &dialogs);
-// btnCheckConnectionClick: the address to hand to the desktop's handler.
-QString checkConnectionAddress(const QString &mainAddress);
+// btnCheckConnectionClick ("Проверка соединения FTP..."): one connection to
+// the address and port as typed on the page, logging in as the client, then
+// straight back out. What came of it is said in the person's words.
+struct ConnectionCheck {
+    enum Outcome {
+        LoggedIn,     // the server answered and took the login
+        LoginRefused, // the server answered, the user name or password was refused
+        Refused,      // something answered there but would not let us in
+        NoAnswer,     // nothing (or no FTP server) answered at that address and port
+        NotAsked,     // no address, or a port that is not a number from 1 to 65535
+    };
+    Outcome outcome = NotAsked;
+    QString text; // the notice for the window
+};
+struct ConnectionCheckRequest {
+    QString address;  // edServerAddress
+    QString portText; // edServerPort; empty means the usual 21
+    bool passive = true;
+    FtpAccount login;
+    int timeoutMs = 15000;          // for the connection, the greeting and the login
+    std::function<void()> idle;     // called while waiting (keeps the window painted)
+};
+ConnectionCheck checkServerConnection(const ConnectionCheckRequest &request);
 
 } // namespace pc

@@ -21,4 +21,13 @@ inline bool isPlainFileName(const QString &name)
     return true;
 }
 
+// The name as a log line can carry it: control characters become "?".
+inline QString printableName(QString name)
+{
+    for (QChar &c : name)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            c = QLatin1Char('?');
+    return name;
+}
+
 } // namespace pc

@@ -1093,21 +1093,44 @@ void PriceUpdate::unpackArchive(const QString &workFolder, const QString &archiv
     throw AppError(failure);
 }
 
-// The other files of the archive: *.dbf into Data/, the rest (a program
-// update among them) into the program folder. Only plain files directly in
-// the work folder are taken; folders, links and odd names are skipped.
+// The other files of the archive that the program uses: *.dbf into Data/;
+// the program update, the supplier's banner and news strip (banner.ini,
+// top.htm, the page banner.ini names, and the pages and pictures they show)
+// into the program folder. Anything else, folders, links and odd names stay in
+// the work folder and go with it; one warning says how many and which.
 void PriceUpdate::placeArchiveFiles(const QString &workFolder, const QString &priceFile)
 {
+    // More than this many files beside the price list is not a supplier's
+    // archive but a mistake: the rest is not spread over the program folder.
+    constexpr int kMaxPlaced = 500;
+    static const QStringList kPageFiles{QStringLiteral("htm"), QStringLiteral("html"), QStringLiteral("css"),
+                                        QStringLiteral("gif"), QStringLiteral("jpg"), QStringLiteral("jpeg"),
+                                        QStringLiteral("png"), QStringLiteral("bmp"), QStringLiteral("svg")};
     const QString priceName = QFileInfo(priceFile).fileName();
+    QString bannerPage;
+    if (QFileInfo::exists(workFolder + QStringLiteral("banner.ini")))
+        bannerPage = IniFile(workFolder + QStringLiteral("banner.ini"))
+                         .readString(QStringLiteral("Header"), QStringLiteral("HomeBanner"))
+                         .trimmed();
+    const auto used = [&](const QString &name) {
+        const QString lower = name.toLower();
+        return lower.endsWith(QStringLiteral(".dbf")) || lower == QLatin1String("update")
+               || lower == QLatin1String("banner.ini") || kPageFiles.contains(QFileInfo(lower).suffix())
+               || name.compare(bannerPage, Qt::CaseInsensitive) == 0;
+    };
+    QStringList skipped;
+    int placed = 0;
     QDir dir(workFolder);
-    for (const QFileInfo &f : dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
+    for (const QFileInfo &f : dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                                                QDir::Name)) {
         const QString name = f.fileName();
         if (name == priceName)
             continue;
-        if (!f.isFile() || f.isSymLink() || !isPlainFileName(name)) {
-            m_log.logMessage(QStringLiteral("Файл архива прайса \"%1\" пропущен").arg(name), Warning, false);
+        if (!f.isFile() || f.isSymLink() || !isPlainFileName(name) || !used(name) || placed >= kMaxPlaced) {
+            skipped << name;
             continue;
         }
+        ++placed;
         const bool dbf = name.endsWith(QStringLiteral(".dbf"), Qt::CaseInsensitive);
         const QString target = dbf ? m_context.path(QStringLiteral("Data/") + name) : m_context.appDir() + name;
         if (!moveOver(f.filePath(), target))
@@ -1115,6 +1138,17 @@ void PriceUpdate::placeArchiveFiles(const QString &workFolder, const QString &pr
                                  .arg(name, QDir::toNativeSeparators(target)),
                              Error, true);
     }
+    if (skipped.isEmpty())
+        return;
+    constexpr int kNamesShown = 5;
+    QStringList shown;
+    for (const QString &name : skipped.mid(0, kNamesShown))
+        shown << QLatin1Char('"') + printableName(name) + QLatin1Char('"');
+    m_log.logMessage(QStringLiteral("Файлы архива прайса, которые программе не нужны, не распакованы: %1 (%2%3)")
+                         .arg(skipped.size())
+                         .arg(shown.join(QStringLiteral(", ")),
+                              skipped.size() > kNamesShown ? QStringLiteral(", ...") : QString()),
+                     Warning, false);
 }
 
 void PriceUpdate::finishUpdateUi()

@@ -288,7 +288,7 @@ QVariant DatasetModel::headerData(int section, Qt::Orientation orientation, int 
     if (orientation != Qt::Horizontal || section < 0 || section >= int(m_columns.size()))
         return QAbstractTableModel::headerData(section, orientation, role);
     if (role == Qt::DisplayRole)
-        return wrappableTitle(m_columns[size_t(section)].title);
+        return m_columns[size_t(section)].title;
     return QVariant();
 }
 

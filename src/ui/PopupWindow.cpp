@@ -9,10 +9,15 @@
 
 #include <algorithm>
 
+// The note points something out; it never takes the keyboard. The pharmacist
+// keeps arrowing and typing quantities in the price grid while it is up, so
+// the window is shown without being activated and refuses the focus.
 TfrmPopup::TfrmPopup(QWidget *parent)
-    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
+    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus)
 {
     setObjectName(QStringLiteral("frmPopup"));
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setFocusPolicy(Qt::NoFocus);
     setFixedSize(669, 42);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -39,6 +44,7 @@ TfrmPopup::TfrmPopup(QWidget *parent)
     lp.setColor(QPalette::WindowText, QColor(128, 0, 0));
     lbCaption->setPalette(lp);
     lbCaption->setCursor(Qt::PointingHandCursor);
+    lbCaption->setFocusPolicy(Qt::NoFocus);
     lbCaption->installEventFilter(this);
     inner->addWidget(lbCaption);
 
@@ -60,6 +66,7 @@ void TfrmPopup::ShowPopup(const QString &text, const QString &detail, bool detai
                           int left, int top, unsigned char maxOpacity)
 {
     hide();
+    ++m_shown;
     move(left, top);
     MaxOpacity = maxOpacity;
     TimerBlink.stop();
@@ -70,9 +77,9 @@ void TfrmPopup::ShowPopup(const QString &text, const QString &detail, bool detai
     lbCaption->setText(text);
     m_translucent = true;
     setOpacity(0);
+    // Stays on top by its flags: not raised or activated, which would take
+    // the keyboard from the main window.
     show();
-    raise();
-    activateWindow();
     TimerOpacity.start();
     TimerBlink.start();
     TimerHide.start();
@@ -107,9 +114,16 @@ void TfrmPopup::TimerHideTimer()
         m_translucent = true;
         setOpacity(255);
     }
+    // Keys go on reaching the grid while the note fades; a key that moves to
+    // another row with a note of its own shows that one, which must stay.
+    const unsigned shown = m_shown;
     while (m_opacity > 0) {
         setOpacity(std::max(0, m_opacity - 5));
         QApplication::processEvents();
+        if (m_shown != shown)
+            return;
+        if (isHidden())
+            break;
         QThread::msleep(8);
     }
     hide();
@@ -128,6 +142,19 @@ void TfrmPopup::lbCaptionClick()
 {
     if (onShowDetail)
         onShowDetail(Detail, DetailIsAddress);
+}
+
+bool TfrmPopup::event(QEvent *event)
+{
+    // A window system that activates every window it shows, whatever the
+    // flags say, gets the activation handed straight back to the main window,
+    // where the keys belong.
+    if (event->type() == QEvent::WindowActivate) {
+        QWidget *owner = parentWidget() ? parentWidget()->window() : nullptr;
+        if (owner && owner->isVisible())
+            owner->activateWindow();
+    }
+    return QWidget::event(event);
 }
 
 bool TfrmPopup::eventFilter(QObject *watched, QEvent *event)

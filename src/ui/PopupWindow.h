@@ -42,10 +42,12 @@ public:
     void lbCaptionClick();
 
 protected:
+    bool event(QEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void setOpacity(int value);
     int m_opacity = 255;
     bool m_translucent = false;
+    unsigned m_shown = 0; // counts ShowPopup calls
 };

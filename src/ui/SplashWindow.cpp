@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QPushButton>
 #include <QScreen>
 #include <QStyle>
 
@@ -37,6 +38,39 @@ TfrmSplash::TfrmSplash(QWidget *mainWindow)
     lbCaption->setFont(QFont(QStringLiteral("Tahoma"), 11));
     lbCaption->setWordWrap(true);
     lbCaption->setAlignment(Qt::AlignVCenter | Qt::AlignLeft);
+
+    btnCancelWait = new QPushButton(QStringLiteral("Прервать"), this);
+    btnCancelWait->setObjectName(QStringLiteral("btnCancelWait"));
+    btnCancelWait->setAccessibleDescription(QStringLiteral("Прервать обмен с сервером; всё, что уже было, остаётся как было"));
+    btnCancelWait->hide();
+    connect(btnCancelWait, &QPushButton::clicked, this, [this] {
+        if (!m_cancel)
+            return;
+        btnCancelWait->setEnabled(false);
+        lbCaption->setText(QStringLiteral("Прерывание..."));
+        m_cancel();
+    });
+}
+
+void TfrmSplash::SetCancelAction(std::function<void()> cancel)
+{
+    m_cancel = std::move(cancel);
+    placeButton();
+}
+
+void TfrmSplash::placeButton()
+{
+    const int w = 406, h = 79;
+    if (!m_cancel) {
+        btnCancelWait->hide();
+        setFixedSize(w, h);
+        return;
+    }
+    const QSize b = btnCancelWait->sizeHint().expandedTo(QSize(100, 26));
+    setFixedSize(w, h + b.height() + 8);
+    btnCancelWait->setGeometry(w - b.width() - 10, h, b.width(), b.height());
+    btnCancelWait->setEnabled(true);
+    btnCancelWait->show();
 }
 
 void TfrmSplash::ShowWait(const QString &text, int picture)
@@ -56,9 +90,13 @@ void TfrmSplash::ShowWait(const QString &text, int picture)
         area = s->availableGeometry();
     if (area.isValid())
         move(area.center() - rect().center());
+    if (m_cancel)
+        btnCancelWait->setEnabled(true);
     show();
     raise();
     activateWindow();
+    if (m_cancel)
+        btnCancelWait->setFocus();
     repaint();
     QApplication::processEvents();
 }

@@ -9,9 +9,11 @@ QString BuildStartPageHtml(const StartPageState &state)
     auto item = [&](const char *opening, const char *closing) {
         page += QString::fromUtf8(opening) + size + QString::fromUtf8(closing);
     };
+    // The link carries its red itself: a viewer paints links in its own link
+    // colour over the colour of the text around them.
     if (!state.priceCurrent)
         item("<li> <b>Прайс не актуальный </b> <font size=",
-             " color=\"red\"> <a href = \"_________UpdatePrice\"> обновить прайс! </a> </font>");
+             " color=\"red\"> <a href = \"_________UpdatePrice\" style=\"color:red\"> обновить прайс! </a> </font>");
     if (!state.orderEmpty)
         item("<li> <b>Текущая заявка не завершена:</b> <font size=",
              "> <a href = \"___________OpenOrder\"> продолжить оформление заявки... </a> </font>");

@@ -37,6 +37,11 @@ void WindowDialogs::hideWait()
     m_splash->HideWait();
 }
 
+void WindowDialogs::setWaitCancel(std::function<void()> cancel)
+{
+    m_splash->SetCancelAction(std::move(cancel));
+}
+
 QString WindowDialogs::pickFolder(const QString &caption, const QString &start)
 {
     return QFileDialog::getExistingDirectory(m_owner, caption, start);

@@ -22,6 +22,7 @@ public:
     void showNotice(const QString &text, bool alsoLogDetail = false) override;
     void showWait(const QString &text, int picture = 0) override;
     void hideWait() override;
+    void setWaitCancel(std::function<void()> cancel) override;
     QString pickFolder(const QString &caption, const QString &start) override;
     QString pickOpenFile(const QString &caption, const QString &start, const QString &filter) override;
     QString pickSaveFile(const QString &caption, const QString &start, const QString &filter) override;

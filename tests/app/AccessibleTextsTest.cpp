@@ -15,7 +15,9 @@
 
 #include <QAccessible>
 #include <QDir>
+#include <QHeaderView>
 #include <QLocale>
+#include <QTableView>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -159,6 +161,42 @@ TEST_F(TextsFixture, InvoiceListShowsItsTitledColumns)
     }
     EXPECT_EQ(titles, QStringList({"Дата", "№ накл.", "Сумма", "Сумма апт.", "Просмотрена"}));
     EXPECT_EQ(values, QStringList({"05.12.2026", "Н-7", "100", "120", "V"}));
+}
+
+// A screen reader reads each column title as the caption itself: no hidden
+// character marks where a title may wrap, in any grid.
+TEST_F(TextsFixture, ColumnTitlesAreReadAsTheirCaptions)
+{
+    form->LoadSettings();
+    form->DM->ExecSQL("INSERT INTO PRICE (IDTOVAR, TOVAR, GODEN, PRICE, ZAKAZ, QNT) VALUES ('1', 'Аспирин', '01.01.2027', 12.5, 0, 10)", true);
+    form->DM->OpenPrice(false);
+    form->DM->OpenPrice(true);
+    form->resize(1024, 768);
+    form->show();
+    form->ui->pgcMain->setCurrentWidget(form->ui->tsOrder);
+    QCoreApplication::processEvents();
+
+    QTableView *grid = form->ui->dbgrdPrice;
+    QAccessibleInterface *table = QAccessible::queryAccessibleInterface(grid);
+    ASSERT_TRUE(table && table->tableInterface());
+    QStringList read;
+    for (int c = 0; c < grid->model()->columnCount(); ++c) {
+        QAccessibleInterface *cell = table->tableInterface()->cellAt(0, c);
+        ASSERT_TRUE(cell && cell->tableCellInterface()) << c;
+        const QList<QAccessibleInterface *> headers = cell->tableCellInterface()->columnHeaderCells();
+        ASSERT_EQ(headers.size(), 1) << c;
+        read << headers.first()->text(QAccessible::Name);
+    }
+    EXPECT_EQ(read, QStringList({"ЖВНЛС", "Наименование", "Производитель", "Цена", "Ц.стар.", "Заказ", "Заказ стар.", "Сумма",
+                                 "Зарег.цена", "Остаток", "Ср.годности", "Кратность партии", "Мин.заказ", "Кол.в уп.",
+                                 "Рег.уд.", "НДС", "Ц. аптеки"}));
+    // "Кратность партии" is wider than its column: it shows on two lines.
+    EXPECT_GE(grid->horizontalHeader()->height(), 2 * grid->horizontalHeader()->fontMetrics().lineSpacing());
+
+    for (QTableView *view : form->findChildren<QTableView *>())
+        for (int c = 0; view->model() && c < view->model()->columnCount(); ++c)
+            EXPECT_FALSE(view->model()->headerData(c, Qt::Horizontal).toString().contains(QChar(0x200B)))
+                << view->objectName().toStdString() << " " << c;
 }
 
 // The hourglass while the invoice is priced and while each order goes up,

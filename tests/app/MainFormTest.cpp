@@ -4,6 +4,7 @@
 #include "TempAppDir.h"
 #include "ProgramProcess.h"
 #include "FtpTestServer.h"
+#include "FreePort.h"
 #include "DbfWriter.h"
 #include "OtherConnection.h"
 
@@ -20,9 +21,11 @@
 #include "platform/Process.h"
 #include "platform/WholeFile.h"
 #include "ui/BrowserWindow.h"
+#include "ui/PopupWindow.h"
 #include "ui/SplashWindow.h"
 #include "ui_MainForm.h"
 
+#include <QCheckBox>
 #include <QDir>
 #include <QTemporaryDir>
 #include <QHeaderView>
@@ -70,12 +73,16 @@ TEST_F(MainFormFixture, WindowHasItsPagesInRussianAndStartState)
 
 TEST_F(MainFormFixture, ResizeSetsGridColumnAndCommentWidths)
 {
+    form->show();
+    form->ui->pgcMain->setCurrentWidget(form->ui->tsOrder);
     form->resize(1000, 700);
-    form->FormResize();
+    QCoreApplication::processEvents();
     EXPECT_EQ(form->ui->edOrderComment->width(), 610);
     form->resize(1200, 700);
-    form->FormResize();
+    QCoreApplication::processEvents();
     EXPECT_EQ(form->ui->edOrderComment->width(), 810);
+    // The box never holds the window wider than the screen.
+    EXPECT_LE(form->minimumSizeHint().width(), 1024);
 }
 
 // The widths the program gives the columns itself (binding the grids, a new
@@ -145,7 +152,7 @@ TEST_F(MainFormFixture, AddressBoxMovesBetweenOrderAndDocumentPagesAndFilterFoll
     EXPECT_EQ(ui->cbAddresses->width(), 320);
     EXPECT_TRUE(ui->edPriceFilter->isHidden());
     ui->pgcMain->setCurrentWidget(ui->tsOrder);
-    EXPECT_EQ(ui->cbAddresses->parentWidget(), ui->paOrder);
+    EXPECT_EQ(ui->cbAddresses->parentWidget(), ui->paOrderAddress);
     EXPECT_EQ(ui->cbAddresses->width(), 280);
     EXPECT_FALSE(ui->edPriceFilter->isHidden());
     EXPECT_FALSE(ui->btnPriceFilterClear->isHidden());
@@ -421,27 +428,6 @@ TEST_F(MainFormFixture, GridsShowTheDatasetsWithTheStorageColumnNames)
     EXPECT_GE(grid->columnWidth(3), fm.horizontalAdvance("9999999,99"));
     EXPECT_GE(grid->columnWidth(10), fm.horizontalAdvance("28.12.2028"));
     EXPECT_GE(grid->columnWidth(9), grid->horizontalHeader()->fontMetrics().horizontalAdvance("Остаток"));
-    // At 1280 px every price column shows, and on the invoice page the pharmacy's
-    // price and markup columns are in view without scrolling sideways.
-    form->resize(1280, 1024);
-    form->show();
-    form->ui->pgcMain->setCurrentWidget(form->ui->tsOrder);
-    QCoreApplication::processEvents();
-    auto rightEdge = [](QTableView *view, int column) { return view->columnViewportPosition(column) + view->columnWidth(column); };
-    for (int c = 0; c < grid->model()->columnCount(); ++c)
-        if (!grid->isColumnHidden(c))
-            EXPECT_LE(rightEdge(grid, c), grid->viewport()->width()) << c;
-    form->ui->pgcMain->setCurrentWidget(form->ui->tsDefectAndNakl);
-    QCoreApplication::processEvents();
-    QTableView *naklad = form->ui->dbgNakladLines;
-    auto *nakladModel = qobject_cast<pc::DatasetModel *>(naklad->model());
-    ASSERT_NE(nakladModel, nullptr);
-    for (const char *field : {"PRICE_APT", "NACENKA_APT"}) {
-        const int c = nakladModel->columnOfField(field);
-        ASSERT_GE(c, 0) << field;
-        EXPECT_LE(rightEdge(naklad, c), form->width() - naklad->mapTo(form.get(), QPoint(0, 0)).x()) << field;
-    }
-
     grid->horizontalHeader()->resizeSection(2, 211);
     EXPECT_EQ(dir.readText("client.ini").count("dbgrdPrice.PRODUCT=211"), 1);
     form->BindGrids();
@@ -524,6 +510,136 @@ TEST_F(MainFormFixture, ClearingTheNameFilterKeepsTheCurrentGoodsRow)
     EXPECT_TRUE(grid->viewport()->rect().contains(grid->visualRect(grid->currentIndex()).center()));
 }
 
+// The goods note points something out and never takes the keyboard: while
+// it is up, keys typed where the window system sends them (the focused
+// window) go on moving the row and ordering in the price grid.
+TEST_F(MainFormFixture, GoodsNoteLeavesEveryKeyToThePriceGrid)
+{
+    // Started as the pharmacist starts it: shown and activated.
+    dialogs.setNextAnswer(mrNo); // the old price list is not updated now
+    form->show();
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Initialised; }, 5000));
+    for (const char *row : {"'1', 'Аспирин', 0", "'2', 'Бинт', 1", "'3', 'Вата', 0"})
+        form->DM->ExecSQL(QString("INSERT INTO PRICE (IDTOVAR, TOVAR, HASPOPUP, GODEN, PRICE, ZAKAZ, QNT, MINZAKAZ) "
+                                  "VALUES (%1, '01.01.2027', 10, 0, 100, 0)")
+                              .arg(row),
+                          false);
+    form->DM->ExecSQL("INSERT INTO PRICE_DET (IDTOVAR, POPUP, INFO, ISREF) VALUES ('2', 'Скидка 10%', 'Акция', 0)", true);
+    form->DM->PriceDetTable()->Close();
+    form->DM->PriceDetTable()->Open();
+    form->DM->OpenPrice(false);
+    form->DM->OpenPrice(true);
+    form->ui->pgcMain->setCurrentWidget(form->ui->tsOrder);
+    QTableView *grid = form->ui->dbgrdPrice;
+    grid->setFocus();
+    pc::Dataset *price = form->DM->PriceSet();
+    auto type = [](Qt::Key key, char text = 0) {
+        QWindow *focused = QGuiApplication::focusWindow();
+        ASSERT_NE(focused, nullptr);
+        if (text)
+            QTest::keyClick(focused, text);
+        else
+            QTest::keyClick(focused, key);
+    };
+    auto noteUp = [&] { return form->frmPopup->isVisible() && form->frmPopup->lbCaption->text() == "Скидка 10%"; };
+    // The note has had time to take the window's activation if it would
+    // (it keeps it then); the keyboard must be with the grid.
+    auto keyboardStaysHere = [&] {
+        QTest::qWait(100);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == form.get(); }, 2000));
+        EXPECT_EQ(QApplication::focusWidget(), grid);
+    };
+
+    // What a real window system goes by; the offscreen one activates every
+    // window it shows, so the keys below test what happens then as well.
+    EXPECT_TRUE(form->frmPopup->testAttribute(Qt::WA_ShowWithoutActivating));
+    EXPECT_TRUE(form->frmPopup->windowFlags() & Qt::WindowDoesNotAcceptFocus);
+
+    type(Qt::Key_Down);
+    ASSERT_EQ(price->FieldByName("TOVAR").AsString(), "Бинт");
+    ASSERT_TRUE(QTest::qWaitFor(noteUp, 2000));
+    keyboardStaysHere();
+    type(Qt::Key_unknown, '3');
+    type(Qt::Key_unknown, '2');
+    EXPECT_EQ(price->FieldByName("ZAKAZ").AsInteger(), 32);
+    EXPECT_EQ(pc::test::committedScalar(dir.file("Data/client.gdb"), "SELECT ZAKAZ FROM PRICE WHERE IDTOVAR = '2'"), 32);
+    type(Qt::Key_Down);
+    EXPECT_EQ(price->FieldByName("TOVAR").AsString(), "Вата");
+    EXPECT_FALSE(form->frmPopup->isVisible()); // the next row closes the note
+    type(Qt::Key_Up);
+    EXPECT_EQ(price->FieldByName("TOVAR").AsString(), "Бинт");
+    ASSERT_TRUE(QTest::qWaitFor(noteUp, 2000));
+    keyboardStaysHere();
+    type(Qt::Key_Up);
+    EXPECT_EQ(price->FieldByName("TOVAR").AsString(), "Аспирин");
+    keyboardStaysHere();
+}
+
+// «Подробно» shows or hides the goods detail line and is remembered; the
+// quick search does not bring a hidden line back.
+TEST_F(MainFormFixture, ShowDetailBoxHidesTheDetailLineAndIsRemembered)
+{
+    form->LoadSettings();
+    form->show();
+    form->ui->pgcMain->setCurrentWidget(form->ui->tsOrder);
+    QLabel *line = form->ui->lblGoodInfo;
+    EXPECT_TRUE(form->ui->chkShowDetail->isChecked());
+    EXPECT_TRUE(line->isVisible());
+    form->ui->chkShowDetail->click();
+    EXPECT_FALSE(line->isVisible());
+    EXPECT_FALSE(pc::IniFile(dir.file("client.ini")).readBool("Price", "ShowDetail", true));
+    form->priceBinder->ClearQuickSearch(); // shows the line again when it is wanted
+    EXPECT_FALSE(line->isVisible());
+
+    form->closeWithoutAsking = true;
+    form = std::make_unique<TMainForm>(dir.path());
+    form->setDialogs(&dialogs);
+    form->LoadSettings();
+    form->show();
+    form->ui->pgcMain->setCurrentWidget(form->ui->tsOrder);
+    EXPECT_FALSE(form->ui->chkShowDetail->isChecked());
+    EXPECT_FALSE(form->ui->lblGoodInfo->isVisible());
+    form->ui->chkShowDetail->click();
+    EXPECT_TRUE(form->ui->lblGoodInfo->isVisible());
+    EXPECT_TRUE(pc::IniFile(dir.file("client.ini")).readBool("Price", "ShowDetail", false));
+}
+
+// «Проверка соединения FTP...» logs in to the address and port typed on the
+// page (not the stored ones) as the client typed there, and says how it went.
+TEST_F(MainFormFixture, ConnectionCheckSaysWhetherTheTypedServerLetUsIn)
+{
+    pc::test::FtpTestServer server;
+    dir.writeText("server.ini", "[Header]\nServerAdress=stored.example.ru\n"); // port 21
+    form->LoadSettings();
+    form->ui->edServerAddress->setText("127.0.0.1");
+    form->ui->edServerPort->setText(QString::number(server.port()));
+    form->ui->edClientCode->setText("1234");
+    form->ui->edClientPass->setText("secret");
+    const QString serverText = QString("Сервер 127.0.0.1 (порт %1)").arg(server.port());
+
+    form->ui->btnCheckConnection->click();
+    ASSERT_FALSE(dialogs.notices.isEmpty());
+    EXPECT_EQ(dialogs.notices.last(), serverText + " отвечает, вход под именем \"1234\" выполнен. Соединение в порядке");
+    EXPECT_TRUE(server.commands().contains("USER 1234"));
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+
+    form->ui->edClientPass->setText("wrong");
+    form->ui->btnCheckConnection->click();
+    EXPECT_TRUE(dialogs.notices.last().startsWith(
+        serverText + " отвечает, но не принял имя пользователя \"1234\" или пароль. Проверьте код клиента и пароль\n("))
+        << dialogs.notices.last().toStdString();
+
+    const int closed = pc::test::freeLoopbackPort();
+    form->ui->edServerPort->setText(QString::number(closed));
+    form->ui->btnCheckConnection->click();
+    EXPECT_TRUE(dialogs.notices.last().startsWith(
+        QString("Сервер 127.0.0.1 (порт %1) не отвечает. Проверьте адрес, порт и подключение к сети\n(").arg(closed)))
+        << dialogs.notices.last().toStdString();
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
 TEST_F(MainFormFixture, StartPageListsWhatNeedsAttentionAndItsLinksSwitchPages)
 {
     form->LoadSettings();
@@ -532,6 +648,15 @@ TEST_F(MainFormFixture, StartPageListsWhatNeedsAttentionAndItsLinksSwitchPages)
     EXPECT_TRUE(page.contains("Прайс не актуальный"));
     EXPECT_FALSE(page.contains("заявк"));
     EXPECT_EQ(page.count('\n'), 1); // one line
+    // The update link is red on screen, and the other links keep the link colour.
+    auto linkColour = [&](const QString &href) {
+        for (QTextBlock b = form->ui->wbStartPage->document()->begin(); b.isValid(); b = b.next())
+            for (auto it = b.begin(); !it.atEnd(); ++it)
+                if (it.fragment().charFormat().anchorHref() == href)
+                    return it.fragment().charFormat().foreground().color();
+        return QColor();
+    };
+    EXPECT_EQ(linkColour("_________UpdatePrice"), QColor(Qt::red));
 
     form->DM->ExecSQL("INSERT INTO PRICE (IDTOVAR, TOVAR, GODEN, PRICE, ZAKAZ, QNT) VALUES ('1', 'Аспирин', '01.01.2027', 10, 2, 10)", false);
     form->DM->ExecSQL("INSERT INTO ORDERS (ID, STATUS, DATET) VALUES (1, 0, '01.12.2026')", false);
@@ -543,6 +668,7 @@ TEST_F(MainFormFixture, StartPageListsWhatNeedsAttentionAndItsLinksSwitchPages)
     EXPECT_TRUE(page.contains("Есть неотправленные заявки"));
     EXPECT_TRUE(page.contains("Есть непросмотренные накладные"));
     EXPECT_TRUE(form->ui->wbStartPage->toPlainText().contains("Текущая заявка не завершена"));
+    EXPECT_EQ(linkColour("___________OpenOrder"), form->ui->wbStartPage->palette().link().color());
 
     form->wbStartPageBeforeNavigate2(QUrl("about:blank#__________OpenNaklad"));
     EXPECT_EQ(form->ui->pgcMain->currentWidget(), form->ui->tsDefectAndNakl);

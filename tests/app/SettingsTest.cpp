@@ -7,12 +7,14 @@
 #include "app/MainForm.h"
 #include "app/MessagePane.h"
 #include "app/SettingsFiles.h"
+#include "db/DataModule.h"
 #include "platform/IniFile.h"
 #include "platform/WholeFile.h"
 #include "ui/IdentityDialog.h"
 #include "ui_MainForm.h"
 
 #include <QLineEdit>
+#include <QPushButton>
 #include <QListWidget>
 #include <QLocale>
 #include <QTableWidget>
@@ -231,9 +233,56 @@ TEST_F(SettingsFixture, DriverSwitchRestartsAndTheNextStartAsksAboutTheImport)
     form->SaveSettings();
     EXPECT_EQ(restarts, 2);
     const int asked = int(dialogs.questions.size());
+    dialogs.notices.clear();
     start();
     EXPECT_EQ(dialogs.questions.size(), asked);
-    EXPECT_EQ(form->settings.DBDriver, 0);
+    // Kind 0 is refused on this system: the program says so, works on the
+    // embedded database, and the page shows that one, not the refused kind.
+    EXPECT_EQ(dialogs.notices.filter("Формат базы данных \"ODBC\" на этой системе не поддерживается").size(), 1);
+    EXPECT_EQ(form->settings.DBDriver, 2);
+    EXPECT_EQ(form->ui->rgDBDriver->itemIndex(), 2);
+    EXPECT_FALSE(form->RestartNeeded);
+}
+
+// «Импортировать данные из DBF» on the database page runs the import of the
+// older data with its questions: whether to import, whether to archive the
+// current order first.
+TEST_F(SettingsFixture, ImportButtonMovesTheOlderDataInAfterItsQuestions)
+{
+    serverIni();
+    TMainForm &f = start();
+    pc::test::DbfWriter orders;
+    orders.addField("ID", 'N', 10).addRecord({5});
+    orders.save(dir.file("Data/ORDERS.dbf"));
+    pc::test::DbfWriter lines;
+    lines.addField("IDNAKL", 'N', 10).addField("IDTOVAR", 'C', 14).addField("COUNT", 'N', 8).addRecord({5, QStringLiteral("100"), 3});
+    lines.save(dir.file("Data/ORDERSL.dbf"));
+    pc::test::DbfWriter empty;
+    empty.addField("ID", 'N', 10);
+    empty.save(dir.file("Data/NAKLAD.dbf"));
+    empty.save(dir.file("Data/NAKLADL.dbf"));
+    f.DM->ExecSQL("INSERT INTO PRICE (IDTOVAR, TOVAR, GODEN, PRICE, ZAKAZ, QNT) VALUES ('1', 'Аспирин', '01.01.2027', 10, 2, 10)", true);
+    QPushButton *button = f.ui->btnImportDbfData;
+    EXPECT_EQ(button->text(), "Импортировать данные из DBF");
+    EXPECT_TRUE(f.ui->TabSheet2->isAncestorOf(button));
+
+    const qsizetype asked = dialogs.questions.size();
+    dialogs.setNextAnswer(mrNo);
+    button->click();
+    ASSERT_EQ(dialogs.questions.size(), asked + 1);
+    EXPECT_EQ(dialogs.questions.last(), "Импортировать накладные и архив заявок из базы данных DBF?");
+    EXPECT_EQ(pc::test::committedScalar(dir.file("Data/client.gdb"), "SELECT COUNT(1) FROM ORDERS"), 0);
+
+    dialogs.setNextAnswer(mrYes);
+    dialogs.setNextAnswer(mrNo); // the current order stays as it is
+    button->click();
+    ASSERT_EQ(dialogs.questions.size(), asked + 3);
+    EXPECT_EQ(dialogs.questions.last(), "Сохранить текущую заявку в архив без отправки ?");
+    ASSERT_FALSE(dialogs.notices.isEmpty());
+    EXPECT_EQ(dialogs.notices.last(), "Импорт завершен");
+    EXPECT_EQ(pc::test::committedScalar(dir.file("Data/client.gdb"), "SELECT COUNT(1) FROM ORDERS WHERE ID = 5"), 1);
+    EXPECT_EQ(pc::test::committedScalar(dir.file("Data/client.gdb"), "SELECT ZAKAZ FROM PRICE WHERE IDTOVAR = '1'"), 2);
+    EXPECT_EQ(f.DM->OrdersSet()->RecordCount(), 1);
 }
 
 TEST_F(SettingsFixture, ChangedMainAddressIsConfirmedOrRestored)

@@ -70,6 +70,21 @@ TEST(Splash, DefaultTextAndPictures)
     splash.ShowWait("Ещё", 5); // other values keep the pictures
     EXPECT_TRUE(splash.ImageConnect->isHidden());
     EXPECT_FALSE(splash.Image2->isHidden());
+    EXPECT_TRUE(splash.btnCancelWait->isHidden()); // nothing to give up
+
+    // A transfer that can be given up: «Прервать» calls it once per press,
+    // takes the keyboard, and is gone when the transfer is.
+    int cancelled = 0;
+    splash.SetCancelAction([&] { ++cancelled; });
+    splash.ShowWait("Загрузка прайса", 1);
+    ASSERT_FALSE(splash.btnCancelWait->isHidden());
+    EXPECT_TRUE(splash.rect().contains(splash.btnCancelWait->geometry()));
+    EXPECT_FALSE(splash.btnCancelWait->geometry().intersects(splash.lbCaption->geometry()));
+    splash.btnCancelWait->click();
+    splash.btnCancelWait->click(); // disabled after the first press
+    EXPECT_EQ(cancelled, 1);
+    splash.SetCancelAction({});
+    EXPECT_TRUE(splash.btnCancelWait->isHidden());
     splash.HideWait();
     EXPECT_FALSE(splash.isVisible());
 }

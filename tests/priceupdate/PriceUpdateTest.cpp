@@ -230,12 +230,26 @@ TEST_F(PriceUpdateFixture, FullUpdateFromTheZipCarriesTheOrderOverAndCutsItToThe
     writePriceDbf(staging.filePath("defect.dbf"), {});
     QDir(staging.path()).mkpath("sub");
     writePriceDbf(staging.filePath("sub/evil.dbf"), {});
-    {
-        QFile f(staging.filePath("update"));
+    const auto stage = [&](const QString &name, const QByteArray &bytes) {
+        QFile f(staging.filePath(name));
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("new program");
+        f.write(bytes);
+    };
+    stage("update", "new program");
+    // The banner and news strip the supplier sends, and what nobody uses.
+    stage("banner.ini", "[Header]\r\nHomeBanner=promo.txt\r\n");
+    stage("promo.txt", "banner");
+    stage("top.htm", "<b>news</b>");
+    stage("logo.png", "png");
+    stage("readme.txt", "junk");
+    QStringList archived{kCode + ".dbf", "defect.dbf", "update", "sub/evil.dbf", "banner.ini", "promo.txt",
+                         "top.htm", "logo.png", "readme.txt"};
+    for (int i = 0; i < 30; ++i) {
+        const QString junk = QString::asprintf("junk%02d.bin", i);
+        stage(junk, "x");
+        archived << junk;
     }
-    putZip(kCode + ".zip", {kCode + ".dbf", "defect.dbf", "update", "sub/evil.dbf"});
+    putZip(kCode + ".zip", archived);
 
     settings.AskSendLog = true;
     dialogs.setNextAnswer(mrYes); // check documents
@@ -293,6 +307,12 @@ TEST_F(PriceUpdateFixture, FullUpdateFromTheZipCarriesTheOrderOverAndCutsItToThe
     EXPECT_EQ(dir.readBytes("update"), QByteArray("new program"));
     EXPECT_FALSE(dir.exists("Data/evil.dbf"));
     EXPECT_FALSE(dir.exists("sub"));
+    for (const char *placed : {"banner.ini", "promo.txt", "top.htm", "logo.png"})
+        EXPECT_TRUE(dir.exists(placed)) << placed;
+    EXPECT_FALSE(dir.exists("readme.txt"));
+    EXPECT_FALSE(dir.exists("junk00.bin"));
+    // One line for all that was left out, not one per file.
+    EXPECT_TRUE(log.contains("Файлы архива прайса, которые программе не нужны, не распакованы: 32 (\"junk00.bin\"", Warning));
     EXPECT_FALSE(dir.exists(kCode + ".dbf"));
     EXPECT_FALSE(dir.exists("price.zip"));
     EXPECT_FALSE(leftoversInData());
@@ -386,6 +406,9 @@ TEST_F(PriceUpdateFixture, MissingArchiveOrUnpackerLeavesTheOldListAsItWas)
 // A download cancelled half-way (the program is closing) ends within a moment
 // instead of running to its end: the old list and order stay, nothing of the
 // archive is left, and nobody is asked anything.
+// «Прервать» in the wait window, and a close of the program, each end a slow
+// download within a few seconds; the old list stays, and the person's cancel
+// holds only for that exchange.
 TEST_F(PriceUpdateFixture, CancelledDownloadEndsAtOnceAndKeepsTheOldList)
 {
     addCurrentPrice();
@@ -395,21 +418,42 @@ TEST_F(PriceUpdateFixture, CancelledDownloadEndsAtOnceAndKeepsTheOldList)
         f.write(QByteArray(2 << 20, 'x'));
     }
     server.setFaults({{.verb = "RETR", .action = Fault::Slow, .rate = 128 * 1024}}); // 16 s in all
-    QElapsedTimer timer;
-    timer.start();
-    connection->setIdleHook([&] {
-        if (timer.elapsed() > 1000)
-            connection->cancelExchange();
-    });
-    dialogs.setNextAnswer(mrNo); // no documents
-    EXPECT_FALSE(update->UpdatePrice());
-    EXPECT_LT(timer.elapsed(), 4000);
-    EXPECT_TRUE(dialogs.notices.isEmpty()) << dialogs.notices.join("|").toStdString();
-    EXPECT_TRUE(errors.isEmpty());
-    EXPECT_TRUE(log.contains("Получение прайса прервано", Warning));
-    EXPECT_FALSE(connection->isConnected());
-    EXPECT_EQ(dialogs.waitShown, 0);
-    expectCurrentPriceKept();
+    for (const bool byPerson : {true, false}) {
+        SCOPED_TRACE(byPerson ? "«Прервать»" : "closing");
+        QElapsedTimer timer;
+        timer.start();
+        bool buttonSeen = false;
+        connection->setIdleHook([&] {
+            if (timer.elapsed() <= 1000)
+                return;
+            if (!byPerson) {
+                connection->cancelExchange();
+            } else if (dialogs.waitCancel) {
+                buttonSeen = true;
+                dialogs.waitCancel();
+            }
+        });
+        dialogs.setNextAnswer(mrNo); // no documents
+        EXPECT_FALSE(update->UpdatePrice());
+        EXPECT_LT(timer.elapsed(), 4000);
+        EXPECT_EQ(buttonSeen, byPerson);
+        EXPECT_FALSE(dialogs.waitCancel); // the button went with the connection
+        EXPECT_TRUE(dialogs.notices.isEmpty()) << dialogs.notices.join("|").toStdString();
+        EXPECT_TRUE(errors.isEmpty());
+        EXPECT_TRUE(log.contains("Получение прайса прервано", Warning));
+        EXPECT_FALSE(connection->isConnected());
+        EXPECT_EQ(dialogs.waitShown, 0);
+        expectCurrentPriceKept();
+        log.entries.clear();
+        if (byPerson) {
+            // The next exchange is not cancelled by the last press.
+            connection->setIdleHook({});
+            ASSERT_TRUE(connection->ConnectToServer(true));
+            EXPECT_NO_THROW(connection->checkpoint());
+            EXPECT_GT(connection->ftp().size("1234.arc"), 0);
+            connection->DisconnectFromServer();
+        }
+    }
 }
 
 // An unpacker that fails, or runs past its time, has unpacked nothing: even a

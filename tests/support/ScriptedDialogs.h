@@ -6,6 +6,7 @@
 
 #include <QStringList>
 #include <deque>
+#include <functional>
 
 class ScriptedDialogs : public Dialogs {
 public:
@@ -22,6 +23,8 @@ public:
     int waitShown = 0; // +1 per showWait, -1 per hideWait
     bool lastFocusYes = true;
     bool lastWithCancel = false;
+    // What «Прервать» in the wait window would call now (empty: no button).
+    std::function<void()> waitCancel;
 
     bool answersLeft() const { return !m_answers.empty(); }
 
@@ -29,6 +32,7 @@ public:
     void showNotice(const QString &text, bool alsoLogDetail = false) override;
     void showWait(const QString &text, int picture = 0) override;
     void hideWait() override;
+    void setWaitCancel(std::function<void()> cancel) override { waitCancel = std::move(cancel); }
     QString pickFolder(const QString &caption, const QString &start) override;
     QString pickOpenFile(const QString &caption, const QString &start, const QString &filter) override;
     QString pickSaveFile(const QString &caption, const QString &start, const QString &filter) override;
