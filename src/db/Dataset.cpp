@@ -7,8 +7,10 @@
 
 #include <QLocale>
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <map>
+#include <utility>
 
 namespace pc {
 
@@ -18,6 +20,14 @@ constexpr int kBufferRow = -2; // the edit buffer as the active row
 constexpr qint64 kMsPerDay = 86400000;
 
 [[noreturn]] void fail(const QString &text) { throw fb::DbError(text); }
+
+// Versions are unique across datasets: a dataset made where another was
+// never shows a version of the old one.
+quint64 nextVersion()
+{
+    static std::atomic<quint64> last{0};
+    return ++last;
+}
 
 FieldType typeOfColumn(const fb::Column &c)
 {
@@ -323,8 +333,10 @@ void Dataset::RemoveField(const QString &name)
 
 Field *Dataset::FindField(const QString &name) const
 {
+    // Names are compared letter by letter, so only names of the same length
+    // can match (the lookups of every row's calculation ask this often).
     for (Field *f : m_fields)
-        if (f->m_name.compare(name, Qt::CaseInsensitive) == 0)
+        if (f->m_name.size() == name.size() && f->m_name.compare(name, Qt::CaseInsensitive) == 0)
             return f;
     if (!Active()) { // fields added while closed can be found before opening
         for (const auto &p : m_fieldPool)
@@ -468,6 +480,7 @@ QString FormatFloat(const QString &pattern, double value)
 
 void Dataset::clearStorage()
 {
+    m_version = nextVersion();
     m_columns.clear();
     m_rowCount = 0;
     m_view.clear();
@@ -704,7 +717,12 @@ void Dataset::SetStoredValue(const Field &field, int physicalRow, const QVariant
     checkStored(field, physicalRow, m_rowCount);
     const QVariant stored = coerce(field.m_type, value, field.m_name);
     storeValue(field.m_slot, physicalRow, stored);
+    m_version = nextVersion();
     m_calc->rows.erase(physicalRow);
+    if (ControlsDisabled())
+        m_pendingReset = true;
+    else if (const int visible = VisibleRow(physicalRow); visible >= 0)
+        Q_EMIT rowChanged(visible);
     // An edit pending on that row compares against what is stored now.
     if (m_state == DatasetState::Edit && !m_view.empty() && m_view[size_t(m_current)] == physicalRow
         && size_t(field.m_slot) < m_oldBuffer.size())
@@ -723,7 +741,9 @@ size_t Dataset::StorageBytes() const
 void Dataset::InvalidateCalcFields()
 {
     m_calc->rows.clear();
-    if (Active() && !ControlsDisabled() && !m_view.empty())
+    if (ControlsDisabled())
+        m_pendingReset = true;
+    else if (Active() && !m_view.empty())
         Q_EMIT layoutReset();
 }
 
@@ -940,11 +960,13 @@ void Dataset::Resync()
     afterReread(recNo);
 }
 
-void Dataset::Refilter()
+void Dataset::Refilter() { Refilter(kNoBookmark); }
+
+void Dataset::Refilter(Bookmark stayOn)
 {
     requireActive("filter");
     checkBrowse();
-    showFirstRow();
+    showRow(stayOn);
 }
 
 void Dataset::reopenAsDetail()
@@ -964,13 +986,13 @@ void Dataset::reopenAsDetail()
     showFirstRow();
 }
 
-// The view built again and put on its first row; the details and the bound
-// grids follow.
-void Dataset::resetView()
+// The view built again and put on its row current (its first row by
+// default); the details and the bound grids follow.
+void Dataset::resetView(int current)
 {
     rebuildView();
-    m_current = 0;
-    m_bof = true;
+    m_current = m_view.empty() ? 0 : std::clamp(current, 0, int(m_view.size()) - 1);
+    m_bof = m_current == 0;
     m_eof = m_view.empty();
     notifyChildren();
     emitReset();
@@ -978,15 +1000,23 @@ void Dataset::resetView()
 
 // After the rows were (re)read: the view from the first row, AfterScroll when
 // there is a row.
-void Dataset::showFirstRow()
+void Dataset::showFirstRow() { showRow(kNoBookmark); }
+
+void Dataset::showRow(Bookmark stayOn)
 {
-    resetView();
+    int current = 0;
+    if (stayOn >= 0) {
+        rebuildView();
+        current = std::max(0, VisibleRow(stayOn));
+    }
+    resetView(current);
     if (!m_view.empty() && AfterScroll)
         AfterScroll(*this);
 }
 
 void Dataset::rebuildView()
 {
+    m_version = nextVersion();
     m_view.clear();
     m_view.reserve(size_t(m_rowCount));
     const bool filter = m_filtered && OnFilterRecord;
@@ -1014,7 +1044,9 @@ void Dataset::rebuildView()
         m_current = m_view.empty() ? 0 : int(m_view.size()) - 1;
 }
 
-void Dataset::SetFiltered(bool on)
+void Dataset::SetFiltered(bool on) { SetFiltered(on, kNoBookmark); }
+
+void Dataset::SetFiltered(bool on, Bookmark stayOn)
 {
     if (m_filtered == on)
         return;
@@ -1022,7 +1054,7 @@ void Dataset::SetFiltered(bool on)
     if (!Active())
         return;
     checkBrowse();
-    showFirstRow();
+    showRow(stayOn);
 }
 
 // ---------------------------------------------------------------------------
@@ -1054,6 +1086,8 @@ void Dataset::moveTo(int row, bool fireEvents)
     notifyChildren();
     if (!ControlsDisabled())
         Q_EMIT currentChanged(m_current);
+    else
+        m_pendingMove = true;
     if (fireEvents && AfterScroll)
         AfterScroll(*this);
 }
@@ -1181,6 +1215,7 @@ void Dataset::Post()
     for (size_t c = 0; c < m_columns.size(); ++c)
         storeValue(int(c), row, m_buffer[c]);
     m_state = DatasetState::Browse;
+    m_version = nextVersion();
     m_calc->rows.erase(kBufferRow);
     m_calc->rows.erase(row);
     m_buffer.clear();
@@ -1197,6 +1232,8 @@ void Dataset::Post()
     } else if (!ControlsDisabled()) {
         Q_EMIT rowChanged(m_current);
     }
+    if (ControlsDisabled())
+        m_pendingReset = true;
     if (!inserting) {
         // A changed key moves the details.
         for (Dataset *child : m_children)
@@ -1217,6 +1254,8 @@ void Dataset::Cancel()
     m_calc->rows.erase(kBufferRow);
     if (!m_view.empty() && !ControlsDisabled())
         Q_EMIT rowChanged(m_current);
+    else if (ControlsDisabled())
+        m_pendingReset = true;
 }
 
 // ---------------------------------------------------------------------------
@@ -1299,8 +1338,10 @@ void Dataset::SetMaster(Dataset *master, const QString &masterField, const QStri
 
 void Dataset::notifyChildren()
 {
-    if (ControlsDisabled())
+    if (ControlsDisabled()) {
+        m_pendingMove = m_pendingMove || !m_children.empty();
         return;
+    }
     for (Dataset *child : m_children)
         if (child->Active())
             child->reopenAsDetail();
@@ -1312,14 +1353,21 @@ void Dataset::EnableControls()
 {
     if (m_disabled == 0 || --m_disabled > 0)
         return;
-    notifyChildren();
-    emitReset();
+    const bool reset = std::exchange(m_pendingReset, false), moved = std::exchange(m_pendingMove, false);
+    if (reset || moved)
+        notifyChildren();
+    if (reset)
+        emitReset();
+    else if (moved && Active() && !m_view.empty())
+        Q_EMIT currentChanged(m_current);
 }
 
 void Dataset::emitReset()
 {
-    if (ControlsDisabled())
+    if (ControlsDisabled()) {
+        m_pendingReset = true;
         return;
+    }
     Q_EMIT layoutReset();
     if (Active() && !m_view.empty())
         Q_EMIT currentChanged(m_current);

@@ -36,7 +36,8 @@
 // Filter. Filter()/Filtered() only keep the text and the switch for callers
 // that restore them; the rows themselves are narrowed by the select text (a
 // WHERE) or, in memory, by the RowFilter and OnFilterRecord predicates while
-// Filtered() is on. Refilter() applies changed predicates again.
+// Filtered() is on. Refilter() applies changed predicates again. Both show
+// the first row, unless they are given a row to stay on that is still shown.
 //
 // Stored rows. The rows fetched are numbered 0.. in the order read (the
 // physical rows); the visible rows are those the filter keeps, in the same
@@ -54,7 +55,9 @@
 //
 // DisableControls()/EnableControls() suspend the change notifications a bound
 // grid listens to and the following of detail datasets (nesting counts);
-// the last EnableControls() resets the views and the details once.
+// the last EnableControls() catches up once: the views are reset and the
+// details follow when rows or values changed meanwhile; when only the
+// current row moved, the views and details just follow it.
 //
 // An open dataset keeps its statements prepared, and a prepared statement
 // keeps its table in use: close the dataset before dropping or altering the
@@ -185,6 +188,10 @@ public:
     DatasetState State() const { return m_state; }
     // Bytes held by the row storage (for measurements).
     size_t StorageBytes() const;
+    // Changes whenever the stored or the visible rows change (opened, read
+    // again, posted, filtered): what a caller built from the rows is stale
+    // when it differs from the value it was built at.
+    quint64 Version() const { return m_version; }
 
     // Cursor.
     int RecordCount() const { return int(m_view.size()); }
@@ -226,12 +233,15 @@ public:
     void SetFilter(const QString &text) { m_filterText = text; }
     const QString &Filter() const { return m_filterText; }
     void SetFiltered(bool on);
+    // The same, staying on the row stayOn (a bookmark) when it is shown after.
+    void SetFiltered(bool on, Bookmark stayOn);
     bool Filtered() const { return m_filtered; }
     std::function<bool(Dataset &)> OnFilterRecord;
     std::function<bool(int physicalRow)> RowFilter;
     // Applies the predicates again (posting a pending edit) and shows the
     // first row, as reopening would.
     void Refilter();
+    void Refilter(Bookmark stayOn);
 
     // Stored rows (see above).
     int PhysicalRowCount() const { return m_rowCount; }
@@ -293,7 +303,8 @@ Q_SIGNALS:
 private:
     friend class Field;
     void showFirstRow();
-    void resetView();
+    void showRow(Bookmark stayOn); // the first row when stayOn is not shown
+    void resetView(int current = 0);
     struct Column;
     struct CalcCache;
 
@@ -356,6 +367,9 @@ private:
     std::vector<Dataset *> m_children;
 
     int m_disabled = 0;
+    quint64 m_version = 0;
+    // What happened while the controls were disabled.
+    bool m_pendingReset = false, m_pendingMove = false;
 };
 
 } // namespace pc

@@ -131,11 +131,23 @@ void PriceGrid::tblPriceCalcFields(Dataset &price)
 
     if (ShowOnlyOrder && embedded)
         fillOldValues(price, code);
+    else
+        m_oldRows.loaded = false; // the mode may start on a new previous list
 }
 
 // The changes mode compares each ordered row with the previous price list:
 // PRICEOLD keeps that list's ordered rows; a row is the same batch when its
-// goods code and expiry date both match.
+// goods code and expiry date both match. Those rows are read once (again
+// when the price list's rows change), not for every row the grid shows.
+namespace {
+QString batchKey(QString id, const QVariant &goden)
+{
+    while (id.endsWith(QLatin1Char(' ')))
+        id.chop(1); // the database compares codes without trailing blanks
+    return id + QLatin1Char('\x1f') + (goden.isValid() ? QString::number(goden.toDate().toJulianDay()) : QString());
+}
+} // namespace
+
 void PriceGrid::fillOldValues(Dataset &price, const QString &code)
 {
     Field *oldPrice = price.FindField(QStringLiteral("PriceOld"));
@@ -143,22 +155,32 @@ void PriceGrid::fillOldValues(Dataset &price, const QString &code)
     if (!m_dm || !oldPrice || !oldQuantity)
         return;
     try {
-        std::unique_ptr<fb::Statement> q =
-            m_dm->CreateQuery(QStringLiteral("SELECT FIRST 1 PRICE, ZAKAZ FROM PRICEOLD WHERE IDTOVAR = :IDTOVAR "
-                                            "AND GODEN IS NOT DISTINCT FROM :GODEN AND ZAKAZ > 0"));
-        if (!q)
-            return;
-        q->setValue(QStringLiteral("IDTOVAR"), price.FieldByName(QStringLiteral("IDTOVAR")).AsString());
-        const Field &goden = price.FieldByName(QStringLiteral("GODEN"));
-        q->setValue(QStringLiteral("GODEN"), goden.IsNull() ? QVariant() : QVariant(goden.AsDate()));
-        q->execute();
-        if (q->fetch()) {
-            if (!q->isNull(0))
-                oldPrice->SetAsFloat(MaskPriceValue(q->asDouble(0), code));
-            if (!q->isNull(1))
-                oldQuantity->SetAsInteger(q->asInt(1));
+        if (!m_oldRows.loaded || m_oldRows.version != price.Version()) {
+            m_oldRows = {};
+            std::unique_ptr<fb::Statement> q = m_dm->CreateQuery(
+                QStringLiteral("SELECT IDTOVAR, GODEN, PRICE, ZAKAZ FROM PRICEOLD WHERE ZAKAZ > 0"));
+            if (!q)
+                return;
+            q->execute();
+            while (q->fetch()) {
+                const QString key = batchKey(q->asText(0), q->isNull(1) ? QVariant() : QVariant(q->asDate(1)));
+                if (!m_oldRows.rows.contains(key)) // one row of a batch counts
+                    m_oldRows.rows.insert(key, {q->isNull(2) ? QVariant() : QVariant(q->asDouble(2)),
+                                                q->isNull(3) ? QVariant() : QVariant(q->asInt(3))});
+            }
+            q->closeCursor();
+            m_oldRows.loaded = true;
+            m_oldRows.version = price.Version();
         }
-        q->closeCursor();
+        const Field &goden = price.FieldByName(QStringLiteral("GODEN"));
+        const auto it = m_oldRows.rows.constFind(
+            batchKey(price.FieldByName(QStringLiteral("IDTOVAR")).AsString(), goden.IsNull() ? QVariant() : QVariant(goden.AsDate())));
+        if (it != m_oldRows.rows.constEnd()) {
+            if (it->price.isValid())
+                oldPrice->SetAsFloat(MaskPriceValue(it->price.toDouble(), code));
+            if (it->quantity.isValid())
+                oldQuantity->SetAsInteger(it->quantity.toInt());
+        }
     } catch (const std::exception &) {
         // Without the old values the columns stay empty; the grid goes on.
     }
@@ -302,6 +324,8 @@ void PriceGrid::SetPriceFilter(bool enabled, const QString &condition, const QVa
     if (p->State() == DatasetState::Edit || p->State() == DatasetState::Insert)
         p->Post(); // a quantity being typed is kept, not dropped by the refiltering
     std::function<bool(int)> inMemory = enabled ? memoryFilter(condition) : nullptr;
+    // Removing the filter keeps the goods row the pharmacist stands on.
+    Dataset::Bookmark keep = enabled ? Dataset::kNoBookmark : p->GetBookmark();
     if (m_dm->IsFirebird()) {
         // The rows in memory are the whole list, narrowed there; any other
         // condition is left to the database.
@@ -311,6 +335,7 @@ void PriceGrid::SetPriceFilter(bool enabled, const QString &condition, const QVa
         const bool reread = !p->Active() || !sameSelect(p->SelectSQL(), wanted) || (enabled && !inMemory);
         auto previousFilter = std::exchange(p->RowFilter, std::move(inMemory));
         if (reread) {
+            keep = Dataset::kNoBookmark; // other rows are read
             const QString previous = p->SelectSQL();
             p->Close();
             p->SetSelectSQL(wanted);
@@ -332,9 +357,9 @@ void PriceGrid::SetPriceFilter(bool enabled, const QString &condition, const QVa
     if (enabled)
         p->SetFilter(condition);
     if (p->Filtered() != enabled)
-        p->SetFiltered(enabled);
+        p->SetFiltered(enabled, keep);
     else if (p->Active())
-        p->Refilter(); // the first row, as after reopening
+        p->Refilter(keep); // setting a filter shows the first row, as after reopening
 }
 
 void PriceGrid::edPriceFilterChange(const QString &text)
@@ -343,6 +368,33 @@ void PriceGrid::edPriceFilterChange(const QString &text)
         SetPriceFilter(false, QString());
     else
         SetPriceFilter(true, kNameFilterCondition, {{kNameFilterParam, text}});
+}
+
+// The rows of PRICE_DET by goods code, made again whenever its rows change:
+// the detail line follows every move of the cursor, and a search through
+// the details at each move would cost as much as the move itself.
+int PriceGrid::detailRow(Dataset &det, const QString &id, bool anyCase)
+{
+    if (m_details.dataset != &det || m_details.version != det.Version()) {
+        m_details.exact.clear();
+        m_details.anyCase.clear();
+        m_details.dataset = &det;
+        m_details.version = det.Version();
+        Field &code = det.FieldByName(QStringLiteral("IDTOVAR"));
+        m_details.exact.reserve(det.RecordCount());
+        m_details.anyCase.reserve(det.RecordCount());
+        for (int r = 0; r < det.RecordCount(); ++r) {
+            Dataset::ActiveRow at(det, r);
+            const QString text = code.AsString();
+            // The first row of a code counts, as a search from the top finds it.
+            if (!m_details.exact.contains(text))
+                m_details.exact.insert(text, r);
+            if (const QString folded = text.toCaseFolded(); !m_details.anyCase.contains(folded))
+                m_details.anyCase.insert(folded, r);
+        }
+    }
+    const auto &rows = anyCase ? m_details.anyCase : m_details.exact;
+    return rows.value(anyCase ? id.toCaseFolded() : id, -1);
 }
 
 GoodInfo PriceGrid::PriceTableAfterScroll()
@@ -360,16 +412,23 @@ GoodInfo PriceGrid::PriceTableAfterScroll()
     info.changeCaption = true;
     try {
         const QString id = p->FieldByName(QStringLiteral("IDTOVAR")).AsString().trimmed();
-        if (flag("HASPOPUP") && details && det->Locate(QStringLiteral("IDTOVAR"), id, {true, false})) {
-            info.popup = true;
-            info.popupCaption = det->FieldByName(QStringLiteral("POPUP")).AsString();
-            info.popupDetail = det->FieldByName(QStringLiteral("INFO")).AsString();
-            info.popupIsRef = det->FieldByName(QStringLiteral("ISREF")).AsInteger() == 1;
-            info.caption = info.popupCaption;
-            return info;
+        if (flag("HASPOPUP") && details) {
+            if (const int row = detailRow(*det, id, true); row >= 0) {
+                Dataset::ActiveRow at(*det, row);
+                info.popup = true;
+                info.popupCaption = det->FieldByName(QStringLiteral("POPUP")).AsString();
+                info.popupDetail = det->FieldByName(QStringLiteral("INFO")).AsString();
+                info.popupIsRef = det->FieldByName(QStringLiteral("ISREF")).AsInteger() == 1;
+                info.caption = info.popupCaption;
+                return info;
+            }
         }
-        if (flag("HASDET") && details)
-            info.caption = det->Lookup(QStringLiteral("IDTOVAR"), id, QStringLiteral("INFO")).toString();
+        if (flag("HASDET") && details) {
+            if (const int row = detailRow(*det, id, false); row >= 0) {
+                Dataset::ActiveRow at(*det, row);
+                info.caption = det->FieldByName(QStringLiteral("INFO")).AsString();
+            }
+        }
     } catch (const std::exception &) {
         // A detail that cannot be read is not shown; the grid goes on.
         info = GoodInfo();

@@ -6,6 +6,7 @@
 // (ui/PriceGridBinder) and does the showing.
 
 #include <QColor>
+#include <QHash>
 #include <QString>
 #include <QVariant>
 #include <functional>
@@ -110,7 +111,21 @@ private:
     Dataset *price() const;
     std::function<bool(int)> memoryFilter(const QString &condition) const;
     void fillOldValues(Dataset &price, const QString &code);
+    int detailRow(Dataset &det, const QString &id, bool anyCase);
     TDM *m_dm = nullptr;
+    struct OldRow {
+        QVariant price, quantity;
+    };
+    struct OldRows {
+        bool loaded = false;
+        quint64 version = 0;
+        QHash<QString, OldRow> rows; // by goods code and expiry date
+    } m_oldRows;
+    struct DetailRows {
+        const Dataset *dataset = nullptr;
+        quint64 version = 0;
+        QHash<QString, int> exact, anyCase;
+    } m_details;
 };
 
 } // namespace pc

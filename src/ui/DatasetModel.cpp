@@ -9,6 +9,7 @@
 #include <QItemSelectionModel>
 #include <QTableView>
 #include <algorithm>
+#include <utility>
 
 namespace pc {
 
@@ -28,18 +29,25 @@ void DatasetModel::setDataset(Dataset *dataset)
         m_connections.push_back(connect(m_ds, &Dataset::layoutReset, this, &DatasetModel::resetFromDataset));
         m_connections.push_back(connect(m_ds, &Dataset::rowAppended, this, &DatasetModel::resetFromDataset));
         m_connections.push_back(connect(m_ds, &Dataset::rowChanged, this, [this](int row) {
-            m_styleRow = -1;
-            Q_EMIT dataChanged(index(row, 0), index(row, columnCount() - 1));
+            if (!m_cache.empty() && m_cache[size_t(row % kCachedRows)].row == row)
+                m_cache[size_t(row % kCachedRows)].row = -1;
+            if (m_styleRow == row)
+                m_styleRow = -1;
+            if (row < m_rows)
+                Q_EMIT dataChanged(index(row, 0), index(row, columnCount() - 1));
         }));
-        m_connections.push_back(connect(m_ds, &Dataset::currentChanged, this, &DatasetModel::syncViewToCursor));
+        m_connections.push_back(connect(m_ds, &Dataset::currentChanged, this, [this](int row) { syncViewToCursor(row); }));
         m_connections.push_back(connect(m_ds, &QObject::destroyed, this, [this]() {
             beginResetModel();
             m_ds = nullptr;
             m_fieldOf.clear();
+            m_rows = 0;
+            forgetRows();
             endResetModel();
         }));
     }
     refreshFieldCache();
+    m_rows = m_ds && m_ds->Active() ? m_ds->RecordCount() : 0;
     endResetModel();
 }
 
@@ -49,6 +57,7 @@ void DatasetModel::setColumns(std::vector<GridColumn> columns)
     m_columns = std::move(columns);
     m_autoColumns = m_columns.empty();
     refreshFieldCache();
+    m_rows = m_ds && m_ds->Active() ? m_ds->RecordCount() : 0;
     endResetModel();
     applyToView();
 }
@@ -59,7 +68,8 @@ void DatasetModel::setColumnField(int column, const QString &fieldName)
         return;
     m_columns[size_t(column)].fieldName = fieldName;
     refreshFieldCache();
-    Q_EMIT dataChanged(index(0, column), index(rowCount() - 1, column));
+    if (m_rows > 0)
+        Q_EMIT dataChanged(index(0, column), index(m_rows - 1, column));
 }
 
 int DatasetModel::columnOfField(const QString &fieldName) const
@@ -70,15 +80,36 @@ int DatasetModel::columnOfField(const QString &fieldName) const
     return -1;
 }
 
-void DatasetModel::setCellStyleHook(CellStyleHook hook)
+void DatasetModel::setCellStyleHook(CellStyleHook hook, bool keptWithRows)
 {
     m_styleHook = std::move(hook);
+    m_stylesKept = keptWithRows;
+    forgetRows();
+}
+
+void DatasetModel::forgetRows() const
+{
+    for (CachedRow &r : m_cache)
+        r.row = -1;
     m_styleRow = -1;
+}
+
+void DatasetModel::makeStyle(int row, int column, CellStyle &style) const
+{
+    style = CellStyle();
+    if (!m_styleHook)
+        return;
+    Dataset::ActiveRow at(*m_ds, row);
+    try {
+        m_styleHook(*m_ds, column, m_columns[size_t(column)], style);
+    } catch (const std::exception &) {
+        style = CellStyle(); // painting goes on with the default look
+    }
 }
 
 void DatasetModel::refreshFieldCache()
 {
-    m_styleRow = -1;
+    forgetRows();
     if (m_autoColumns) {
         m_columns.clear();
         if (m_ds) {
@@ -93,21 +124,49 @@ void DatasetModel::refreshFieldCache()
         }
     }
     m_fieldOf.assign(m_columns.size(), nullptr);
-    if (!m_ds)
-        return;
-    for (size_t i = 0; i < m_columns.size(); ++i)
-        m_fieldOf[i] = m_ds->FindField(m_columns[i].fieldName);
+    m_alignment.assign(m_columns.size(), QVariant());
+    for (size_t i = 0; i < m_columns.size(); ++i) {
+        Field *f = m_ds ? m_ds->FindField(m_columns[i].fieldName) : nullptr;
+        m_fieldOf[i] = f;
+        // Numbers line up on the right unless the column says otherwise.
+        Qt::Alignment a = m_columns[i].alignment;
+        if (a == (Qt::AlignLeft | Qt::AlignVCenter) && f && f->DataType() != FieldType::String
+            && f->DataType() != FieldType::Date && f->DataType() != FieldType::DateTime && f->DataType() != FieldType::Time)
+            a = Qt::AlignRight | Qt::AlignVCenter;
+        m_alignment[i] = QVariant(a);
+    }
 }
 
 void DatasetModel::resetFromDataset()
 {
-    beginResetModel();
-    refreshFieldCache();
-    endResetModel();
-    if (m_autoColumns)
+    const int now = m_ds && m_ds->Active() ? m_ds->RecordCount() : 0;
+    if (m_autoColumns) {
+        beginResetModel();
+        refreshFieldCache();
+        m_rows = now;
+        endResetModel();
         applyToView();
+    } else {
+        // The columns stay: the view learns which rows went or came, and
+        // that every value shown may have changed. Its reactions (a current
+        // row that went away) must not move the cursor.
+        refreshFieldCache();
+        const bool syncing = std::exchange(m_syncing, true);
+        if (now < m_rows) {
+            beginRemoveRows(QModelIndex(), now, m_rows - 1);
+            m_rows = now;
+            endRemoveRows();
+        } else if (now > m_rows) {
+            beginInsertRows(QModelIndex(), m_rows, now - 1);
+            m_rows = now;
+            endInsertRows();
+        }
+        m_syncing = syncing;
+        if (m_rows > 0)
+            Q_EMIT dataChanged(index(0, 0), index(m_rows - 1, columnCount() - 1));
+    }
     if (m_ds && m_ds->Active())
-        syncViewToCursor(m_ds->CurrentRow());
+        syncViewToCursor(m_ds->CurrentRow(), true);
 }
 
 Field *DatasetModel::fieldAt(int column) const
@@ -119,9 +178,7 @@ Field *DatasetModel::fieldAt(int column) const
 
 int DatasetModel::rowCount(const QModelIndex &parent) const
 {
-    if (parent.isValid() || !m_ds || !m_ds->Active())
-        return 0;
-    return m_ds->RecordCount();
+    return parent.isValid() ? 0 : m_rows;
 }
 
 int DatasetModel::columnCount(const QModelIndex &parent) const
@@ -129,61 +186,97 @@ int DatasetModel::columnCount(const QModelIndex &parent) const
     return parent.isValid() ? 0 : int(m_columns.size());
 }
 
-const CellStyle &DatasetModel::styleAt(int row, int column) const
+// The texts and looks of a row, made once while it stays in view.
+const DatasetModel::CachedRow &DatasetModel::cachedRow(int row) const
 {
-    if (row != m_styleRow || column != m_styleColumn) {
-        m_style = CellStyle();
-        m_styleRow = row;
-        m_styleColumn = column;
-        if (m_styleHook) {
-            Dataset::ActiveRow at(*m_ds, row);
+    if (m_cache.empty())
+        m_cache.resize(kCachedRows);
+    CachedRow &c = m_cache[size_t(row % kCachedRows)];
+    if (c.row == row)
+        return c;
+    const size_t columns = m_columns.size();
+    c.row = -1;
+    c.text.assign(columns, QString());
+    c.style.assign(columns, CellStyle());
+    Dataset::ActiveRow at(*m_ds, row);
+    for (size_t i = 0; i < columns; ++i) {
+        if (Field *f = m_fieldOf[i]) {
             try {
-                m_styleHook(*m_ds, column, m_columns[size_t(column)], m_style);
+                c.text[i] = f->DisplayText();
             } catch (const std::exception &) {
-                m_style = CellStyle(); // painting goes on with the default look
+                // a failing calculation shows an empty cell
             }
         }
+        if (m_stylesKept)
+            makeStyle(row, int(i), c.style[i]);
+    }
+    c.row = row;
+    return c;
+}
+
+namespace {
+const QString kNoText;
+const CellStyle kNoStyle;
+} // namespace
+
+const QString &DatasetModel::cellText(int row, int column) const
+{
+    if (!m_ds || !m_ds->Active() || row < 0 || row >= m_rows || row >= m_ds->RecordCount() || column < 0
+        || column >= int(m_columns.size()))
+        return kNoText;
+    return cachedRow(row).text[size_t(column)];
+}
+
+const CellStyle &DatasetModel::cellStyle(int row, int column) const
+{
+    if (!m_ds || !m_ds->Active() || row < 0 || row >= m_rows || row >= m_ds->RecordCount() || column < 0
+        || column >= int(m_columns.size()))
+        return kNoStyle;
+    if (m_stylesKept)
+        return cachedRow(row).style[size_t(column)];
+    if (row != m_styleRow || column != m_styleColumn) {
+        m_styleRow = row;
+        m_styleColumn = column;
+        makeStyle(row, column, m_style);
     }
     return m_style;
 }
 
+Qt::Alignment DatasetModel::cellAlignment(int column) const
+{
+    return column >= 0 && column < int(m_alignment.size()) ? m_alignment[size_t(column)].value<Qt::Alignment>()
+                                                            : Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter);
+}
+
 QVariant DatasetModel::data(const QModelIndex &index, int role) const
 {
-    if (!index.isValid() || !m_ds || !m_ds->Active() || index.row() >= m_ds->RecordCount())
+    if (!index.isValid() || !m_ds || !m_ds->Active() || index.row() >= m_ds->RecordCount() || index.row() >= m_rows)
         return QVariant();
     const int column = index.column();
     switch (role) {
-    case Qt::DisplayRole:
+    case Qt::DisplayRole: return cachedRow(index.row()).text[size_t(column)];
     case Qt::EditRole: {
         Field *f = fieldAt(column);
         if (!f)
             return QVariant();
         try {
             Dataset::ActiveRow at(*m_ds, index.row());
-            return role == Qt::DisplayRole ? QVariant(f->DisplayText()) : f->Value();
+            return f->Value();
         } catch (const std::exception &) {
-            return QVariant(); // a failing calculation shows an empty cell
+            return QVariant();
         }
     }
-    case Qt::TextAlignmentRole: {
-        // Numbers line up on the right unless the column says otherwise.
-        Qt::Alignment a = m_columns[size_t(column)].alignment;
-        if (a == (Qt::AlignLeft | Qt::AlignVCenter))
-            if (Field *f = fieldAt(column); f && f->DataType() != FieldType::String && f->DataType() != FieldType::Date
-                                            && f->DataType() != FieldType::DateTime && f->DataType() != FieldType::Time)
-                a = Qt::AlignRight | Qt::AlignVCenter;
-        return QVariant(a);
-    }
+    case Qt::TextAlignmentRole: return m_alignment[size_t(column)];
     case Qt::ForegroundRole: {
-        const CellStyle &s = styleAt(index.row(), column);
+        const CellStyle &s = cellStyle(index.row(), column);
         return s.foreground.isValid() ? QVariant(s.foreground) : QVariant();
     }
     case Qt::BackgroundRole: {
-        const CellStyle &s = styleAt(index.row(), column);
+        const CellStyle &s = cellStyle(index.row(), column);
         return s.background.isValid() ? QVariant(s.background) : QVariant();
     }
     case Qt::FontRole: {
-        const CellStyle &s = styleAt(index.row(), column);
+        const CellStyle &s = cellStyle(index.row(), column);
         return s.fontSet ? QVariant(s.font) : QVariant();
     }
     default: return QVariant();
@@ -242,6 +335,8 @@ void DatasetModel::attachView(QTableView *view, int rowHeight)
     view->setModel(this);
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
     view->setSelectionMode(QAbstractItemView::SingleSelection);
+    // Scrolling moves the painted rows: it is done with the painting, once.
+    view->setAutoScroll(false);
     applyToView();
     view->viewport()->installEventFilter(this);
     connect(view->horizontalHeader(), &QHeaderView::sectionResized, this, [this](int column, int oldWidth, int width) {
@@ -266,6 +361,7 @@ void DatasetModel::attachView(QTableView *view, int rowHeight)
         fitFillColumn();
         fitHeaderHeight();
     });
+    connect(view->selectionModel(), &QItemSelectionModel::currentChanged, this, &DatasetModel::scrollToCurrent);
     connect(view->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex &current, const QModelIndex &) {
                 if (m_syncing || !current.isValid() || !m_ds || !m_ds->Active())
@@ -442,20 +538,38 @@ bool DatasetModel::eventFilter(QObject *watched, QEvent *event)
     return QAbstractTableModel::eventFilter(watched, event);
 }
 
-void DatasetModel::syncViewToCursor(int row)
+void DatasetModel::syncViewToCursor(int row, bool scroll)
 {
     if (!m_view || m_syncing || row < 0 || row >= rowCount())
         return;
     QModelIndex current = m_view->currentIndex();
-    if (current.isValid() && current.row() == row)
+    if (current.isValid() && current.row() == row) {
+        if (scroll)
+            scrollToCurrent();
         return;
+    }
     int column = current.isValid() ? current.column() : 0;
     while (column < columnCount() - 1 && m_view->isColumnHidden(column))
         ++column;
     m_syncing = true;
     m_view->setCurrentIndex(index(row, column));
-    m_view->scrollTo(index(row, column));
     m_syncing = false;
+    scrollToCurrent();
+}
+
+void DatasetModel::scrollToCurrent()
+{
+    if (m_scrollPending || !m_view)
+        return;
+    m_scrollPending = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_scrollPending = false;
+            if (m_view && m_view->currentIndex().isValid())
+                m_view->scrollTo(m_view->currentIndex());
+        },
+        Qt::QueuedConnection);
 }
 
 } // namespace pc

@@ -9,10 +9,20 @@
 // drawn: it is called with the dataset reading that row (an ActiveRow scope),
 // so the colour rules stay in the page's logic.
 //
+// A view paints the same page again and again: the texts (and, when the
+// hook allows, the looks) of the rows last shown are kept (a few hundred
+// rows), so a row is formatted and coloured once, not at every paint; a changed row, a reset of the dataset or
+// new columns forget them. When the rows change under fixed columns (a
+// filter, a reread) the view is told which rows went or came and that every
+// shown value may differ, not reset: its columns and their widths stay as
+// they are, and the current row follows the dataset's cursor.
+//
 // attachView() keeps the view's current row and the dataset's cursor in step
 // both ways (a click moves the cursor and fires the scroll events; a move by
 // the logic moves the view), sets the widths, hides invisible columns and
-// fixes the row height. A grid has no in-place editor unless one of its
+// fixes the row height. The view scrolls to its current row when the events
+// at hand are handled, once for all the moves they made, by the rows
+// actually moved. A grid has no in-place editor unless one of its
 // columns asks for it (readOnly false); editing such a cell edits, sets and
 // posts the row, and the commit hook then makes the value permanent at once.
 // Every other value enters through the page's own rules.
@@ -71,7 +81,10 @@ public:
 
     // (dataset at the row, column index, column description, style to fill)
     using CellStyleHook = std::function<void(Dataset &, int, const GridColumn &, CellStyle &)>;
-    void setCellStyleHook(CellStyleHook hook);
+    // keptWithRows: the hook reads nothing but the row and what changes only
+    // together with the dataset's rows (then each look is made once while
+    // the row stays in view); otherwise it is asked again for every paint.
+    void setCellStyleHook(CellStyleHook hook, bool keptWithRows = false);
 
     void attachView(QTableView *view, int rowHeight = 18);
     // Called right after a typed value was posted, to commit it. When it
@@ -89,6 +102,12 @@ public:
     static QString widestValueText(const Field &field);
     static QString wrappableTitle(const QString &title);
 
+    // The text, look and alignment of a cell as data() gives them, without
+    // wrapping them in QVariants (for a delegate that paints many cells).
+    const QString &cellText(int row, int column) const;
+    const CellStyle &cellStyle(int row, int column) const;
+    Qt::Alignment cellAlignment(int column) const;
+
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
@@ -102,31 +121,45 @@ Q_SIGNALS:
     void errorOccurred(const QString &text);
 
 private:
+    struct CachedRow {
+        int row = -1;
+        std::vector<QString> text;
+        std::vector<CellStyle> style;
+    };
+    const CachedRow &cachedRow(int row) const;
+    void makeStyle(int row, int column, CellStyle &style) const;
+    void forgetRows() const;
     void resetFromDataset();
     void refreshFieldCache();
     void applyToView();
     bool hasEditableColumn() const;
-    void syncViewToCursor(int row);
+    void syncViewToCursor(int row, bool scroll = false);
+    void scrollToCurrent();
     void fitFillColumn();
     void fitHeaderHeight();
     bool eventFilter(QObject *watched, QEvent *event) override;
     Field *fieldAt(int column) const;
-    const CellStyle &styleAt(int row, int column) const;
 
     Dataset *m_ds = nullptr;
     std::vector<GridColumn> m_columns;
     bool m_autoColumns = true;
     std::vector<Field *> m_fieldOf;
     CellStyleHook m_styleHook;
+    bool m_stylesKept = false;
+    mutable int m_styleRow = -1, m_styleColumn = -1; // the last look made without keeping
+    mutable CellStyle m_style;
     std::function<void()> m_commitEdit;
     QPointer<QTableView> m_view;
     int m_rowHeight = 18;
     bool m_syncing = false;
+    bool m_scrollPending = false;
     bool m_applyingWidths = false;
     ColumnWidthMemory m_widthMemory;
     std::vector<QMetaObject::Connection> m_connections;
-    mutable int m_styleRow = -1, m_styleColumn = -1;
-    mutable CellStyle m_style;
+    std::vector<QVariant> m_alignment; // per column
+    int m_rows = 0;                    // the rows the view was told of
+    static constexpr int kCachedRows = 256;
+    mutable std::vector<CachedRow> m_cache; // row r in slot r % kCachedRows
 };
 
 } // namespace pc

@@ -6,11 +6,16 @@
 #include "price/PriceGrid.h"
 #include "ui/DatasetModel.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QHash>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
+#include <QStaticText>
+#include <QTextLayout>
 #include <QStyledItemDelegate>
 #include <QTableView>
 #include <QTimer>
@@ -49,8 +54,12 @@ void columnLook(const QString &field, CellStyle &s)
     s.fontSet = true;
 }
 
-// The selected row: the style paints the selection over the model's colours,
-// so the colours for a selected cell are applied here.
+// Paints the price grid's cells from the model's kept texts and looks. The
+// text of a cell is laid out (and cut to its column with an ellipsis) once
+// and kept while the cell shows the same text in the same font and width, so
+// a repaint only fills and draws; the style's own item drawing lays out,
+// measures and cuts every text at every paint. The selected row takes the
+// grid's colour rules for a selected cell.
 class PriceRowDelegate : public QStyledItemDelegate {
 public:
     PriceRowDelegate(PriceGrid &logic, DatasetModel *model, QObject *parent)
@@ -64,43 +73,169 @@ public:
         return nullptr;
     }
 
-protected:
-    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
     {
-        QStyledItemDelegate::initStyleOption(option, index);
-        if (!(option->state & QStyle::State_Selected) || !m_model || !m_model->dataset())
+        if (!m_model || index.model() != m_model.data()) {
+            QStyledItemDelegate::paint(painter, option, index);
             return;
-        Dataset &ds = *m_model->dataset();
-        if (!ds.Active() || index.row() >= ds.RecordCount() || index.column() >= int(m_model->columns().size()))
-            return;
-        PriceCellColours c;
-        try {
-            Dataset::ActiveRow at(ds, index.row());
-            c = m_logic.dbgrdPriceDrawColumnCell(ds, m_model->columns()[size_t(index.column())].fieldName, true);
-        } catch (const std::exception &) {
-            return; // the default look
         }
-        if (c.background.isValid()) {
-            option->backgroundBrush = c.background;
-            option->state &= ~(QStyle::State_Selected | QStyle::State_HasFocus);
-            option->palette.setColor(QPalette::Text, c.foreground.isValid()
-                                                         ? c.foreground
-                                                         : option->palette.color(QPalette::HighlightedText));
-        } else if (c.foreground.isValid()) {
-            option->palette.setColor(QPalette::HighlightedText, c.foreground);
+        const int row = index.row(), column = index.column();
+        const CellStyle &style = m_model->cellStyle(row, column);
+        const QPalette::ColorGroup group = !(option.state & QStyle::State_Enabled) ? QPalette::Disabled
+            : (option.state & QStyle::State_Active)                              ? QPalette::Normal
+                                                                                 : QPalette::Inactive;
+        bool selected = option.state & QStyle::State_Selected, focus = option.state & QStyle::State_HasFocus;
+        QBrush background;
+        QColor foreground;
+        if (selected) {
+            const PriceCellColours c = selectedColours(row, column);
+            foreground = c.foreground.isValid() ? c.foreground : option.palette.color(group, QPalette::HighlightedText);
+            if (c.background.isValid()) {
+                background = c.background; // the rule's colour instead of the selection's
+                focus = false;
+            } else {
+                background = option.palette.brush(group, QPalette::Highlight);
+            }
+        } else {
+            if (style.background.isValid())
+                background = style.background;
+            else if (option.features & QStyleOptionViewItem::Alternate)
+                background = option.palette.brush(group, QPalette::AlternateBase);
+            foreground = style.foreground.isValid() ? style.foreground : option.palette.color(group, QPalette::Text);
+        }
+        if (background.style() != Qt::NoBrush)
+            painter->fillRect(option.rect, background);
+
+        if (const QString &text = m_model->cellText(row, column); !text.isEmpty()) {
+            const QFont &font = style.fontSet ? style.font : option.font;
+            const QRect area = option.rect.adjusted(kMargin, 0, -kMargin, 0);
+            const Prepared &t = prepared(row, column, text, font, area.width(),
+                                         option.features & QStyleOptionViewItem::WrapText);
+            const Qt::Alignment align = m_model->cellAlignment(column);
+            qreal x = area.left();
+            if (align & Qt::AlignRight)
+                x = area.right() + 1 - t.width;
+            else if (align & Qt::AlignHCenter)
+                x = area.left() + (area.width() - t.width) / 2;
+            const int y = option.rect.top() + (option.rect.height() - t.height) / 2;
+            painter->setFont(font);
+            painter->setPen(foreground);
+            const bool clip = t.width > area.width();
+            if (clip) {
+                painter->save();
+                painter->setClipRect(area, Qt::IntersectClip);
+            }
+            painter->drawStaticText(QPointF(x, qreal(y)), t.text);
+            if (clip)
+                painter->restore();
+        }
+        if (focus) {
+            QStyleOptionFocusRect o;
+            o.QStyleOption::operator=(option);
+            o.rect = option.rect;
+            o.state |= QStyle::State_KeyboardFocusChange | QStyle::State_Item;
+            o.backgroundColor = option.palette.color(group, selected ? QPalette::Highlight : QPalette::Window);
+            const QWidget *w = option.widget;
+            (w ? w->style() : QApplication::style())->drawPrimitive(QStyle::PE_FrameFocusRect, &o, painter, w);
         }
     }
 
 private:
+    // The gap between a cell's border and its text, as the style keeps it.
+    static constexpr int kMargin = 3;
+
+    struct Prepared {
+        int row = -1, column = -1, available = -1;
+        bool wrap = false;
+        QString source;
+        QFont font;
+        QStaticText text;
+        qreal width = 0; // the advance, as the text is aligned by it
+        int height = 0;  // of a line
+    };
+
+    // A text too wide for its cell as the style shows it: broken at word
+    // boundaries when the view wraps, its first line, cut with an ellipsis.
+    static QString fitted(const QString &text, const QFont &font, const QFontMetricsF &metrics, int available, bool wrap)
+    {
+        if (metrics.horizontalAdvance(text) <= available)
+            return text;
+        QString first = text;
+        if (wrap) {
+            QTextLayout layout(text, font);
+            QTextOption option;
+            option.setWrapMode(QTextOption::WordWrap);
+            layout.setTextOption(option);
+            layout.beginLayout();
+            QTextLine line = layout.createLine();
+            bool more = false;
+            if (line.isValid()) {
+                line.setLineWidth(available);
+                first = text.mid(line.textStart(), line.textLength());
+                more = layout.createLine().isValid();
+            }
+            layout.endLayout();
+            if (more) {
+                if (first.endsWith(QChar::LineSeparator))
+                    first.chop(1);
+                first += QChar(0x2026);
+            }
+        }
+        return metrics.elidedText(first, Qt::ElideRight, available);
+    }
+
+    const Prepared &prepared(int row, int column, const QString &text, const QFont &font, int available, bool wrap) const
+    {
+        if (m_prepared.empty())
+            m_prepared.resize(kPreparedRows * kPreparedColumns);
+        Prepared &p = m_prepared[size_t((row % kPreparedRows) * kPreparedColumns + column % kPreparedColumns)];
+        if (p.row == row && p.column == column && p.available == available && p.wrap == wrap && p.source == text
+            && p.font == font)
+            return p;
+        const QFontMetricsF metrics(font);
+        const QString shown = fitted(text, font, metrics, available, wrap);
+        p.row = row;
+        p.column = column;
+        p.available = available;
+        p.wrap = wrap;
+        p.source = text;
+        p.font = font;
+        p.text.setTextFormat(Qt::PlainText);
+        p.text.setText(shown);
+        p.text.prepare(QTransform(), font);
+        p.width = metrics.horizontalAdvance(shown);
+        p.height = qRound(metrics.height());
+        return p;
+    }
+
+    PriceCellColours selectedColours(int row, int column) const
+    {
+        Dataset *ds = m_model ? m_model->dataset() : nullptr;
+        if (!ds || !ds->Active() || row >= ds->RecordCount() || column >= int(m_model->columns().size()))
+            return {};
+        try {
+            Dataset::ActiveRow at(*ds, row);
+            return m_logic.dbgrdPriceDrawColumnCell(*ds, m_model->columns()[size_t(column)].fieldName, true);
+        } catch (const std::exception &) {
+            return {}; // the default look
+        }
+    }
+
+    // More rows than a screen shows, so that no two shown cells share a slot.
+    static constexpr int kPreparedRows = 64, kPreparedColumns = 32;
     PriceGrid &m_logic;
     QPointer<DatasetModel> m_model;
+    mutable std::vector<Prepared> m_prepared; // cell (row, column) in one slot
 };
 
 } // namespace
 
 PriceGridBinder::PriceGridBinder(PriceGrid &logic, const PriceGridWidgets &widgets, QObject *parent)
-    : QObject(parent), m_logic(logic), m_w(widgets)
+    : QObject(parent), m_logic(logic), m_w(widgets), m_goodInfoTimer(new QTimer(this))
 {
+    m_goodInfoTimer->setSingleShot(true);
+    m_goodInfoTimer->setInterval(kGoodInfoDelayMs);
+    connect(m_goodInfoTimer, &QTimer::timeout, this, [this] { guarded([this] { ShowGoodInfo(); }); });
     styleWidgets();
     if (m_w.dbgrdPrice) {
         m_w.dbgrdPrice->installEventFilter(this);
@@ -167,6 +302,14 @@ void PriceGridBinder::styleWidgets()
         l->setTextFormat(Qt::PlainText);
         l->setText(QString(50, QLatin1Char('-')));
     }
+    // The search line takes the detail line's place while a search is
+    // pending: both are as high, so the strip under the grid keeps its
+    // height and the grid is not laid out and painted anew at each search.
+    if (m_w.edSearch && m_w.lblGoodInfo) {
+        const int height = std::max(m_w.edSearch->sizeHint().height(), m_w.lblGoodInfo->sizeHint().height());
+        m_w.edSearch->setFixedHeight(height);
+        m_w.lblGoodInfo->setFixedHeight(height);
+    }
 }
 
 void PriceGridBinder::attachModel(DatasetModel *model)
@@ -177,14 +320,26 @@ void PriceGridBinder::attachModel(DatasetModel *model)
     // The PRICE dataset exists by now: its calculated fields are ours.
     if (TDM *dm = m_logic.dataModule())
         m_logic.install(*dm);
-    model->setCellStyleHook([this](Dataset &ds, int, const GridColumn &column, CellStyle &s) {
-        columnLook(column.fieldName, s);
+    // The fixed look of each column is made once, not for every cell; the
+    // colour rules read the row and the changes mode, which is switched
+    // together with the rows' calculated values, so each row's look is kept
+    // while the row is in view.
+    model->setCellStyleHook([this, looks = QHash<QString, CellStyle>()](Dataset &ds, int, const GridColumn &column,
+                                                                         CellStyle &s) mutable {
+        auto look = looks.constFind(column.fieldName);
+        if (look == looks.constEnd()) {
+            CellStyle fixed;
+            columnLook(column.fieldName, fixed);
+            look = looks.insert(column.fieldName, fixed);
+        }
+        s = *look;
         const PriceCellColours c = m_logic.dbgrdPriceDrawColumnCell(ds, column.fieldName, false);
         if (c.foreground.isValid())
             s.foreground = c.foreground;
         if (c.background.isValid())
             s.background = c.background;
-    });
+    },
+                            true);
     if (m_w.dbgrdPrice) {
         m_w.dbgrdPrice->setItemDelegate(new PriceRowDelegate(m_logic, model, m_w.dbgrdPrice));
         m_w.dbgrdPrice->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -195,8 +350,10 @@ void PriceGridBinder::attachModel(DatasetModel *model)
     m_price = model->dataset();
     if (Dataset *ds = model->dataset()) {
         ds->AfterScroll = [this](Dataset &) { PriceTableAfterScroll(); };
-        if (ds->Active() && !ds->IsEmpty())
+        if (ds->Active() && !ds->IsEmpty()) {
             PriceTableAfterScroll();
+            ShowGoodInfo();
+        }
     }
 }
 
@@ -346,6 +503,12 @@ void PriceGridBinder::PriceTableAfterScroll()
         hidePopup();
     if (onPriceScrolled)
         onPriceScrolled();
+    m_goodInfoTimer->start();
+}
+
+void PriceGridBinder::ShowGoodInfo()
+{
+    m_goodInfoTimer->stop();
     const GoodInfo info = m_logic.PriceTableAfterScroll();
     if (info.popup && m_w.dbgrdPrice) {
         QTableView *g = m_w.dbgrdPrice;

@@ -73,7 +73,15 @@ public:
     void ApplyQuickSearch();
     void ClearQuickSearch();
     void SetShowOnlyOrder(bool on);
+    // After every move of the current price row: the pop-up goes and order
+    // entry starts a new number at once; the detail line and the pop-up
+    // note of the new row follow once the cursor rests (kGoodInfoDelayMs
+    // after the last move), so a held arrow key or a typed search does not
+    // fill them for every row passed on the way.
     void PriceTableAfterScroll();
+    static constexpr int kGoodInfoDelayMs = 60;
+    // Shows the detail line and the pop-up note of the current row now.
+    void ShowGoodInfo();
     void lblGoodInfoClick();
 
     // ---- event handlers (also called by tests)
@@ -102,6 +110,7 @@ private:
     QPointer<DatasetModel> m_model;
     QPointer<Dataset> m_price;
     QString m_searchText;
+    QTimer *m_goodInfoTimer = nullptr;
 };
 
 } // namespace pc

@@ -596,6 +596,37 @@ TEST_F(MainFormFixture, TypingInThePriceGridSearchesOrdersAndCorrects)
     EXPECT_EQ(form->DM->PriceSet()->FieldByName("TOVAR").AsString(), "Вата");
 }
 
+// Clearing "Фильтр:" shows the whole list again on the goods row the
+// pharmacist had picked in the narrowed one, not on the first row.
+TEST_F(MainFormFixture, ClearingTheNameFilterKeepsTheCurrentGoodsRow)
+{
+    form->show();
+    form->LoadSettings();
+    int id = 0;
+    for (const char *name : {"Аспирин", "Бинт", "Бинт стерильный", "Вата"})
+        form->DM->ExecSQL(QString("INSERT INTO PRICE (IDTOVAR, TOVAR, GODEN, PRICE, ZAKAZ, QNT) VALUES ('%1', '%2', "
+                                  "'01.01.2027', 10, 0, 10)")
+                              .arg(++id)
+                              .arg(QString::fromUtf8(name)),
+                          true);
+    form->DM->OpenPrice(false);
+    form->DM->OpenPrice(true);
+    form->ui->pgcMain->setCurrentWidget(form->ui->tsOrder);
+    QTableView *grid = form->ui->dbgrdPrice;
+    pc::Dataset *price = form->DM->PriceSet();
+    form->ui->edPriceFilter->setText("бинт");
+    ASSERT_EQ(price->RecordCount(), 2);
+    QTest::keyClick(grid, Qt::Key_Down);
+    ASSERT_EQ(price->FieldByName("TOVAR").AsString(), "Бинт стерильный");
+
+    form->ui->edPriceFilter->clear();
+    EXPECT_EQ(price->RecordCount(), 4);
+    EXPECT_EQ(price->FieldByName("TOVAR").AsString(), "Бинт стерильный");
+    EXPECT_EQ(grid->currentIndex().row(), 2);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(grid->viewport()->rect().contains(grid->visualRect(grid->currentIndex()).center()));
+}
+
 // The goods note points something out and never takes the keyboard: while
 // it is up, keys typed where the window system sends them (the focused
 // window) go on moving the row and ordering in the price grid.

@@ -126,9 +126,13 @@ TEST_F(PriceFilterTest, FiltersComeAndGoWithoutReadingThePriceListAgain)
     grid.SetPriceFilter(true, kOnlyRegudCondition);
     EXPECT_EQ(names(), QStringList({"Бинт"}));
     price().SetRecNo(1);
+    scrolls = 0;
     grid.SetPriceFilter(false, kOnlyRegudCondition);
     EXPECT_EQ(names(), QStringList({"Аспирин", "Бинт", "Вата"}));
-    EXPECT_EQ(price().RecNo(), 1);
+    // Removing the filter keeps the goods row the cursor stood on.
+    EXPECT_EQ(currentName(), "Бинт");
+    EXPECT_EQ(price().RecNo(), 2);
+    EXPECT_EQ(scrolls, 1);
     EXPECT_FALSE(price().Filtered());
 
     // A quantity typed under the order filter is posted and counts at once.
