@@ -100,7 +100,15 @@ void WrappingHeaderView::initStyleOptionForIndex(QStyleOptionHeader *option, int
     QHeaderView::initStyleOptionForIndex(option, logicalIndex);
     if (orientation() != Qt::Horizontal)
         return;
-    const QString painted = wrappedTitle(option->text, option->fontMetrics, textWidth(logicalIndex));
+    const int width = textWidth(logicalIndex);
+    Painted &cached = m_painted[logicalIndex];
+    if (cached.width != width || cached.title != option->text || cached.metrics != option->fontMetrics) {
+        cached.title = option->text;
+        cached.width = width;
+        cached.metrics = option->fontMetrics;
+        cached.text = wrappedTitle(option->text, option->fontMetrics, width);
+    }
+    const QString &painted = cached.text;
     if (painted == option->text)
         return;
     option->text = painted;

@@ -6,9 +6,10 @@
 // name, whatever width the other columns ask for).
 
 #include <QHeaderView>
+#include <QFont>
+#include <QFontMetrics>
 #include <QHash>
 
-class QFontMetrics;
 class QTableView;
 
 namespace pc {
@@ -39,6 +40,16 @@ protected:
 private:
     int textWidth(int logicalIndex) const;
     QHash<int, int> m_minimum;
+    // The header is painted whole at every move of the current cell: each
+    // section's wrapped title is worked out again only when its title, width
+    // or font changed.
+    struct Painted {
+        QString title;
+        int width = -1;
+        QFontMetrics metrics{QFont()};
+        QString text;
+    };
+    mutable QHash<int, Painted> m_painted;
 };
 
 } // namespace pc
