@@ -57,7 +57,7 @@ inline QString priceName(int i)
         QStringLiteral("Фурацилин табл. 20мг №"),     QStringLiteral("Цитрамон П табл. №"),
         QStringLiteral("Корвалол капли 25мл №"),      QStringLiteral("Мезим форте табл. №"),
         QStringLiteral("Zinc Vit_C 100% шип. №"),     QStringLiteral("Яд змеиный мазь 30г №")};
-    return names[(i * 7) % 14] + QString::number(i);
+    return names[(i * 5) % 14] + QString::number(i); // 5 and 14 share no factor: every name comes round
 }
 
 inline QString priceId(int i) { return QStringLiteral("T%1").arg(i, 8, 10, QLatin1Char('0')); }
