@@ -18,6 +18,15 @@
 #include "platform/Signals.h"
 #include "price/PriceGrid.h"
 
+#include <QCoreApplication>
+#include <QFile>
+
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -153,12 +162,61 @@ inline RowCountOptions rowCountOptions(int argc, char **argv, int defaultPairs)
 // and reports them with report().
 using RowBenchmark = std::function<void(benchmark::State &state, int rows, int pairs)>;
 
+// A field of /proc/self/status in MB.
+inline double statusMB(const char *key)
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : f.readAll().split('\n'))
+        if (line.startsWith(key))
+            return line.mid(int(std::strlen(key))).trimmed().split(' ').first().toDouble() / 1024.0;
+    return 0;
+}
+
+// Runs this benchmark program again with `args` (a measuring process of its
+// own) and waits for it; its exit code, 1 when it could not run.
+inline int runSelf(QList<QByteArray> args)
+{
+    args.prepend(QFile::encodeName(QCoreApplication::applicationFilePath()));
+    std::vector<char *> argv;
+    for (QByteArray &a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, "/proc/self/exe", nullptr, nullptr, argv.data(), environ) != 0)
+        return 1;
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0)
+        usleep(20000);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+}
+
+// The value of a "--name=value" argument ("" when absent).
+inline QByteArray option(int argc, char **argv, const char *name)
+{
+    for (int i = 1; i < argc; ++i)
+        if (std::strncmp(argv[i], name, std::strlen(name)) == 0)
+            return QByteArray(argv[i] + std::strlen(name));
+    return {};
+}
+
 // Registers "<name>/<rows>" for every benchmark and row count (one count
 // after another), runs them with Google Benchmark and drops the shared client.
+// `beforeExit` drops what the benchmarks keep that must go before the
+// application object does (a window).
 inline int runForRowCounts(int argc, char **argv, const std::vector<std::pair<std::string, RowBenchmark>> &benchmarks,
-                           int defaultPairs = 5)
+                           int defaultPairs = 5, std::function<void()> beforeExit = {})
 {
     BenchProcess process(argc, argv);
+    struct AtExit {
+        std::function<void()> &run;
+        ~AtExit()
+        {
+            if (run)
+                run();
+        }
+    } atExit{beforeExit};
     RowCountOptions options = rowCountOptions(argc, argv, defaultPairs);
     for (int rows : options.rows)
         for (const auto &[name, body] : benchmarks)

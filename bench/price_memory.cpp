@@ -10,33 +10,17 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTextStream>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-extern char **environ;
 
 namespace {
 
 constexpr double kGoalMB = 70.0;
 
-// A field of /proc/self/status in MB.
-double statusMB(const char *key)
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : f.readAll().split('\n'))
-        if (line.startsWith(key))
-            return line.mid(int(std::strlen(key))).trimmed().split(' ').first().toDouble() / 1024.0;
-    return 0;
-}
-
 // The measuring process. Writes lines "value <what> <number> <unit>" and
 // "ratio <what> <number> <anchor>" to out; the open's CPU seconds first.
 int measure(const QString &folder, int rows, qint64 raw, const QString &out)
 {
-    const double start = statusMB("VmRSS:");
+    const double start = bench::statusMB("VmRSS:");
     pc::AppContext context{folder};
     ScriptedDialogs dialogs;
     RecordingLog log;
@@ -47,7 +31,7 @@ int measure(const QString &folder, int rows, qint64 raw, const QString &out)
     dm.CreateFirebirdObjects();
     grid.install(dm);
     dm.SetConnected(true);
-    const double attached = statusMB("VmRSS:");
+    const double attached = bench::statusMB("VmRSS:");
     const double openSeconds = bench::cpuOf([&] { dm.OpenDatabase(); });
     if (!dm.PriceSet() || dm.PriceSet()->RecordCount() != rows) {
         std::fprintf(stderr, "the price list holds %d rows, not %d\n",
@@ -57,8 +41,8 @@ int measure(const QString &folder, int rows, qint64 raw, const QString &out)
     // Scroll through it as a person would, and filter once.
     grid.edPriceFilterChange(QStringLiteral("аспирин"));
     grid.edPriceFilterChange(QString());
-    const double open = statusMB("VmRSS:");
-    const double peak = statusMB("VmHWM:");
+    const double open = bench::statusMB("VmRSS:");
+    const double peak = bench::statusMB("VmHWM:");
     const double storage = double(dm.PriceSet()->StorageBytes()) / 1048576.0;
     const double index = double(dm.NameIndex().MemoryBytes()) / 1048576.0;
     const double rawMB = double(raw) / 1048576.0;
@@ -86,17 +70,8 @@ int measure(const QString &folder, int rows, qint64 raw, const QString &out)
 
 int spawnMeasure(const QString &folder, int rows, qint64 raw, const QString &out)
 {
-    QByteArray self = QFile::encodeName(QCoreApplication::applicationFilePath()),
-               a1 = "--measure=" + QFile::encodeName(folder), a2 = "--n=" + QByteArray::number(rows),
-               a3 = "--raw=" + QByteArray::number(raw), a4 = "--out=" + QFile::encodeName(out);
-    char *args[] = {self.data(), a1.data(), a2.data(), a3.data(), a4.data(), nullptr};
-    pid_t pid = 0;
-    if (posix_spawn(&pid, "/proc/self/exe", nullptr, nullptr, args, environ) != 0)
-        return 1;
-    int status = 0;
-    while (waitpid(pid, &status, WNOHANG) == 0)
-        usleep(20000);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+    return bench::runSelf({"--measure=" + QFile::encodeName(folder), "--n=" + QByteArray::number(rows),
+                           "--raw=" + QByteArray::number(raw), "--out=" + QFile::encodeName(out)});
 }
 
 void priceMemory(benchmark::State &state, int rows, int /*pairs*/)
@@ -129,23 +104,15 @@ void priceMemory(benchmark::State &state, int rows, int /*pairs*/)
     }
 }
 
-QByteArray option(int argc, char **argv, const char *name)
-{
-    for (int i = 1; i < argc; ++i)
-        if (std::strncmp(argv[i], name, std::strlen(name)) == 0)
-            return QByteArray(argv[i] + std::strlen(name));
-    return {};
-}
-
 } // namespace
 
 int main(int argc, char **argv)
 {
-    const QByteArray folder = option(argc, argv, "--measure=");
+    const QByteArray folder = bench::option(argc, argv, "--measure=");
     if (!folder.isEmpty()) {
         bench::BenchProcess process(argc, argv);
-        return measure(QFile::decodeName(folder), option(argc, argv, "--n=").toInt(),
-                       option(argc, argv, "--raw=").toLongLong(), QFile::decodeName(option(argc, argv, "--out=")));
+        return measure(QFile::decodeName(folder), bench::option(argc, argv, "--n=").toInt(),
+                       bench::option(argc, argv, "--raw=").toLongLong(), QFile::decodeName(bench::option(argc, argv, "--out=")));
     }
     return bench::runForRowCounts(argc, argv, {{"open_in_fresh_process", priceMemory}});
 }

@@ -34,11 +34,7 @@
 #include <QTest>
 #include <QTextStream>
 #include <malloc.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-extern char **environ;
 
 namespace {
 
@@ -356,17 +352,6 @@ void nameFilter(benchmark::State &state, int rows, int pairs)
 
 // ---- memory -----------------------------------------------------------------
 
-double statusMB(const char *key)
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : f.readAll().split('\n'))
-        if (line.startsWith(key))
-            return line.mid(int(std::strlen(key))).trimmed().split(' ').first().toDouble() / 1024.0;
-    return 0;
-}
-
 // The measuring process: the program started on folder, the order page shown,
 // paged through and filtered once. Writes "rss <MB>", "storage <MB>",
 // "index <MB>" to out.
@@ -383,7 +368,7 @@ int measure(const QString &folder, const QString &out)
             return;
         malloc_trim(0);
         const struct mallinfo2 heap = mallinfo2();
-        std::fprintf(stderr, "%s: rss %.2f MB, heap %.2f MB\n", what, statusMB("VmRSS:"),
+        std::fprintf(stderr, "%s: rss %.2f MB, heap %.2f MB\n", what, bench::statusMB("VmRSS:"),
                      double(heap.uordblks + heap.hblkhd) / 1048576.0);
     };
     Page::start(*form, dialogs);
@@ -403,7 +388,7 @@ int measure(const QString &folder, const QString &out)
         storage = double(p->StorageBytes()) / 1048576.0;
     index = double(form->DM->NameIndex().MemoryBytes()) / 1048576.0;
     malloc_trim(0);
-    const double rss = statusMB("VmRSS:");
+    const double rss = bench::statusMB("VmRSS:");
     // What the C heap holds (Qt, the program) as against the rest (the code,
     // the database engine's own pools).
     const struct mallinfo2 heap = mallinfo2();
@@ -421,16 +406,7 @@ int measure(const QString &folder, const QString &out)
 
 int spawnMeasure(const QString &folder, const QString &out)
 {
-    QByteArray self = QFile::encodeName(QCoreApplication::applicationFilePath()),
-               a1 = "--measure=" + QFile::encodeName(folder), a2 = "--out=" + QFile::encodeName(out);
-    char *args[] = {self.data(), a1.data(), a2.data(), nullptr};
-    pid_t pid = 0;
-    if (posix_spawn(&pid, "/proc/self/exe", nullptr, nullptr, args, environ) != 0)
-        return 1;
-    int status = 0;
-    while (waitpid(pid, &status, WNOHANG) == 0)
-        usleep(20000);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+    return bench::runSelf({"--measure=" + QFile::encodeName(folder), "--out=" + QFile::encodeName(out)});
 }
 
 std::map<QByteArray, double> readMeasured(const QString &path)
@@ -484,40 +460,16 @@ void memory(benchmark::State &state, int rows, int /*pairs*/)
     }
 }
 
-QByteArray option(int argc, char **argv, const char *name)
-{
-    for (int i = 1; i < argc; ++i)
-        if (std::strncmp(argv[i], name, std::strlen(name)) == 0)
-            return QByteArray(argv[i] + std::strlen(name));
-    return {};
-}
-
 } // namespace
 
 int main(int argc, char **argv)
 {
-    const QByteArray folder = option(argc, argv, "--measure=");
+    const QByteArray folder = bench::option(argc, argv, "--measure=");
     if (!folder.isEmpty()) {
         bench::BenchProcess process(argc, argv);
-        return measure(QFile::decodeName(folder), QFile::decodeName(option(argc, argv, "--out=")));
+        return measure(QFile::decodeName(folder), QFile::decodeName(bench::option(argc, argv, "--out=")));
     }
-    struct DropPage {
-        ~DropPage() { pageSlot().reset(); }
-    };
     // The page must go before the application object.
-    bench::BenchProcess process(argc, argv);
-    DropPage drop;
-    bench::RowCountOptions options = bench::rowCountOptions(argc, argv, 3);
-    const std::vector<std::pair<std::string, bench::RowBenchmark>> benchmarks = {
-        {"key_in_grid", keyInGrid}, {"name_filter", nameFilter}, {"memory", memory}};
-    for (int rows : options.rows)
-        for (const auto &[name, body] : benchmarks)
-            benchmark::RegisterBenchmark((name + "/" + std::to_string(rows)).c_str(),
-                                         [rows, pairs = options.pairs, body = body](benchmark::State &state) {
-                                             body(state, rows, pairs);
-                                         })
-                ->Iterations(1)
-                ->UseManualTime()
-                ->Unit(benchmark::kMillisecond);
-    return bench::runRegisteredBenchmarks(int(options.rest.size()) - 1, options.rest.data());
+    return bench::runForRowCounts(argc, argv, {{"key_in_grid", keyInGrid}, {"name_filter", nameFilter}, {"memory", memory}},
+                                  3, [] { pageSlot().reset(); });
 }

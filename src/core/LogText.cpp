@@ -47,17 +47,7 @@ QString shownText(const QString &text, LogLevel level)
     if (readsRussian(text))
         return text;
     // Dates, numbers and signs alone need no words around them.
-    int depth = 0;
-    bool latin = false;
-    for (const QChar c : text) {
-        if (c == QLatin1Char('(') || c == QLatin1Char('['))
-            ++depth;
-        else if ((c == QLatin1Char(')') || c == QLatin1Char(']')) && depth > 0)
-            --depth;
-        else if (depth == 0 && c.script() == QChar::Script_Latin)
-            latin = true;
-    }
-    if (!latin)
+    if (!hasLetterOf(textOutsideBrackets(text), QChar::Script_Latin))
         return text;
     return (level == Error ? QStringLiteral("Ошибка программы (") : QStringLiteral("Сообщение программы ("))
          + text + QLatin1Char(')');

@@ -3,6 +3,8 @@
 
 #include <QByteArray>
 #include <QString>
+
+#include <algorithm>
 #include <exception>
 
 namespace pc {
@@ -18,20 +20,33 @@ private:
     QByteArray m_utf8;
 };
 
-// Whether a text says something to a Russian reader: it has Cyrillic letters
-// outside brackets (what stands in brackets is detail for the maintainer).
-inline bool readsRussian(const QString &text)
+// A text without what stands in round or square brackets (the detail for the
+// maintainer) and without the brackets themselves.
+inline QString textOutsideBrackets(const QString &text)
 {
+    QString out;
     int depth = 0;
     for (const QChar c : text) {
         if (c == QLatin1Char('(') || c == QLatin1Char('['))
             ++depth;
         else if ((c == QLatin1Char(')') || c == QLatin1Char(']')) && depth > 0)
             --depth;
-        else if (depth == 0 && c.script() == QChar::Script_Cyrillic)
-            return true;
+        else if (depth == 0)
+            out += c;
     }
-    return false;
+    return out;
+}
+
+inline bool hasLetterOf(const QString &text, QChar::Script script)
+{
+    return std::any_of(text.begin(), text.end(), [script](QChar c) { return c.script() == script; });
+}
+
+// Whether a text says something to a Russian reader: it has Cyrillic letters
+// outside brackets.
+inline bool readsRussian(const QString &text)
+{
+    return hasLetterOf(textOutsideBrackets(text), QChar::Script_Cyrillic);
 }
 
 // The message of any exception, as the log shows it. The program's own

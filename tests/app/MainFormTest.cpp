@@ -322,16 +322,7 @@ bool readsAsRussian(const QString &line)
     for (const char *prefix : {"i: ", "Предупреждение: ", "ОШИБКА!: "})
         if (text.startsWith(QString::fromUtf8(prefix)))
             text = text.mid(QString::fromUtf8(prefix).size());
-    QString outside;
-    int depth = 0;
-    for (const QChar c : text) {
-        if (c == '(')
-            ++depth;
-        else if (c == ')' && depth > 0)
-            --depth;
-        else if (depth == 0)
-            outside += c;
-    }
+    const QString outside = pc::textOutsideBrackets(text);
     const QRegularExpression word("[^\\W\\d_]+", QRegularExpression::UseUnicodePropertiesOption);
     const auto first = word.match(outside);
     if (!first.hasMatch() || first.captured().front().script() != QChar::Script_Cyrillic)
