@@ -758,7 +758,9 @@ void TMainForm::btnCheckConnectionClick()
 void TMainForm::btnImportDbfDataClick()
 {
     const int before = Saver->NextOrderNumber();
-    Archive->ImportDbfData(ui->edOrderComment->text());
+    // Imported here, the older data is not offered again at the next start.
+    if (Archive->ImportDbfData(ui->edOrderComment->text()))
+        m_settingsFiles->clearDriverChanged();
     clearCommentWhenStored(before);
 }
 

@@ -320,29 +320,30 @@ bool OrderArchive::ImportOrderFile()
 
 // ---- the older DBF-file database ------------------------------------------------
 
-void OrderArchive::ImportDbfData(const QString &commentText)
+bool OrderArchive::ImportDbfData(const QString &commentText)
 {
     if (m_dialogs.askQuestion(QStringLiteral("Импортировать накладные и архив заявок из базы данных DBF?"), true,
                               false)
         != mrYes)
-        return;
+        return false;
     if (!m_entry.OrderIsEmpty()
         && m_dialogs.askQuestion(QStringLiteral("Сохранить текущую заявку в архив без отправки ?"), true, false)
                == mrYes) {
         try {
             // Cancel in the save's questions means back to editing the order.
             if (!m_saver.SaveCurrentOrder(commentText))
-                return;
+                return false;
         } catch (const std::exception &e) {
             m_log.logMessage(errorText(e) + QStringLiteral(" (сохранение заявки)"), Error, true);
-            return;
+            return false;
         }
     }
     // The import rolls itself back on failure: nothing of before may go with it.
     m_dm.Commit();
-    m_dm.ImportOldDbfData();
+    const bool imported = m_dm.ImportOldDbfData();
     reloadArchive();
     totals();
+    return imported;
 }
 
 } // namespace pc

@@ -74,7 +74,8 @@ public:
     // "Импортировать данные из DBF": invoices and archived orders of the
     // older database; the current order can be archived first. commentText:
     // the order comment box, for that save.
-    void ImportDbfData(const QString &commentText);
+    // True when the older data was imported and committed.
+    bool ImportDbfData(const QString &commentText);
 
 private:
     enum class Clearing { Cleared, Kept, GivenUp };
