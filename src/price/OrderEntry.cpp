@@ -155,6 +155,9 @@ void OrderEntry::CorrectBeforeLeaving(Dataset &price)
         return;
     Field &zakaz = price.FieldByName(QStringLiteral("ZAKAZ"));
     int q = zakaz.AsInteger();
+    // Nothing ordered, nothing to correct: most rows a cursor passes.
+    if (q <= 0)
+        return;
     const int m = price.FieldByName(QStringLiteral("MINZAKAZ")).AsInteger();
     const int p = price.FieldByName(QStringLiteral("MINPROD")).AsInteger();
     const int s = price.FieldByName(QStringLiteral("QNT")).AsInteger();

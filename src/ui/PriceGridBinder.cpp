@@ -373,7 +373,7 @@ void PriceGridBinder::guarded(const std::function<void()> &action)
 void PriceGridBinder::setSearchText(const QString &text)
 {
     m_searchText = text;
-    if (m_w.edSearch)
+    if (m_w.edSearch && m_w.edSearch->text() != text)
         m_w.edSearch->setText(text);
 }
 
@@ -390,6 +390,10 @@ void PriceGridBinder::ApplyQuickSearch()
 
 void PriceGridBinder::ClearQuickSearch()
 {
+    // Every arrow key ends a search: most of them find nothing to end.
+    if (m_searchText.isEmpty() && (!m_w.tmClear || !m_w.tmClear->isActive()) && (!m_w.edSearch || m_w.edSearch->isHidden())
+        && (!m_w.lblGoodInfo || !m_w.lblGoodInfo->isHidden()))
+        return;
     setSearchText(QString());
     if (m_w.tmClear)
         m_w.tmClear->stop();
