@@ -29,6 +29,7 @@
 #include <QBoxLayout>
 #include <QCoreApplication>
 #include <QListWidget>
+#include <QStackedLayout>
 #include <QTableWidget>
 #include <QThread>
 
@@ -162,14 +163,29 @@ void TMainForm::connectSettingsHandlers()
 
     // The detail line goes into a strip of its own that «Подробно» shows or
     // hides; the line itself is still shown and hidden by the quick search,
-    // whose echo stays outside the strip.
-    m_goodInfoLine = new QWidget(ui->lblGoodInfo->parentWidget());
+    // whose echo stays outside the strip. The strip and the echo share one
+    // place: switching between them lays out that place alone, not the page,
+    // at the first letter typed and the first arrow after it.
+    auto *place = new QWidget(ui->lblGoodInfo->parentWidget());
+    place->setObjectName(QStringLiteral("paSearchOrInfo"));
+    place->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    auto *stack = new QStackedLayout(place);
+    stack->setStackingMode(QStackedLayout::StackAll);
+    stack->setContentsMargins(0, 0, 0, 0);
+    m_goodInfoLine = new QWidget(place);
     m_goodInfoLine->setObjectName(QStringLiteral("paGoodInfoLine"));
     auto *line = new QHBoxLayout(m_goodInfoLine);
     line->setContentsMargins(0, 0, 0, 0);
-    if (QLayout *outer = ui->lblGoodInfo->parentWidget()->layout())
-        delete outer->replaceWidget(ui->lblGoodInfo, m_goodInfoLine);
+    if (QLayout *outer = ui->lblGoodInfo->parentWidget()->layout()) {
+        delete outer->replaceWidget(ui->lblGoodInfo, place);
+        outer->removeWidget(ui->edSearch);
+    }
     line->addWidget(ui->lblGoodInfo);
+    const bool searching = !ui->edSearch->isHidden();
+    stack->addWidget(m_goodInfoLine);
+    stack->addWidget(ui->edSearch); // over the strip
+    ui->edSearch->setVisible(searching);
+    m_goodInfoLine->show();
     ui->chkShowDetail->setChecked(true);
     connect(ui->chkShowDetail, &QCheckBox::toggled, this, &TMainForm::chkShowDetailClick);
 }
