@@ -8,6 +8,7 @@
 #include "BenchCommon.h"
 #include "DbfWriter.h"
 #include "EngineBenchMain.h"
+#include "CleanSpawn.h"
 #include "ScriptedDialogs.h"
 #include "TempAppDir.h"
 
@@ -179,10 +180,7 @@ inline double statusMB(const char *key)
 inline int runSelf(QList<QByteArray> args)
 {
     args.prepend(QFile::encodeName(QCoreApplication::applicationFilePath()));
-    std::vector<char *> argv;
-    for (QByteArray &a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
+    std::vector<char *> argv = pc::test::argvOf(args);
     pid_t pid = 0;
     if (posix_spawn(&pid, "/proc/self/exe", nullptr, nullptr, argv.data(), environ) != 0)
         return 1;

@@ -7,10 +7,23 @@
 #include <QThread>
 
 #include <csignal>
+#include <vector>
 #include <spawn.h>
 #include <sys/wait.h>
 
 namespace pc::test {
+
+// The argument vector of posix_spawn over `args` (QByteArrays that outlive
+// it), ended by a null pointer.
+template <typename Args>
+std::vector<char *> argvOf(Args &args)
+{
+    std::vector<char *> argv;
+    for (auto &a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    return argv;
+}
 
 struct CleanSpawnAttributes {
     posix_spawnattr_t attr;

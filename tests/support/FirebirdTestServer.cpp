@@ -74,10 +74,7 @@ void FirebirdTestServer::start()
     const QByteArray log = root + ".log";
     // The server dies with the test process, whatever happens to the test.
     std::vector<QByteArray> args = {"/usr/bin/setpriv", "--pdeathsig", "KILL", "--", "/bin/bash", script, "run", root, port};
-    std::vector<char *> argv;
-    for (QByteArray &a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
+    std::vector<char *> argv = pc::test::argvOf(args);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);

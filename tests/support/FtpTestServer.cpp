@@ -96,10 +96,7 @@ void FtpTestServer::start(const Options &options)
         args.emplace_back("--idle-timeout");
         args.push_back(QByteArray::number(options.idleTimeoutMs / 1000.0));
     }
-    std::vector<char *> argv;
-    for (QByteArray &a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
+    std::vector<char *> argv = pc::test::argvOf(args);
 
     // Debian's interpreter must not pick up settings meant for another one.
     std::vector<char *> envp;

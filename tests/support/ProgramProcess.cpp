@@ -1,4 +1,5 @@
 #include "ProgramProcess.h"
+#include "CleanSpawn.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -37,10 +38,7 @@ bool ProgramProcess::start()
     QList<QByteArray> args{QFile::encodeName(m_path)};
     for (const QString &a : m_arguments)
         args << QFile::encodeName(a);
-    std::vector<char *> argv;
-    for (QByteArray &a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
+    std::vector<char *> argv = pc::test::argvOf(args);
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
     sigset_t none;
