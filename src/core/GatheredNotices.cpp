@@ -13,5 +13,5 @@ void GatheredNotices::tell()
         return;
     const QString text = m_texts.join(QLatin1Char('\n'));
     m_texts.clear();
-    m_target.showNotice(text, m_logDetail);
+    target->showNotice(text, m_logDetail);
 }
