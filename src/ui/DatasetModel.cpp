@@ -1,9 +1,9 @@
 #include "ui/DatasetModel.h"
+#include "ui/WrappingHeaderView.h"
 
 #include "db/firebird/DbError.h"
 
 #include <QEvent>
-#include <QRegularExpression>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -408,29 +408,17 @@ QString DatasetModel::widestValueText(const Field &field)
     return QString();
 }
 
-// Abbreviated titles ("Ср.годности", "Мин.заказ") may wrap after their dots
-// as well as at spaces: a zero-width space marks the place.
-QString DatasetModel::wrappableTitle(const QString &title)
-{
-    QString out;
-    out.reserve(title.size() + 2);
-    for (qsizetype i = 0; i < title.size(); ++i) {
-        out += title[i];
-        if (title[i] == QLatin1Char('.') && i + 1 < title.size() && title[i + 1].isLetter())
-            out += QChar(0x200B);
-    }
-    return out;
-}
-
 int DatasetModel::fittedTitleWidth(int column) const
 {
     if (!m_view || column < 0 || column >= int(m_columns.size()))
         return 0;
+    // The widest piece the header cannot break: the title wrapped as narrow
+    // as it goes ("Ср." / "годности").
     const QFontMetrics header = m_view->horizontalHeader()->fontMetrics();
     int title = 0;
-    static const QRegularExpression breaks(QStringLiteral("[ \\x{200B}]"));
-    for (const QString &word : wrappableTitle(m_columns[size_t(column)].title).split(breaks, Qt::SkipEmptyParts))
-        title = std::max(title, header.horizontalAdvance(word) + 12);
+    for (const QString &piece : WrappingHeaderView::wrappedTitle(m_columns[size_t(column)].title, header, 1)
+                                    .split(QLatin1Char('\n')))
+        title = std::max(title, header.horizontalAdvance(piece) + 12);
     return title;
 }
 

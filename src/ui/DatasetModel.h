@@ -100,7 +100,6 @@ public:
     int fittedTitleWidth(int column) const;
     // The text of the widest value a field's display format can give.
     static QString widestValueText(const Field &field);
-    static QString wrappableTitle(const QString &title);
 
     // The text, look and alignment of a cell as data() gives them, without
     // wrapping them in QVariants (for a delegate that paints many cells).
