@@ -1007,10 +1007,15 @@ void TDM::AdvanceKeyGenerator(const QString &table, qint64 value)
     const qint64 current = KeyGeneratorValue(table);
     if (!k || current >= value)
         return;
+    // GEN_ID is evaluated when the row is fetched: without the fetch the
+    // generator stays where it was and the number could be given again.
     std::unique_ptr<fb::Statement> step = CreateQuery(
         QStringLiteral("SELECT GEN_ID(%1, %2) FROM RDB$DATABASE").arg(QLatin1String(k->generator)).arg(value - current));
     step->execute();
+    const bool moved = step->fetch();
     step->closeCursor();
+    if (!moved)
+        throw AppError(QStringLiteral("Не удалось сдвинуть генератор номеров таблицы %1").arg(table));
 }
 
 qint64 TDM::NextKey(const QString &table)
