@@ -591,6 +591,15 @@ void TDM::OpenPrice(bool on)
         m_price->SetActive(on);
         return;
     }
+    if (!m_price->Active()) {
+        // Read before the rows: a load committed in between makes the
+        // version look older than the rows, and the list is read once more.
+        try {
+            m_shownPriceVersion = PriceListVersion();
+        } catch (const std::exception &) {
+            m_shownPriceVersion = -1;
+        }
+    }
     m_price->SetActive(true);
     readWholePrice([this] {
         m_price->Close();
@@ -611,6 +620,31 @@ void TDM::SetAllActive(bool on)
                         m_nakladLines.get()})
         if (ds)
             ds->SetActive(on);
+}
+
+namespace {
+const QString kPriceVersionKey = QStringLiteral("PRICEVERSION");
+}
+
+qint64 TDM::PriceListVersion()
+{
+    return SharedValue(kPriceVersionKey, QStringLiteral("0")).toLongLong();
+}
+
+void TDM::AdvancePriceListVersion()
+{
+    if (!IsFirebird() || !Connected())
+        return;
+    SetSharedValue(kPriceVersionKey, QString::number(PriceListVersion() + 1));
+}
+
+void TDM::ReloadPrice()
+{
+    if (!m_price)
+        return;
+    if (m_price->Active())
+        m_price->Close();
+    OpenPrice(true);
 }
 
 void TDM::RefreshPrice()
