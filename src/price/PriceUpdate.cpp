@@ -10,6 +10,7 @@
 #include "db/DataModule.h"
 #include "db/DbfReader.h"
 #include "db/JobLock.h"
+#include "db/SharedJobState.h"
 #include "db/TableDefs.h"
 #include "db/firebird/DbError.h"
 #include "db/firebird/Statement.h"
@@ -898,6 +899,7 @@ bool PriceUpdate::loadPriceFile(const QString &fileName)
         // Every workstation takes the price date from the database, with the list.
         m_dm.SetSharedValue(kPriceDateKey, fileTime.toString(Qt::ISODate));
         m_dm.AdvancePriceListVersion();
+        NotePriceLoad(m_dm, QDateTime::currentDateTime(), CounterIdentity(m_context.appDir()));
         m_dm.PostEvent(QStringLiteral("PRICE_CHANGED"));
         m_dm.Commit();
         m_lastLoadOk = true;
