@@ -38,6 +38,14 @@ void OrderEntry::UseOwnWriter()
                      [this](const QuantityWrite &w, int stored, const QString &why) { onRefused(w, stored, why); });
     QObject::connect(m_writer.get(), &QuantityWriter::delayed, m_writer.get(),
                      [this](const QuantityWrite &w, const QString &why) { onDelayed(w, why); });
+    QObject::connect(m_writer.get(), &QuantityWriter::stalled, m_writer.get(), [this] {
+        m_log.logMessage(QStringLiteral("Сервер базы данных не отвечает… Введённые количества показаны в прайсе и будут "
+                                        "записаны, как только он ответит."),
+                         Warning, true);
+    });
+    QObject::connect(m_writer.get(), &QuantityWriter::answering, m_writer.get(), [this] {
+        m_log.logMessage(QStringLiteral("Сервер базы данных снова отвечает"), Info, true);
+    });
 }
 
 QString OrderEntry::keyOf(const QVariant &goods, const QVariant &expiry)
@@ -89,7 +97,8 @@ void OrderEntry::onWritten(const QuantityWrite &write)
     const QString key = keyOf(write.goods, write.expiry);
     if (--m_pending[key] <= 0)
         m_pending.remove(key);
-    if (m_delayed.remove(write.id))
+    // Said for the row's last write: the quantity it now holds.
+    if (!m_pending.contains(key) && m_delayed.remove(key))
         m_log.logMessage(QStringLiteral("Количество «%1» (код %2, годен до %3) записано: %4")
                              .arg(write.name, write.goods.toString().trimmed(),
                                   write.expiry.toDate().toString(QStringLiteral("dd.MM.yyyy")))
@@ -105,7 +114,8 @@ void OrderEntry::onRefused(const QuantityWrite &write, int stored, const QString
     const QString key = keyOf(write.goods, write.expiry);
     if (--m_pending[key] <= 0)
         m_pending.remove(key);
-    m_delayed.remove(write.id);
+    if (!m_pending.contains(key))
+        m_delayed.remove(key);
     if (m_pending.isEmpty())
         m_delayedWhy.clear();
     LastTypedRow = -1; // the next digit starts a new number over what is shown now
@@ -131,7 +141,7 @@ void OrderEntry::onRefused(const QuantityWrite &write, int stored, const QString
 
 void OrderEntry::onDelayed(const QuantityWrite &write, const QString &why)
 {
-    m_delayed.insert(write.id);
+    m_delayed.insert(keyOf(write.goods, write.expiry));
     if (why == m_delayedWhy)
         return;
     m_delayedWhy = why;
@@ -207,7 +217,7 @@ void OrderEntry::showStoredQuantity(Dataset &price, const std::exception &why)
         }
     } catch (const std::exception &e) {
         text = m_dm.IsServer() ? QStringLiteral("Количество не сохранено: нет связи с сервером базы данных. "
-                                                "Программа подключится к нему снова при следующем действии.")
+                                                "Программа подключится к нему снова сама, как только он ответит.")
                                : QStringLiteral("Количество не сохранено: база данных не отвечает.");
         m_log.logDetail(errorText(e));
     }

@@ -85,7 +85,7 @@ private:
     int physicalRowOf(Dataset &price, const QuantityWrite &write) const;
     std::unique_ptr<QuantityWriter> m_writer;
     QHash<QString, int> m_pending; // rows with writes not yet stored, and how many
-    QSet<quint64> m_delayed;       // writes the pane said were waiting
+    QSet<QString> m_delayed;       // rows whose writes the pane said were waiting
     QString m_delayedWhy;          // the last reason the pane gave
     TDM &m_dm;
     Dialogs &m_dialogs;

@@ -7,6 +7,8 @@
 #include "db/firebird/Transaction.h"
 #include "platform/AppError.h"
 
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QThread>
 #include <QTimer>
@@ -41,6 +43,7 @@ Q_SIGNALS:
     void written(const pc::QuantityWrite &write);
     void refused(const pc::QuantityWrite &write, int stored, const QString &why);
     void delayed(const pc::QuantityWrite &write, const QString &why);
+    void alive(); // a try came back: the server answers
 
 private:
     static constexpr const char *kUpdate =
@@ -126,6 +129,7 @@ private:
                 if (e.isConflict()) {
                     // Another workstation's load or save holds the row: the
                     // quantity waits for it and is written when it ends.
+                    Q_EMIT alive();
                     delay(w, QStringLiteral("прайс или заказ сейчас меняет другое рабочее место"));
                     m_timer->start(QuantityWriter::kRetryMilliseconds);
                     return;
@@ -168,8 +172,52 @@ QuantityWriter::QuantityWriter(const Target &target, QObject *parent) : QObject(
         --m_pending;
         Q_EMIT refused(w, stored, why);
     });
-    connect(m_worker, &QuantityWriterWorker::delayed, this, &QuantityWriter::delayed);
+    connect(m_worker, &QuantityWriterWorker::delayed, this, [this](const QuantityWrite &w, const QString &why) {
+        // "Not attached" is no answer from the server; a held row is one.
+        if (!why.startsWith(QStringLiteral("нет связи")))
+            progress();
+        Q_EMIT delayed(w, why);
+    });
+    connect(m_worker, &QuantityWriterWorker::alive, this, &QuantityWriter::progress);
+    connect(this, &QuantityWriter::written, this, &QuantityWriter::progress);
+    connect(this, &QuantityWriter::refused, this, &QuantityWriter::progress);
+    auto *timer = new QTimer(this);
+    timer->setInterval(250);
+    connect(timer, &QTimer::timeout, this, &QuantityWriter::watch);
+    m_watchTimer = timer;
     m_thread->start();
+}
+
+namespace {
+qint64 nowMs()
+{
+    static QElapsedTimer clock = [] {
+        QElapsedTimer t;
+        t.start();
+        return t;
+    }();
+    return clock.elapsed();
+}
+} // namespace
+
+void QuantityWriter::progress()
+{
+    m_lastAnswer = nowMs();
+    if (std::exchange(m_stalled, false))
+        Q_EMIT answering();
+}
+
+void QuantityWriter::watch()
+{
+    auto *timer = static_cast<QTimer *>(m_watchTimer);
+    if (m_pending == 0) {
+        timer->stop();
+        return;
+    }
+    if (!m_stalled && nowMs() - m_lastAnswer >= kStallMilliseconds) {
+        m_stalled = true;
+        Q_EMIT stalled();
+    }
 }
 
 QuantityWriter::~QuantityWriter()
@@ -186,7 +234,10 @@ QuantityWriter::~QuantityWriter()
 quint64 QuantityWriter::submit(QuantityWrite write)
 {
     write.id = ++m_next;
-    ++m_pending;
+    if (m_pending++ == 0) {
+        m_lastAnswer = nowMs();
+        static_cast<QTimer *>(m_watchTimer)->start();
+    }
     QMetaObject::invokeMethod(m_worker, [worker = m_worker, write] { worker->enqueue(write); }, Qt::QueuedConnection);
     return write.id;
 }

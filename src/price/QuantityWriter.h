@@ -53,6 +53,9 @@ public:
 
     // How long a held row is waited for before it is tried again.
     static constexpr int kRetryMilliseconds = 300;
+    // A write with no answer from the server for this long: the server is
+    // taken as not answering (said once, until it answers again).
+    static constexpr int kStallMilliseconds = 3000;
 
 Q_SIGNALS:
     void written(const pc::QuantityWrite &write);
@@ -62,12 +65,21 @@ Q_SIGNALS:
     // The write could not be made yet and is tried again (why: a Russian
     // reason). Said once per write and reason.
     void delayed(const pc::QuantityWrite &write, const QString &why);
+    // The server has not answered a write for kStallMilliseconds; and it
+    // answers again.
+    void stalled();
+    void answering();
 
 private:
+    void progress();
+    void watch();
     QThread *m_thread = nullptr;
     QuantityWriterWorker *m_worker = nullptr;
     quint64 m_next = 0;
     int m_pending = 0;
+    qint64 m_lastAnswer = 0; // monotonic ms of the last submit or answer
+    bool m_stalled = false;
+    QObject *m_watchTimer = nullptr;
 };
 
 } // namespace pc
