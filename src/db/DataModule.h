@@ -108,6 +108,16 @@ public:
     void SetAllActive(bool on);
     void OpenPrice(bool on);
     void RefreshPrice();
+    // Which list the database holds: every load commits the next version
+    // with its rows. ShownPriceListVersion is the version the open price
+    // dataset was read at; a window showing an older one reads the list
+    // again (ReloadPrice), whatever the row count.
+    qint64 PriceListVersion();
+    qint64 ShownPriceListVersion() const { return m_shownPriceVersion; }
+    // Moves the version on, inside the load's transaction.
+    void AdvancePriceListVersion();
+    // Reads the list again even when it is open, keeping the filter.
+    void ReloadPrice();
     bool PriceHasData();
     bool TableExists(const QString &name);
     void DropTable(const QString &name);
@@ -214,6 +224,7 @@ private:
     int m_priceRowBeforeLoss = 0;
     std::unique_ptr<Reattacher> m_reattacher;
     std::unique_ptr<QObject> m_idleHook;
+    qint64 m_shownPriceVersion = -1;
 };
 
 } // namespace pc

@@ -396,8 +396,9 @@ bool OrderEntry::OrderIsEmpty()
 {
     if (!m_dm.IsFirebird() || !m_dm.Connected() || !m_dm.PriceHasData())
         return true;
-    Dataset *q = m_dm.OpenQuery(QStringLiteral("select Sum(zakaz) from price"));
-    const bool empty = !q || q->IsEmpty() || q->Fields(0).IsNull() || q->Fields(0).AsLargeInt() == 0;
+    // A yes/no question: the first ordered row answers it.
+    Dataset *q = m_dm.OpenQuery(QStringLiteral("SELECT FIRST 1 1 FROM PRICE WHERE ZAKAZ <> 0"));
+    const bool empty = !q || q->IsEmpty();
     if (q)
         q->Close();
     return empty;
