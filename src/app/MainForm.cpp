@@ -229,6 +229,7 @@ void TMainForm::makePriceGrid()
 {
     priceGrid = std::make_unique<pc::PriceGrid>();
     priceGrid->clientCode = [this] { return settings.ClientCode; };
+    priceGrid->quantityPending = [this](pc::Dataset &price) { return Order && Order->IsPending(price); };
     priceGrid->markupPercent = [this] {
         const QString t = ui->edPriceAptekaPercent->text().trimmed();
         double m = 0;

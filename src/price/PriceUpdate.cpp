@@ -183,8 +183,8 @@ bool PriceUpdate::orderIsEmpty()
         return OrderIsEmpty();
     if (!m_dm.PriceHasData())
         return true;
-    std::unique_ptr<Dataset> q(m_dm.OpenQuery(QStringLiteral("SELECT COUNT(1) FROM PRICE WHERE ZAKAZ > 0"), true));
-    return !q || q->IsEmpty() || q->Fields(0).AsLargeInt() == 0;
+    std::unique_ptr<Dataset> q(m_dm.OpenQuery(QStringLiteral("SELECT FIRST 1 1 FROM PRICE WHERE ZAKAZ > 0"), true));
+    return !q || q->IsEmpty();
 }
 
 // A failed update is an expected outcome (no connection, no archive, a
