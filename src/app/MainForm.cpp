@@ -256,6 +256,7 @@ void TMainForm::makePriceGrid()
         return true;
     };
     priceBinder->onPriceScrolled = [this] { Order->ResetTyping(); };
+    priceBinder->onScanMessage = [this](const QString &text) { LogMessage(text, Warning, true); };
     priceBinder->onError = [this](const QString &m) { AppException(m); };
 }
 

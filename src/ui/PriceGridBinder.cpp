@@ -2,6 +2,8 @@
 
 #include "db/DataModule.h"
 #include "db/Dataset.h"
+#include "documents/GoodsByBarcode.h"
+#include "documents/Scan.h"
 #include "platform/AppError.h"
 #include "price/PriceGrid.h"
 #include "ui/DatasetModel.h"
@@ -231,8 +233,12 @@ private:
 } // namespace
 
 PriceGridBinder::PriceGridBinder(PriceGrid &logic, const PriceGridWidgets &widgets, QObject *parent)
-    : QObject(parent), m_logic(logic), m_w(widgets), m_goodInfoTimer(new QTimer(this))
+    : QObject(parent), m_logic(logic), m_w(widgets), m_goodInfoTimer(new QTimer(this)), m_burstTimer(new QTimer(this))
 {
+    // Digits held back while they might be a scan are typed once the keys pause.
+    m_burstTimer->setSingleShot(true);
+    m_burstTimer->setInterval(int(KeyBurst::kGapMs));
+    connect(m_burstTimer, &QTimer::timeout, this, &PriceGridBinder::flushHeldDigits);
     m_goodInfoTimer->setSingleShot(true);
     m_goodInfoTimer->setInterval(kGoodInfoDelayMs);
     connect(m_goodInfoTimer, &QTimer::timeout, this, [this] { guarded([this] { ShowGoodInfo(); }); });
@@ -447,6 +453,54 @@ void PriceGridBinder::dbgrdPriceKeyUp(int key)
     }
 }
 
+// ---- the scanner ---------------------------------------------------------------
+
+void PriceGridBinder::typeDigits(const QString &digits)
+{
+    for (const QChar d : digits)
+        if (onDigit)
+            guarded([this, d] { onDigit(d); });
+}
+
+void PriceGridBinder::flushHeldDigits()
+{
+    m_burstTimer->stop();
+    typeDigits(m_burst.flush());
+}
+
+bool PriceGridBinder::PriceScan(const QString &code)
+{
+    const Scan scan = ParseScan(code.toLatin1());
+    auto say = [this](const QString &text) {
+        if (onScanMessage)
+            onScanMessage(text);
+    };
+    if (!scan.ok) {
+        say(scan.reason);
+        return false;
+    }
+    bool found = false;
+    guarded([&] {
+        TDM *dm = m_logic.dataModule();
+        Dataset *price = dm ? dm->PriceSet() : nullptr;
+        if (!price || !price->Active())
+            return;
+        ClearQuickSearch();
+        for (const QString &goods : GoodsCodesForBarcode(*dm, scan))
+            if (price->Locate(QStringLiteral("IDTOVAR"), goods)) {
+                found = true;
+                break;
+            }
+    });
+    if (found) {
+        if (m_w.dbgrdPrice)
+            m_w.dbgrdPrice->setFocus(Qt::OtherFocusReason);
+    } else {
+        say(QStringLiteral("Товар с кодом %1 не найден в прайсе").arg(ScanCode(scan)));
+    }
+    return found;
+}
+
 // ---- filters -----------------------------------------------------------------
 
 void PriceGridBinder::edPriceFilterChange()
@@ -548,14 +602,39 @@ bool PriceGridBinder::eventFilter(QObject *watched, QEvent *event)
     if (m_w.dbgrdPrice && watched == m_w.dbgrdPrice) {
         if (event->type() == QEvent::KeyPress) {
             auto *k = static_cast<QKeyEvent *>(event);
+            // A scanner types like a keyboard: digits are held while they
+            // may still be a bar code, and a burst ended by Enter is one.
+            const bool plain = !(k->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
+            const QString text = k->text();
+            if (plain && text.size() == 1 && text.at(0).isDigit() && text.at(0).unicode() < 128) {
+                typeDigits(m_burst.digit(text.at(0)));
+                m_burstTimer->start();
+                return true;
+            }
+            if (plain && (k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) && m_burst.holding()) {
+                m_burstTimer->stop();
+                const KeyBurst::Enter e = m_burst.enter();
+                if (e.scan) {
+                    PriceScan(e.code);
+                    return true;
+                }
+                typeDigits(e.typed);
+            } else if (m_burst.holding()) {
+                flushHeldDigits();
+            }
             if (dbgrdPriceKeyPress(k->text(), k->modifiers()))
                 return true;
         } else if (event->type() == QEvent::KeyRelease) {
             auto *k = static_cast<QKeyEvent *>(event);
             if (!k->isAutoRepeat())
                 dbgrdPriceKeyUp(k->key());
+        } else if (event->type() == QEvent::FocusOut && m_burst.holding()) {
+            flushHeldDigits();
         }
     } else if (m_w.dbgrdPrice && watched == m_w.dbgrdPrice->viewport()) {
+        // The held digits belong to the row they were typed on.
+        if ((event->type() == QEvent::MouseButtonPress || event->type() == QEvent::Wheel) && m_burst.holding())
+            flushHeldDigits();
         if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick)
             dbgrdPriceMouseDown();
         else if (event->type() == QEvent::MouseButtonRelease)

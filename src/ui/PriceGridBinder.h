@@ -6,6 +6,8 @@
 // and the pop-up note. What only the window can do (the pop-up, the detail
 // window, the quantities of the order) comes in as callbacks.
 
+#include "core/KeyBurst.h"
+
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -63,6 +65,8 @@ public:
     std::function<void()> onDeleteKey;
     // A digit typed in the grid (order entry); returns true when handled.
     std::function<bool(QChar digit)> onDigit;
+    // What a scan in the grid has to say (a code not found, unreadable).
+    std::function<void(const QString &text)> onScanMessage;
     // After every change of the current price row (order entry's bookkeeping).
     std::function<void()> onPriceScrolled;
     // An error inside an event of the grid (the application handler's job).
@@ -83,6 +87,15 @@ public:
     // Shows the detail line and the pop-up note of the current row now.
     void ShowGoodInfo();
     void lblGoodInfoClick();
+
+    // ---- the scanner in the grid
+    // A bar code typed by a scanner: moves to the goods whose invoices carry
+    // it, or says it is not in the price list. True when found.
+    bool PriceScan(const QString &code);
+    // Tests time the keys with a clock of their own.
+    void setClock(const Clock &clock) { m_burst = KeyBurst(clock); }
+    // Types the digits held back while they might have been a scan.
+    void flushHeldDigits();
 
     // ---- event handlers (also called by tests)
     // Returns true when the key was taken.
@@ -111,6 +124,9 @@ private:
     QPointer<Dataset> m_price;
     QString m_searchText;
     QTimer *m_goodInfoTimer = nullptr;
+    KeyBurst m_burst;
+    QTimer *m_burstTimer = nullptr;
+    void typeDigits(const QString &digits);
 };
 
 } // namespace pc

@@ -11,6 +11,7 @@
 #include "core/PriceMask.h"
 #include "db/DataModule.h"
 #include "ui/AskMessageDialog.h"
+#include "ui/PriceGridBinder.h"
 #include "ui_MainForm.h"
 
 #include <QAccessible>
@@ -20,6 +21,8 @@
 #include <QTableView>
 #include <QTest>
 #include <gtest/gtest.h>
+
+#include "ui/PriceGridBinder.h"
 
 namespace {
 
@@ -68,6 +71,8 @@ TEST_F(TextsFixture, ChangingLabelsAreReadAsTheirText)
     form->DM->OpenPrice(true);
     form->ui->pgcMain->setCurrentWidget(form->ui->tsOrder);
     QTest::sendKeyEvent(QTest::Click, form->ui->dbgrdPrice, Qt::Key_3, QStringLiteral("3"), Qt::NoModifier);
+    // The digit is typed once the keys pause (it might have begun a scan).
+    form->priceBinder->flushHeldDigits();
     EXPECT_EQ(accessibleText(form->ui->lblTotals), "Заказ: 1 поз. На сумму 37,5");
     EXPECT_EQ(accessibleText(form->ui->lblTotals, QAccessible::Description), "Итоги заказа");
 

@@ -155,7 +155,8 @@ TEST_F(PriceGridBinderTest, LettersTypedWithinFourSecondsSearchTogether)
     type(QChar(u'Ё'));
     EXPECT_EQ(binder->QuickSearchText(), "");
     type(QChar(u'5'));
-    EXPECT_EQ(digits, "5");
+    // once the keys pause: it might have begun a scan
+    ASSERT_TRUE(waitFor([this] { return digits == "5"; }));
     EXPECT_EQ(currentName(), "Вата");
 }
 
@@ -301,4 +302,111 @@ TEST_F(PriceGridBinderTest, DetailLinePopupAndDetailWindow)
     EXPECT_EQ(QColor(shot.pixel(cell.right() - 3, cell.center().y())), QColor(50, 0, 105));
     const QRect plainRow = view->visualRect(model->index(1, 1));
     EXPECT_NE(QColor(shot.pixel(plainRow.right() - 3, plainRow.center().y())), QColor(50, 0, 105));
+}
+
+// ---- the scanner in the grid -------------------------------------------------
+
+namespace {
+
+class PriceScanTest : public PriceGridBinderTest {
+protected:
+    ManualClock clock;
+    QStringList said;
+
+    void SetUp() override
+    {
+        PriceGridBinderTest::SetUp();
+        binder->setClock(clock);
+        binder->onScanMessage = [this](const QString &t) { said << t; };
+        // Quantities go through order entry, as in the window.
+        binder->onDigit = [this](QChar c) {
+            digits += c;
+            order->TypeDigit(c);
+            return true;
+        };
+        bind(kNames); // 6 packs already ordered
+        dm->ExecSQL("UPDATE PRICE SET QNT = 100000", true);
+        dm->OpenPrice(false);
+        dm->OpenPrice(true);
+        // An invoice that delivered Вата (code 4) with the bar code 4607001771234.
+        dm->ExecSQL("INSERT INTO NAKLAD (ID, NUMBR) VALUES (1, 'A-1')", false);
+        dm->ExecSQL("INSERT INTO NAKLADL (LINENO, ID, IDTOVAR, TOVAR, QNT, EAN) VALUES (1, 1, '3_1', 'Бинт', 1, '4601234567893')", false);
+        dm->ExecSQL("INSERT INTO NAKLADL (LINENO, ID, IDTOVAR, TOVAR, QNT, EAN) VALUES (2, 1, '4_2', 'Вата', 1, '4607001771234')", true);
+        ASSERT_TRUE(moveTo("Аспирин"));
+    }
+
+    // Keys the way a scanner or a person sends them: `gap` ms apart.
+    void keys(const QString &text, int gap)
+    {
+        for (const QChar c : text) {
+            clock.advance(gap);
+            QTest::sendKeyEvent(QTest::Press, view, Qt::Key(c.unicode()), QString(c), Qt::NoModifier);
+            QTest::sendKeyEvent(QTest::Release, view, Qt::Key(c.unicode()), QString(c), Qt::NoModifier);
+        }
+    }
+    void enter(int gap)
+    {
+        clock.advance(gap);
+        QTest::sendKeyEvent(QTest::Press, view, Qt::Key_Return, QStringLiteral("\r"), Qt::NoModifier);
+        QTest::sendKeyEvent(QTest::Release, view, Qt::Key_Return, QStringLiteral("\r"), Qt::NoModifier);
+    }
+    int ordered() { return dm->OpenQuery("SELECT COALESCE(SUM(ZAKAZ), 0) FROM PRICE")->Fields(0).AsInteger() - 6; }
+};
+
+} // namespace
+
+TEST_F(PriceScanTest, ThirteenDigitsAtScannerSpeedAreABarCodeNeverAQuantity)
+{
+    keys("4607001771234", 8);
+    enter(8);
+    QTest::qWait(2 * KeyBurst::kGapMs); // a held digit would be typed by now
+    EXPECT_EQ(digits, "");
+    EXPECT_EQ(ordered(), 0);
+    EXPECT_EQ(currentName(), "Вата");
+    EXPECT_TRUE(said.isEmpty()) << said.join('|').toStdString();
+    EXPECT_TRUE(dialogs.notices.isEmpty()) << dialogs.notices.join('|').toStdString();
+
+    // An EAN-8 / a code no invoice carries: said in the pane, the row stays.
+    keys("96385074", 5);
+    enter(5);
+    EXPECT_EQ(currentName(), "Вата");
+    ASSERT_EQ(said.size(), 1);
+    EXPECT_EQ(said[0], "Товар с кодом 0000096385074 не найден в прайсе");
+    // A misread (wrong check digit) is said as such.
+    keys("4607001771235", 5);
+    enter(5);
+    ASSERT_EQ(said.size(), 2);
+    EXPECT_EQ(said[1], "Неверная контрольная цифра штрихкода 4607001771235");
+    EXPECT_EQ(ordered(), 0);
+}
+
+TEST_F(PriceScanTest, QuantitiesTypedByHandAreUnchanged)
+{
+    // Two digits at a person's pace: the first is typed as the second comes,
+    // the second once the keys pause.
+    keys("12", 150);
+    EXPECT_EQ(digits, "1");
+    QTest::qWaitFor([this] { return digits == "12"; }, 1000);
+    EXPECT_EQ(digits, "12");
+    EXPECT_EQ(price().FieldByName("ZAKAZ").AsInteger(), 12);
+
+    // Digits then Enter quickly, fewer than a code has: a quantity.
+    ASSERT_TRUE(moveTo("Бинт"));
+    keys("37", 10);
+    enter(10);
+    EXPECT_EQ(price().FieldByName("ZAKAZ").AsInteger(), 37);
+
+    // Thirteen digits at a person's pace stay the quantity rules' business.
+    ASSERT_TRUE(moveTo("Йод"));
+    keys("4601234567893", 120);
+    enter(120);
+    EXPECT_EQ(currentName(), "Йод");
+    EXPECT_TRUE(said.isEmpty());
+    EXPECT_EQ(digits.right(13), "4601234567893");
+
+    // The mouse on the grid types what is held on the row it was typed on.
+    ASSERT_TRUE(moveTo("Аспирин"));
+    keys("5", 200);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(view->model()->index(1, 1)).center());
+    EXPECT_EQ(dm->OpenQuery("SELECT ZAKAZ FROM PRICE WHERE IDTOVAR = '1'")->Fields(0).AsInteger(), 5);
 }
