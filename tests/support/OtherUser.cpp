@@ -83,4 +83,12 @@ QStringList asker(const QString &socketPath, const QString &replyFile)
     return {QStringLiteral("/usr/bin/python3"), QStringLiteral("-c"), QString::fromLatin1(kAsker), socketPath, replyFile};
 }
 
+QString shellLine(const QStringList &command)
+{
+    QStringList words;
+    for (QString word : command)
+        words << QLatin1Char('\'') + word.replace(QLatin1Char('\''), QStringLiteral("'\\''")) + QLatin1Char('\'');
+    return words.join(QLatin1Char(' '));
+}
+
 } // namespace pc::test

@@ -29,4 +29,7 @@ QStringList impostor(const QString &lockFile, const QString &socketPath, const Q
 // one line it gets back (nothing when none comes within 5 s) to `replyFile`.
 QStringList asker(const QString &socketPath, const QString &replyFile);
 
+// The command line as one line for /bin/sh, each word quoted.
+QString shellLine(const QStringList &command);
+
 } // namespace pc::test
