@@ -207,8 +207,14 @@ TEST_F(JobFixture, UpdateLoadsTodaysListCarriesTheOrderOverAndSaysWhatHappened)
 TEST_F(JobFixture, ExitCodesNoArchiveStaleListMissingSettings)
 {
     prepareDatabase(QDateTime::currentDateTime().addDays(-1));
+    // Settings with the password left open to others (by hand, by an older
+    // version) are closed at start.
+    ::chmod(QFile::encodeName(dir.file("client.ini")).constData(), 0644);
     // No archive on the server.
     Run run = runJob({"--update"});
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(dir.file("client.ini")).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_TRUE(run.out.startsWith("Прайс не обновлён в ")) << run.out.toStdString();
     EXPECT_TRUE(run.out.contains("Нет файла прайса на сервере")) << run.out.toStdString();
