@@ -549,7 +549,12 @@ TEST_F(JobFixture, AFullTmpMovesTheEngineLocksHomeOrEndsTheJobWithAMessage)
         "dd if=/dev/zero of=/tmp/filler bs=4k 2>/dev/null\n"
         "cd \"$2\" || exit 77\n"
         "unset FIREBIRD_LOCK DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM\n"
-        "HOME=\"$3\" ./%1 --update >\"$4.out\" 2>\"$4.err\"; echo $? >\"$4.rc\"\n")
+        "HOME=\"$3\" ./%1 --update >\"$4.out\" 2>\"$4.err\"; echo $? >\"$4.rc\"\n"
+        // The window, where nothing can be had: it says so and ends when closed.
+        "[ \"$4\" = full ] || exit 0\n"
+        "HOME=\"$3\" QT_QPA_PLATFORM=offscreen ./%1 2>window.err & window=$!\n"
+        "i=0; while ! grep -q 'Негде хранить' window.err && [ $i -lt 200 ]; do sleep 0.1; i=$((i+1)); done\n"
+        "kill -TERM $window; wait $window; echo $? >window.rc\n")
                                .arg(kProgram);
     auto run = [&](const QString &home, const QString &name) {
         const pc::RunResult r = inMountNamespace(script, {hold.path(), program, home, name}, dir.path(), 120000);
@@ -568,6 +573,9 @@ TEST_F(JobFixture, AFullTmpMovesTheEngineLocksHomeOrEndsTheJobWithAMessage)
     EXPECT_TRUE(daily.contains("Негде хранить служебные файлы базы данных")) << daily.toStdString();
     EXPECT_TRUE(server.commands().isEmpty());
     EXPECT_EQ(scalar("SELECT COUNT(1) FROM PRICE"), 4);
+    EXPECT_TRUE(dir.readBytes("window.err").contains("Негде хранить служебные файлы базы данных"))
+        << dir.readBytes("window.err").toStdString();
+    EXPECT_EQ(dir.readBytes("window.rc").trimmed(), "1");
 
     ASSERT_TRUE(run(program + "home", "home"));
     EXPECT_EQ(dir.readBytes("home.rc").trimmed(), "0") << dir.readBytes("home.out").toStdString()
