@@ -510,7 +510,7 @@ TEST_F(JobFixture, AnotherUsersCopyIsNamedAndItsAnswerIsNotBelieved)
         "export HOME=\"$3\"\n"
         "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ./%3 --update --wait 2 >job.out 2>job.err; rc=$?\n"
         "QT_QPA_PLATFORM=offscreen ./%3 2>window.err & window=$!\n"
-        "i=0; while ! grep -q 'пользователем' window.err && [ $i -lt 200 ]; do sleep 0.1; i=$((i+1)); done\n"
+        "i=0; while ! grep -qs 'пользователем' window.err && [ $i -lt 200 ]; do sleep 0.1; i=$((i+1)); done\n"
         "kill -TERM $window; wait $window; echo $? >window.rc\n"
         "kill $other\n"
         "exit $rc\n")
@@ -561,7 +561,7 @@ TEST_F(JobFixture, AFullTmpMovesTheEngineLocksHomeOrEndsTheJobWithAMessage)
         // The window, where nothing can be had: it says so and ends when closed.
         "[ \"$4\" = full ] || exit 0\n"
         "HOME=\"$3\" QT_QPA_PLATFORM=offscreen ./%1 2>window.err & window=$!\n"
-        "i=0; while ! grep -q 'Негде хранить' window.err && [ $i -lt 200 ]; do sleep 0.1; i=$((i+1)); done\n"
+        "i=0; while ! grep -qs 'Негде хранить' window.err && [ $i -lt 200 ]; do sleep 0.1; i=$((i+1)); done\n"
         "kill -TERM $window; wait $window; echo $? >window.rc\n")
                                .arg(kProgram);
     auto run = [&](const QString &home, const QString &name) {
