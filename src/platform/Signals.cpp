@@ -53,6 +53,7 @@ QString lockFolderProblem(const QString &dir)
 {
     const QString shown = QDir::toNativeSeparators(dir);
     const QByteArray probe = QFile::encodeName(dir + QStringLiteral("/.probe-%1").arg(getpid()));
+    ::unlink(probe.constData()); // left by a killed copy that had our process id
     const int fd = ::open(probe.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
         return QStringLiteral("в папке %1 нельзя создать файл (%2)").arg(shown, fileErrorReason(errno));
@@ -85,6 +86,7 @@ QString setFirebirdLockFolder()
     if (!given.isEmpty()) {
         // Set by whoever started us (a shared folder of a server, a test): kept,
         // only checked.
+        QDir().mkpath(given);
         const QString problem = lockFolderProblem(given);
         if (problem.isEmpty())
             return QString();
