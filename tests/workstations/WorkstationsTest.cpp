@@ -27,6 +27,8 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
+#include <QSysInfo>
 #include <QLocale>
 #include <QTimer>
 #include <QTest>
@@ -175,6 +177,35 @@ TEST_F(WorkstationsTest, TheFirstStartMakesTheDatabaseOnTheServerAndBothShareIt)
     Dataset &price = b.openPrice();
     ASSERT_EQ(price.RecordCount(), 1);
     EXPECT_EQ(price.FieldByName(QStringLiteral("TOVAR")).AsString(), QStringLiteral("Анальгин таб. 500 мг №10"));
+}
+
+// A login of the pharmacy's own whose password has a quote in it: the first
+// start still makes the database with it, and what the log says of the
+// database names the user, never the password.
+TEST_F(WorkstationsTest, APasswordWithAQuoteMakesTheDatabaseAndIsNeverShown)
+{
+    Workstation admin(location);
+    admin.dm->ExecSQL(QStringLiteral("CREATE USER APTEKA PASSWORD 'o''brien\"1'"), true);
+    admin.dm->ExecSQL(QStringLiteral("GRANT CREATE DATABASE TO USER APTEKA"), true);
+    DatabaseLocation own = location;
+    own.Path = server.dataFolder() + QStringLiteral("/own.gdb");
+    own.User = QStringLiteral("APTEKA");
+    own.Password = QStringLiteral("o'brien\"1");
+    {
+        Workstation a(own);
+        EXPECT_TRUE(QFile::exists(own.Path));
+        EXPECT_TRUE(a.dm->IsServer());
+        addPrice(a, QStringLiteral("A1"), QStringLiteral("Анальгин"));
+        ASSERT_FALSE(a.log.entries.empty()) << "the new database is told";
+        for (const auto &e : a.log.entries)
+            EXPECT_FALSE(e.text.contains(QStringLiteral("brien"))) << e.text.toStdString();
+    }
+    EXPECT_EQ(CheckDatabaseLocation(own), QString());
+    Workstation b(own);
+    EXPECT_EQ(b.openPrice().RecordCount(), 1);
+    const QString described = own.Description();
+    EXPECT_TRUE(described.contains(QStringLiteral("пользователь APTEKA"))) << described.toStdString();
+    EXPECT_FALSE(described.contains(QStringLiteral("brien"))) << described.toStdString();
 }
 
 TEST_F(WorkstationsTest, AQuantityChangedElsewhereIsNeverOverwrittenAndTheGridShowsTheStoredOne)
@@ -327,6 +358,19 @@ TEST_F(WorkstationsTest, OneJobAtATimeAndTheOtherIsToldWhoRunsIt)
     EXPECT_FALSE(bJob.Acquire());
     EXPECT_TRUE(bJob.BusyText().startsWith(QStringLiteral("Прайс обновляется на другом рабочем месте")));
     EXPECT_TRUE(bJob.BusyText().contains(JobLock::WorkstationName())) << bJob.BusyText().toStdString();
+    {
+        // A timer's job has no USER in its environment: the others are still
+        // told the computer and the user.
+        const QByteArray user = qgetenv("USER");
+        qunsetenv("USER");
+        const QString name = JobLock::WorkstationName();
+        if (!user.isNull())
+            qputenv("USER", user);
+        const QString owner = QFileInfo(location.Path).owner(); // the account that runs the test
+        ASSERT_FALSE(owner.isEmpty());
+        EXPECT_TRUE(name.endsWith(QLatin1Char('/') + owner)) << name.toStdString();
+        EXPECT_TRUE(name.startsWith(QSysInfo::machineHostName())) << name.toStdString();
+    }
     // Another kind of job is not held up.
     JobLock bSend(*b.dm, JobLock::Job::Sending);
     EXPECT_TRUE(bSend.Acquire());
