@@ -257,6 +257,7 @@ void TMainForm::makePriceGrid()
     };
     priceBinder->onPriceScrolled = [this] { Order->ResetTyping(); };
     priceBinder->onScanMessage = [this](const QString &text) { LogMessage(text, Warning, true); };
+    priceBinder->shortExpiryMonths = [this] { return settings.ShortExpiryMonths; };
     priceBinder->onError = [this](const QString &m) { AppException(m); };
 }
 
@@ -264,6 +265,7 @@ void TMainForm::makeOrderEntry()
 {
     Order = std::make_unique<pc::OrderEntry>(*DM, *m_dialogs, *m_pane, [this] { return settings.ClientCode; });
     Order->onTotalsChanged = [this] { ShowOrderTotals(); };
+    Order->shortExpiryMonths = [this] { return settings.ShortExpiryMonths; };
 }
 MessageLog &TMainForm::log() { return *m_pane; }
 MessagePane &TMainForm::messagePane() { return *m_pane; }

@@ -5,6 +5,9 @@
 
 #include "ui_MainForm.h"
 
+#include <QLabel>
+#include <QSpinBox>
+
 #include "app/DatabaseSettingsGroup.h"
 #include "app/MessagePane.h"
 #include "app/SettingsFiles.h"
@@ -79,8 +82,31 @@ struct BusyCursor {
 };
 } // namespace
 
+// «Предупреждать о сроке годности менее N мес.» beside the producer price choice.
+static QSpinBox *shortExpiryBox(Ui::TMainForm *ui)
+{
+    if (auto *box = ui->tsNakladSettings->findChild<QSpinBox *>(QStringLiteral("edShortExpiryMonths")))
+        return box;
+    auto *before = new QLabel(QStringLiteral("Предупреждать о сроке годности менее"), ui->tsNakladSettings);
+    auto *box = new QSpinBox(ui->tsNakladSettings);
+    box->setObjectName(QStringLiteral("edShortExpiryMonths"));
+    box->setRange(0, 120);
+    box->setAccessibleName(QStringLiteral("Предупреждать о сроке годности менее, мес."));
+    box->setToolTip(QStringLiteral("0 — не предупреждать"));
+    before->setBuddy(box);
+    auto *after = new QLabel(QStringLiteral("мес."), ui->tsNakladSettings);
+    ui->lyCalcNds->insertWidget(1, before);
+    ui->lyCalcNds->insertWidget(2, box);
+    ui->lyCalcNds->insertWidget(3, after);
+    return box;
+}
+
 void TMainForm::connectSettingsHandlers()
 {
+    connect(shortExpiryBox(ui), &QSpinBox::valueChanged, this, [this] {
+        if (!m_fillingPage)
+            rgOrderProtocolClick();
+    });
     // Where the database is: a group of its own, below the storage format.
     dbLocationGroup = new DatabaseSettingsGroup(ui->rgDBDriver->parentWidget());
     if (auto *box = qobject_cast<QBoxLayout *>(ui->rgDBDriver->parentWidget()->layout()))
@@ -289,6 +315,7 @@ void TMainForm::showSettings()
     dbLocationGroup->setLocation(pc::DatabaseLocation::Read(m_settingsFiles->clientIni()));
     showAddresses();
     ui->cbRoundMethod->setCurrentIndex(s.RoundMethod);
+    shortExpiryBox(ui)->setValue(s.ShortExpiryMonths);
     for (int i = 0; i < 3; ++i)
         cell(ui->lstGVNac, i, 1)->setText(markupCellText(s.MaxNacen[i]));
     ui->chkCalcPricePrWithNDS->setChecked(s.CalcPriceProducerWithNDS);
@@ -387,6 +414,7 @@ void TMainForm::collectSettings()
                      : ui->chkBugFixTypeDB->checkState() == Qt::PartiallyChecked ? 2
                                                                                  : 1;
     s.AskSendLog = ui->chkAskSendLog->isChecked();
+    s.ShortExpiryMonths = shortExpiryBox(ui)->value();
     s.ControlAddressChange = ui->chkControlAddressChange->isChecked();
     s.CalcPriceProducerWithNDS = ui->chkCalcPricePrWithNDS->isChecked();
     s.PrinterOrientation = ui->cbOrientation->currentIndex();

@@ -98,6 +98,7 @@ void SettingsFiles::readClient(Settings &s) const
     }
 
     s.RoundMethod = ini.readInteger(QStringLiteral("NakladSettings"), QStringLiteral("RoundMethod"), 0);
+    s.ShortExpiryMonths = std::clamp(ini.readInteger(QStringLiteral("NakladSettings"), QStringLiteral("ShortExpiryMonths"), 6), 0, 120);
     for (int i = 0; i < 3; ++i)
         s.MaxNacen[i] = ini.readFloat(QStringLiteral("MaxGVNacen"), QStringLiteral("MaxNacen%1").arg(i + 1), -1);
     s.CalcPriceProducerWithNDS = ini.readBool(QStringLiteral("MaxGVNacen"), QStringLiteral("CalcPriceProducerWithNDS"), false);
@@ -263,6 +264,7 @@ void SettingsFiles::save(Settings &s, const QStringList &markupCells) const
     client.writeInteger(kHeader, QStringLiteral("PutOrderMethod"), s.PutOrderMethod);
     client.writeBool(kHeader, QStringLiteral("FTPPassive"), s.FTPPassive);
     client.writeBool(kHeader, QStringLiteral("LeaveDocsOnServer"), s.LeaveDocsOnServer);
+    client.writeInteger(QStringLiteral("NakladSettings"), QStringLiteral("ShortExpiryMonths"), s.ShortExpiryMonths);
 
     if (!s.NakladFolder.isEmpty() && !QFileInfo(s.NakladFolder).isDir()) {
         const QString question = QStringLiteral("Папка \"") + s.NakladFolder + QStringLiteral("\" не существует или недоступна. Создать?");

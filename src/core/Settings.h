@@ -59,6 +59,8 @@ struct Settings {
     bool ControlAddressChange = false;
     int AptekaPercent = 150;     // tenths of a percent
     int RoundMethod = 0;
+    // Goods expiring within this many months are marked and named (0: off).
+    int ShortExpiryMonths = 6;
     // Markup limits for vital drugs, as stored (−1 = not set); rows up to 50,
     // 50 to 500, above 500.
     double MaxNacen[3] = {-1, -1, -1};

@@ -1,6 +1,8 @@
 #include "price/OrderEntry.h"
 
+#include "core/Clock.h"
 #include "core/Dialogs.h"
+#include "core/ShortExpiry.h"
 #include "core/MessageLog.h"
 #include "core/PriceMask.h"
 #include "db/DataModule.h"
@@ -231,6 +233,7 @@ void OrderEntry::TypeDigit(QChar digit)
     Dataset *price = m_dm.PriceSet();
     if (!price || !price->Active() || price->IsEmpty() || !digit.isDigit())
         return;
+    tellShortExpiry(*price);
     QString text;
     if (price->RecNo() == LastTypedRow) {
         text = price->FieldByName(QStringLiteral("ZAKAZ")).AsString() + digit;
@@ -254,6 +257,27 @@ void OrderEntry::TypeDigit(QChar digit)
         return;
     }
     storeAndCommit(*price, text.toInt());
+}
+
+// Said in the pane, never asked: the typing goes on.
+void OrderEntry::tellShortExpiry(Dataset &price)
+{
+    const int months = shortExpiryMonths ? shortExpiryMonths() : 0;
+    if (months <= 0)
+        return;
+    try {
+        const QDate expiry = price.FieldByName(QStringLiteral("GODEN")).AsDate();
+        const QDate today = (clock ? *clock : Clock::system()).today();
+        if (!IsShortExpiry(expiry, today, months))
+            return;
+        const QString key = keyOf(price.FieldByName(QStringLiteral("IDTOVAR")).Value(), expiry);
+        if (m_expiryTold.contains(key))
+            return;
+        m_expiryTold.insert(key);
+        m_log.logMessage(ShortExpiryText(expiry, today), Warning, true);
+    } catch (const std::exception &) {
+        // a row without an expiry date: nothing to say
+    }
 }
 
 // The quantity is made permanent at once: a crash must never bring back an

@@ -18,6 +18,7 @@ class MessageLog;
 
 namespace pc {
 
+class Clock;
 class Dataset;
 class TDM;
 
@@ -40,6 +41,11 @@ public:
     QuantityWriter *Writer() const { return m_writer.get(); }
     // The row the dataset is reading holds a quantity not yet stored.
     bool IsPending(Dataset &price) const;
+
+    // Goods expiring within this many months (0: no warning) are named in
+    // the pane once per row when a quantity is typed on them.
+    std::function<int()> shortExpiryMonths;
+    const Clock *clock = nullptr; // the system's when not set
 
     // Called after every change of ZAKAZ (the window shows the totals).
     std::function<void()> onTotalsChanged;
@@ -86,6 +92,8 @@ private:
     std::unique_ptr<QuantityWriter> m_writer;
     QHash<QString, int> m_pending; // rows with writes not yet stored, and how many
     QSet<QString> m_delayed;       // rows whose writes the pane said were waiting
+    QSet<QString> m_expiryTold;    // rows whose short expiry the pane named
+    void tellShortExpiry(Dataset &price);
     QString m_delayedWhy;          // the last reason the pane gave
     TDM &m_dm;
     Dialogs &m_dialogs;

@@ -1,6 +1,7 @@
 #include "ui/PriceGridBinder.h"
 
 #include "db/DataModule.h"
+#include "core/ShortExpiry.h"
 #include "db/Dataset.h"
 #include "documents/GoodsByBarcode.h"
 #include "documents/Scan.h"
@@ -344,6 +345,19 @@ void PriceGridBinder::attachModel(DatasetModel *model)
             s.foreground = c.foreground;
         if (c.background.isValid())
             s.background = c.background;
+        // Goods that expire soon: the expiry date on orange, bold; red when past.
+        if (const int months = shortExpiryMonths ? shortExpiryMonths() : 0;
+            months > 0 && column.fieldName.compare(QLatin1String("GODEN"), Qt::CaseInsensitive) == 0) {
+            const QDate expiry = ds.FieldByName(QStringLiteral("GODEN")).AsDate();
+            const QDate today = m_clock->today();
+            if (IsShortExpiry(expiry, today, months)) {
+                s.background = QColor(255, 204, 153);
+                s.font.setBold(true);
+                s.fontSet = true;
+                if (IsExpired(expiry, today))
+                    s.foreground = QColor(255, 0, 0);
+            }
+        }
     },
                             true);
     if (m_w.dbgrdPrice) {
@@ -351,6 +365,8 @@ void PriceGridBinder::attachModel(DatasetModel *model)
         m_w.dbgrdPrice->setEditTriggers(QAbstractItemView::NoEditTriggers);
     }
     setOldColumnsVisible(m_logic.ShowOnlyOrder);
+    if (m_w.dbgrdPrice && shortExpiryMonths && shortExpiryMonths() > 0)
+        m_w.dbgrdPrice->horizontalHeader()->setToolTip(ShortExpiryLegend(shortExpiryMonths()));
     // A reset of the view (reopening, filters) must not lose the mode's columns.
     connect(model, &QAbstractItemModel::modelReset, this, [this] { setOldColumnsVisible(m_logic.ShowOnlyOrder); });
     m_price = model->dataset();

@@ -65,6 +65,8 @@ public:
     std::function<void()> onDeleteKey;
     // A digit typed in the grid (order entry); returns true when handled.
     std::function<bool(QChar digit)> onDigit;
+    // Goods expiring within this many months are marked (0: no mark).
+    std::function<int()> shortExpiryMonths;
     // What a scan in the grid has to say (a code not found, unreadable).
     std::function<void(const QString &text)> onScanMessage;
     // After every change of the current price row (order entry's bookkeeping).
@@ -93,7 +95,11 @@ public:
     // it, or says it is not in the price list. True when found.
     bool PriceScan(const QString &code);
     // Tests time the keys with a clock of their own.
-    void setClock(const Clock &clock) { m_burst = KeyBurst(clock); }
+    void setClock(const Clock &clock)
+    {
+        m_burst = KeyBurst(clock);
+        m_clock = &clock;
+    }
     // Types the digits held back while they might have been a scan.
     void flushHeldDigits();
 
@@ -125,6 +131,7 @@ private:
     QString m_searchText;
     QTimer *m_goodInfoTimer = nullptr;
     KeyBurst m_burst;
+    const Clock *m_clock = &Clock::system();
     QTimer *m_burstTimer = nullptr;
     void typeDigits(const QString &digits);
 };

@@ -410,3 +410,58 @@ TEST_F(PriceScanTest, QuantitiesTypedByHandAreUnchanged)
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(view->model()->index(1, 1)).center());
     EXPECT_EQ(dm->OpenQuery("SELECT ZAKAZ FROM PRICE WHERE IDTOVAR = '1'")->Fields(0).AsInteger(), 5);
 }
+
+// ---- short expiry --------------------------------------------------------------
+
+TEST_F(PriceScanTest, ShortExpiryMarkedInTheGridAndNamedOncePerRowWhileTyping)
+{
+    int months = 6;
+    order->shortExpiryMonths = [&months] { return months; };
+    order->clock = &clock;
+    binder->shortExpiryMonths = [&months] { return months; };
+    clock.day = QDate(2026, 9, 15); // every row keeps until 01.01.2027
+    std::vector<GridColumn> columns = model->columns();
+    columns.push_back(GridColumn{"GODEN", "Ср.годности"});
+    model->setColumns(columns);
+    binder->attachModel(model.get());
+    auto messages = [this] {
+        QStringList all;
+        for (const auto &e : log.entries)
+            if (e.text.startsWith("Срок годности"))
+                all << e.text;
+        return all;
+    };
+
+    keys("2", 200);
+    keys("3", 200);
+    binder->flushHeldDigits();
+    EXPECT_EQ(price().FieldByName("ZAKAZ").AsInteger(), 23); // the typing is not held up
+    EXPECT_EQ(messages(), QStringList{"Срок годности до 01.01.2027 (осталось 3 мес.)"});
+    ASSERT_TRUE(moveTo("Бинт"));
+    keys("1", 200);
+    binder->flushHeldDigits();
+    ASSERT_TRUE(moveTo("Аспирин"));
+    keys("4", 200);
+    binder->flushHeldDigits();
+    EXPECT_EQ(messages().size(), 2); // once per row
+
+    // The expiry column on orange, with the legend in the header's tool tip.
+    const int goden = model->columnOfField("GODEN");
+    ASSERT_GE(goden, 0);
+    EXPECT_EQ(model->cellStyle(0, goden).background, QColor(255, 204, 153));
+    EXPECT_TRUE(model->cellStyle(0, goden).font.bold());
+    EXPECT_FALSE(model->cellStyle(0, model->columnOfField("TOVAR")).background.isValid());
+    EXPECT_EQ(view->horizontalHeader()->toolTip(),
+              "Ср.годности: оранжевым — срок годности менее 6 мес., красным — срок годности истёк");
+
+    // Three months is not less than three months; the warning off says nothing.
+    months = 3;
+    ASSERT_TRUE(moveTo("Йод"));
+    keys("1", 200);
+    binder->flushHeldDigits();
+    months = 0;
+    ASSERT_TRUE(moveTo("Вата"));
+    keys("1", 200);
+    binder->flushHeldDigits();
+    EXPECT_EQ(messages().size(), 2);
+}

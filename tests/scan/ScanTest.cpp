@@ -156,3 +156,24 @@ TEST(ParseScan, CheckDigit)
     EXPECT_EQ(Gs1CheckDigit("9638507"), 4);
     EXPECT_EQ(Gs1CheckDigit("46070A"), -1);
 }
+
+#include "core/ShortExpiry.h"
+
+TEST(ShortExpiry, MonthsLeftAndTheLimit)
+{
+    const QDate today(2026, 12, 8);
+    EXPECT_EQ(MonthsLeft(today, QDate(2027, 6, 8)), 6);
+    EXPECT_EQ(MonthsLeft(today, QDate(2027, 6, 7)), 5);
+    EXPECT_EQ(MonthsLeft(today, QDate(2026, 12, 31)), 0);
+    EXPECT_EQ(MonthsLeft(today, QDate(2026, 1, 1)), 0);
+    EXPECT_EQ(MonthsLeft(QDate(2027, 1, 31), QDate(2027, 2, 27)), 0);
+    EXPECT_EQ(MonthsLeft(QDate(2027, 1, 31), QDate(2027, 2, 28)), 1); // to the end of a shorter month
+    EXPECT_EQ(MonthsLeft(QDate(2028, 1, 31), QDate(2028, 2, 28)), 0); // a leap February is longer
+    EXPECT_TRUE(IsShortExpiry(QDate(2027, 6, 7), today, 6));
+    EXPECT_FALSE(IsShortExpiry(QDate(2027, 6, 8), today, 6));
+    EXPECT_TRUE(IsShortExpiry(QDate(2026, 1, 1), today, 6)); // past
+    EXPECT_FALSE(IsShortExpiry(QDate(2026, 1, 1), today, 0)); // warning off
+    EXPECT_FALSE(IsShortExpiry(QDate(), today, 6));
+    EXPECT_EQ(ShortExpiryText(QDate(2027, 3, 1), today), QStringLiteral("Срок годности до 01.03.2027 (осталось 2 мес.)"));
+    EXPECT_EQ(ShortExpiryText(QDate(2026, 12, 1), today), QStringLiteral("Срок годности истёк 01.12.2026"));
+}
