@@ -991,6 +991,11 @@ void TDM::EnsureSharedObjects()
     };
     if (!TableExists(QStringLiteral("WORKSTATE")))
         ddl(QStringLiteral("CREATE TABLE WORKSTATE (NAME VARCHAR(31) NOT NULL PRIMARY KEY, VAL VARCHAR(250))"));
+    // Packs received against each invoice line (the invoices page's «Приёмка»).
+    if (!TableExists(QStringLiteral("RECEIVED")))
+        ddl(QStringLiteral("CREATE TABLE RECEIVED (ID INTEGER NOT NULL, LINENO INTEGER NOT NULL, "
+                           "CODE VARCHAR(14) DEFAULT '' NOT NULL, QNT INTEGER DEFAULT 0 NOT NULL, "
+                           "QNT_OTHER INTEGER DEFAULT 0 NOT NULL, PRIMARY KEY (ID, LINENO, CODE))"));
     for (const KeyedTable &k : kKeyedTables) {
         if (!exists(QStringLiteral("SELECT FIRST 1 1 FROM RDB$GENERATORS WHERE RDB$GENERATOR_NAME = ?"), QLatin1String(k.generator))) {
             ddl(QStringLiteral("CREATE SEQUENCE ") + QLatin1String(k.generator));
