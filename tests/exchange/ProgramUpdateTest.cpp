@@ -6,9 +6,12 @@
 #include "core/Settings.h"
 #include "exchange/ProgramUpdate.h"
 #include "exchange/ServerConnection.h"
+#include "platform/Process.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -261,4 +264,31 @@ TEST_F(ProgramUpdateFixture, UpdaterWithoutTheSuppliersSignatureIsNotStarted)
         EXPECT_EQ(dialogs.notices[0], "Обновление программы не принято: " + problem + kRefusedEnd);
     }
     EXPECT_EQ(dir.readBytes("supplier.pub"), supplier.publicPem());
+}
+
+// The demonstration supplier signs its updater with a key pair of its own,
+// whose public half the demonstration program folder keeps: the program
+// takes that updater and starts it.
+TEST_F(ProgramUpdateFixture, DemoSuppliersSignedUpdaterIsStarted)
+{
+    test::FtpTestServer server(test::FtpTestServer::Options{{{"DEMO", "demo"}}});
+    QTemporaryDir keys;
+    const RunResult made = runAndWait("/bin/sh", {PC_SOURCE_DIR "/tools/demo-supplier/make_update.sh", server.home("DEMO"),
+                                                  keys.filePath("demo-key")},
+                                      keys.path(), 30000);
+    ASSERT_EQ(made.status, RunResult::Finished);
+    ASSERT_EQ(made.exitCode, 0);
+    ASSERT_TRUE(QFile::remove(dir.file("supplier.pub")));
+    ASSERT_TRUE(QFile::copy(keys.filePath("demo-key/supplier.pub"), dir.file("supplier.pub")));
+
+    Settings settings;
+    settings.ServerAddresses = {"127.0.0.1"};
+    settings.ServerPort = server.port();
+    settings.ClientAccount = {"DEMO", "demo"};
+    ServerConnection connection(settings, dialogs, log);
+    update->UpdateProgram(connection, settings);
+    EXPECT_EQ(started, dir.file("Update/update"));
+    EXPECT_TRUE(dir.readBytes("Update/update").contains("vorn"));
+    // The supplier's private key never travels with what it signs.
+    EXPECT_FALSE(QFileInfo::exists(server.home("DEMO") + "/Update/private.pem"));
 }
