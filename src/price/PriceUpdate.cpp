@@ -41,6 +41,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include <csignal>
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -1084,6 +1085,10 @@ const QStringList kUnpackedFiles = kPlacedFiles + QStringList{QStringLiteral(".t
 // plain files, under their decoded names.
 const QString kCheckedFolder = QStringLiteral("checked/");
 
+// unzip's exit code for a write that failed for want of room (also when a
+// file reached the size limit it runs under).
+constexpr int kUnzipDiskFull = 50;
+
 // The room left on the disk beside the unpacked files, for the database and the program's own files.
 constexpr qint64 kSpareBytes = qint64(16) << 20;
 
@@ -1175,10 +1180,13 @@ QStringList PriceUpdate::prepareZip(const QString &workFolder, const QString &ar
     }
     QStringList names;
     qint64 declared = 0;
+    m_largestDeclared = 0;
     for (qsizetype i = 0; i < chosen.size(); ++i) {
         chosen[i].name = "entry-" + QByteArray::number(i);
         names << chosen[i].entry.name;
-        declared += qint64(qMin<quint64>(chosen[i].entry.size, quint64(1) << 50));
+        const qint64 size = qint64(qMin<quint64>(chosen[i].entry.size, quint64(1) << 50));
+        declared += size;
+        m_largestDeclared = qMax(m_largestDeclared, size);
     }
     // A few bytes that unpack to more than the disk holds (a "zip bomb", or a
     // damaged archive) are refused before anything is written.
@@ -1280,7 +1288,17 @@ QString PriceUpdate::unpackArchive(const QString &workFolder, const QString &arc
     }
     const QStringList args = arc ? QStringList{QStringLiteral("x"), QStringLiteral("-o+"), archive}
                                  : QStringList{QStringLiteral("-q"), QStringLiteral("-u"), QStringLiteral("-o"), archive};
-    const RunResult r = runAndWait(program, args, workFolder, UnpackTimeoutMs, ProcessEvents);
+    // No file unzip writes may grow past the largest size the archive
+    // declared: an archive that lies about its sizes is stopped at once.
+    QString runner = program;
+    QStringList runnerArgs = args;
+    const QString prlimit = arc ? QString() : findProgram(QStringLiteral("prlimit"), QString());
+    if (!prlimit.isEmpty()) {
+        runner = prlimit;
+        runnerArgs.prepend(program);
+        runnerArgs.prepend(QStringLiteral("--fsize=%1").arg(qMax<qint64>(m_largestDeclared, 1)));
+    }
+    const RunResult r = runAndWait(runner, runnerArgs, workFolder, UnpackTimeoutMs, ProcessEvents);
     QFile::remove(workFolder + archive);
     QString failure;
     if (r.status == RunResult::NotStarted)
@@ -1288,6 +1306,9 @@ QString PriceUpdate::unpackArchive(const QString &workFolder, const QString &arc
     else if (r.status == RunResult::TimedOut)
         failure = QStringLiteral("Программа распаковки %1 не закончила работу за %2 с и остановлена. Прайс не распакован")
                       .arg(tool, QLocale().toString(UnpackTimeoutMs / 1000.0));
+    else if (!prlimit.isEmpty() && (r.exitCode == 128 + SIGXFSZ || r.exitCode == kUnzipDiskFull))
+        failure = QStringLiteral("Архив прайса не распакован: в нём файл больше, чем архив заявляет "
+                                 "(архив повреждён или подделан), или на диске кончилось место");
     else if (r.exitCode != 0)
         failure = QStringLiteral("Программа распаковки %1 завершилась с ошибкой (код %2). Прайс не распакован")
                       .arg(tool)

@@ -149,6 +149,7 @@ private:
     bool m_running = false;
     bool m_lastLoadOk = false;
     bool m_zip = false;
+    qint64 m_largestDeclared = 0; // of the files given to unzip
     // The names of the archive being unpacked that were refused (each said
     // once), and those the program has no use for (said together).
     QStringList m_refusedNames;

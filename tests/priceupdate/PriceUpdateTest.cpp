@@ -1070,7 +1070,8 @@ struct ArchiveTrustFixture : PriceUpdateFixture {
         QByteArray data;
         quint32 external = quint32(0100644) << 16;
         int host = 3;
-        qint64 zeros = 0; // instead of data: this many zero bytes
+        qint64 zeros = 0;     // instead of data: this many zero bytes
+        qint64 declared = -1; // a size the headers declare instead of the true one
     };
     static Item file(const QString &name, const QByteArray &data) { return {name, data}; }
     static Item link(const QString &name, const QString &target)
@@ -1104,20 +1105,35 @@ struct ArchiveTrustFixture : PriceUpdateFixture {
     {
         QString spec = "[";
         for (const Item &i : items)
-            spec += QStringLiteral("(%1, %2, %3, %4),")
+            spec += QStringLiteral("(%1, %2, %3, %4, %5),")
                         .arg(QString::fromLatin1("bytes.fromhex('" + i.name.toUtf8().toHex() + "').decode()"),
                              i.zeros ? QStringLiteral("bytes(%1)").arg(i.zeros)
                                      : QString::fromLatin1("bytes.fromhex('" + i.data.toHex() + "')"))
                         .arg(i.external)
-                        .arg(i.host);
+                        .arg(i.host)
+                        .arg(i.declared);
         spec += "]";
         const QString script = QStringLiteral(
-            "import sys, time, zipfile\n"
+            "import struct, sys, time, zipfile\n"
+            "items = eval(sys.argv[2])\n"
             "with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:\n"
-            "    for name, data, external, host in eval(sys.argv[2]):\n"
+            "    for name, data, external, host, declared in items:\n"
             "        i = zipfile.ZipInfo(name, time.localtime()[:6])\n"
             "        i.create_system, i.external_attr, i.compress_type = host, external, zipfile.ZIP_DEFLATED\n"
-            "        z.writestr(i, data)\n");
+            "        z.writestr(i, data)\n"
+            "lies = {name: declared for name, _, _, _, declared in items if declared >= 0}\n"
+            "data = bytearray(open(sys.argv[1], 'rb').read())\n"
+            "for info in zipfile.ZipFile(sys.argv[1]).infolist():\n"
+            "    if info.filename in lies:\n"
+            "        struct.pack_into('<I', data, info.header_offset + 22, lies[info.filename])\n"
+            "at = data.find(b'PK\\x01\\x02')\n"
+            "while at >= 0:\n"
+            "    n = struct.unpack_from('<H', data, at + 28)[0]\n"
+            "    name = bytes(data[at + 46:at + 46 + n]).decode()\n"
+            "    if name in lies:\n"
+            "        struct.pack_into('<I', data, at + 24, lies[name])\n"
+            "    at = data.find(b'PK\\x01\\x02', at + 4)\n"
+            "open(sys.argv[1], 'wb').write(data)\n");
         const QString zip = staging.filePath("crafted.zip");
         QFile::remove(zip);
         const RunResult r = runAndWait("/usr/bin/python3", {"-c", script, zip, spec}, staging.path(), 60000);
@@ -1277,4 +1293,23 @@ TEST_F(ArchiveTrustFixture, ArchiveLargerThanTheFreeSpaceIsRefusedBeforeUnpackin
     EXPECT_TRUE(runUpdate());
     EXPECT_TRUE(QFileInfo::exists(ran));
     EXPECT_EQ(QFileInfo(dir.file("Data/big.dbf")).size(), 40 << 20);
+}
+
+// An archive that declares a small size and unpacks to more is stopped at
+// the size it declared, and nothing of it is used.
+TEST_F(ArchiveTrustFixture, ArchiveThatUnpacksToMoreThanItDeclaresIsStopped)
+{
+    if (findProgram("prlimit", QString()).isEmpty())
+        GTEST_SKIP() << "prlimit (util-linux) is not installed";
+    addCurrentPrice();
+    Item bomb = file("big.dbf", {});
+    bomb.zeros = qint64(64) << 20;
+    bomb.declared = 100000;
+    putCraftedZip({priceFile(), bomb});
+    EXPECT_FALSE(runUpdate());
+    ASSERT_EQ(dialogs.notices.size(), 2) << dialogs.notices.join('|').toStdString();
+    EXPECT_TRUE(dialogs.notices[0].startsWith("Архив прайса не распакован: в нём файл больше, чем архив заявляет"))
+        << dialogs.notices[0].toStdString();
+    expectCurrentPriceKept();
+    EXPECT_FALSE(dir.exists("Data/big.dbf"));
 }
