@@ -346,13 +346,28 @@ JobOutcome runJobWithoutWindow(const AppContext &context, JobKind kind, int wait
         update.FetchDocuments = [&] { fetched = documents.FetchDocuments(false, addressCount, addressIndex); };
         // A program update found in the archive stays in the program folder:
         // the window installs it at its next start.
-        if (const std::optional<JobOutcome> other = otherWorkstationsPriceUpdate(dm, update, settings, log, context.appDir(), waitSeconds)) {
-            out = *other;
-        } else {
+        QElapsedTimer started;
+        started.start();
+        const QString busy = JobLock::BusyTextOf(JobLock::Job::PriceUpdate);
+        for (;;) {
+            const int left = std::max(0, waitSeconds - int(started.elapsed() / 1000));
+            if (const std::optional<JobOutcome> other =
+                    otherWorkstationsPriceUpdate(dm, update, settings, log, context.appDir(), left)) {
+                out = *other;
+                break;
+            }
+            const qsizetype noticesBefore = dialogs.notices.size();
             const PriceSnapshot before(dm);
             const bool loaded = runPriceUpdate(update, dialogs);
+            // Another counter started its update between the look above and
+            // this one's start: wait for it as well.
+            const bool overtaken = !loaded && dialogs.unanswered().isEmpty() && dialogs.notices.size() > noticesBefore
+                                   && dialogs.notices.back().startsWith(busy) && left > 0;
+            if (overtaken)
+                continue;
             out = priceJobOutcome(dm, update, loaded, settings.PriceDate, before, dialogs, log.errors(),
                                   QDateTime::currentDateTime());
+            break;
         }
     } else {
         fetched = documents.FetchDocuments(false, addressCount, addressIndex);
