@@ -1,5 +1,6 @@
 #include "app/JobRunner.h"
 
+#include "app/PriceUpdateOperation.h"
 #include "app/SettingsFiles.h"
 #include "core/AppContext.h"
 #include "core/JobDialogs.h"
@@ -13,6 +14,7 @@
 #include "price/PriceUpdate.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QDir>
 #include <QFile>
 #include <QLocale>
@@ -251,7 +253,6 @@ JobOutcome runJobWithoutWindow(const AppContext &context, JobKind kind)
 
     ServerConnection connection(settings, dialogs, log);
     connection.ftp().setConnectTimeout(15000);
-    connection.setIdleHook([] { QCoreApplication::processEvents(); });
     DocumentFetch documents(dm, connection, settings, dialogs, log, context);
     DocumentFetch::Result fetched;
     const int addressCount = int(settings.DeliveryAddresses.size());
@@ -259,16 +260,24 @@ JobOutcome runJobWithoutWindow(const AppContext &context, JobKind kind)
 
     JobOutcome out;
     if (kind == JobKind::UpdatePrice) {
-        PriceUpdate update(dm, connection, settings, dialogs, log, context);
-        update.ProcessEvents = [] { QCoreApplication::processEvents(); };
-        // The date of the list the database holds (shared by every workstation).
-        update.ReadStoredPriceDate();
-        update.FetchDocuments = [&] { fetched = documents.FetchDocuments(false, addressCount, addressIndex); };
-        // A program update found in the archive stays in the program folder:
-        // the window installs it at its next start.
+        // The same operation the window runs, on its own thread and
+        // attachment; this thread answers its questions meanwhile. A program
+        // update found in the archive stays in the program folder: the window
+        // installs it at its next start.
         const PriceSnapshot before(dm);
-        const bool loaded = runPriceUpdate(update, dialogs);
-        out = priceJobOutcome(dm, update, loaded, settings.PriceDate, before, dialogs, log.errors(),
+        PriceUpdateOperation op(dm, context, settings, dialogs, log);
+        op.addressCount = addressCount;
+        op.addressIndex = addressIndex;
+        op.configureConnection = [](ServerConnection &c) { c.ftp().setConnectTimeout(15000); };
+        op.press = [&dialogs](PriceUpdate &update) { return runPriceUpdate(update, dialogs); };
+        QEventLoop loop;
+        QObject::connect(&op, &Operation::finished, &loop, &QEventLoop::quit);
+        op.start();
+        loop.exec();
+        settings.PriceDate = op.settings.PriceDate;
+        settings.PriceDateTime = op.settings.PriceDateTime;
+        PriceUpdate update(dm, connection, settings, dialogs, log, context);
+        out = priceJobOutcome(dm, update, op.loaded, settings.PriceDate, before, dialogs, log.errors(),
                               QDateTime::currentDateTime());
     } else {
         fetched = documents.FetchDocuments(false, addressCount, addressIndex);

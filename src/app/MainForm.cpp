@@ -10,6 +10,8 @@
 #include "core/JobDialogs.h"
 #include "core/JobResult.h"
 #include "core/LogText.h"
+#include "core/Operation.h"
+#include "app/PriceUpdateOperation.h"
 #include "db/DataModule.h"
 #include "db/firebird/Events.h"
 #include "exchange/ErrorLogUpload.h"
@@ -85,6 +87,7 @@ TMainForm::TMainForm(const QString &appDir, QWidget *parent)
                                                    return QString();
                                                }
                                            });
+    m_operations = new pc::OperationState(this);
     m_windowDialogs = std::make_unique<WindowDialogs>(this, dlgAskMessage, frmSplash, m_pane.get());
     m_router = std::make_unique<pc::DialogsRouter>(m_windowDialogs.get());
     m_dialogs = m_router.get();
@@ -185,6 +188,8 @@ TMainForm::TMainForm(const QString &appDir, QWidget *parent)
 
 TMainForm::~TMainForm()
 {
+    // A running operation gives up first: it uses the database and the windows.
+    m_priceOp.reset();
     ProgramUpd.reset();
     Documents.reset();
     Printer.reset();
@@ -674,6 +679,8 @@ void TMainForm::closeEvent(QCloseEvent *e)
         // they were.
         if (Connection)
             Connection->cancelExchange();
+        if (m_priceOp)
+            m_priceOp->cancel();
         frmPopup->hide();
         frmBrowser->hide();
         e->accept();

@@ -6,6 +6,9 @@
 #include "ui_MainForm.h"
 
 #include "app/MessagePane.h"
+#include "app/PriceUpdateOperation.h"
+#include "core/LogText.h"
+#include "core/Operation.h"
 #include "db/DataModule.h"
 #include "exchange/ServerConnection.h"
 #include "price/OrderEntry.h"
@@ -14,6 +17,7 @@
 #include "price/PriceGrid.h"
 #include "price/PriceUpdate.h"
 #include "ui/PriceGridBinder.h"
+#include "ui/SplashWindow.h"
 
 #include <QApplication>
 
@@ -33,7 +37,11 @@ void TMainForm::makePriceUpdate()
             ui->ReciveProgress->setMaximum(maxKb);
     };
     PriceUpd->ReceiveProgress = [this](int kb) { ui->ReciveProgress->setValue(kb); };
-    PriceUpd->ProcessEvents = [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); };
+    // Agreed to at the actuality question: the update runs on its own thread.
+    PriceUpd->StartUpdate = [this] {
+        UpdatePrice();
+        return false;
+    };
     PriceUpd->ReloadTopPanel = [this] {
         LoadTopStrip();
         LoadBanner();
@@ -69,10 +77,115 @@ void TMainForm::btnUpdateProgramClick()
         ProgramUpd->UpdateProgram(*Connection, settings);
 }
 
+bool TMainForm::busy() const
+{
+    return m_operations && m_operations->busy();
+}
+
+void TMainForm::configureConnection(pc::ServerConnection &connection)
+{
+    // Ten dead servers must not keep the pharmacist waiting for minutes.
+    connection.ftp().setConnectTimeout(15000);
+}
+
 void TMainForm::UpdatePrice()
 {
-    if (PriceUpd)
-        PriceUpd->UpdatePrice();
+    startPriceUpdate(*m_dialogs, *m_pane, {}, {});
+}
+
+bool TMainForm::startPriceUpdate(Dialogs &dialogs, MessageLog &log, std::function<bool(pc::PriceUpdate &)> press,
+                                 std::function<void(const pc::PriceUpdateOperation &)> after)
+{
+    if (!DM || !DM->Connected() || busy())
+        return false;
+    if (!Connection)
+        CreateFtpClient();
+    ui->pgcMain->setCurrentWidget(ui->tsOrder);
+    collectSettings(); // the invoice folder and the leave-on-server choice as they stand on the page
+    auto op = std::make_unique<pc::PriceUpdateOperation>(*DM, context, settings, dialogs, log);
+    op->addressCount = ui->cbAddresses->count();
+    op->addressIndex = ui->cbAddresses->currentIndex();
+    op->serverIndex = Connection->CurrentServerIndex();
+    op->configureConnection = &TMainForm::configureConnection;
+    op->press = std::move(press);
+    connect(op.get(), &pc::PriceUpdateOperation::receivePanel, this, [this](bool visible, int maxKb) {
+        ui->RecivePanel->setVisible(visible);
+        if (maxKb > 0)
+            ui->ReciveProgress->setMaximum(maxKb);
+    });
+    connect(op.get(), &pc::PriceUpdateOperation::receiveProgress, this, [this](int kb) { ui->ReciveProgress->setValue(kb); });
+    connect(op.get(), &pc::Operation::progress, frmSplash, &TfrmSplash::SetProgress);
+    Dialogs *shown = &dialogs;
+    connect(op.get(), &pc::Operation::finished, this, [this, shown, after] { priceUpdateFinished(*shown, after); });
+    pc::PriceUpdateOperation *running = op.get();
+    // «Прервать» in the wait window gives the whole update up.
+    dialogs.setWaitCancel([running] { running->cancel(); });
+    m_priceOp = std::move(op);
+    if (!m_priceOp->start(m_operations)) {
+        dialogs.setWaitCancel({});
+        m_priceOp.reset();
+        return false;
+    }
+    return true;
+}
+
+void TMainForm::priceUpdateFinished(Dialogs &dialogs, std::function<void(const pc::PriceUpdateOperation &)> after)
+{
+    // Deleted once this signal's emission is over.
+    pc::PriceUpdateOperation *op = m_priceOp.release();
+    op->deleteLater();
+    dialogs.setWaitCancel({});
+    dialogs.hideWait();
+    frmSplash->SetProgress(0, -1);
+    ui->RecivePanel->hide();
+
+    // What the update changed in the settings comes back to the window's.
+    settings.PriceDate = op->settings.PriceDate;
+    settings.PriceDateTime = op->settings.PriceDateTime;
+    settings.PreviousServerAddress = op->settings.PreviousServerAddress;
+    if (settings.DBBugFixType != op->settings.DBBugFixType) {
+        settings.DBBugFixType = op->settings.DBBugFixType;
+        if (PriceUpd && PriceUpd->BugFixTypeChanged)
+            PriceUpd->BugFixTypeChanged();
+    }
+    if (Connection)
+        Connection->setCurrentServerIndex(op->serverIndexAfter);
+
+    // The window's own attachment reads what the update wrote.
+    try {
+        if (op->loaded) {
+            followPriceList(true, false);
+            if (pc::Dataset *det = DM->PriceDetTable(); det && det->Active()) {
+                det->Close();
+                det->Open();
+            }
+        }
+        if (op->documentsFetched) {
+            for (pc::Dataset *ds : {DM->DefectTable(), DM->NakladSet()})
+                if (ds && ds->Active()) {
+                    ds->Close();
+                    ds->Open();
+                    ds->Last();
+                }
+        }
+    } catch (const std::exception &e) {
+        LogMessage(pc::errorText(e), Error, true);
+    }
+    if (op->titleSuffixSet)
+        TitleSuffix = op->titleSuffix;
+    ShowOrderTotals();
+    if (op->showOnlyOrder && priceBinder)
+        priceBinder->SetShowOnlyOrder(true);
+    RefreshTitle();
+    BuildStartPage();
+    LoadTopStrip();
+    LoadBanner();
+    if (after) {
+        after(*op);
+        return;
+    }
+    if (op->loaded && ProgramUpd)
+        ProgramUpd->CheckProgramUpdate(priceGrid->ShowOnlyOrder);
 }
 
 bool TMainForm::CheckPriceActuality(bool ask)

@@ -62,8 +62,7 @@ void TMainForm::followOtherWorkstations()
         return;
     // Never in the middle of something: a question open, a load or a save
     // running. Tried again shortly.
-    if (QApplication::activeModalWidget() || QApplication::overrideCursor() || (frmSplash && frmSplash->isVisible())
-        || m_followingShared) {
+    if (QApplication::activeModalWidget() || busy() || m_followingShared) {
         QTimer::singleShot(500, this, &TMainForm::followOtherWorkstations);
         return;
     }
@@ -90,7 +89,7 @@ void TMainForm::followOtherWorkstations()
 
 // The list (or only its quantities) as the database holds it now, on the
 // same goods row, with the same filter.
-void TMainForm::followPriceList(bool newList)
+void TMainForm::followPriceList(bool newList, bool fromOtherWorkstation)
 {
     pc::Dataset *price = DM->PriceSet();
     if (!price || !price->Active()) {
@@ -113,7 +112,7 @@ void TMainForm::followPriceList(bool newList)
         RefreshTitle();
     }
     ShowOrderTotals();
-    if (newList)
+    if (newList && fromOtherWorkstation)
         log().logMessage(QStringLiteral("Прайс обновлён на другом рабочем месте: показан новый прайс от ") + settings.PriceDate,
                          Info, true);
 }

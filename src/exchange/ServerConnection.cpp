@@ -49,7 +49,7 @@ void ServerConnection::checkpoint()
 {
     if (m_idle)
         m_idle();
-    if (m_cancelled || m_cancelledByPerson)
+    if (exchangeCancelled())
         throw ExchangeCancelled();
 }
 

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
@@ -12,7 +13,8 @@ const QString kDefaultWaitText = QStringLiteral("Подождите некото
 }
 
 TfrmSplash::TfrmSplash(QWidget *mainWindow)
-    : QWidget(nullptr, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::Tool), m_mainWindow(mainWindow)
+    // A tool window of the main window: above it, never above a question.
+    : QWidget(mainWindow, Qt::FramelessWindowHint | Qt::Tool), m_mainWindow(mainWindow)
 {
     setObjectName(QStringLiteral("frmSplash"));
     setFixedSize(406, 79);
@@ -43,6 +45,11 @@ TfrmSplash::TfrmSplash(QWidget *mainWindow)
     btnCancelWait->setObjectName(QStringLiteral("btnCancelWait"));
     btnCancelWait->setAccessibleDescription(QStringLiteral("Прервать обмен с сервером; всё, что уже было, остаётся как было"));
     btnCancelWait->hide();
+    pbProgress = new QProgressBar(this);
+    pbProgress->setObjectName(QStringLiteral("pbProgress"));
+    pbProgress->setAccessibleName(QStringLiteral("Выполнено"));
+    pbProgress->setTextVisible(true);
+    pbProgress->hide();
     connect(btnCancelWait, &QPushButton::clicked, this, [this] {
         if (!m_cancel)
             return;
@@ -71,6 +78,25 @@ void TfrmSplash::placeButton()
     btnCancelWait->setGeometry(w - b.width() - 10, h, b.width(), b.height());
     btnCancelWait->setEnabled(true);
     btnCancelWait->show();
+    pbProgress->setGeometry(72, h + 2, w - b.width() - 10 - 72 - 10, b.height() - 4);
+    pbProgress->setVisible(m_total > 0);
+}
+
+void TfrmSplash::SetProgress(qint64 done, qint64 total)
+{
+    if (total < 0) {
+        m_total = 0;
+        pbProgress->hide();
+        return;
+    }
+    if (total > 0)
+        m_total = total;
+    if (m_total <= 0)
+        return;
+    // Kilobytes: the bar counts in int.
+    pbProgress->setMaximum(int((m_total + 1023) / 1024));
+    pbProgress->setValue(int(std::min(done, m_total) / 1024));
+    pbProgress->setVisible(bool(m_cancel));
 }
 
 void TfrmSplash::ShowWait(const QString &text, int picture)
@@ -93,12 +119,14 @@ void TfrmSplash::ShowWait(const QString &text, int picture)
     if (m_cancel)
         btnCancelWait->setEnabled(true);
     show();
-    raise();
-    activateWindow();
-    if (m_cancel)
-        btnCancelWait->setFocus();
-    repaint();
-    QApplication::processEvents();
+    // Over the main window, never over a question or notice: those stay on
+    // top and keep the keyboard. It is painted by the event loop; the long
+    // work runs on its own thread.
+    if (!QApplication::activeModalWidget()) {
+        raise();
+        if (m_cancel)
+            btnCancelWait->setFocus();
+    }
 }
 
 void TfrmSplash::HideWait()

@@ -6,6 +6,7 @@
 #include <functional>
 
 class QLabel;
+class QProgressBar;
 class QPushButton;
 
 class TfrmSplash : public QWidget {
@@ -19,14 +20,19 @@ public:
     // While set, the window carries «Прервать», which calls `cancel` once per
     // press; an empty function removes the button.
     void SetCancelAction(std::function<void()> cancel);
+    // The progress of the running operation beside «Прервать»: done of total
+    // bytes (total 0 keeps the last total); total < 0 hides the bar.
+    void SetProgress(qint64 done, qint64 total);
 
     QLabel *lbCaption = nullptr;
     QLabel *ImageConnect = nullptr;
     QLabel *Image2 = nullptr;
     QPushButton *btnCancelWait = nullptr;
+    QProgressBar *pbProgress = nullptr;
 
 private:
     void placeButton();
     QWidget *m_mainWindow;
     std::function<void()> m_cancel;
+    qint64 m_total = 0;
 };

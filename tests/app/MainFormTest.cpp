@@ -864,6 +864,8 @@ TEST_F(MainFormFixture, UpdateButtonLoadsTheSuppliersPriceIntoTheGrid)
     form->LoadSettings();
     dialogs.setNextAnswer(mrNo); // no documents this time
     form->ui->btnUpdatePrice->click();
+    ASSERT_TRUE(form->busy()); // on its own thread: the window goes on
+    ASSERT_TRUE(waitFor([&] { return !form->busy(); }, 60000));
     EXPECT_EQ(dialogs.questions.first(), "Проверить дефектуры и накладные?");
     EXPECT_TRUE(dialogs.notices.contains("Прайс удачно обновлен!")) << dialogs.notices.join("|").toStdString();
     ASSERT_EQ(form->ui->dbgrdPrice->model()->rowCount(), 2);
