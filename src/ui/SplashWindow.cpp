@@ -17,6 +17,8 @@ TfrmSplash::TfrmSplash(QWidget *mainWindow)
     : QWidget(mainWindow, Qt::FramelessWindowHint | Qt::Tool), m_mainWindow(mainWindow)
 {
     setObjectName(QStringLiteral("frmSplash"));
+    // Shown over the work, it leaves the keyboard where the person is.
+    setAttribute(Qt::WA_ShowWithoutActivating);
     setFixedSize(406, 79);
     setAutoFillBackground(true);
     QPalette pal = palette();
@@ -50,6 +52,8 @@ TfrmSplash::TfrmSplash(QWidget *mainWindow)
     pbProgress->setAccessibleName(QStringLiteral("Выполнено"));
     pbProgress->setTextVisible(true);
     pbProgress->hide();
+    m_pending.setInterval(100);
+    connect(&m_pending, &QTimer::timeout, this, &TfrmSplash::showWhenNoModal);
     connect(btnCancelWait, &QPushButton::clicked, this, [this] {
         if (!m_cancel)
             return;
@@ -118,18 +122,25 @@ void TfrmSplash::ShowWait(const QString &text, int picture)
         move(area.center() - rect().center());
     if (m_cancel)
         btnCancelWait->setEnabled(true);
-    show();
-    // Over the main window, never over a question or notice: those stay on
-    // top and keep the keyboard. It is painted by the event loop; the long
-    // work runs on its own thread.
-    if (!QApplication::activeModalWidget()) {
-        raise();
-        if (m_cancel)
-            btnCancelWait->setFocus();
+    showWhenNoModal();
+}
+
+// Over the main window, never over a question or notice: while one is open
+// the wait window waits for it to close. It is painted by the event loop; the
+// long work runs on its own thread.
+void TfrmSplash::showWhenNoModal()
+{
+    if (QApplication::activeModalWidget()) {
+        m_pending.start();
+        return;
     }
+    m_pending.stop();
+    show();
+    raise();
 }
 
 void TfrmSplash::HideWait()
 {
+    m_pending.stop();
     hide();
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The wait window shown during server work and other long operations.
 
+#include <QTimer>
 #include <QWidget>
 
 #include <functional>
@@ -32,6 +33,8 @@ public:
 
 private:
     void placeButton();
+    void showWhenNoModal();
+    QTimer m_pending; // shown once the open question closes
     QWidget *m_mainWindow;
     std::function<void()> m_cancel;
     qint64 m_total = 0;
