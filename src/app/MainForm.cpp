@@ -190,6 +190,7 @@ TMainForm::~TMainForm()
 {
     // A running operation gives up first: it uses the database and the windows.
     m_priceOp.reset();
+    m_task.reset();
     ProgramUpd.reset();
     Documents.reset();
     Printer.reset();
@@ -681,6 +682,8 @@ void TMainForm::closeEvent(QCloseEvent *e)
             Connection->cancelExchange();
         if (m_priceOp)
             m_priceOp->cancel();
+        if (m_task)
+            m_task->cancel();
         frmPopup->hide();
         frmBrowser->hide();
         e->accept();

@@ -52,6 +52,7 @@ struct ServerAddressList;
 class SupplierPanels;
 class DialogsRouter;
 class OperationState;
+class TaskOperation;
 class PriceUpdate;
 class PriceUpdateOperation;
 struct JobOutcome;
@@ -229,6 +230,14 @@ public:
                           std::function<void(const pc::PriceUpdateOperation &)> after);
     // Whether a long operation runs: the one place that says so.
     bool busy() const;
+    // Runs work as an operation on its own thread (nothing when the window is
+    // busy): the wait window offers «Прервать» and shows its progress; after
+    // runs on the window's thread once it has finished. False when it could
+    // not start.
+    bool startTask(Dialogs &dialogs, std::function<void(pc::TaskOperation &)> work, std::function<void()> after);
+    // The document fetch as such an operation; after gets its result.
+    bool startDocumentFetch(bool alwaysReport, Dialogs &dialogs,
+                            std::function<void(int defectures, int documents)> after);
     pc::OperationState *operations() const { return m_operations; }
     // The running price update (nullptr when none).
     pc::PriceUpdateOperation *priceOperation() const { return m_priceOp.get(); }
@@ -329,6 +338,9 @@ private:
     void priceUpdateFinished(Dialogs &dialogs, std::function<void(const pc::PriceUpdateOperation &)> after);
     pc::OperationState *m_operations = nullptr;
     std::unique_ptr<pc::PriceUpdateOperation> m_priceOp;
+    std::unique_ptr<pc::TaskOperation> m_task;
+    // The document tables read again after another attachment wrote them.
+    void reopenDocuments();
     std::unique_ptr<pc::fb::EventWatcher> m_sharedEvents;
     QSet<QString> m_pendingShared;
     bool m_followingShared = false;

@@ -9,6 +9,9 @@
 #include "core/Dialogs.h"
 #include "core/PriceMask.h"
 #include "db/DataModule.h"
+#include "db/WorkerDatabase.h"
+#include "core/Operation.h"
+#include "exchange/ServerConnection.h"
 #include "documents/MaxMarkup.h"
 #include "documents/FetchDocuments.h"
 #include "documents/Printing.h"
@@ -95,10 +98,69 @@ void TMainForm::makeDocumentFetch()
 
 void TMainForm::FetchDocuments(bool alwaysReport)
 {
-    if (!Documents)
-        return;
+    startDocumentFetch(alwaysReport, *m_dialogs, {});
+}
+
+// The fetch runs on its own thread with an attachment and a connection of its
+// own; the window reads the document tables again when it has finished.
+bool TMainForm::startDocumentFetch(bool alwaysReport, Dialogs &dialogs, std::function<void(int, int)> after)
+{
+    if (!DM || !DM->Connected() || busy())
+        return false;
+    if (!Connection)
+        CreateFtpClient();
     collectSettings(); // the invoice folder and the leave-on-server choice as they stand on the page
-    Documents->FetchDocuments(alwaysReport, ui->cbAddresses->count(), ui->cbAddresses->currentIndex());
+    struct Shared {
+        Settings settings;
+        int serverIndex = 0;
+        pc::DocumentFetch::Result result;
+    };
+    auto shared = std::make_shared<Shared>();
+    shared->settings = settings;
+    shared->serverIndex = Connection->CurrentServerIndex();
+    const int count = ui->cbAddresses->count();
+    const int index = ui->cbAddresses->currentIndex();
+    const pc::TDM *like = DM.get();
+    const pc::AppContext appContext = context;
+    return startTask(
+        dialogs,
+        [shared, like, appContext, count, index, alwaysReport](pc::TaskOperation &task) {
+            std::unique_ptr<pc::TDM> dm = pc::OpenAttachmentLike(*like, appContext, task.dialogs(), task.log());
+            pc::ServerConnection connection(shared->settings, task.dialogs(), task.log());
+            configureConnection(connection);
+            connection.setCurrentServerIndex(shared->serverIndex);
+            connection.setCancelFlag(&task.cancelFlag());
+            pc::DocumentFetch fetch(*dm, connection, shared->settings, task.dialogs(), task.log(), appContext);
+            fetch.ReceiveProgress = [&task](qint64 done, qint64 total) { emit task.progress(done, total); };
+            try {
+                shared->result = fetch.FetchDocuments(alwaysReport, count, index);
+            } catch (const pc::ExchangeCancelled &) {
+                task.log().logMessage(QStringLiteral("Получение дефектур и накладных прервано"), Warning, true);
+            }
+            shared->serverIndex = connection.CurrentServerIndex();
+        },
+        [this, shared, after] {
+            if (Connection)
+                Connection->setCurrentServerIndex(shared->serverIndex);
+            reopenDocuments();
+            BuildStartPage();
+            if (after)
+                after(shared->result.defectures, shared->result.documents);
+        });
+}
+
+void TMainForm::reopenDocuments()
+{
+    for (pc::Dataset *ds : {DM->DefectTable(), DM->NakladSet()}) {
+        if (!ds || !ds->Active())
+            continue;
+        ds->Close();
+        ds->Open();
+        ds->Last();
+    }
+    for (pc::Dataset *ds : {DM->DefectLinesTable(), DM->DefectOrderLinesTable(), DM->NakladLinesSet()})
+        if (ds && !ds->Active())
+            ds->Open();
 }
 
 void TMainForm::btnDeleteNakladClick()

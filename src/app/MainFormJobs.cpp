@@ -116,22 +116,14 @@ void TMainForm::RunHandedJob(pc::JobKind kind, std::function<void(const pc::JobO
         return;
     }
 
-    pc::JobDialogs jobDialogs(*m_pane);
-    Dialogs *person = m_router->target;
-    m_router->target = &jobDialogs;
-    pc::JobOutcome out;
-    try {
-        collectSettings();
-        const pc::DocumentFetch::Result r =
-            Documents->FetchDocuments(false, ui->cbAddresses->count(), ui->cbAddresses->currentIndex());
-        out = pc::documentsJobOutcome(r.defectures, r.documents, jobDialogs, errorsSince(linesBefore),
-                                      QDateTime::currentDateTime());
-    } catch (const std::exception &e) {
-        LogMessage(pc::errorText(e), Error, true);
-        out = {pc::JobFailed, pc::errorText(e)};
-    }
-    m_router->target = person;
-    finish(out);
+    auto jobDialogs = std::make_shared<pc::JobDialogs>(*m_pane);
+    const bool started = startDocumentFetch(
+        false, *jobDialogs, [jobDialogs, linesBefore, errorsSince, finish](int defectures, int documents) {
+            finish(pc::documentsJobOutcome(defectures, documents, *jobDialogs, errorsSince(linesBefore),
+                                           QDateTime::currentDateTime()));
+        });
+    if (!started)
+        finish(pc::busyJobOutcome(kind, QDateTime::currentDateTime()));
 }
 
 void TMainForm::ShowLastJobResult()

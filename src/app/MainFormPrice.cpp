@@ -88,6 +88,44 @@ void TMainForm::configureConnection(pc::ServerConnection &connection)
     connection.ftp().setConnectTimeout(15000);
 }
 
+bool TMainForm::startTask(Dialogs &dialogs, std::function<void(pc::TaskOperation &)> work, std::function<void()> after)
+{
+    if (busy())
+        return false;
+    auto op = std::make_unique<pc::TaskOperation>(dialogs, *m_pane, std::move(work));
+    connect(op.get(), &pc::Operation::progress, frmSplash, &TfrmSplash::SetProgress);
+    connect(op.get(), &pc::Operation::progress, this, [this](qint64 done, qint64 total) {
+        ui->RecivePanel->setVisible(total >= 0);
+        if (total > 0)
+            ui->ReciveProgress->setMaximum(int((total + 1023) / 1024));
+        if (total >= 0)
+            ui->ReciveProgress->setValue(int(done / 1024));
+    });
+    Dialogs *shown = &dialogs;
+    connect(op.get(), &pc::Operation::finished, this, [this, shown, after] {
+        m_task.release()->deleteLater(); // once this signal's emission is over
+        shown->setWaitCancel({});
+        shown->hideWait();
+        frmSplash->SetProgress(0, -1);
+        ui->RecivePanel->hide();
+        try {
+            if (after)
+                after();
+        } catch (const std::exception &e) {
+            LogMessage(pc::errorText(e), Error, true);
+        }
+    });
+    pc::TaskOperation *running = op.get();
+    dialogs.setWaitCancel([running] { running->cancel(); });
+    m_task = std::move(op);
+    if (!m_task->start(m_operations)) {
+        dialogs.setWaitCancel({});
+        m_task.reset();
+        return false;
+    }
+    return true;
+}
+
 void TMainForm::UpdatePrice()
 {
     startPriceUpdate(*m_dialogs, *m_pane, {}, {});

@@ -14,7 +14,10 @@ PriceUpdateOperation::PriceUpdateOperation(const TDM &like, const AppContext &co
 {
 }
 
-PriceUpdateOperation::~PriceUpdateOperation() = default;
+PriceUpdateOperation::~PriceUpdateOperation()
+{
+    stopAndWait();
+}
 
 void PriceUpdateOperation::run()
 {

@@ -163,6 +163,13 @@ Operation::Operation(Dialogs &dialogs, MessageLog &log)
 
 Operation::~Operation()
 {
+    stopAndWait();
+    if (m_state)
+        m_state->end(this);
+}
+
+void Operation::stopAndWait()
+{
     if (m_thread && m_thread->isRunning()) {
         // The home is going away: the work gives up its questions and ends
         // at its next check.
@@ -171,8 +178,6 @@ Operation::~Operation()
         m_thread->quit();
         m_thread->wait();
     }
-    if (m_state)
-        m_state->end(this);
 }
 
 bool Operation::start(OperationState *state)

@@ -119,6 +119,10 @@ protected:
     // The work, on the operation's thread.
     virtual void run() = 0;
     Dialogs &workerDialogs() { return m_dialogs; }
+    // A running operation being destroyed gives up and is waited for; a
+    // derived class calls this first in its destructor, while what run()
+    // uses still exists.
+    void stopAndWait();
     MessageLog &workerLog() { return m_log; }
 
 private:
@@ -132,6 +136,31 @@ private:
     QPointer<OperationState> m_state;
     std::atomic<bool> m_cancel{false};
     bool m_running = false;
+};
+
+// An operation whose work is a function: it is given the operation, whose
+// dialogs(), log(), cancelFlag() and progress() it uses from its thread.
+class TaskOperation : public Operation {
+    Q_OBJECT
+public:
+    using Work = std::function<void(TaskOperation &)>;
+    TaskOperation(Dialogs &dialogs, MessageLog &log, Work work)
+        : Operation(dialogs, log), m_work(std::move(work))
+    {
+    }
+    ~TaskOperation() override { stopAndWait(); }
+    Dialogs &dialogs() { return workerDialogs(); }
+    MessageLog &log() { return workerLog(); }
+
+protected:
+    void run() override
+    {
+        if (m_work)
+            m_work(*this);
+    }
+
+private:
+    Work m_work;
 };
 
 } // namespace pc

@@ -97,7 +97,6 @@ public:
     int CurrentServerIndex() const { return m_currentServerIndex; }
 
 private:
-    void processEvents();
 
     const Settings &m_settings;
     Dialogs *m_dialogs;
