@@ -1,5 +1,6 @@
 #include "app/JobRunner.h"
 
+#include "app/DocumentFetchOperation.h"
 #include "app/PriceUpdateOperation.h"
 #include "app/SettingsFiles.h"
 #include "core/AppContext.h"
@@ -55,6 +56,16 @@ QString failureReason(const JobDialogs &dialogs, const QStringList &errors)
     if (!dialogs.notices.isEmpty())
         return dialogs.notices.last().simplified();
     return QStringLiteral("подробности в журнале сообщений");
+}
+
+// Runs the operation on its thread; this thread answers its questions and
+// takes its log lines meanwhile.
+void runToEnd(Operation &op)
+{
+    QEventLoop loop;
+    QObject::connect(&op, &Operation::finished, &loop, &QEventLoop::quit);
+    if (op.start())
+        loop.exec();
 }
 
 } // namespace
@@ -253,8 +264,6 @@ JobOutcome runJobWithoutWindow(const AppContext &context, JobKind kind)
 
     ServerConnection connection(settings, dialogs, log);
     connection.ftp().setConnectTimeout(15000);
-    DocumentFetch documents(dm, connection, settings, dialogs, log, context);
-    DocumentFetch::Result fetched;
     const int addressCount = int(settings.DeliveryAddresses.size());
     const int addressIndex = addressCount > 0 ? settings.AddressIndex : -1;
 
@@ -270,18 +279,20 @@ JobOutcome runJobWithoutWindow(const AppContext &context, JobKind kind)
         op.addressIndex = addressIndex;
         op.configureConnection = [](ServerConnection &c) { c.ftp().setConnectTimeout(15000); };
         op.press = [&dialogs](PriceUpdate &update) { return runPriceUpdate(update, dialogs); };
-        QEventLoop loop;
-        QObject::connect(&op, &Operation::finished, &loop, &QEventLoop::quit);
-        op.start();
-        loop.exec();
+        runToEnd(op);
         settings.PriceDate = op.settings.PriceDate;
         settings.PriceDateTime = op.settings.PriceDateTime;
         PriceUpdate update(dm, connection, settings, dialogs, log, context);
         out = priceJobOutcome(dm, update, op.loaded, settings.PriceDate, before, dialogs, log.errors(),
                               QDateTime::currentDateTime());
     } else {
-        fetched = documents.FetchDocuments(false, addressCount, addressIndex);
-        out = documentsJobOutcome(fetched.defectures, fetched.documents, dialogs, log.errors(), QDateTime::currentDateTime());
+        DocumentFetchOperation op(dm, context, settings, dialogs, log);
+        op.addressCount = addressCount;
+        op.addressIndex = addressIndex;
+        op.configureConnection = [](ServerConnection &c) { c.ftp().setConnectTimeout(15000); };
+        runToEnd(op);
+        out = documentsJobOutcome(op.result.defectures, op.result.documents, dialogs, log.errors(),
+                                  QDateTime::currentDateTime());
     }
     log.logMessage(out.summary, out.exitCode == JobDone ? Info : out.exitCode == JobStalePrice ? Warning : Error, true);
     return finish(out);

@@ -51,6 +51,7 @@ class ServerConnection;
 struct ServerAddressList;
 class SupplierPanels;
 class DialogsRouter;
+class Operation;
 class OperationState;
 class TaskOperation;
 class PriceUpdate;
@@ -235,6 +236,8 @@ public:
     // runs on the window's thread once it has finished. False when it could
     // not start.
     bool startTask(Dialogs &dialogs, std::function<void(pc::TaskOperation &)> work, std::function<void()> after);
+    // The same for an operation made by the caller; after may read it.
+    bool startOperation(Dialogs &dialogs, std::unique_ptr<pc::Operation> op, std::function<void()> after);
     // The document fetch as such an operation; after gets its result.
     bool startDocumentFetch(bool alwaysReport, Dialogs &dialogs,
                             std::function<void(int defectures, int documents)> after);
@@ -338,7 +341,7 @@ private:
     void priceUpdateFinished(Dialogs &dialogs, std::function<void(const pc::PriceUpdateOperation &)> after);
     pc::OperationState *m_operations = nullptr;
     std::unique_ptr<pc::PriceUpdateOperation> m_priceOp;
-    std::unique_ptr<pc::TaskOperation> m_task;
+    std::unique_ptr<pc::Operation> m_task;
     // The document tables read again after another attachment wrote them.
     void reopenDocuments();
     std::unique_ptr<pc::fb::EventWatcher> m_sharedEvents;

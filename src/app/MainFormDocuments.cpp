@@ -9,8 +9,7 @@
 #include "core/Dialogs.h"
 #include "core/PriceMask.h"
 #include "db/DataModule.h"
-#include "db/WorkerDatabase.h"
-#include "core/Operation.h"
+#include "app/DocumentFetchOperation.h"
 #include "exchange/ServerConnection.h"
 #include "documents/MaxMarkup.h"
 #include "documents/FetchDocuments.h"
@@ -110,43 +109,21 @@ bool TMainForm::startDocumentFetch(bool alwaysReport, Dialogs &dialogs, std::fun
     if (!Connection)
         CreateFtpClient();
     collectSettings(); // the invoice folder and the leave-on-server choice as they stand on the page
-    struct Shared {
-        Settings settings;
-        int serverIndex = 0;
-        pc::DocumentFetch::Result result;
-    };
-    auto shared = std::make_shared<Shared>();
-    shared->settings = settings;
-    shared->serverIndex = Connection->CurrentServerIndex();
-    const int count = ui->cbAddresses->count();
-    const int index = ui->cbAddresses->currentIndex();
-    const pc::TDM *like = DM.get();
-    const pc::AppContext appContext = context;
-    return startTask(
-        dialogs,
-        [shared, like, appContext, count, index, alwaysReport](pc::TaskOperation &task) {
-            std::unique_ptr<pc::TDM> dm = pc::OpenAttachmentLike(*like, appContext, task.dialogs(), task.log());
-            pc::ServerConnection connection(shared->settings, task.dialogs(), task.log());
-            configureConnection(connection);
-            connection.setCurrentServerIndex(shared->serverIndex);
-            connection.setCancelFlag(&task.cancelFlag());
-            pc::DocumentFetch fetch(*dm, connection, shared->settings, task.dialogs(), task.log(), appContext);
-            fetch.ReceiveProgress = [&task](qint64 done, qint64 total) { emit task.progress(done, total); };
-            try {
-                shared->result = fetch.FetchDocuments(alwaysReport, count, index);
-            } catch (const pc::ExchangeCancelled &) {
-                task.log().logMessage(QStringLiteral("Получение дефектур и накладных прервано"), Warning, true);
-            }
-            shared->serverIndex = connection.CurrentServerIndex();
-        },
-        [this, shared, after] {
-            if (Connection)
-                Connection->setCurrentServerIndex(shared->serverIndex);
-            reopenDocuments();
-            BuildStartPage();
-            if (after)
-                after(shared->result.defectures, shared->result.documents);
-        });
+    auto op = std::make_unique<pc::DocumentFetchOperation>(*DM, context, settings, dialogs, *m_pane);
+    op->alwaysReport = alwaysReport;
+    op->addressCount = ui->cbAddresses->count();
+    op->addressIndex = ui->cbAddresses->currentIndex();
+    op->serverIndex = Connection->CurrentServerIndex();
+    op->configureConnection = &TMainForm::configureConnection;
+    const pc::DocumentFetchOperation *fetch = op.get();
+    return startOperation(dialogs, std::move(op), [this, fetch, after] {
+        if (Connection)
+            Connection->setCurrentServerIndex(fetch->serverIndexAfter);
+        reopenDocuments();
+        BuildStartPage();
+        if (after)
+            after(fetch->result.defectures, fetch->result.documents);
+    });
 }
 
 void TMainForm::reopenDocuments()

@@ -90,9 +90,13 @@ void TMainForm::configureConnection(pc::ServerConnection &connection)
 
 bool TMainForm::startTask(Dialogs &dialogs, std::function<void(pc::TaskOperation &)> work, std::function<void()> after)
 {
+    return startOperation(dialogs, std::make_unique<pc::TaskOperation>(dialogs, *m_pane, std::move(work)), std::move(after));
+}
+
+bool TMainForm::startOperation(Dialogs &dialogs, std::unique_ptr<pc::Operation> op, std::function<void()> after)
+{
     if (busy())
         return false;
-    auto op = std::make_unique<pc::TaskOperation>(dialogs, *m_pane, std::move(work));
     connect(op.get(), &pc::Operation::progress, frmSplash, &TfrmSplash::SetProgress);
     connect(op.get(), &pc::Operation::progress, this, [this](qint64 done, qint64 total) {
         ui->RecivePanel->setVisible(total >= 0);
@@ -115,7 +119,7 @@ bool TMainForm::startTask(Dialogs &dialogs, std::function<void(pc::TaskOperation
             LogMessage(pc::errorText(e), Error, true);
         }
     });
-    pc::TaskOperation *running = op.get();
+    pc::Operation *running = op.get();
     dialogs.setWaitCancel([running] { running->cancel(); });
     m_task = std::move(op);
     if (!m_task->start(m_operations)) {
