@@ -52,7 +52,9 @@ void TMainForm::AnswerOtherCopy(const QString &request, const std::function<void
     }
     // Out of the socket's handler first; the window may have become busy by then.
     QTimer::singleShot(0, this, [this, kind, reply] {
-        if (BusyForJob()) {
+        // Another counter's price update: the job waits for it in its own
+        // process and asks again, rather than failing on the busy lock.
+        if (BusyForJob() || (*kind == pc::JobKind::UpdatePrice && DM && pc::OtherWorkstationUpdatesPrice(*DM))) {
             reply(QStringLiteral("busy"));
             return;
         }
@@ -76,7 +78,7 @@ void TMainForm::RunHandedJob(pc::JobKind kind, std::function<void(const pc::JobO
     auto finish = [this, kind, done](const pc::JobOutcome &out) {
         m_jobRunning = false;
         try {
-            pc::writeJobResult(context, {pc::jobKindName(kind), QDateTime::currentDateTime(), out.exitCode, out.summary, true});
+            pc::keepJobResult(context, kind, out, QDateTime::currentDateTime(), DM.get(), true);
         } catch (const std::exception &e) {
             LogMessage(pc::errorText(e), Warning, false);
         }
@@ -90,6 +92,12 @@ void TMainForm::RunHandedJob(pc::JobKind kind, std::function<void(const pc::JobO
         // The job's answers stand in for the person's for this update only;
         // the window's own questions still go to the person. A new version
         // found in the archive waits for the next start.
+        if (const std::optional<pc::JobOutcome> other =
+                pc::otherWorkstationsPriceUpdate(*DM, *PriceUpd, settings, *m_pane, context.appDir(), 0)) {
+            RefreshTitle();
+            finish(*other);
+            return;
+        }
         auto jobDialogs = std::make_shared<pc::JobDialogs>(*m_pane);
         std::shared_ptr<const pc::PriceSnapshot> before;
         try {

@@ -59,6 +59,9 @@ bool JobLock::Acquire()
     if (m_tr && m_tr->isActive())
         return true;
     m_dm.ReconnectIfLost(); // a job after the server came back starts on a new connection
+    if (m_dm.IsServerAway())
+        throw AppError(QStringLiteral("Сервер базы данных не отвечает… Повторите, когда программа скажет, "
+                                      "что соединение восстановлено."));
     fb::Database *db = m_dm.Database();
     if (!m_dm.IsFirebird() || !db || !db->isAttached() || !m_dm.TableExists(QStringLiteral("WORKSTATE")))
         return true;

@@ -10,6 +10,7 @@
 #include "db/DataModule.h"
 #include "db/DbfReader.h"
 #include "db/JobLock.h"
+#include "db/SharedJobState.h"
 #include "db/TableDefs.h"
 #include "db/firebird/DbError.h"
 #include "db/firebird/Statement.h"
@@ -188,8 +189,8 @@ bool PriceUpdate::orderIsEmpty()
         return OrderIsEmpty();
     if (!m_dm.PriceHasData())
         return true;
-    std::unique_ptr<Dataset> q(m_dm.OpenQuery(QStringLiteral("SELECT COUNT(1) FROM PRICE WHERE ZAKAZ > 0"), true));
-    return !q || q->IsEmpty() || q->Fields(0).AsLargeInt() == 0;
+    std::unique_ptr<Dataset> q(m_dm.OpenQuery(QStringLiteral("SELECT FIRST 1 1 FROM PRICE WHERE ZAKAZ > 0"), true));
+    return !q || q->IsEmpty();
 }
 
 // A failed update is an expected outcome (no connection, no archive, a
@@ -908,6 +909,7 @@ bool PriceUpdate::loadPriceFile(const QString &fileName)
         // Every workstation takes the price date from the database, with the list.
         m_dm.SetSharedValue(kPriceDateKey, fileTime.toString(Qt::ISODate));
         m_dm.AdvancePriceListVersion();
+        NotePriceLoad(m_dm, QDateTime::currentDateTime(), CounterIdentity(m_context.appDir()));
         m_dm.PostEvent(QStringLiteral("PRICE_CHANGED"));
         m_dm.Commit();
         m_lastLoadOk = true;
