@@ -767,8 +767,23 @@ void TMainForm::btnCheckConnectionClick()
     auto result = std::make_shared<pc::ConnectionCheck>();
     ShowWait(QStringLiteral("Подождите некоторое время, происходит соединение с сервером..."), 0);
     const bool started = startTask(
-        dialogs(), [request, result](pc::TaskOperation &) { *result = pc::checkServerConnection(request); },
-        [this, result] { ShowNotice(result->text, true); });
+        dialogs(),
+        [request, result](pc::TaskOperation &task) {
+            pc::ConnectionCheckRequest given = request;
+            // «Прервать» ends the check at its next wait.
+            given.idle = [&task] {
+                if (task.cancelRequested())
+                    throw pc::ExchangeCancelled();
+            };
+            try {
+                *result = pc::checkServerConnection(given);
+            } catch (const pc::ExchangeCancelled &) {
+            }
+        },
+        [this, result] {
+            if (!result->text.isEmpty())
+                ShowNotice(result->text, true);
+        });
     if (!started)
         HideWait();
 }
