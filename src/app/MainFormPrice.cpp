@@ -71,10 +71,50 @@ void TMainForm::makePriceUpdate()
     PriceUpd->CheckProgramUpdate = [this] { ProgramUpd->CheckProgramUpdate(priceGrid->ShowOnlyOrder); };
 }
 
+// The new version comes down on its own thread with a connection of its own;
+// the window starts the updater (and ends) once it is there.
 void TMainForm::btnUpdateProgramClick()
 {
-    if (ProgramUpd && Connection)
-        ProgramUpd->UpdateProgram(*Connection, settings);
+    if (!ProgramUpd || !Connection)
+        return;
+    struct Shared {
+        Settings settings;
+        int serverIndex = 0;
+        QString program, workingDir; // the updater to start, once fetched
+    };
+    auto shared = std::make_shared<Shared>();
+    shared->settings = settings;
+    shared->serverIndex = Connection->CurrentServerIndex();
+    const QString appDir = context.appDir();
+    const QString exe = QCoreApplication::applicationFilePath();
+    startTask(
+        *m_dialogs,
+        [shared, appDir, exe](pc::TaskOperation &task) {
+            pc::ServerConnection connection(shared->settings, task.dialogs(), task.log());
+            configureConnection(connection);
+            connection.setCurrentServerIndex(shared->serverIndex);
+            connection.setCancelFlag(&task.cancelFlag());
+            pc::ProgramUpdate update(appDir, exe, task.dialogs(), task.log());
+            update.startAndQuit = [shared](const QString &program, const QString &workingDir, QString &) {
+                shared->program = program;
+                shared->workingDir = workingDir;
+                return true;
+            };
+            try {
+                update.UpdateProgram(connection, shared->settings);
+            } catch (const pc::ExchangeCancelled &) {
+                task.log().logMessage(QStringLiteral("Получение обновления программы прервано"), Warning, true);
+            }
+            shared->serverIndex = connection.CurrentServerIndex();
+        },
+        [this, shared] {
+            if (Connection)
+                Connection->setCurrentServerIndex(shared->serverIndex);
+            QString error;
+            if (!shared->program.isEmpty() && ProgramUpd->startAndQuit
+                && !ProgramUpd->startAndQuit(shared->program, shared->workingDir, error))
+                ShowNotice(QStringLiteral("Не удалось запустить программу обновления: %1").arg(error), true);
+        });
 }
 
 bool TMainForm::busy() const
