@@ -27,6 +27,8 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
+#include <QSysInfo>
 #include <QLocale>
 #include <QTimer>
 #include <QTest>
@@ -327,6 +329,19 @@ TEST_F(WorkstationsTest, OneJobAtATimeAndTheOtherIsToldWhoRunsIt)
     EXPECT_FALSE(bJob.Acquire());
     EXPECT_TRUE(bJob.BusyText().startsWith(QStringLiteral("Прайс обновляется на другом рабочем месте")));
     EXPECT_TRUE(bJob.BusyText().contains(JobLock::WorkstationName())) << bJob.BusyText().toStdString();
+    {
+        // A timer's job has no USER in its environment: the others are still
+        // told the computer and the user.
+        const QByteArray user = qgetenv("USER");
+        qunsetenv("USER");
+        const QString name = JobLock::WorkstationName();
+        if (!user.isNull())
+            qputenv("USER", user);
+        const QString owner = QFileInfo(location.Path).owner(); // the account that runs the test
+        ASSERT_FALSE(owner.isEmpty());
+        EXPECT_TRUE(name.endsWith(QLatin1Char('/') + owner)) << name.toStdString();
+        EXPECT_TRUE(name.startsWith(QSysInfo::machineHostName())) << name.toStdString();
+    }
     // Another kind of job is not held up.
     JobLock bSend(*b.dm, JobLock::Job::Sending);
     EXPECT_TRUE(bSend.Acquire());
