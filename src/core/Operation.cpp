@@ -1,5 +1,7 @@
 #include "core/Operation.h"
 
+#include "platform/AppError.h"
+
 #include <QCoreApplication>
 #include <QSemaphore>
 #include <QThread>
@@ -203,7 +205,7 @@ void Operation::execute()
     try {
         run();
     } catch (const std::exception &e) {
-        m_log.logMessage(QString::fromUtf8(e.what()), Error, true);
+        m_log.logMessage(errorText(e), Error, true);
     } catch (...) {
         m_log.logMessage(QStringLiteral("Внутренняя ошибка программы"), Error, true);
     }
