@@ -89,6 +89,15 @@ TMainForm::TMainForm(const QString &appDir, QWidget *parent)
                                                }
                                            });
     m_operations = new pc::OperationState(this);
+    // While an operation runs, the buttons that would start another one or
+    // change what it works on wait for it; everything else stays at hand.
+    connect(m_operations, &pc::OperationState::busyChanged, this, [this](bool busy) {
+        for (QPushButton *b : {ui->btnUpdatePrice, ui->btnSendOrder, ui->btnSendOrders, ui->btnGetDefecturesAndNaklad,
+                               ui->btnCheckConnection, ui->btnUpdateProgram, ui->btnClearorder, ui->btnImportOrder,
+                               ui->btnImportDbfData, ui->btnClearBase, ui->btnGetNewFile, ui->btnOrderRestore,
+                               ui->btnDeleteAllOrders})
+            b->setEnabled(!busy);
+    });
     m_windowDialogs = std::make_unique<WindowDialogs>(this, dlgAskMessage, frmSplash, m_pane.get());
     m_router = std::make_unique<pc::DialogsRouter>(m_windowDialogs.get());
     m_dialogs = m_router.get();
@@ -632,9 +641,9 @@ void TMainForm::RefreshTitle()
                    + settings.ClientCode + QStringLiteral(". Имя в системе ") + settings.ClientName
                    + QStringLiteral(" Прайс-лист от ") + settings.PriceDate + TitleSuffix);
     ui->pgcMain->setTabText(ui->pgcMain->indexOf(ui->tsOrder), QStringLiteral("Заказ"));
-    ui->btnUpdatePrice->setEnabled(true);
-    ui->btnSendOrder->setEnabled(true);
-    ui->btnSendOrders->setEnabled(true);
+    ui->btnUpdatePrice->setEnabled(!busy());
+    ui->btnSendOrder->setEnabled(!busy());
+    ui->btnSendOrders->setEnabled(!busy());
     ui->lbPriceDate->setText(QStringLiteral("Прайс от :     ") + settings.PriceDate);
 }
 

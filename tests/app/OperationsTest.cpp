@@ -168,6 +168,13 @@ TEST_F(OperationWindowFixture, PointerClickOnCancelEndsAThrottledDownloadAndKeep
     // The download is under way and the window goes on meanwhile.
     ASSERT_TRUE(waitFor([&] { return form->ui->ReciveProgress->value() >= 128; }, 10000));
     ASSERT_TRUE(form->busy());
+    // No second operation meanwhile, and the grid still takes keys.
+    EXPECT_FALSE(form->ui->btnUpdatePrice->isEnabled());
+    EXPECT_FALSE(form->ui->btnSendOrder->isEnabled());
+    form->ui->dbgrdPrice->setFocus();
+    form->ui->dbgrdPrice->setCurrentIndex(form->ui->dbgrdPrice->model()->index(0, 1));
+    QTest::keyClick(form->ui->dbgrdPrice, Qt::Key_Down);
+    EXPECT_EQ(form->ui->dbgrdPrice->currentIndex().row(), 1);
     ASSERT_TRUE(form->frmSplash->isVisible());
     QPushButton *cancel = form->frmSplash->btnCancelWait;
     ASSERT_TRUE(cancel->isVisible());
@@ -179,6 +186,7 @@ TEST_F(OperationWindowFixture, PointerClickOnCancelEndsAThrottledDownloadAndKeep
     EXPECT_LT(sinceClick.elapsed(), 2000);
     EXPECT_FALSE(form->frmSplash->isVisible());
     EXPECT_TRUE(form->ui->RecivePanel->isHidden());
+    EXPECT_TRUE(form->ui->btnUpdatePrice->isEnabled());
     EXPECT_TRUE(dialogs.notices.isEmpty()) << dialogs.notices.join("|").toStdString();
 
     const QString db = form->DM->DatabaseFile();
