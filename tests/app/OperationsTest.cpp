@@ -5,6 +5,7 @@
 
 #include "GuiTest.h"
 #include "WindowFixture.h"
+#include "DbfWriter.h"
 #include "FtpTestServer.h"
 #include "OtherConnection.h"
 #include "ScriptedDialogs.h"
@@ -19,6 +20,7 @@
 #include "ui/WindowDialogs.h"
 #include "ui_MainForm.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QPushButton>
@@ -195,6 +197,32 @@ TEST_F(OperationWindowFixture, PointerClickOnCancelEndsAThrottledDownloadAndKeep
     EXPECT_EQ(pc::test::committedScalar(db, "SELECT QNT FROM PRICE WHERE IDTOVAR = '2'"), 5);
     EXPECT_EQ(form->ui->dbgrdPrice->model()->rowCount(), 2);
     EXPECT_FALSE(dir.exists("Data/pricein.dbf"));
+}
+
+// «Загрузить дефектуры и накладные»: the fetch runs on its own thread and
+// attachment, and the window shows what came once it has finished.
+TEST_F(OperationWindowFixture, DocumentFetchRunsOnItsOwnThreadAndTheWindowShowsWhatCame)
+{
+    FtpTestServer server({{{"55", "pw"}, {"Order", "nulpet"}}});
+    dir.writeText("server.ini", QString("[Header]\nServerAdress=127.0.0.1\nServerPort=%1\n").arg(server.port()));
+    dir.writeText("client.ini", "[Header]\nClientCode=55\nClientPass=pw\n");
+    ASSERT_TRUE(QDir().mkpath(server.home("55") + "/Defect/55"));
+    pc::test::DbfWriter w(0x03);
+    w.addField("TOVAR", 'C', 60).addField("COUNT", 'N', 10);
+    w.addRecord({QStringLiteral("Аспирин"), 3});
+    w.save(server.home("55") + "/Defect/55/d12345.dbf");
+    form->LoadSettings();
+    ASSERT_TRUE(form->DM->DefectTable()->Active());
+    ASSERT_EQ(form->DM->DefectTable()->RecordCount(), 0);
+    dialogs.notices.clear();
+
+    form->ui->btnGetDefecturesAndNaklad->click();
+    EXPECT_TRUE(form->busy());
+    ASSERT_TRUE(waitFor([&] { return !form->busy(); }, 30000));
+    EXPECT_EQ(dialogs.notices, QStringList{"Получено : \n\r1 дефектур\n\r0 накладных"});
+    EXPECT_EQ(form->DM->DefectTable()->RecordCount(), 1);
+    EXPECT_EQ(pc::test::committedScalar(form->DM->DatabaseFile(), "SELECT COUNT(*) FROM DEFECTL"), 1);
+    EXPECT_FALSE(QFile::exists(server.home("55") + "/Defect/55/d12345.dbf"));
 }
 
 // A notice is never hidden under the wait window, and a wait window shown
