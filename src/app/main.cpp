@@ -14,6 +14,7 @@
 #include "platform/SingleInstance.h"
 
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLibraryInfo>
@@ -21,6 +22,7 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QThread>
+#include <QTimer>
 #include <QTranslator>
 
 #include <cstdio>
@@ -300,10 +302,21 @@ int main(int argc, char **argv)
         note.show();
         bool stop = false;
         pc::TerminationWatcher terminate([&stop](int) { stop = true; });
-        while (!instance.acquire(200, [] { QCoreApplication::processEvents(); })) {
-            if (stop || !note.isVisible())
-                return 0; // ended, or the note closed by the person: no window after all
+        // Tried every 200 ms from the event loop, which keeps the note painted.
+        QEventLoop waiting;
+        bool acquired = instance.acquire();
+        QTimer retry;
+        retry.setInterval(200);
+        QObject::connect(&retry, &QTimer::timeout, &waiting, [&] {
+            if ((acquired = instance.acquire()) || stop || !note.isVisible())
+                waiting.quit();
+        });
+        if (!acquired) {
+            retry.start();
+            waiting.exec();
         }
+        if (!acquired)
+            return 0; // ended, or the note closed by the person: no window after all
         note.close();
     }
     if (const QString problem = localEngineProblem(pc::AppContext(exe.absolutePath()), lockFolderProblem); !problem.isEmpty())

@@ -47,11 +47,17 @@ int CountUnsentOrders(TDM &dm, QDateTime *oldest)
 
 void OrderSender::SendOrders(int addressCount, int addressIndex, const QString &comment)
 {
+    if (PrepareSending(addressCount, addressIndex, comment))
+        SendPrepared();
+}
+
+bool OrderSender::PrepareSending(int addressCount, int addressIndex, const QString &comment)
+{
     if (addressCount > 1 && addressIndex == 0) {
         m_dialogs.showNotice(QStringLiteral("Выберите адрес доставки (поле 'Заявка от')!"), true);
         if (dropDownAddresses)
             dropDownAddresses();
-        return;
+        return false;
     }
     if (leaveChangesMode)
         leaveChangesMode();
@@ -59,9 +65,9 @@ void OrderSender::SendOrders(int addressCount, int addressIndex, const QString &
         && m_dialogs.askQuestion(QStringLiteral("Прайс не актуальный! При отправке заявки цены могут измениться. Продолжить?"),
                                  false, false)
                != mrYes)
-        return;
+        return false;
     if (showOnlyOrder && showOnlyOrder())
-        return;
+        return false;
     QDateTime oldest;
     const int count = CountUnsentOrders(m_dm, &oldest);
     if (count > 0
@@ -70,9 +76,12 @@ void OrderSender::SendOrders(int addressCount, int addressIndex, const QString &
                                      + QStringLiteral("\r\nПродолжить?"),
                                  true, false)
                != mrYes)
-        return;
-    if (!m_saver.SaveCurrentOrder(comment))
-        return;
+        return false;
+    return m_saver.SaveCurrentOrder(comment);
+}
+
+void OrderSender::SendPrepared()
+{
     try {
         if (!SendUnsentOrders())
             m_dialogs.showNotice(kSendFailed, true);

@@ -44,6 +44,11 @@ public:
     // comment: the comment box as typed. A failed upload is logged in its own
     // words and followed by the notice; the unsent orders wait for next time.
     void SendOrders(int addressCount, int addressIndex, const QString &comment);
+    // The same in two steps: the questions and the save of the current order
+    // (true when the sending goes on), then the uploads and what follows
+    // them, which may run on another thread with a module of its own.
+    bool PrepareSending(int addressCount, int addressIndex, const QString &comment);
+    void SendPrepared();
 
     // False when an upload reported failure. An order left as being sent by
     // an interrupted send is looked for on the server first: there under its

@@ -28,6 +28,7 @@
 #include <QtEndian>
 
 #include <gtest/gtest.h>
+#include <atomic>
 #include <iostream>
 #include <map>
 #include <limits>
@@ -455,6 +456,25 @@ TEST_F(PriceUpdateFixture, CancelledDownloadEndsAtOnceAndKeepsTheOldList)
             connection->DisconnectFromServer();
         }
     }
+}
+
+// The operation's cancel flag set while the rows go in: the load stops in the
+// row loop, everything is rolled back, and nothing is asked.
+TEST_F(PriceUpdateFixture, CancelDuringTheLoadRollsBackAndKeepsTheOldList)
+{
+    addCurrentPrice();
+    std::vector<Row> many;
+    for (int i = 0; i < 5000; ++i)
+        many.push_back({QString::number(i + 10), QStringLiteral("Товар %1").arg(i)});
+    writePriceDbf(dir.file(kCode + ".dbf"), many);
+    std::atomic<bool> cancel{false};
+    update->setCancelFlag(&cancel);
+    update->AfterOrderKept = [&] { cancel = true; };
+    EXPECT_FALSE(update->LoadPriceFromFile());
+    EXPECT_TRUE(log.contains("Загрузка прайса прервана, прежний прайс-лист сохранён", Warning));
+    EXPECT_TRUE(dialogs.notices.isEmpty()) << dialogs.notices.join("|").toStdString();
+    expectCurrentPriceKept();
+    EXPECT_TRUE(rows("PRICEOLD").empty());
 }
 
 // An unpacker that fails, or runs past its time, has unpacked nothing: even a
