@@ -428,7 +428,7 @@ struct LaterColumn {
     const char *table;
     const char *column;
 };
-constexpr LaterColumn kLaterColumns[] = {{"ORDERS", "SENDFILE"}, {"ORDERS", "SENDSIZE"}};
+constexpr LaterColumn kLaterColumns[] = {{"ORDERS", "SENDFILE"}, {"ORDERS", "SENDSIZE"}, {"ORDERS", "SENDHASH"}};
 
 // A database made by an earlier version lacks the columns added since: they
 // are added empty, so that the table opens with every column the program

@@ -127,8 +127,8 @@ TEST(TableDefs, InsertTexts)
 {
     const auto fb = BuildTableDefs(DriverFirebird);
     EXPECT_EQ(BuildInsertSQL(fb[TdOrders]),
-              QStringLiteral("INSERT INTO ORDERS (ID,DATET,PRICETIME,STATUS,SUMMA,COMMENT,ORDERTIME,SENDFILE,SENDSIZE) VALUES "
-                             "(:ID,:DATET,:PRICETIME,:STATUS,:SUMMA,:COMMENT,:ORDERTIME,:SENDFILE,:SENDSIZE)"));
+              QStringLiteral("INSERT INTO ORDERS (ID,DATET,PRICETIME,STATUS,SUMMA,COMMENT,ORDERTIME,SENDFILE,SENDSIZE,SENDHASH) VALUES "
+                             "(:ID,:DATET,:PRICETIME,:STATUS,:SUMMA,:COMMENT,:ORDERTIME,:SENDFILE,:SENDSIZE,:SENDHASH)"));
     const QString naklL = BuildInsertSQL(fb[TdNakladL]);
     EXPECT_TRUE(naklL.contains(QStringLiteral(",PRICE_APT) VALUES (:LINENO,"))) << naklL.toStdString();
     EXPECT_TRUE(naklL.endsWith(QStringLiteral(",:PRICE_APT)"))) << naklL.toStdString();
