@@ -1,6 +1,8 @@
 #include "app/ClientApplication.h"
 #include "app/JobRunner.h"
 #include "app/MainForm.h"
+#include "app/SettingsFiles.h"
+#include "app/SettingsSaveLoop.h"
 #include "core/AppContext.h"
 #include "core/JobDialogs.h"
 #include "core/JobLog.h"
@@ -147,6 +149,7 @@ int runJob(int argc, char **argv, const QString &folder, pc::JobKind kind, int w
     QString lastReply;
     for (;;) {
         if (instance.acquire()) {
+            SettingsFiles::finishInterruptedSave(context);
             JobPresence presence(folder);
             presence.start();
             const pc::JobOutcome out = pc::runJobWithoutWindow(context, kind);
@@ -257,6 +260,12 @@ int main(int argc, char **argv)
         }
         note.close();
     }
+
+    // What a run killed while writing its files left behind, before anything is read.
+    const pc::AppContext context(exe.absolutePath());
+    SettingsFiles::finishInterruptedSave(context);
+    if (const std::optional<int> saves = settingsSaveLoopRequested())
+        return runSettingsSaveLoop(context, *saves);
 
     // A program folder that was moved or copied carries a shortcut to the old
     // place: it is written anew for this one. A folder the program may not

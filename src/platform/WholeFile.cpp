@@ -96,6 +96,8 @@ QString fileErrorReason(int error)
 
 void setFileFaultHook(FileFaultHook hook) { faultHook() = std::move(hook); }
 
+int fileFaultAt(FileStep step, const QString &target, qint64 writtenAfter) { return injected(step, target, writtenAfter); }
+
 WholeFileWriter::WholeFileWriter(QString fileName) : m_fileName(std::move(fileName)) {}
 
 WholeFileWriter::~WholeFileWriter() { cancel(); }
@@ -166,6 +168,21 @@ void WholeFileWriter::commit()
     }
     m_tempName.clear();
     syncFolder(m_fileName);
+}
+
+QString WholeFileWriter::commitAside()
+{
+    if (m_fd < 0)
+        fail(QStringLiteral("записать"), EBADF);
+    if (const int error = syncFile(m_fd, m_fileName))
+        fail(QStringLiteral("записать"), error);
+    const int fd = m_fd;
+    m_fd = -1;
+    if (::close(fd) != 0)
+        fail(QStringLiteral("записать"), errno);
+    QString temp;
+    std::swap(temp, m_tempName);
+    return temp;
 }
 
 void WholeFileWriter::cancel() noexcept
