@@ -329,10 +329,15 @@ void OrderSender::replaceHistory(const QString &upload, const QString &history)
         if (movedAside && ftp.isConnected()) {
             try {
                 ftp.rename(previous, history);
-            } catch (const std::exception &back) {
-                m_log.logMessage(QStringLiteral("Прежний журнал отправки остался на сервере под именем ") + previous
-                                     + QStringLiteral(": ") + errorText(back),
-                                 Error, true);
+            } catch (const FtpError &back) {
+                if (back.kind() != FtpError::Refused && back.kind() != FtpError::NotFound)
+                    throw;
+                // No name can be given to a file on this server: the history
+                // goes up under its own name directly, so that the supplier
+                // always finds one there.
+                m_log.logDetail(QStringLiteral("Журнал отправки не вернулся под своё имя: ") + back.message());
+                storeHistoryDirectly(upload, history, previous);
+                return;
             }
         }
         throw;
@@ -356,6 +361,27 @@ QByteArray OrderSender::contentDigest(const QString &path)
     if (!hash.addData(&f))
         return QByteArray();
     return hash.result().toHex();
+}
+
+void OrderSender::storeHistoryDirectly(const QString &upload, const QString &history, const QString &previous)
+{
+    FtpClient &ftp = m_connection.ftp();
+    try {
+        ftp.put(m_context.path(QStringLiteral("history.log")), history);
+    } catch (const std::exception &e) {
+        m_log.logMessage(QStringLiteral("Прежний журнал отправки остался на сервере под именем ") + previous
+                             + QStringLiteral(", новый не удалось передать под именем ") + history + QStringLiteral(": ")
+                             + errorText(e),
+                         Error, true);
+        throw;
+    }
+    for (const QString &name : {upload, previous}) {
+        try {
+            ftp.deleteFile(name);
+        } catch (const std::exception &e) {
+            m_log.logDetail(QStringLiteral("Не удалось удалить с сервера ") + name + QStringLiteral(": ") + errorText(e));
+        }
+    }
 }
 
 void OrderSender::setSendMark(int orderId, const QString &fileName, qint64 size, const QByteArray &digest)

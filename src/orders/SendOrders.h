@@ -87,6 +87,10 @@ private:
     // Puts the uploaded history in place of the server's, keeping the old
     // one whenever the new one cannot take its place.
     void replaceHistory(const QString &upload, const QString &history);
+    // The last resort of a server that renames nothing onto the history's
+    // name: the history is stored under it directly, and the uploaded copy
+    // and the one moved aside are removed.
+    void storeHistoryDirectly(const QString &upload, const QString &history, const QString &previous);
     void removeUpload(const QString &uploadName, const std::exception &failure);
     // The notice after a send that failed: what went, and what did not.
     QString failureNotice() const;
