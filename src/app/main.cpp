@@ -152,7 +152,7 @@ int runJob(int argc, char **argv, const QString &folder, pc::JobKind kind, int w
             SettingsFiles::finishInterruptedSave(context);
             JobPresence presence(folder);
             presence.start();
-            const pc::JobOutcome out = pc::runJobWithoutWindow(context, kind);
+            const pc::JobOutcome out = pc::runJobWithoutWindow(context, kind, waitSeconds);
             presence.quit();
             presence.wait();
             print(stdout, out.summary);
