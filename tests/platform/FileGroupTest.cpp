@@ -76,9 +76,15 @@ struct FileGroupFixture : ::testing::Test {
 
 TEST_F(FileGroupFixture, ReplacedTogetherOrNotAtAll)
 {
+    QFile::setPermissions(dir.file("a.ini"), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
     replaceFilesTogether(journal(), fresh());
     EXPECT_EQ(contents(), all("new"));
     EXPECT_EQ(rest(), QStringList());
+    // A replaced file keeps the mode of the one it replaced.
+    const QFile::Permissions modeBits = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
+                                      | QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther | QFile::WriteOther
+                                      | QFile::ExeOther;
+    EXPECT_EQ(QFile::permissions(dir.file("a.ini")) & modeBits, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
 
     // The disk fills up while the second file or the journal is written.
     for (const QString &failing : {QStringLiteral("b.ini"), QStringLiteral("group.journal")}) {
