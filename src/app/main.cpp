@@ -1,6 +1,8 @@
 #include "app/ClientApplication.h"
 #include "app/JobRunner.h"
 #include "app/MainForm.h"
+#include "app/SettingsFiles.h"
+#include "app/SettingsSaveLoop.h"
 #include "core/AppContext.h"
 #include "core/JobDialogs.h"
 #include "core/JobLog.h"
@@ -179,6 +181,7 @@ int runJob(int argc, char **argv, const QString &folder, pc::JobKind kind, int w
     QString lastReply, otherUser;
     for (;;) {
         if (instance.acquire()) {
+            SettingsFiles::finishInterruptedSave(context);
             if (const QString problem = localEngineProblem(context, lockFolderProblem); !problem.isEmpty()) {
                 QString reason = problem;
                 if (reason.endsWith(QLatin1Char('.')))
@@ -319,7 +322,12 @@ int main(int argc, char **argv)
             return 0; // ended, or the note closed by the person: no window after all
         note.close();
     }
-    if (const QString problem = localEngineProblem(pc::AppContext(exe.absolutePath()), lockFolderProblem); !problem.isEmpty())
+    // What a run killed while writing its files left behind, before anything is read.
+    const pc::AppContext context(exe.absolutePath());
+    SettingsFiles::finishInterruptedSave(context);
+    if (const std::optional<int> saves = settingsSaveLoopRequested())
+        return runSettingsSaveLoop(context, *saves);
+    if (const QString problem = localEngineProblem(context, lockFolderProblem); !problem.isEmpty())
         return refuseWindow(problem);
 
     // A program folder that was moved or copied carries a shortcut to the old

@@ -61,7 +61,7 @@ const QString kDamagedPrice = QStringLiteral(
     "Подробности в окне сообщений");
 
 const QString kUnusablePrice = QStringLiteral(
-    "Файл прайса от поставщика повреждён: в нём не читаются наименования, цены или коды товаров. "
+    "Файл прайса от поставщика повреждён: в нём не читаются наименования, цены, остатки или коды товаров. "
     "Прайс-лист и заказ оставлены прежними. Подробности в окне сообщений");
 
 // A price file without a single record: loading it would empty the list.
@@ -70,9 +70,9 @@ public:
     EmptyPriceFile() : AppError(kEmptyPrice) {}
 };
 
-// A price file whose goods codes, names or prices cannot be read in most of
-// its rows: loading it would put a list nobody can order from in place of
-// a good one.
+// A price file whose goods codes, names, prices or stocks cannot be read in
+// most of its rows: loading it would put a list nobody can order from in
+// place of a good one (nothing is ordered beyond the stock).
 class UnusablePriceFile : public AppError {
 public:
     using AppError::AppError;
@@ -84,7 +84,30 @@ struct KeyColumn {
     const char *name;
     const char *meaning;
 };
-constexpr KeyColumn kKeyColumns[] = {{"IDTOVAR", "код товара"}, {"TOVAR", "наименование"}, {"PRICE", "цена"}};
+constexpr KeyColumn kKeyColumns[] = {
+    {"IDTOVAR", "код товара"}, {"TOVAR", "наименование"}, {"PRICE", "цена"}, {"QNT", "остаток"}};
+
+// Whether a cell read for a number column holds a number: a logical (a
+// column of the wrong type) or letters do not.
+bool readsAsNumber(const QVariant &v)
+{
+    switch (v.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Double:
+    case QMetaType::Float:
+        return true;
+    case QMetaType::QString: {
+        bool ok = false;
+        v.toString().trimmed().toDouble(&ok);
+        return ok;
+    }
+    default:
+        return false;
+    }
+}
 
 // Whether the import expects a DBF column of this type for a column of this
 // kind: texts from character or memo columns (and numbers used as codes),
@@ -567,7 +590,8 @@ int PriceUpdate::ImportPriceFile(const QString &fileName)
             const CopiedColumn &c = columns[k.column];
             const QVariant &v = row.values[k.column];
             const bool empty = c.plainText ? row.texts[k.column].find_first_not_of(' ') == std::string::npos
-                                           : v.isNull() || (c.text && v.toString().trimmed().isEmpty());
+                             : c.text     ? v.isNull() || v.toString().trimmed().isEmpty()
+                                          : !readsAsNumber(v);
             k.empty += empty ? 1 : 0;
         }
         RowKey key{bytesOf(row, idColumn), dayOf(row.values[godenColumn])};

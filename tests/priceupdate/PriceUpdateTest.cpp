@@ -908,9 +908,9 @@ TEST_F(PriceUpdateFixture, ArchiveNameOutsideTheFolderIsRefused)
 // not expect is named; the rest of such a file loads.
 TEST_F(PriceUpdateFixture, UnusablePriceFilesAreRefusedAndOddColumnTypesNamed)
 {
-    const QString unusable = QStringLiteral("Файл прайса от поставщика повреждён: в нём не читаются наименования, цены "
-                                            "или коды товаров. Прайс-лист и заказ оставлены прежними. Подробности в окне "
-                                            "сообщений");
+    const QString unusable = QStringLiteral("Файл прайса от поставщика повреждён: в нём не читаются наименования, цены, "
+                                            "остатки или коды товаров. Прайс-лист и заказ оставлены прежними. Подробности в "
+                                            "окне сообщений");
     const QString damaged = QStringLiteral("Файл прайса от поставщика повреждён (обрезан). Прайс-лист и заказ оставлены "
                                            "прежними. Подробности в окне сообщений");
     addCurrentPrice();
@@ -966,14 +966,19 @@ TEST_F(PriceUpdateFixture, UnusablePriceFilesAreRefusedAndOddColumnTypesNamed)
     }
     refused(damaged, "не равна сумме длин полей");
 
-    // The stock typed logical: loaded, and the column named.
+    // The stock typed logical: no row could be ordered, so the list is
+    // refused like one without prices; the column's type is named.
     write("QNT", 'L', 1, true);
-    dialogs.notices.clear();
-    EXPECT_TRUE(update->LoadPriceFromFile());
+    refused(unusable, "поле QNT (остаток) не прочитано в 40 строках из 40");
     EXPECT_TRUE(log.contains(QStringLiteral("В файле прайса %1.dbf поля неожиданного типа, их значения могут быть "
                                             "загружены пустыми: QNT (тип L)")
                                  .arg(kCode),
                              Warning));
+    // The stock as text that reads as numbers: named, and the list loads.
+    write("QNT", 'C', 10, QStringLiteral("7"));
+    dialogs.notices.clear();
+    EXPECT_TRUE(update->LoadPriceFromFile()) << dialogs.notices.join('|').toStdString();
+    EXPECT_TRUE(log.contains("QNT (тип C)", Warning));
     EXPECT_EQ(rows().size(), 40u);
 }
 
