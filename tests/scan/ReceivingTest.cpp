@@ -180,3 +180,41 @@ TEST_F(ReceivingFixture, CountsSurviveARestartAndAddUpAcrossWorkstations)
     tb->wait();
     EXPECT_EQ(committed("SELECT SUM(QNT) FROM RECEIVED WHERE ID = 7 AND LINENO IN (2, 3)"), 2 * kEach);
 }
+
+#include "documents/ReceivingAct.h"
+
+#include <QPrinter>
+#include <QProcess>
+#include <QTemporaryDir>
+
+TEST_F(ReceivingFixture, TheActOfDiscrepanciesAsPdf)
+{
+    clock.day = QDate(2026, 12, 8);
+    auto r = receipt(*dm);
+    r->Receive("4607001771234");                                   // line 1 short by one
+    r->Receive("]d20104601234567893" "17290131" "10B2" GS "21S1"); // line 3 as invoiced
+    r->Receive("]d20104601234567893" "17280131" "10B7" GS "21S2"); // line 2: another batch
+    for (int i = 0; i < 4; ++i)
+        r->Receive("96385074"); // line 4 one over
+    r->Receive("4006381333931"); // not on the invoice
+
+    QTemporaryDir out;
+    const QString pdf = out.filePath("act.pdf");
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setResolution(300);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(pdf);
+    DrawDiscrepancyAct(printer, *r, {"A-17", QDate(2026, 12, 7), "ООО «Фарм-Опт»", "Аптека №5, ул. Ленина, 1"});
+    QProcess text;
+    text.start("pdftotext", {"-layout", pdf, "-"});
+    ASSERT_TRUE(text.waitForFinished(20000));
+    const QString t = QString::fromUtf8(text.readAllStandardOutput()).simplified();
+    for (const char *want : {"Акт расхождений по накладной № A-17 от 07.12.2026", "Поставщик: ООО «Фарм-Опт»",
+                             "Получатель: Аптека №5, ул. Ленина, 1", "принято 3 из 4 позиций", "Недостача",
+                             "1 Аспирин A1 31.05.2028 4607001771234 2 1 -1", "Излишек",
+                             "4 Вата 01.03.2027 96385074 3 4 +1", "Другая серия или срок годности",
+                             "2 Бинт B1 31.01.2028 4601234567893 1 1 1 уп. др. серии/срока", "Нет в накладной",
+                             "4006381333931 0 1 +1", "Принял"})
+        EXPECT_TRUE(t.contains(QString::fromUtf8(want))) << want << "\n" << t.toStdString();
+    EXPECT_FALSE(t.contains("B2")); // the line received as invoiced is no discrepancy
+}
