@@ -578,6 +578,7 @@ TEST_F(MainFormFixture, TypingInThePriceGridSearchesOrdersAndCorrects)
     EXPECT_EQ(form->DM->PriceSet()->FieldByName("TOVAR").AsString(), "Бинт");
     EXPECT_FALSE(form->ui->edSearch->isHidden());
     type("5");
+    form->priceBinder->flushHeldDigits(); // the keys pause: the digit was no scan
     EXPECT_EQ(form->DM->PriceSet()->FieldByName("ZAKAZ").AsInteger(), 5);
     EXPECT_EQ(form->ui->lblTotals->text(), "Заказ: 1 поз. На сумму 100");
     // Leaving the row: 5 is not a multiple of 4.
@@ -671,6 +672,7 @@ TEST_F(MainFormFixture, GoodsNoteLeavesEveryKeyToThePriceGrid)
     keyboardStaysHere();
     type(Qt::Key_unknown, '3');
     type(Qt::Key_unknown, '2');
+    form->priceBinder->flushHeldDigits(); // the keys pause: the digits were no scan
     EXPECT_EQ(price->FieldByName("ZAKAZ").AsInteger(), 32);
     EXPECT_EQ(pc::test::committedScalar(dir.file("Data/client.gdb"), "SELECT ZAKAZ FROM PRICE WHERE IDTOVAR = '2'"), 32);
     type(Qt::Key_Down);
