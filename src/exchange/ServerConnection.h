@@ -73,6 +73,17 @@ public:
     // The server tried first by the next connection (the one that answered
     // last on another connection object).
     void setCurrentServerIndex(int i) { m_currentServerIndex = i; }
+    // A connection of an operation on a worker thread: configured like the
+    // window's (configure may be empty), trying first the server that
+    // answered last, and ended by the operation's cancel flag.
+    template <class Configure>
+    void prepareForOperation(const Configure &configure, int serverIndex, const std::atomic<bool> *cancel)
+    {
+        if (configure)
+            configure(*this);
+        setCurrentServerIndex(serverIndex);
+        setCancelFlag(cancel);
+    }
     // For long work between transfers (a listing of many names): keeps the
     // window painted and raises ExchangeCancelled once cancelled.
     void checkpoint();
