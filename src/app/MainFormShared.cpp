@@ -39,7 +39,12 @@ void TMainForm::startSharedEvents()
 {
     m_sharedEvents.reset();
     if (DM && !DM->AfterReconnect)
-        DM->AfterReconnect = [this] { startSharedEvents(); };
+        DM->AfterReconnect = [this] {
+            // What the others did while this one was away is shown now.
+            m_pendingShared.unite(QSet<QString>(kSharedEvents.begin(), kSharedEvents.end()));
+            startSharedEvents();
+            followOtherWorkstations();
+        };
     if (!DM || !DM->IsServer() || !DM->Connected() || !DM->Database())
         return;
     m_sharedEvents = std::make_unique<pc::fb::EventWatcher>(*DM->Database(), kSharedEvents);
@@ -49,10 +54,29 @@ void TMainForm::startSharedEvents()
     });
     try {
         m_sharedEvents->start();
+        if (std::exchange(m_sharedEventsFailed, false)) {
+            log().logMessage(QStringLiteral("Изменения с других рабочих мест снова приходят сразу"), Info, true);
+            // Caught up with what was missed in between.
+            m_pendingShared.unite(QSet<QString>(kSharedEvents.begin(), kSharedEvents.end()));
+            followOtherWorkstations();
+        }
     } catch (const std::exception &e) {
-        // Without events the others' changes show at the next refresh.
-        log().logDetail(pc::errorText(e));
         m_sharedEvents.reset();
+        if (!std::exchange(m_sharedEventsFailed, true))
+            log().logMessage(QStringLiteral("Не удалось подписаться на изменения с других рабочих мест: они будут "
+                                            "проверяться раз в 30 секунд (")
+                                 + pc::errorText(e) + QLatin1Char(')'),
+                             Warning, true);
+        // Until events work again, the list is followed by asking every 30 s.
+        if (!std::exchange(m_sharedRetryQueued, true))
+            QTimer::singleShot(30000, this, [this] {
+                m_sharedRetryQueued = false;
+                if (!m_sharedEventsFailed)
+                    return;
+                m_pendingShared.unite(QSet<QString>(kSharedEvents.begin(), kSharedEvents.end()));
+                followOtherWorkstations();
+                startSharedEvents();
+            });
     }
 }
 
@@ -89,31 +113,41 @@ void TMainForm::followOtherWorkstations()
 }
 
 // The list (or only its quantities) as the database holds it now, on the
-// same goods row, with the same filter.
+// same goods row, with the same filter. Whether the list is new is told by
+// the version the database keeps with it, not by the event or a row count:
+// a daily list usually keeps its length, and an event may have been missed.
 void TMainForm::followPriceList(bool newList)
 {
     pc::Dataset *price = DM->PriceSet();
+    bool reread = false;
     if (!price || !price->Active()) {
-        if (newList && DM->PriceHasData())
+        if (newList && DM->PriceHasData()) {
             DM->OpenPrice(true);
+            reread = true;
+        }
     } else {
         QVariant id;
         if (!price->IsEmpty())
             id = price->FieldByName(QStringLiteral("IDTOVAR")).Value();
         const int recNo = price->RecNo();
-        if (newList)
-            DM->OpenPrice(true); // the quick search's names too
-        else
+        // A load committed while the list was read moves the version again:
+        // read until the rows and the version agree.
+        for (int attempt = 0; attempt < 3 && DM->PriceListVersion() != DM->ShownPriceListVersion(); ++attempt) {
+            DM->ReloadPrice(); // the quick search's names too
+            reread = true;
+        }
+        if (!reread)
             DM->RefreshPrice();
         if (price->Active() && !price->IsEmpty() && !(id.isValid() && price->Locate(QStringLiteral("IDTOVAR"), id)))
             price->SetRecNo(std::min(std::max(recNo, 1), price->RecordCount()));
     }
-    if (newList && PriceUpd && PriceUpd->ReadStoredPriceDate()) {
+    // The title's date is the date stored with the list just read.
+    if (reread && pc::ReadStoredPriceDate(*DM, settings, log())) {
         TitleSuffix.clear();
         RefreshTitle();
     }
     ShowOrderTotals();
-    if (newList)
+    if (reread)
         log().logMessage(QStringLiteral("Прайс обновлён на другом рабочем месте: показан новый прайс от ") + settings.PriceDate,
                          Info, true);
 }

@@ -149,7 +149,7 @@ int runJob(int argc, char **argv, const QString &folder, pc::JobKind kind, int w
         if (instance.acquire()) {
             JobPresence presence(folder);
             presence.start();
-            const pc::JobOutcome out = pc::runJobWithoutWindow(context, kind);
+            const pc::JobOutcome out = pc::runJobWithoutWindow(context, kind, waitSeconds);
             presence.quit();
             presence.wait();
             print(stdout, out.summary);

@@ -10,6 +10,7 @@
 #include "db/DataModule.h"
 #include "db/DbfReader.h"
 #include "db/JobLock.h"
+#include "db/SharedJobState.h"
 #include "db/TableDefs.h"
 #include "db/firebird/DbError.h"
 #include "db/firebird/Statement.h"
@@ -182,8 +183,8 @@ bool PriceUpdate::orderIsEmpty()
         return OrderIsEmpty();
     if (!m_dm.PriceHasData())
         return true;
-    std::unique_ptr<Dataset> q(m_dm.OpenQuery(QStringLiteral("SELECT COUNT(1) FROM PRICE WHERE ZAKAZ > 0"), true));
-    return !q || q->IsEmpty() || q->Fields(0).AsLargeInt() == 0;
+    std::unique_ptr<Dataset> q(m_dm.OpenQuery(QStringLiteral("SELECT FIRST 1 1 FROM PRICE WHERE ZAKAZ > 0"), true));
+    return !q || q->IsEmpty();
 }
 
 // A failed update is an expected outcome (no connection, no archive, a
@@ -210,19 +211,24 @@ QString PriceUpdate::findPriceFile(const QString &folder) const
 
 // ---- actuality ------------------------------------------------------------------
 
-bool PriceUpdate::ReadStoredPriceDate()
+bool ReadStoredPriceDate(TDM &dm, Settings &settings, MessageLog &log)
 {
     try {
-        const QDateTime stored = QDateTime::fromString(m_dm.SharedValue(kPriceDateKey), Qt::ISODate);
+        const QDateTime stored = QDateTime::fromString(dm.SharedValue(kPriceDateKey), Qt::ISODate);
         if (!stored.isValid())
             return false;
-        m_settings.PriceDateTime = stored;
-        m_settings.PriceDate = dateTimeText(stored);
+        settings.PriceDateTime = stored;
+        settings.PriceDate = dateTimeText(stored);
         return true;
     } catch (const std::exception &e) {
-        m_log.logDetail(errorText(e) + QStringLiteral(" (дата прайса)"));
+        log.logDetail(errorText(e) + QStringLiteral(" (дата прайса)"));
         return false;
     }
+}
+
+bool PriceUpdate::ReadStoredPriceDate()
+{
+    return pc::ReadStoredPriceDate(m_dm, m_settings, m_log);
 }
 
 bool PriceUpdate::CheckPriceActuality(bool ask)
@@ -892,6 +898,8 @@ bool PriceUpdate::loadPriceFile(const QString &fileName)
         }
         // Every workstation takes the price date from the database, with the list.
         m_dm.SetSharedValue(kPriceDateKey, fileTime.toString(Qt::ISODate));
+        m_dm.AdvancePriceListVersion();
+        NotePriceLoad(m_dm, QDateTime::currentDateTime(), CounterIdentity(m_context.appDir()));
         m_dm.PostEvent(QStringLiteral("PRICE_CHANGED"));
         m_dm.Commit();
         m_lastLoadOk = true;

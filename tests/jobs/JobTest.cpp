@@ -3,6 +3,7 @@
 // kills at any moment, and the hand-over to an open window.
 
 #include "DbfWriter.h"
+#include "FirebirdTestServer.h"
 #include "FtpTestServer.h"
 #include "OtherConnection.h"
 #include "ProgramProcess.h"
@@ -12,6 +13,7 @@
 #include "core/AppContext.h"
 #include "core/JobResult.h"
 #include "db/DataModule.h"
+#include "db/SharedJobState.h"
 #include "platform/InstanceChannel.h"
 #include "platform/Process.h"
 
@@ -24,6 +26,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <thread>
 
 using pc::test::committedScalar;
 using pc::test::DbfWriter;
@@ -118,17 +121,22 @@ struct JobFixture : ::testing::Test {
         QString out, err;
     };
     // The program as a timer starts it: no display, its own runtime folder.
-    Run runJob(const QStringList &arguments, const QString &runtime = {})
+    Run runJob(const QStringList &arguments, const QString &runtime = {}, const QString &folder = {})
     {
+        const QString where = folder.isEmpty() ? dir.path() : folder;
         QString env = QStringLiteral("unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM; ");
         if (!runtime.isEmpty())
             env += QStringLiteral("export XDG_RUNTIME_DIR='%1'; ").arg(runtime);
         const pc::RunResult r = pc::runAndWait(
-            "/bin/sh", {"-c", QString(env + "exec ./" + kProgram + " " + arguments.join(' ') + " >job.out 2>job.err")}, dir.path(), 120000);
+            "/bin/sh", {"-c", QString(env + "exec ./" + kProgram + " " + arguments.join(' ') + " >job.out 2>job.err")}, where, 120000);
         Run run;
         run.exitCode = r.status == pc::RunResult::Finished ? r.exitCode : -1;
-        run.out = QString::fromLocal8Bit(dir.readBytes("job.out"));
-        run.err = QString::fromLocal8Bit(dir.readBytes("job.err"));
+        const auto read = [&](const QString &name) {
+            QFile f(where + "/" + name);
+            return f.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(f.readAll()) : QString();
+        };
+        run.out = read("job.out");
+        run.err = read("job.err");
         return run;
     }
     // The window holds the folder and answers on its socket.
@@ -453,4 +461,56 @@ TEST_F(JobFixture, WindowStartedDuringAJobWaitsForIt)
     EXPECT_EQ(pc::readJobResult(pc::AppContext(dir.path()))->exitCode, 0);
     EXPECT_TRUE(windowAnswers()) << "the window opens after the job";
     EXPECT_EQ(window.terminate(SIGTERM, 30000), 0);
+}
+
+// Two counters of one pharmacy share a database on the pharmacy's server, and
+// their morning timers start at the same minute: the list is loaded once, and
+// both jobs end well (neither shows red): the second takes the first one's
+// load as its own. Every counter's start page can show the last result, kept
+// in the database.
+TEST_F(JobFixture, TwoCountersTimersAtTheSameMinuteBothEndWellAndTheListLoadsOnce)
+{
+    pc::test::FirebirdTestServer fbserver;
+    const QString database = QStringLiteral("[Database]\nServer=%1\nPath=%2\n").arg(fbserver.address(),
+                                                                                   fbserver.dataFolder() + "/apteka.gdb");
+    const QString header = "[Header]\nClientCode=" + kCode + "\nClientName=Аптека\nClientPass=secret\n";
+    TempAppDir other;
+    for (TempAppDir *counter : {&dir, &other}) {
+        counter->writeText("client.ini", header + database);
+        counter->writeText("server.ini", QStringLiteral("[Header]\nServerAdress=127.0.0.1\nServerPort=%1\n").arg(server.port()));
+    }
+    ProgramProcess install(other.path(), kProgram);
+    pc::DatabaseLocation location;
+    location.Server = fbserver.address();
+    location.Path = fbserver.dataFolder() + "/apteka.gdb";
+    const auto shared = [&](auto read) {
+        pc::AppContext context(dir.path());
+        ScriptedDialogs dialogs;
+        RecordingLog log;
+        pc::TDM dm(context, dialogs, log);
+        dm.Location = location;
+        dm.CreateFirebirdObjects();
+        dm.OpenDatabase(); // the first opening makes the database on the server
+        return read(dm);
+    };
+    shared([](pc::TDM &) { return 0; });
+    publish(QDateTime(QDate::currentDate(), QTime(6, 0)), 20000);
+
+    Run first, second;
+    std::thread a([&] { first = runJob({"--update", "--wait", "120"}, runtimeA.path()); });
+    std::thread b([&] { second = runJob({"--update", "--wait", "120"}, runtimeB.path(), other.path()); });
+    a.join();
+    b.join();
+
+    EXPECT_EQ(first.exitCode, 0) << first.out.toStdString() << first.err.toStdString();
+    EXPECT_EQ(second.exitCode, 0) << second.out.toStdString() << second.err.toStdString();
+    const QString both = first.out + second.out;
+    const QString errors = first.err + second.err;
+    EXPECT_EQ(both.count(QStringLiteral("Прайс обновлён в ")), 1) << both.toStdString();
+    EXPECT_EQ(both.count(QStringLiteral("Прайс уже обновлён на другом рабочем месте в ")), 1) << both.toStdString();
+    EXPECT_FALSE(errors.contains(QStringLiteral("ОШИБКА"))) << errors.toStdString();
+    EXPECT_EQ(shared([](pc::TDM &dm) { return dm.PriceListVersion(); }), 1) << "one load";
+    EXPECT_EQ(shared([](pc::TDM &dm) { return dm.SharedValue("PRICE.LOADED").isEmpty() ? 0 : 1; }), 1);
+    const QString kept = shared([](pc::TDM &dm) { return pc::SharedJobResult(dm).value_or(pc::JobResult{}).summary; });
+    EXPECT_TRUE(both.contains(kept) && !kept.isEmpty()) << kept.toStdString();
 }

@@ -24,12 +24,18 @@
 #include "price/OrderEntry.h"
 #include "price/PriceUpdate.h"
 
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
+#include <QSysInfo>
 #include <QLocale>
+#include <QTimer>
 #include <QTest>
 #include <QThread>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <barrier>
 #include <set>
@@ -323,6 +329,19 @@ TEST_F(WorkstationsTest, OneJobAtATimeAndTheOtherIsToldWhoRunsIt)
     EXPECT_FALSE(bJob.Acquire());
     EXPECT_TRUE(bJob.BusyText().startsWith(QStringLiteral("Прайс обновляется на другом рабочем месте")));
     EXPECT_TRUE(bJob.BusyText().contains(JobLock::WorkstationName())) << bJob.BusyText().toStdString();
+    {
+        // A timer's job has no USER in its environment: the others are still
+        // told the computer and the user.
+        const QByteArray user = qgetenv("USER");
+        qunsetenv("USER");
+        const QString name = JobLock::WorkstationName();
+        if (!user.isNull())
+            qputenv("USER", user);
+        const QString owner = QFileInfo(location.Path).owner(); // the account that runs the test
+        ASSERT_FALSE(owner.isEmpty());
+        EXPECT_TRUE(name.endsWith(QLatin1Char('/') + owner)) << name.toStdString();
+        EXPECT_TRUE(name.startsWith(QSysInfo::machineHostName())) << name.toStdString();
+    }
     // Another kind of job is not held up.
     JobLock bSend(*b.dm, JobLock::Job::Sending);
     EXPECT_TRUE(bSend.Acquire());
@@ -336,7 +355,25 @@ TEST_F(WorkstationsTest, OneJobAtATimeAndTheOtherIsToldWhoRunsIt)
     EXPECT_TRUE(bJob.Acquire());
 }
 
-TEST_F(WorkstationsTest, AKilledServerGivesAMessageAndTheNextActionReconnects)
+// The window's event loop with nothing to do for a while: it waits for the
+// next event, as a window does while the pharmacist thinks.
+void idle(int milliseconds)
+{
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+int countOf(const RecordingLog &log, const QString &part)
+{
+    return int(std::count_if(log.entries.begin(), log.entries.end(),
+                             [&](const RecordingLog::Entry &e) { return e.text.contains(part); }));
+}
+
+// However many actions fail while the server is down, the workstation
+// attaches again by itself once it is back, says so once each way, and the
+// next quantity is stored.
+TEST_F(WorkstationsTest, AServerThatWasDownIsFoundAgainByItselfAfterAnyNumberOfFailedActions)
 {
     Workstation a(location);
     addPrice(a, QStringLiteral("A1"), QStringLiteral("Анальгин"));
@@ -347,11 +384,149 @@ TEST_F(WorkstationsTest, AKilledServerGivesAMessageAndTheNextActionReconnects)
     a.entry->TypeDigit(QLatin1Char('4'));
     ASSERT_EQ(a.dialogs.notices.size(), 1);
     EXPECT_TRUE(a.dialogs.notices[0].contains(QStringLiteral("нет связи с сервером базы данных"))) << a.dialogs.notices[0].toStdString();
+    JobLock job(*a.dm, JobLock::Job::PriceUpdate);
+    EXPECT_FALSE(job.AcquireOrTell(a.dialogs));
+    a.entry->TypeDigit(QLatin1Char('5'));
+    QTest::qWait(1500); // a few tries of the background reattach fail meanwhile
+    EXPECT_TRUE(a.dm->IsServerAway());
+    EXPECT_EQ(countOf(a.log, QStringLiteral("Сервер базы данных не отвечает…")), 1);
+
     server.start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !a.dm->IsServerAway(); }, 20000)) << "no action needed";
+    EXPECT_EQ(countOf(a.log, QStringLiteral("Соединение с сервером базы данных восстановлено")), 1);
+    EXPECT_EQ(countOf(a.log, QStringLiteral("Сервер базы данных не отвечает…")), 1);
+    ASSERT_TRUE(a.dm->PriceSet()->Active()) << "the lists are open again";
     a.goTo(QStringLiteral("A1"));
     a.entry->TypeDigit(QLatin1Char('4'));
     EXPECT_EQ(zakaz("A1"), 4);
     EXPECT_EQ(a.shown(), 4);
+}
+
+// The window's way: the quantity is shown at once, marked, waits while the
+// server is down, and is stored when it comes back, said in the pane.
+TEST_F(WorkstationsTest, AQuantityTypedWhileTheServerIsDownWaitsMarkedAndIsStoredWhenItIsBack)
+{
+    Workstation a(location);
+    addPrice(a, QStringLiteral("A1"), QStringLiteral("Анальгин"));
+    Dataset &price = a.openPrice();
+    a.entry->UseOwnWriter();
+    a.goTo(QStringLiteral("A1"));
+    server.kill();
+    QElapsedTimer took;
+    took.start();
+    a.entry->TypeDigit(QLatin1Char('7'));
+    EXPECT_LT(took.elapsed(), 100) << "the window does not wait";
+    EXPECT_EQ(a.shown(), 7);
+    EXPECT_TRUE(a.entry->IsPending(price));
+    EXPECT_TRUE(a.dialogs.notices.isEmpty()) << "nothing refused";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return countOf(a.log, QStringLiteral("ждёт записи")) > 0; }, 5000));
+    QTest::qWait(1000);
+    server.start();
+    ASSERT_TRUE(a.entry->Writer()->waitIdle(30000));
+    EXPECT_EQ(zakaz("A1"), 7);
+    EXPECT_FALSE(a.entry->IsPending(price));
+    EXPECT_EQ(countOf(a.log, QStringLiteral("«Анальгин» (код A1, годен до 01.01.2027) записано: 7")), 1);
+}
+
+// A server machine that froze: the connection stays open and nothing
+// answers. The window goes on, says so within 5 s, and once the server runs
+// again the quantities typed meanwhile are stored in the order typed.
+TEST_F(WorkstationsTest, AFrozenServerNeverHoldsUpTheWindowAndNothingTypedIsLost)
+{
+    Workstation a(location);
+    addPrice(a, QStringLiteral("A1"), QStringLiteral("Анальгин"));
+    addPrice(a, QStringLiteral("B2"), QStringLiteral("Бинт"));
+    a.openPrice();
+    a.entry->UseOwnWriter();
+    a.goTo(QStringLiteral("A1"));
+    a.entry->TypeDigit(QLatin1Char('1'));
+    ASSERT_TRUE(a.entry->Writer()->waitIdle(10000)); // attached before the freeze
+    a.goTo(QStringLiteral("B2"));
+    server.pause();
+    QElapsedTimer took;
+    took.start();
+    a.entry->TypeDigit(QLatin1Char('2'));
+    a.entry->TypeDigit(QLatin1Char('3'));
+    EXPECT_LT(took.elapsed(), 100);
+    // The event loop keeps turning: a timer set now fires at once.
+    QElapsedTimer turn;
+    turn.start();
+    bool fired = false;
+    QTimer::singleShot(0, [&] { fired = true; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fired; }, 1000));
+    EXPECT_LT(turn.elapsed(), 100);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return countOf(a.log, QStringLiteral("Сервер базы данных не отвечает…")) > 0; }, 5000))
+        << "said within 5 s";
+    EXPECT_EQ(a.shown(), 23);
+    server.resume();
+    ASSERT_TRUE(a.entry->Writer()->waitIdle(30000));
+    EXPECT_EQ(zakaz("A1"), 1);
+    EXPECT_EQ(zakaz("B2"), 23);
+    EXPECT_EQ(countOf(a.log, QStringLiteral("Сервер базы данных снова отвечает")), 1);
+}
+
+// Another workstation holds the price rows for a long write: a digit typed
+// meanwhile costs the window nothing, waits, and is stored when the write ends.
+TEST_F(WorkstationsTest, ADigitTypedWhileAnotherWorkstationHoldsThePriceWaitsAndIsStoredAfter)
+{
+    Workstation a(location);
+    addPrice(a, QStringLiteral("A1"), QStringLiteral("Анальгин"), 100, 4);
+    addPrice(a, QStringLiteral("B2"), QStringLiteral("Бинт"), 100, 0);
+    Workstation b(location);
+    Dataset &price = b.openPrice();
+    b.entry->UseOwnWriter();
+    b.goTo(QStringLiteral("B2"));
+
+    writePriceFile(a.dir.file(kCode + QStringLiteral(".dbf")), {QStringLiteral("A1"), QStringLiteral("B2")}, 50,
+                   QDateTime::currentDateTime());
+    qint64 longest = 0;
+    a.update->AfterOrderKept = [&] {
+        // The rows are about to be rewritten and are held until the commit.
+        for (QChar digit : {QLatin1Char('1'), QLatin1Char('2')}) {
+            QElapsedTimer took;
+            took.start();
+            b.entry->TypeDigit(digit);
+            longest = std::max(longest, took.elapsed());
+        }
+        QTest::qWait(1000); // B's writer meets the held rows and waits
+    };
+    ASSERT_TRUE(a.update->LoadPriceFromFile());
+    EXPECT_LT(longest, 100) << "the window's thread was kept " << longest << " ms";
+    EXPECT_EQ(b.shown(), 12);
+    ASSERT_TRUE(b.entry->Writer()->waitIdle(20000));
+    EXPECT_EQ(zakaz("A1"), 4) << "A's order carried over";
+    EXPECT_EQ(zakaz("B2"), 12) << "B's quantity written after the load";
+    EXPECT_FALSE(b.entry->IsPending(price));
+    EXPECT_TRUE(b.dialogs.notices.isEmpty()) << b.dialogs.notices.join(QLatin1Char('|')).toStdString();
+    EXPECT_GE(countOf(b.log, QStringLiteral("записано: 12")), 1);
+}
+
+// A workstation that only shows its lists holds no transaction: the server's
+// oldest active transaction moves on past the loads of another one.
+TEST_F(WorkstationsTest, AnIdleWorkstationDoesNotHoldBackTheOldestActiveTransaction)
+{
+    Workstation a(location);
+    Workstation b(location);
+    addPrice(a, QStringLiteral("A1"), QStringLiteral("Анальгин"));
+    qint64 bAttachment = 0;
+    {
+        std::unique_ptr<Dataset> q(b.dm->OpenQuery(QStringLiteral("SELECT CURRENT_CONNECTION FROM RDB$DATABASE"), true));
+        bAttachment = q->Fields(0).AsLargeInt();
+    }
+    b.openPrice();
+    b.entry->CountTotals();
+    EXPECT_TRUE(b.dm->PriceHasData());
+    idle(500); // B only shows its list
+    const qint64 beforeLoads = committed(QStringLiteral("SELECT CURRENT_TRANSACTION FROM RDB$DATABASE"));
+    const QString file = a.dir.file(kCode + QStringLiteral(".dbf"));
+    for (int load = 0; load < 2; ++load) {
+        writePriceFile(file, {QStringLiteral("A1"), QStringLiteral("B%1").arg(load)}, 50, QDateTime::currentDateTime());
+        ASSERT_TRUE(a.update->LoadPriceFromFile());
+        idle(300);
+    }
+    EXPECT_GT(committed(QStringLiteral("SELECT MON$OLDEST_ACTIVE FROM MON$DATABASE")), beforeLoads);
+    EXPECT_EQ(committed(QStringLiteral("SELECT COUNT(*) FROM MON$TRANSACTIONS WHERE MON$ATTACHMENT_ID = %1").arg(bAttachment)), 0)
+        << "B holds no transaction while it idles";
 }
 
 TEST_F(WorkstationsTest, UpkeepOfAServedDatabaseNeverTouchesLocalFiles)
@@ -393,6 +568,13 @@ TEST_F(WorkstationsTest, CheckingTheConnectionSaysWhatIsWrong)
     EXPECT_TRUE(CheckDatabaseLocation(wrong).contains(QStringLiteral("не отвечает")));
     wrong.Server = QStringLiteral("нет-такого-сервера.invalid");
     EXPECT_TRUE(CheckDatabaseLocation(wrong).contains(QStringLiteral("не найден")));
+    // A failed check is the check's own: the running workstation's
+    // connection is neither dropped nor attached again.
+    QTest::qWait(100);
+    EXPECT_FALSE(a.dm->ReconnectIfLost());
+    EXPECT_FALSE(a.dm->IsServerAway());
+    EXPECT_TRUE(std::none_of(a.log.entries.begin(), a.log.entries.end(),
+                             [](const RecordingLog::Entry &e) { return e.text.contains(QStringLiteral("восстановлено")); }));
 }
 
 // The window of the other counter: started on the shared database, it shows
@@ -427,6 +609,46 @@ TEST_F(WorkstationsTest, TheOtherWindowShowsANewListWithoutARestart)
     EXPECT_EQ(form->DM->NameIndex().size(), 3u) << "quick search knows the new goods";
     EXPECT_TRUE(form->windowTitle().contains(today.toString(QStringLiteral("dd.MM.yyyy"))))
         << form->windowTitle().toStdString();
+    form->closeWithoutAsking = true;
+}
+
+// A counter that did not load the list itself starts with the list's date
+// from the database and asks nothing about it. A later list of the same
+// length with other prices (a daily list usually keeps its length) reaches
+// its grid, with the new date in the title, on the same row.
+TEST_F(WorkstationsTest, EveryWindowShowsTheStoredListAndItsDateWhateverItsLength)
+{
+    Workstation a(location);
+    const QStringList ids = {QStringLiteral("A1"), QStringLiteral("B2"), QStringLiteral("C3")};
+    const QDateTime first(QDate::currentDate(), QTime(6, 30));
+    writePriceFile(a.dir.file(kCode + QStringLiteral(".dbf")), ids, 50, first, 174.11);
+    ASSERT_TRUE(a.update->LoadPriceFromFile());
+
+    TempAppDir dir;
+    dir.writeText("client.ini", QStringLiteral("[Header]\nClientCode=%1\nClientPass=pw\n[Database]\nServer=%2\nPath=%3\n")
+                                    .arg(kCode, location.Server, location.Path));
+    ScriptedDialogs dialogs; // an unexpected question fails the test
+    auto form = std::make_unique<TMainForm>(dir.path());
+    form->setDialogs(&dialogs);
+    form->LoadSettings();
+    EXPECT_TRUE(form->CheckPriceActuality(true)) << "today's list, loaded elsewhere, is current";
+    EXPECT_TRUE(form->windowTitle().contains(QStringLiteral("06:30"))) << form->windowTitle().toStdString();
+    EXPECT_FALSE(form->windowTitle().contains(QStringLiteral("ТРЕБУЕТСЯ"))) << form->windowTitle().toStdString();
+
+    Dataset *price = form->DM->PriceSet();
+    ASSERT_TRUE(price->Active());
+    ASSERT_TRUE(price->Locate(QStringLiteral("IDTOVAR"), QStringLiteral("B2")));
+    const auto shownPrice = [&] { return MaskPriceValue(price->FieldByName(QStringLiteral("PRICE")).AsFloat(), kCode); };
+    EXPECT_DOUBLE_EQ(shownPrice(), 174.11);
+
+    const QDateTime second(QDate::currentDate(), QTime(7, 45));
+    writePriceFile(a.dir.file(kCode + QStringLiteral(".dbf")), ids, 50, second, 174.12);
+    ASSERT_TRUE(a.update->LoadPriceFromFile());
+
+    EXPECT_TRUE(QTest::qWaitFor([&] { return qAbs(shownPrice() - 174.12) < 0.001; }, 2000)) << shownPrice();
+    EXPECT_EQ(price->RecordCount(), 3);
+    EXPECT_EQ(price->FieldByName(QStringLiteral("IDTOVAR")).AsString(), QStringLiteral("B2")) << "the same row";
+    EXPECT_TRUE(form->windowTitle().contains(QStringLiteral("07:45"))) << form->windowTitle().toStdString();
     form->closeWithoutAsking = true;
 }
 
