@@ -177,13 +177,18 @@ JobOutcome documentsJobOutcome(int defectures, int documents, const JobDialogs &
 
 JobOutcome busyJobOutcome(JobKind kind, const QDateTime &finished)
 {
+    return notRunJobOutcome(kind, finished, JobBusy,
+                            QStringLiteral("программа открыта и занята (открыт вопрос или идёт другая работа)"));
+}
+
+JobOutcome notRunJobOutcome(JobKind kind, const QDateTime &finished, int exitCode, const QString &reason)
+{
     JobOutcome out;
-    out.exitCode = JobBusy;
-    out.summary = QStringLiteral("%1 не выполнено в %2: программа открыта и занята (открыт вопрос или идёт другая работа). "
-                                 "В работе прежний прайс-лист")
+    out.exitCode = exitCode;
+    out.summary = QStringLiteral("%1 не выполнено в %2: %3. В работе прежний прайс-лист")
                       .arg(kind == JobKind::UpdatePrice ? QStringLiteral("Обновление прайса")
                                                         : QStringLiteral("Получение дефектур и накладных"),
-                           timeText(finished));
+                           timeText(finished), reason);
     return out;
 }
 

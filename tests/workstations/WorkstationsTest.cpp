@@ -179,6 +179,35 @@ TEST_F(WorkstationsTest, TheFirstStartMakesTheDatabaseOnTheServerAndBothShareIt)
     EXPECT_EQ(price.FieldByName(QStringLiteral("TOVAR")).AsString(), QStringLiteral("Анальгин таб. 500 мг №10"));
 }
 
+// A login of the pharmacy's own whose password has a quote in it: the first
+// start still makes the database with it, and what the log says of the
+// database names the user, never the password.
+TEST_F(WorkstationsTest, APasswordWithAQuoteMakesTheDatabaseAndIsNeverShown)
+{
+    Workstation admin(location);
+    admin.dm->ExecSQL(QStringLiteral("CREATE USER APTEKA PASSWORD 'o''brien\"1'"), true);
+    admin.dm->ExecSQL(QStringLiteral("GRANT CREATE DATABASE TO USER APTEKA"), true);
+    DatabaseLocation own = location;
+    own.Path = server.dataFolder() + QStringLiteral("/own.gdb");
+    own.User = QStringLiteral("APTEKA");
+    own.Password = QStringLiteral("o'brien\"1");
+    {
+        Workstation a(own);
+        EXPECT_TRUE(QFile::exists(own.Path));
+        EXPECT_TRUE(a.dm->IsServer());
+        addPrice(a, QStringLiteral("A1"), QStringLiteral("Анальгин"));
+        ASSERT_FALSE(a.log.entries.empty()) << "the new database is told";
+        for (const auto &e : a.log.entries)
+            EXPECT_FALSE(e.text.contains(QStringLiteral("brien"))) << e.text.toStdString();
+    }
+    EXPECT_EQ(CheckDatabaseLocation(own), QString());
+    Workstation b(own);
+    EXPECT_EQ(b.openPrice().RecordCount(), 1);
+    const QString described = own.Description();
+    EXPECT_TRUE(described.contains(QStringLiteral("пользователь APTEKA"))) << described.toStdString();
+    EXPECT_FALSE(described.contains(QStringLiteral("brien"))) << described.toStdString();
+}
+
 TEST_F(WorkstationsTest, AQuantityChangedElsewhereIsNeverOverwrittenAndTheGridShowsTheStoredOne)
 {
     Workstation a(location);
