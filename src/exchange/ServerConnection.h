@@ -94,7 +94,10 @@ public:
     // that answered last first. With reconnect = false an open connection made
     // under the same login is kept; otherwise it is closed and made anew.
     // When no server answers, tells the person and returns false: that the
-    // login or password was refused when a server said so, else to try later.
+    // login or password was refused when a server said so, that no server
+    // gave the protected connection the settings require, else to try later.
+    // The session is protected by TLS whenever the server offers it
+    // (FTPRequireTLS: only then), the certificate checked as FtpClient says.
     bool ConnectToServer(bool reconnect);
     // One attempt on ServerAddresses[i]; with announce the attempt and its
     // success are shown in the message log. False for a missing or empty
@@ -117,6 +120,8 @@ private:
     FtpAccount m_sessionLogin; // the login of the open connection
     int m_currentServerIndex = 0;
     bool m_loginRefused = false; // a server of this ConnectToServer refused the login
+    bool m_tlsRefused = false;   // ... offered no TLS, which the settings require
+    bool m_tlsFailed = false;    // ... gave no TLS session we could trust
     std::function<void()> m_idle;
     std::atomic<bool> m_cancelled{false};
     std::atomic<bool> m_cancelledByPerson{false};
