@@ -688,8 +688,13 @@ void TMainForm::tblOrdersAfterScroll()
     if (!orders || !orders->Active() || orders->IsEmpty())
         return;
     const pc::OrderStatusInfo info = pc::OrderStatusOf(orders->FieldByName(QStringLiteral("STATUS")).AsInteger());
-    if (info.known)
-        ui->btnChangeStatus->setText(info.buttonCaption);
+    if (info.known) {
+        // Every caption has its underlined letter on its first "т".
+        QString caption = info.buttonCaption;
+        if (const int at = caption.indexOf(QStringLiteral("т")); at >= 0)
+            caption.insert(at, QLatin1Char('&'));
+        ui->btnChangeStatus->setText(caption);
+    }
 }
 
 void TMainForm::btnChangeStatusClick()

@@ -6,10 +6,14 @@
 // and the pop-up note. What only the window can do (the pop-up, the detail
 // window, the quantities of the order) comes in as callbacks.
 
+#include "price/PriceGrid.h"
+
 #include <QObject>
+#include <QPoint>
 #include <QPointer>
 #include <QString>
 #include <functional>
+#include <optional>
 
 class QAbstractButton;
 class QCheckBox;
@@ -83,6 +87,11 @@ public:
     // Shows the detail line and the pop-up note of the current row now.
     void ShowGoodInfo();
     void lblGoodInfoClick();
+    // Where the note of the current row goes: its right edge 5 pixels left
+    // of the grid's bottom-right corner, 15 pixels above it, never left of
+    // the grid. Empty while the grid is not on screen or not yet laid out
+    // wide enough for the note (the note then waits for the grid's layout).
+    std::optional<QPoint> popupPlace() const;
 
     // ---- event handlers (also called by tests)
     // Returns true when the key was taken.
@@ -111,6 +120,9 @@ private:
     QPointer<Dataset> m_price;
     QString m_searchText;
     QTimer *m_goodInfoTimer = nullptr;
+    // A note that waits for the grid to be laid out.
+    std::optional<GoodInfo> m_pendingNote;
+    void showNote(const GoodInfo &info);
 };
 
 } // namespace pc

@@ -265,7 +265,7 @@ TEST_F(SettingsFixture, ImportButtonMovesTheOlderDataInAfterItsQuestions)
     empty.save(dir.file("Data/NAKLADL.dbf"));
     f.DM->ExecSQL("INSERT INTO PRICE (IDTOVAR, TOVAR, GODEN, PRICE, ZAKAZ, QNT) VALUES ('1', 'Аспирин', '01.01.2027', 10, 2, 10)", true);
     QPushButton *button = f.ui->btnImportDbfData;
-    EXPECT_EQ(button->text(), "Импортировать данные из DBF");
+    EXPECT_EQ(button->text().remove('&'), "Импортировать данные из DBF");
     EXPECT_TRUE(f.ui->TabSheet2->isAncestorOf(button));
 
     // An import still owed since a storage change (an earlier one failed):
