@@ -541,11 +541,11 @@ std::optional<QPoint> PriceGridBinder::popupPlace() const
     return QPoint(left, corner.y() - 15);
 }
 
-void PriceGridBinder::showNote(const GoodInfo &info)
+void PriceGridBinder::showNote(GoodInfo info)
 {
     const std::optional<QPoint> at = popupPlace();
     if (!at) {
-        m_pendingNote = info; // shown once the grid is on screen and laid out
+        m_pendingNote = std::move(info); // shown once the grid is on screen and laid out
         return;
     }
     m_pendingNote.reset();

@@ -122,7 +122,7 @@ private:
     QTimer *m_goodInfoTimer = nullptr;
     // A note that waits for the grid to be laid out.
     std::optional<GoodInfo> m_pendingNote;
-    void showNote(const GoodInfo &info);
+    void showNote(GoodInfo info);
 };
 
 } // namespace pc

@@ -15,6 +15,7 @@
 #include "platform/Process.h"
 #include "ui/BrowserWindow.h"
 #include "ui/PopupWindow.h"
+#include "ui/PriceGridBinder.h"
 #include "ui_MainForm.h"
 
 #include <QAbstractButton>
@@ -26,6 +27,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QScrollBar>
+#include <QTableView>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -286,4 +288,55 @@ TEST_F(Keyboard, ShortcutsAreShownInToolTipsAndTheListUnderF1)
     const QString list = form->frmBrowser->wbBrowser->toPlainText();
     for (const char *key : {"Клавиши", "Alt+1", "Ctrl+S", "Ctrl+Enter", "Ctrl+P", "Ctrl+F", "F5", "Ctrl+Tab"})
         EXPECT_TRUE(list.contains(key)) << key;
+}
+
+// The goods note points something out and never takes the keyboard: typing
+// a name into the filter that lands on a row with a note keeps every letter
+// in the filter. The note sits in the grid's bottom-right corner, and waits
+// for the window to be laid out.
+TEST_F(Keyboard, GoodsNoteTakesNoLetterFromTheFilterAndSitsInTheGridsCorner)
+{
+    start();
+    form->DM->ExecSQL("INSERT INTO PRICE (IDTOVAR, TOVAR, HASPOPUP, GODEN, PRICE, ZAKAZ, QNT) "
+                      "VALUES ('1', 'Амоксициллин', 1, '01.01.2027', 10, 0, 100)", false);
+    form->DM->ExecSQL("INSERT INTO PRICE (IDTOVAR, TOVAR, HASPOPUP, GODEN, PRICE, ZAKAZ, QNT) "
+                      "VALUES ('2', 'Аспирин', 0, '01.01.2027', 10, 0, 100)", false);
+    form->DM->ExecSQL("INSERT INTO PRICE_DET (IDTOVAR, POPUP, INFO, ISREF) VALUES ('1', 'Скидка 10%', 'Акция', 0)", true);
+    form->DM->PriceDetTable()->Close();
+    form->DM->PriceDetTable()->Open();
+    form->DM->OpenPrice(false);
+    form->DM->OpenPrice(true);
+    // The price list is not on screen (the start page is): no note anywhere
+    // until the grid has its place.
+    form->priceBinder->ShowGoodInfo();
+    QTest::qWait(100);
+    EXPECT_FALSE(form->frmPopup->isVisible());
+
+    QTableView *grid = form->ui->dbgrdPrice;
+    auto noteUp = [&] { return form->frmPopup->isVisible() && form->frmPopup->lbCaption->text() == "Скидка 10%"; };
+    press(Qt::Key_2, Qt::AltModifier);
+    ASSERT_TRUE(QTest::qWaitFor(noteUp, 2000)); // the row with the note is the first
+    const QRect area(grid->mapToGlobal(QPoint(0, 0)), grid->size());
+    const QRect note = form->frmPopup->geometry();
+    EXPECT_EQ(note.left() + note.width(), grid->mapToGlobal(grid->contentsRect().bottomRight()).x() - 5);
+    EXPECT_GE(note.left(), area.left());
+    EXPECT_LT(note.top(), area.bottom());
+    EXPECT_GT(note.top(), area.top());
+
+    press(Qt::Key_Down);
+    press(Qt::Key_F, Qt::ControlModifier);
+    ASSERT_EQ(QApplication::focusWidget(), form->ui->edPriceFilter) << focusName();
+    for (const QString &letter : {"а", "м", "о", "к", "с"}) {
+        type(letter);
+        QTest::qWait(150); // the note of the row the filter moved to has come up
+    }
+    EXPECT_TRUE(noteUp());
+    EXPECT_EQ(form->ui->edPriceFilter->text(), "амокс");
+    EXPECT_EQ(QApplication::focusWidget(), form->ui->edPriceFilter) << focusName();
+    press(Qt::Key_Backspace);
+    EXPECT_EQ(form->ui->edPriceFilter->text(), "амок");
+    // Esc empties the filter and the keyboard stays there.
+    press(Qt::Key_Escape);
+    EXPECT_EQ(form->ui->edPriceFilter->text(), "");
+    EXPECT_EQ(QApplication::focusWidget(), form->ui->edPriceFilter) << focusName();
 }
