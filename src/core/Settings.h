@@ -59,6 +59,9 @@ struct Settings {
     bool ControlAddressChange = false;
     int AptekaPercent = 150;     // tenths of a percent
     int RoundMethod = 0;
+    // The invoice page's markup and its «ЖВ по макс.» choice, kept between runs.
+    QString NakladMarkupPercent = QStringLiteral("0");
+    bool NakladGVByMaxMarkup = false;
     // Markup limits for vital drugs, as stored (−1 = not set); rows up to 50,
     // 50 to 500, above 500.
     double MaxNacen[3] = {-1, -1, -1};
