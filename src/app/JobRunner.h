@@ -53,6 +53,8 @@ JobOutcome documentsJobOutcome(int defectures, int documents, const JobDialogs &
                                const QDateTime &finished);
 // The summary of a job the open window could not take in time.
 JobOutcome busyJobOutcome(JobKind kind, const QDateTime &finished);
+// The summary of a job that was not run for `reason` (one line, no full stop).
+JobOutcome notRunJobOutcome(JobKind kind, const QDateTime &finished, int exitCode, const QString &reason);
 
 // Runs the price update, pressing "Обновить данные" a second time when the
 // first press only dealt with a price file left in the program folder.

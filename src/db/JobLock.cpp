@@ -11,7 +11,10 @@
 #include <QDateTime>
 #include <QSysInfo>
 
+#include <pwd.h>
 #include <unistd.h>
+
+#include <vector>
 
 namespace pc {
 
@@ -27,7 +30,9 @@ QString rowOf(JobLock::Job job)
     return QString();
 }
 
-QString busyTextOf(JobLock::Job job)
+} // namespace
+
+QString JobLock::BusyTextOf(Job job)
 {
     switch (job) {
     case JobLock::Job::PriceUpdate: return QStringLiteral("Прайс обновляется на другом рабочем месте");
@@ -36,8 +41,6 @@ QString busyTextOf(JobLock::Job job)
     }
     return QString();
 }
-
-} // namespace
 
 JobLock::JobLock(TDM &dm, Job job) : m_dm(dm), m_job(job) {}
 
@@ -48,9 +51,18 @@ JobLock::~JobLock()
 
 QString JobLock::WorkstationName()
 {
-    const QByteArray user = qgetenv("USER");
+    // The login name of the account, not $USER: a timer or cron job has no
+    // USER in its environment, and the others must still be told who it is.
+    QString user;
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd *found = nullptr;
+    if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_name)
+        user = QString::fromLocal8Bit(found->pw_name);
+    if (user.isEmpty())
+        user = QString::fromLocal8Bit(qgetenv("USER"));
     const QString host = QSysInfo::machineHostName();
-    return user.isEmpty() ? host : host + QLatin1Char('/') + QString::fromLocal8Bit(user);
+    return user.isEmpty() ? host : host + QLatin1Char('/') + user;
 }
 
 bool JobLock::Acquire()
@@ -87,7 +99,7 @@ bool JobLock::Acquire()
         if (!e.isConflict() && !e.isDuplicate() /* the other one inserted the row first */)
             throw;
         const QString who = m_dm.SharedValue(row + QStringLiteral(".WHO"));
-        m_busy = busyTextOf(m_job);
+        m_busy = BusyTextOf(m_job);
         if (!who.isEmpty())
             m_busy += QStringLiteral(" (") + who + QLatin1Char(')');
         return false;

@@ -45,6 +45,9 @@ public:
     void commit();
     // Drops what was written; the target stays as it was. Never throws.
     void cancel() noexcept;
+    // Syncs the temporary file and leaves it beside the target, unrenamed;
+    // returns its path. From then on the caller owns it (see FileGroup.h).
+    QString commitAside();
 
 private:
     [[noreturn]] void fail(const QString &what, int error);
@@ -61,6 +64,15 @@ void writeWholeFile(const QString &fileName, const QByteArray &bytes);
 // on failure the file is cut back to the length it had, the error thrown.
 void appendToFile(const QString &fileName, const QByteArray &bytes);
 
+// Files that hold passwords (client.ini and its reset copy bkclient.ini):
+// a new one is made 0600. A file that is replaced keeps the mode it had; the
+// temporary file is 0600 until then, whatever it is.
+bool holdsSecrets(const QString &fileName);
+// Takes group and other permissions off the file (a missing file is left
+// alone). An empty text when done or nothing was to do, else why it could
+// not, in Russian.
+QString keepPrivate(const QString &fileName);
+
 // "на диске нет места" for a full disk, otherwise the system's reason.
 QString fileErrorReason(int error);
 
@@ -73,5 +85,8 @@ enum class FileStep { Write, Sync, Rename };
 // default) changes nothing.
 using FileFaultHook = std::function<int(FileStep step, const QString &target, qint64 writtenAfter)>;
 void setFileFaultHook(FileFaultHook hook);
+// Asks the hook about a step taken outside WholeFileWriter (the renames of a
+// file group); 0 when there is no hook or it lets the step go.
+int fileFaultAt(FileStep step, const QString &target, qint64 writtenAfter);
 
 } // namespace pc

@@ -21,6 +21,8 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
+#include <atomic>
 #include <functional>
 
 class Dialogs;
@@ -71,8 +73,24 @@ public:
     // used to be lost).
     std::function<void()> AfterOrderKept;
 
+    // Unset: CheckPriceActuality runs UpdatePrice itself when the person
+    // agrees. Set: it calls this instead (the window starts the update as an
+    // operation of its own); the result is the actuality's.
+    std::function<bool()> StartUpdate;
+    // Whether the module's datasets (the grid's) are closed and reopened
+    // around a load. Off for a module of its own on another thread, whose
+    // owner re-reads its own datasets afterwards.
+    bool ReopenDatasets = true;
+    // The cancel flag of the operation this update runs in: once set, the
+    // transfer, the reading of the price file and the row loops end, and the
+    // old list stays as it was. nullptr: none.
+    void setCancelFlag(const std::atomic<bool> *flag) { m_cancel = flag; }
+
     // How long an unpacking program may run before it is stopped.
     int UnpackTimeoutMs = 15000;
+    // The bytes free on the disk of a folder (unset: asks the system; -1:
+    // unknown). A zip archive whose files would not fit is not unpacked.
+    std::function<qint64(const QString &folder)> FreeBytes;
 
     // "Обновить данные". True when a new price list was loaded.
     bool UpdatePrice();
@@ -85,6 +103,9 @@ public:
     // Loads the client price file of the program folder. True when loaded.
     bool LoadPriceFromFile();
 
+    // The kinds of file a supplier's banner may be (extensions, as the check
+    // of names from outside takes them).
+    static const QStringList &BannerFileKinds();
     // The client price file's name: the client code and ".dbf".
     QString PriceFileName() const;
     // Whether a new price list was loaded by the last load.
@@ -116,13 +137,20 @@ public:
 private:
     bool loadPriceFile(const QString &fileName);
     void downloadArchive(const QString &workFolder, bool sendInfo, bool checkDocuments, QString &archive);
-    void unpackArchive(const QString &workFolder, const QString &archive);
-    void placeArchiveFiles(const QString &workFolder, const QString &priceFile);
+    // Unpacks into the work folder; returns the folder that holds the
+    // archive's plain files under their decoded, accepted names.
+    QString unpackArchive(const QString &workFolder, const QString &archive);
+    QStringList prepareZip(const QString &workFolder, const QString &archive);
+    void collectUnpacked(const QString &workFolder, const QStringList &zipNames);
+    bool acceptArchiveName(const QString &name);
+    void refuseArchiveName(const QString &name, const QString &reason);
+    void placeArchiveFiles(const QString &folder, const QString &priceFile);
     void writeLogIni();
     void finishUpdateUi();
     void reportError(const QString &message);
     void toggleBugFixType();
     bool orderIsEmpty();
+    void checkCancelled() const;
     QString findPriceFile(const QString &folder) const;
     static QString dateTimeText(const QDateTime &when);
     static QDateTime parseDateTime(const QString &text);
@@ -135,6 +163,13 @@ private:
     const AppContext &m_context;
     bool m_running = false;
     bool m_lastLoadOk = false;
+    const std::atomic<bool> *m_cancel = nullptr;
+    bool m_zip = false;
+    qint64 m_largestDeclared = 0; // of the files given to unzip
+    // The names of the archive being unpacked that were refused (each said
+    // once), and those the program has no use for (said together).
+    QStringList m_refusedNames;
+    QStringList m_unwantedNames;
 };
 
 } // namespace pc

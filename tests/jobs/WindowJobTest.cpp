@@ -3,8 +3,11 @@
 // through the job's answers, the person's dialogs back in place after it.
 
 #include "app/WindowFixture.h"
+#include "SigningKey.h"
 
 #include "ui_MainForm.h"
+
+#include "GuiTest.h"
 
 #include "app/JobRunner.h"
 #include "app/MessagePane.h"
@@ -50,7 +53,14 @@ TEST_F(WindowJobFixture, JobInTheWindowAsksThePersonNothingAndGivesTheDialogsBac
     ASSERT_TRUE(form->Initialised);
     dialogs.notices.clear();
     EXPECT_FALSE(form->BusyForJob());
-    const pc::JobOutcome out = form->RunHandedJob(pc::JobKind::UpdatePrice);
+    pc::JobOutcome out;
+    bool done = false;
+    form->RunHandedJob(pc::JobKind::UpdatePrice, [&](const pc::JobOutcome &o) {
+        out = o;
+        done = true;
+    });
+    EXPECT_TRUE(form->BusyForJob()); // the update runs on its own thread
+    ASSERT_TRUE(waitFor([&] { return done; }, 30000));
     EXPECT_EQ(out.exitCode, 1);
     EXPECT_TRUE(out.summary.startsWith("Прайс не обновлён в ")) << out.summary.toStdString();
     EXPECT_TRUE(dialogs.questions.isEmpty()) << dialogs.questions.join('|').toStdString();
@@ -72,6 +82,9 @@ TEST_F(WindowJobFixture, NewVersionLeftByAJobIsInstalledAtTheNextStart)
 {
     dir.writeBytes("update", "#!/bin/sh\n# new version\n");
     QFile::setPermissions(dir.file("update"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    pc::test::SigningKey supplier;
+    supplier.installIn(dir.path());
+    supplier.signFile(dir.file("update"), dir.file("update.sig"));
     int launched = 0;
     form->startLauncher = [&](QString &) {
         ++launched;

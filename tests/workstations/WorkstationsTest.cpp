@@ -27,6 +27,8 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
+#include <QSysInfo>
 #include <QLocale>
 #include <QTimer>
 #include <QTest>
@@ -175,6 +177,35 @@ TEST_F(WorkstationsTest, TheFirstStartMakesTheDatabaseOnTheServerAndBothShareIt)
     Dataset &price = b.openPrice();
     ASSERT_EQ(price.RecordCount(), 1);
     EXPECT_EQ(price.FieldByName(QStringLiteral("TOVAR")).AsString(), QStringLiteral("Анальгин таб. 500 мг №10"));
+}
+
+// A login of the pharmacy's own whose password has a quote in it: the first
+// start still makes the database with it, and what the log says of the
+// database names the user, never the password.
+TEST_F(WorkstationsTest, APasswordWithAQuoteMakesTheDatabaseAndIsNeverShown)
+{
+    Workstation admin(location);
+    admin.dm->ExecSQL(QStringLiteral("CREATE USER APTEKA PASSWORD 'o''brien\"1'"), true);
+    admin.dm->ExecSQL(QStringLiteral("GRANT CREATE DATABASE TO USER APTEKA"), true);
+    DatabaseLocation own = location;
+    own.Path = server.dataFolder() + QStringLiteral("/own.gdb");
+    own.User = QStringLiteral("APTEKA");
+    own.Password = QStringLiteral("o'brien\"1");
+    {
+        Workstation a(own);
+        EXPECT_TRUE(QFile::exists(own.Path));
+        EXPECT_TRUE(a.dm->IsServer());
+        addPrice(a, QStringLiteral("A1"), QStringLiteral("Анальгин"));
+        ASSERT_FALSE(a.log.entries.empty()) << "the new database is told";
+        for (const auto &e : a.log.entries)
+            EXPECT_FALSE(e.text.contains(QStringLiteral("brien"))) << e.text.toStdString();
+    }
+    EXPECT_EQ(CheckDatabaseLocation(own), QString());
+    Workstation b(own);
+    EXPECT_EQ(b.openPrice().RecordCount(), 1);
+    const QString described = own.Description();
+    EXPECT_TRUE(described.contains(QStringLiteral("пользователь APTEKA"))) << described.toStdString();
+    EXPECT_FALSE(described.contains(QStringLiteral("brien"))) << described.toStdString();
 }
 
 TEST_F(WorkstationsTest, AQuantityChangedElsewhereIsNeverOverwrittenAndTheGridShowsTheStoredOne)
@@ -327,6 +358,19 @@ TEST_F(WorkstationsTest, OneJobAtATimeAndTheOtherIsToldWhoRunsIt)
     EXPECT_FALSE(bJob.Acquire());
     EXPECT_TRUE(bJob.BusyText().startsWith(QStringLiteral("Прайс обновляется на другом рабочем месте")));
     EXPECT_TRUE(bJob.BusyText().contains(JobLock::WorkstationName())) << bJob.BusyText().toStdString();
+    {
+        // A timer's job has no USER in its environment: the others are still
+        // told the computer and the user.
+        const QByteArray user = qgetenv("USER");
+        qunsetenv("USER");
+        const QString name = JobLock::WorkstationName();
+        if (!user.isNull())
+            qputenv("USER", user);
+        const QString owner = QFileInfo(location.Path).owner(); // the account that runs the test
+        ASSERT_FALSE(owner.isEmpty());
+        EXPECT_TRUE(name.endsWith(QLatin1Char('/') + owner)) << name.toStdString();
+        EXPECT_TRUE(name.startsWith(QSysInfo::machineHostName())) << name.toStdString();
+    }
     // Another kind of job is not held up.
     JobLock bSend(*b.dm, JobLock::Job::Sending);
     EXPECT_TRUE(bSend.Acquire());
@@ -661,4 +705,57 @@ TEST_F(WorkstationsTest, ALoadOverTheServerWritesEveryRowOfTheFile)
     EXPECT_EQ(committed(QStringLiteral("SELECT COUNT(*) FROM PRICE WHERE TOVAR = 'Товар ' || IDTOVAR")), 161);
     EXPECT_EQ(zakaz(QStringLiteral("G0050")), 3) << "carried over";
     EXPECT_EQ(committed(QStringLiteral("SELECT SUM(ZAKAZ) FROM PRICE")), 3) << "G0005 is gone with its quantity";
+}
+
+// Two workstations opening a database of an earlier version at once: both
+// add the columns since added, one of them finds the other's there, and
+// neither says anything; the table has every column once.
+TEST_F(WorkstationsTest, TwoWorkstationsUpgradingAnOlderDatabaseAtOnceAreSilent)
+{
+    {
+        Workstation first(location);
+        exec(first, QStringLiteral("INSERT INTO ORDERS (ID, STATUS, DATET, SUMMA) VALUES (1, 0, '01.12.2026', 10)"));
+    }
+    for (int round = 0; round < 6; ++round) {
+        SCOPED_TRACE(round);
+        {
+            // The columns an earlier version did not have.
+            fb::Database db;
+            db.attach(location.ConnectionName());
+            fb::Transaction tr(db, 2);
+            tr.start();
+            for (const char *column : {"SENDFILE", "SENDSIZE", "SENDHASH"}) {
+                fb::Statement st(tr);
+                st.prepare(QStringLiteral("ALTER TABLE ORDERS DROP ") + QLatin1String(column));
+                st.execute();
+            }
+            tr.commit();
+            db.detach();
+        }
+        ASSERT_EQ(committed("SELECT COUNT(*) FROM RDB$RELATION_FIELDS WHERE RDB$RELATION_NAME = 'ORDERS' AND "
+                            "RDB$FIELD_NAME STARTING WITH 'SEND'"),
+                  0);
+        std::barrier start(2);
+        std::unique_ptr<Workstation> opened[2];
+        auto open = [&](int i) {
+            start.arrive_and_wait();
+            opened[i] = std::make_unique<Workstation>(location, 1);
+        };
+        std::thread ta(open, 0);
+        std::thread tb(open, 1);
+        ta.join();
+        tb.join();
+        for (const auto &w : opened) {
+            ASSERT_TRUE(w);
+            for (const auto &e : w->log.entries)
+                EXPECT_NE(e.level, Error) << e.text.toStdString();
+            EXPECT_TRUE(w->dialogs.notices.isEmpty()) << w->dialogs.notices.join('|').toStdString();
+            EXPECT_EQ(w->dm->OrdersSet()->RecordCount(), 1);
+        }
+        EXPECT_EQ(committed("SELECT COUNT(*) FROM RDB$RELATION_FIELDS WHERE RDB$RELATION_NAME = 'ORDERS' AND "
+                            "RDB$FIELD_NAME STARTING WITH 'SEND'"),
+                  3);
+        opened[0].reset();
+        opened[1].reset();
+    }
 }
