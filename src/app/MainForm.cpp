@@ -107,7 +107,7 @@ TMainForm::TMainForm(const QString &appDir, QWidget *parent)
         // the filter or the comment goes on where it was.
         auto focusGrid = [this] {
             if (ui->pgcMain->currentWidget() == ui->tsOrder && ui->dbgrdPrice->isEnabled()
-                && (!m_workFocus || m_workFocus == ui->dbgrdPrice))
+                && workingInPriceGrid())
                 ui->dbgrdPrice->setFocus(Qt::OtherFocusReason);
         };
         focusGrid();

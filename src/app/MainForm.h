@@ -316,6 +316,7 @@ private:
     // The place the person last typed or moved in (not a button): a notice
     // gives the keyboard back to the price grid only when it came from there.
     QWidget *m_workFocus = nullptr;
+    bool workingInPriceGrid();
 public:
     // The keys of the program, as the list under F1 shows them.
     static QString KeysListHtml();

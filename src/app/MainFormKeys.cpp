@@ -65,6 +65,18 @@ void TMainForm::ShowKeysList()
     ShowInfoWindow(this, KeysListHtml(), false, at.x(), at.y(), w, h, false);
 }
 
+bool TMainForm::workingInPriceGrid()
+{
+    // The window's own focus (kept while a notice is up) unless that is a
+    // button or a control the program's work switched off; then the place
+    // the person last typed in.
+    QWidget *place = focusWidget();
+    if (!place || !place->isEnabled() || !place->isVisible() || qobject_cast<QAbstractButton *>(place)
+        || qobject_cast<QTabBar *>(place))
+        place = m_workFocus;
+    return !place || place == ui->dbgrdPrice;
+}
+
 void TMainForm::showPage(int index)
 {
     if (index >= 0 && index < ui->pgcMain->count() && ui->pgcMain->isTabEnabled(index))

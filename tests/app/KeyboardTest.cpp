@@ -146,6 +146,7 @@ TEST_F(Keyboard, ADayAtTheCounterWithoutAMouse)
     dialogs.setNextAnswer(mrYes); // the price list is not today's: send anyway
     dialogs.setNextAnswer(mrYes); // the saved order goes too
     press(Qt::Key_Return, Qt::ControlModifier);
+    ASSERT_TRUE(waitFor([&] { return !form->busy(); }, 30000)); // the uploads run on their own thread
     EXPECT_TRUE(dialogs.notices.contains("Было отправлено 2 заявок  на сумму 220")) << dialogs.notices.join("|").toStdString();
     EXPECT_EQ(QDir(server.home("Order")).entryList({"55_*.ini"}, QDir::Files).size(), 2);
     EXPECT_EQ(scalar("SELECT COUNT(*) FROM ORDERS WHERE STATUS = 1"), 2);
