@@ -22,10 +22,7 @@ void DocumentFetchOperation::run()
     serverIndexAfter = serverIndex;
     std::unique_ptr<TDM> dm = OpenAttachmentLike(m_like, m_context, workerDialogs(), workerLog());
     ServerConnection connection(m_settings, workerDialogs(), workerLog());
-    if (configureConnection)
-        configureConnection(connection);
-    connection.setCurrentServerIndex(serverIndex);
-    connection.setCancelFlag(&cancelFlag());
+    connection.prepareForOperation(configureConnection, serverIndex, &cancelFlag());
     DocumentFetch fetch(*dm, connection, m_settings, workerDialogs(), workerLog(), m_context);
     fetch.ReceiveProgress = [this](qint64 done, qint64 total) { emit progress(done, total); };
     try {

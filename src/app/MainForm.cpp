@@ -181,7 +181,7 @@ TMainForm::TMainForm(const QString &appDir, QWidget *parent)
 
     scheduleSettings = new ScheduleSettings(context.path(QStringLiteral("client.ini")),
                                             std::make_unique<pc::UserTimer>(QCoreApplication::applicationFilePath()),
-                                            ui->tsConnectionSettings);
+                                            m_pane.get(), ui->tsConnectionSettings);
     ui->lytsConnectionSettings->insertWidget(1, scheduleSettings);
     scheduleSettings->load();
 

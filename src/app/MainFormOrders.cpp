@@ -124,9 +124,7 @@ void TMainForm::btnSendorderClick()
         [shared, like, appContext, count, index](pc::TaskOperation &task) {
             std::unique_ptr<pc::TDM> dm = pc::OpenAttachmentLike(*like, appContext, task.dialogs(), task.log());
             pc::ServerConnection connection(shared->settings, task.dialogs(), task.log());
-            configureConnection(connection);
-            connection.setCurrentServerIndex(shared->serverIndex);
-            connection.setCancelFlag(&task.cancelFlag());
+            connection.prepareForOperation(&TMainForm::configureConnection, shared->serverIndex, &task.cancelFlag());
             pc::OrderFileWriter writer(*dm, task.dialogs(), task.log(), appContext, shared->settings);
             pc::OrderSaver saver(*dm, task.dialogs(), task.log(), shared->settings);
             pc::OrderSender send(*dm, task.dialogs(), task.log(), appContext, shared->settings, connection, writer, saver);

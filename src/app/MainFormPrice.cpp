@@ -21,6 +21,25 @@
 
 #include <QApplication>
 
+
+namespace {
+// Starts op, kept in holder, with «Прервать» in the wait window ending it;
+// false, with nothing kept, when it cannot start.
+template <class Op>
+bool launchOperation(Dialogs &dialogs, std::unique_ptr<Op> &holder, std::unique_ptr<Op> op, pc::OperationState *state)
+{
+    Op *running = op.get();
+    dialogs.setWaitCancel([running] { running->cancel(); });
+    holder = std::move(op);
+    if (!holder->start(state)) {
+        dialogs.setWaitCancel({});
+        holder.reset();
+        return false;
+    }
+    return true;
+}
+} // namespace
+
 void TMainForm::makePriceUpdate()
 {
     PriceUpd = std::make_unique<pc::PriceUpdate>(*DM, *Connection, settings, *m_dialogs, *m_pane, context);
@@ -91,9 +110,7 @@ void TMainForm::btnUpdateProgramClick()
         *m_dialogs,
         [shared, appDir, exe](pc::TaskOperation &task) {
             pc::ServerConnection connection(shared->settings, task.dialogs(), task.log());
-            configureConnection(connection);
-            connection.setCurrentServerIndex(shared->serverIndex);
-            connection.setCancelFlag(&task.cancelFlag());
+            connection.prepareForOperation(&TMainForm::configureConnection, shared->serverIndex, &task.cancelFlag());
             pc::ProgramUpdate update(appDir, exe, task.dialogs(), task.log());
             update.startAndQuit = [shared](const QString &program, const QString &workingDir, QString &) {
                 shared->program = program;
@@ -159,15 +176,7 @@ bool TMainForm::startOperation(Dialogs &dialogs, std::unique_ptr<pc::Operation> 
             LogMessage(pc::errorText(e), Error, true);
         }
     });
-    pc::Operation *running = op.get();
-    dialogs.setWaitCancel([running] { running->cancel(); });
-    m_task = std::move(op);
-    if (!m_task->start(m_operations)) {
-        dialogs.setWaitCancel({});
-        m_task.reset();
-        return false;
-    }
-    return true;
+    return launchOperation(dialogs, m_task, std::move(op), m_operations);
 }
 
 void TMainForm::UpdatePrice()
@@ -199,16 +208,8 @@ bool TMainForm::startPriceUpdate(Dialogs &dialogs, MessageLog &log, std::functio
     connect(op.get(), &pc::Operation::progress, frmSplash, &TfrmSplash::SetProgress);
     Dialogs *shown = &dialogs;
     connect(op.get(), &pc::Operation::finished, this, [this, shown, after] { priceUpdateFinished(*shown, after); });
-    pc::PriceUpdateOperation *running = op.get();
     // «Прервать» in the wait window gives the whole update up.
-    dialogs.setWaitCancel([running] { running->cancel(); });
-    m_priceOp = std::move(op);
-    if (!m_priceOp->start(m_operations)) {
-        dialogs.setWaitCancel({});
-        m_priceOp.reset();
-        return false;
-    }
-    return true;
+    return launchOperation(dialogs, m_priceOp, std::move(op), m_operations);
 }
 
 void TMainForm::priceUpdateFinished(Dialogs &dialogs, std::function<void(const pc::PriceUpdateOperation &)> after)

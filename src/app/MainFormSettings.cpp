@@ -111,7 +111,7 @@ void TMainForm::connectSettingsHandlers()
     connect(ui->edNakladFolder, &QLineEdit::textChanged, this, changed);
     for (QComboBox *c : {ui->cbOrientation, ui->cbFontSize, ui->cbFontSizePriceTags})
         connect(c, &QComboBox::currentIndexChanged, this, changed);
-    for (QCheckBox *c : {ui->chkLeaveDocsOnServer, ui->chkDeleteOrderImport, ui->chkFtpMode, ui->chkAskSendLog,
+    for (QCheckBox *c : {ui->chkLeaveDocsOnServer, ui->chkDeleteOrderImport, ui->chkFtpMode, ui->chkFtpRequireTls, ui->chkAskSendLog,
                          ui->chkControlAddressChange, ui->chkCalcPricePrWithNDS})
         connect(c, &QCheckBox::clicked, this, changed);
     connect(ui->clbNaklVisibleColumns, &QListWidget::itemChanged, this, changed);
@@ -369,6 +369,7 @@ void TMainForm::showChannelSettings()
     ui->rgDownloadPriceProtocol->setItemIndex(settings.GetPriceMethod);
     ui->rgDBDriver->setItemIndex(settings.DBDriver);
     ui->chkFtpMode->setChecked(settings.FTPPassive);
+    ui->chkFtpRequireTls->setChecked(settings.FTPRequireTLS);
     m_fillingPage = wasFilling;
 }
 
@@ -405,6 +406,7 @@ void TMainForm::collectSettings()
     s.GetPriceMethod = ui->rgDownloadPriceProtocol->itemIndex();
     s.PutOrderMethod = ui->rgOrderProtocol->itemIndex();
     s.FTPPassive = ui->chkFtpMode->isChecked();
+    s.FTPRequireTLS = ui->chkFtpRequireTls->isChecked();
     s.LeaveDocsOnServer = ui->chkLeaveDocsOnServer->isChecked();
     s.NakladFolder = ui->edNakladFolder->text();
     s.DBDriver = ui->rgDBDriver->itemIndex() < 0 ? int(DriverFirebird) : ui->rgDBDriver->itemIndex();
@@ -791,6 +793,8 @@ void TMainForm::btnCheckConnectionClick()
     request.address = ui->edServerAddress->text();
     request.portText = ui->edServerPort->text();
     request.passive = ui->chkFtpMode->isChecked();
+    request.requireTls = ui->chkFtpRequireTls->isChecked();
+    request.tlsPublicKey = settings.TLSPublicKey;
     request.login = typed.ClientAccount;
     // On its own thread: the window stays with the person meanwhile.
     auto result = std::make_shared<pc::ConnectionCheck>();

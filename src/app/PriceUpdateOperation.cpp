@@ -32,10 +32,7 @@ void PriceUpdateOperation::run()
         return;
     }
     ServerConnection connection(settings, dialogs, log);
-    if (configureConnection)
-        configureConnection(connection);
-    connection.setCurrentServerIndex(serverIndex);
-    connection.setCancelFlag(&cancelFlag());
+    connection.prepareForOperation(configureConnection, serverIndex, &cancelFlag());
 
     DocumentFetch documents(*dm, connection, settings, dialogs, log, m_context);
     documents.ReceiveProgress = [this](qint64 done, qint64 total) {

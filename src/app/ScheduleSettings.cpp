@@ -2,10 +2,13 @@
 
 #include "ui_ScheduleSettings.h"
 
+#include "core/MessageLog.h"
 #include "platform/AppError.h"
 
-ScheduleSettings::ScheduleSettings(QString clientIni, std::unique_ptr<pc::UserTimer> timer, QWidget *parent)
-    : QGroupBox(parent), ui(new Ui::ScheduleSettings), m_clientIni(std::move(clientIni)), m_timer(std::move(timer))
+ScheduleSettings::ScheduleSettings(QString clientIni, std::unique_ptr<pc::UserTimer> timer, MessageLog *log,
+                                   QWidget *parent)
+    : QGroupBox(parent), ui(new Ui::ScheduleSettings), m_clientIni(std::move(clientIni)), m_log(log),
+      m_timer(std::move(timer))
 {
     ui->setupUi(this);
     connect(ui->chkAutoUpdate, &QCheckBox::toggled, this, &ScheduleSettings::enableControls);
@@ -22,14 +25,14 @@ ScheduleSettings::~ScheduleSettings()
 void ScheduleSettings::load()
 {
     try {
-        show(pc::readSchedule(m_clientIni));
+        showSchedule(pc::readSchedule(m_clientIni));
     } catch (const std::exception &e) {
         ui->lblScheduleState->setText(pc::errorText(e));
         ui->lblScheduleState->show();
     }
 }
 
-void ScheduleSettings::show(const pc::UpdateSchedule &s)
+void ScheduleSettings::showSchedule(const pc::UpdateSchedule &s)
 {
     ui->chkAutoUpdate->setChecked(s.enabled);
     ui->teAutoUpdateTime->setTime(s.time);
@@ -71,6 +74,13 @@ pc::UserTimer::Applied ScheduleSettings::btnApplyScheduleClick()
             applied.message = QStringLiteral("Не выбран ни один день недели: автоматическое обновление выключено");
     } catch (const std::exception &e) {
         applied.message = pc::errorText(e);
+    }
+    if (m_log) {
+        for (const QString &line : applied.details)
+            m_log->logDetail(line);
+        if (!applied.crontabLine.isEmpty())
+            m_log->logMessage(QStringLiteral("Строка для расписания cron (crontab -e): ") + applied.crontabLine, Info,
+                              false);
     }
     ui->lblScheduleState->setText(applied.message);
     ui->lblScheduleState->setVisible(!applied.message.isEmpty());

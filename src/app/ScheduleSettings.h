@@ -9,6 +9,8 @@
 #include <QGroupBox>
 #include <memory>
 
+class MessageLog;
+
 namespace Ui {
 class ScheduleSettings;
 }
@@ -16,8 +18,10 @@ class ScheduleSettings;
 class ScheduleSettings : public QGroupBox {
     Q_OBJECT
 public:
-    // clientIni: where the schedule is kept; timer: puts it in place.
-    ScheduleSettings(QString clientIni, std::unique_ptr<pc::UserTimer> timer, QWidget *parent = nullptr);
+    // clientIni: where the schedule is kept; timer: puts it in place; log:
+    // where the commands' own words and the crontab line go (may be null).
+    ScheduleSettings(QString clientIni, std::unique_ptr<pc::UserTimer> timer, MessageLog *log = nullptr,
+                     QWidget *parent = nullptr);
     ~ScheduleSettings() override;
 
     Ui::ScheduleSettings *ui;
@@ -27,12 +31,14 @@ public:
     void load();
     pc::UpdateSchedule value() const;
     // "Применить расписание": keeps the schedule and puts the timer in place;
-    // the outcome (or the crontab line to use instead) shows under the group.
+    // the outcome shows under the group in one sentence; the commands' output
+    // goes to the detail log and a crontab line to use instead to the log.
     pc::UserTimer::Applied btnApplyScheduleClick();
 
 private:
-    void show(const pc::UpdateSchedule &schedule);
+    void showSchedule(const pc::UpdateSchedule &schedule);
     void enableControls();
     QString m_clientIni;
+    MessageLog *m_log;
     std::unique_ptr<pc::UserTimer> m_timer;
 };

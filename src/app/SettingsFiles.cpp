@@ -107,6 +107,7 @@ void SettingsFiles::readClient(Settings &s) const
     s.PutOrderMethod = ini.readInteger(kHeader, QStringLiteral("PutOrderMethod"), 2);
     s.GetPriceMethod = ini.readInteger(kHeader, QStringLiteral("GetPriceMethod"), 1);
     s.FTPPassive = ini.readBool(kHeader, QStringLiteral("FTPPassive"), true);
+    s.FTPRequireTLS = ini.readBool(kHeader, QStringLiteral("FTPRequireTLS"), false);
     s.LeaveDocsOnServer = ini.readBool(kHeader, QStringLiteral("LeaveDocsOnServer"), false);
     s.DBDriver = ini.readInteger(kHeader, QStringLiteral("DBDriver"), DriverFirebird);
     s.DBBugFixType = ini.readInteger(kHeader, QStringLiteral("DBBugFixType"), 1);
@@ -188,6 +189,7 @@ void SettingsFiles::readServer(Settings &s, bool tellMissingAddress) const
     s.ServerIniExists = QFileInfo::exists(serverIni());
     if (!s.ServerIniExists) {
         s.ServerPort = 21;
+        s.TLSPublicKey.clear();
     } else {
         IniFile server(serverIni());
         const QString fresh = server.readString(kHeader, QStringLiteral("ServerAdress"));
@@ -213,6 +215,7 @@ void SettingsFiles::readServer(Settings &s, bool tellMissingAddress) const
         }
         s.ServerPort = server.readInteger(kHeader, QStringLiteral("ServerPort"), 21);
         s.SupplierName = server.readString(kHeader, QStringLiteral("SupplierName"), QStringLiteral("ВОРН"));
+        s.TLSPublicKey = server.readString(kHeader, QStringLiteral("TLSPublicKey"));
     }
     if (s.ServerAddresses[0].isEmpty() && tellMissingAddress)
         m_dialogs.showNotice(QStringLiteral("Не задан адрес сервера. Обратитесь к поставщику!"), true);
@@ -277,6 +280,7 @@ void SettingsFiles::save(Settings &s, const QStringList &markupCells) const
     client.writeInteger(kHeader, QStringLiteral("GetPriceMethod"), s.GetPriceMethod);
     client.writeInteger(kHeader, QStringLiteral("PutOrderMethod"), s.PutOrderMethod);
     client.writeBool(kHeader, QStringLiteral("FTPPassive"), s.FTPPassive);
+    client.writeBool(kHeader, QStringLiteral("FTPRequireTLS"), s.FTPRequireTLS);
     client.writeBool(kHeader, QStringLiteral("LeaveDocsOnServer"), s.LeaveDocsOnServer);
 
     if (!s.NakladFolder.isEmpty() && !QFileInfo(s.NakladFolder).isDir()) {

@@ -51,6 +51,7 @@ struct Settings {
     int PutOrderMethod = 2;      // 0 SMTP, 1 HTTP, 2 FTP (orders always go by FTP)
     int GetPriceMethod = 1;      // 0 HTTP, 1 FTP
     bool FTPPassive = true;
+    bool FTPRequireTLS = false;  // only FTP over TLS; otherwise TLS when the server offers it
     bool LeaveDocsOnServer = false;
     QString NakladFolder;
     int DBDriver = DriverFirebird;
@@ -79,6 +80,9 @@ struct Settings {
     QStringList ServerAddresses{QString()}; // [0] main, [1..9] reserves
     int ServerPort = 21;
     QString SupplierName;
+    // The public key the server's certificate carries, as the supplier gives
+    // it ("sha256//<base64>", several joined by ";"); empty: none.
+    QString TLSPublicKey;
 
     // ---- exchange.ini [Order]
     bool DeleteOrderImport = false; // the pharmacy's export file is kept unless asked

@@ -85,6 +85,14 @@ bool isValidHost(const QString &host)
     return true;
 }
 
+// libcurl 7.87 and 7.88 never start TLS on a data connection the server
+// opened (active mode): the transfer hangs until the server gives up.
+bool activeDataTlsBroken()
+{
+    const curl_version_info_data *info = curl_version_info(CURLVERSION_NOW);
+    return info && info->version_num >= 0x075700 && info->version_num < 0x080000;
+}
+
 int replyCode(const QString &reply)
 {
     if (reply.size() < 3)
@@ -103,6 +111,8 @@ struct FtpClient::Impl {
     QString user;
     QString password;
     bool passive = true;
+    FtpClient::Tls tls = FtpClient::Tls::Try;
+    QString pin;
     int connectTimeoutMs = 30000;
     int responseTimeoutMs = 60000;
     int stallTimeoutMs = FtpClient::kStallTimeoutMs;
@@ -115,6 +125,9 @@ struct FtpClient::Impl {
     QByteArray sessionUser;
     QByteArray sessionPassword;
     bool sessionPassive = true;
+    FtpClient::Tls sessionTls = FtpClient::Tls::Try;
+    long sessionTlsLevel = CURLUSESSL_TRY; // libcurl's CURLOPT_USE_SSL
+    QByteArray sessionPin;
     int sessionConnectTimeoutMs = 0;
     int sessionResponseTimeoutMs = 0;
 
@@ -436,6 +449,16 @@ struct FtpClient::Impl {
         curl_easy_setopt(easy, CURLOPT_PROXY, "");
         curl_easy_setopt(easy, CURLOPT_MAXAGE_CONN, kMaxConnectionAgeSeconds);
         curl_easy_setopt(easy, CURLOPT_TCP_KEEPALIVE, 1L);
+        // AUTH TLS before the login, PBSZ 0 and PROT P after it.
+        const bool required = sessionTls == FtpClient::Tls::Required;
+        curl_easy_setopt(easy, CURLOPT_USE_SSL, sessionTlsLevel);
+        curl_easy_setopt(easy, CURLOPT_FTPSSLAUTH, long(CURLFTPAUTH_TLS));
+        curl_easy_setopt(easy, CURLOPT_FTP_SSL_CCC, long(CURLFTPSSL_CCC_NONE));
+        const bool verify = required && sessionPin.isEmpty();
+        curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, verify ? 1L : 0L);
+        curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, verify ? 2L : 0L);
+        if (!sessionPin.isEmpty())
+            curl_easy_setopt(easy, CURLOPT_PINNEDPUBLICKEY, sessionPin.constData());
         if (sessionPassive) {
             curl_easy_setopt(easy, CURLOPT_FTP_USE_EPSV, 0L);
         } else {
@@ -608,6 +631,14 @@ struct FtpClient::Impl {
         case CURLE_UNSUPPORTED_PROTOCOL: return QStringLiteral("неверный адрес сервера");
         case CURLE_FTP_WEIRD_SERVER_REPLY: return QStringLiteral("сервер ответил не как FTP-сервер");
         case CURLE_LOGIN_DENIED: return QStringLiteral("неверное имя пользователя или пароль");
+        case CURLE_USE_SSL_FAILED: return QStringLiteral("сервер не поддерживает защищённое соединение TLS");
+        case CURLE_PEER_FAILED_VERIFICATION: return QStringLiteral("сертификат сервера не подтверждён");
+        case CURLE_SSL_PINNEDPUBKEYNOTMATCH: return QStringLiteral("ключ сертификата сервера не тот, что указан поставщиком");
+        case CURLE_SSL_CONNECT_ERROR:
+        case CURLE_SSL_CERTPROBLEM:
+        case CURLE_SSL_CIPHER:
+        case CURLE_SSL_CACERT_BADFILE:
+        case CURLE_SSL_SHUTDOWN_FAILED: return QStringLiteral("не удалось установить защищённое соединение TLS");
         case CURLE_OPERATION_TIMEDOUT:
         case CURLE_FTP_ACCEPT_TIMEOUT: return QStringLiteral("сервер не отвечает");
         case CURLE_UPLOAD_FAILED: return QStringLiteral("сервер не принял файл");
@@ -654,6 +685,18 @@ struct FtpClient::Impl {
         case CURLE_LOGIN_DENIED:
             kind = FtpError::Login;
             break;
+        case CURLE_USE_SSL_FAILED:
+            kind = FtpError::TlsRefused;
+            break;
+        case CURLE_PEER_FAILED_VERIFICATION:
+        case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+        case CURLE_SSL_CONNECT_ERROR:
+        case CURLE_SSL_CERTPROBLEM:
+        case CURLE_SSL_CIPHER:
+        case CURLE_SSL_CACERT_BADFILE:
+        case CURLE_SSL_SHUTDOWN_FAILED:
+            kind = FtpError::TlsFailed;
+            break;
         case CURLE_OPERATION_TIMEDOUT:
         case CURLE_FTP_ACCEPT_TIMEOUT:
             kind = FtpError::Timeout;
@@ -687,7 +730,8 @@ struct FtpClient::Impl {
         }
         // 550: the file or folder does not exist (the usual wording of the
         // supplier's server and of most others).
-        if (reply == 550 && mapNotFound && kind != FtpError::Login && kind != FtpError::LocalFile && !silent)
+        if (reply == 550 && mapNotFound && kind != FtpError::Login && kind != FtpError::LocalFile
+            && kind != FtpError::TlsRefused && kind != FtpError::TlsFailed && !silent)
             kind = FtpError::NotFound;
         // "not found" stays in the text: callers tell a missing file by it.
         if (kind == FtpError::NotFound)
@@ -748,6 +792,10 @@ void FtpClient::setPort(int port) { d->port = port; }
 void FtpClient::setUserName(const QString &user) { d->user = user; }
 void FtpClient::setPassword(const QString &password) { d->password = password; }
 void FtpClient::setPassive(bool passive) { d->passive = passive; }
+void FtpClient::setTls(Tls tls) { d->tls = tls; }
+void FtpClient::setPinnedPublicKey(const QString &pin) { d->pin = pin.trimmed(); }
+FtpClient::Tls FtpClient::tls() const { return d->tls; }
+bool FtpClient::canProtectActiveData() { return !activeDataTlsBroken(); }
 QString FtpClient::host() const { return d->host; }
 int FtpClient::port() const { return d->port; }
 QString FtpClient::userName() const { return d->user; }
@@ -778,6 +826,18 @@ void FtpClient::connect()
     d->sessionUser = toCp1251(d->user);
     d->sessionPassword = toCp1251(d->password);
     d->sessionPassive = d->passive;
+    d->sessionTls = d->tls;
+    d->sessionPin = d->pin.toLatin1();
+    // In active mode with a libcurl that cannot protect the data connections
+    // only the control connection (the login) is protected, when the server
+    // offers TLS; required TLS cannot be had there at all.
+    const bool dataTlsBroken = !d->passive && activeDataTlsBroken();
+    if (d->tls == Tls::Required && dataTlsBroken)
+        throw FtpError(FtpError::TlsFailed,
+                       what + QStringLiteral(": в активном режиме FTP передача данных не может быть защищена, "
+                                             "включите «Пассивный FTP» (сервер не ответил)"),
+                       QString());
+    d->sessionTlsLevel = d->tls == Tls::Required ? CURLUSESSL_ALL : dataTlsBroken ? CURLUSESSL_CONTROL : CURLUSESSL_TRY;
     d->sessionConnectTimeoutMs = d->connectTimeoutMs;
     d->sessionResponseTimeoutMs = d->responseTimeoutMs;
 
@@ -790,7 +850,21 @@ void FtpClient::connect()
     // A request without a body on the login folder: connect, USER, PASS, PWD.
     d->prepare(d->sessionUrl);
     curl_easy_setopt(d->easy, CURLOPT_NOBODY, 1L);
-    const CURLcode rc = d->run();
+    CURLcode rc = d->run();
+    if (rc == CURLE_USE_SSL_FAILED && d->sessionTlsLevel == CURLUSESSL_CONTROL) {
+        // Only tried: a server without TLS is logged in to in the clear.
+        d->sessionTlsLevel = CURLUSESSL_NONE;
+        d->limitGoodbyeWait();
+        curl_multi_cleanup(d->multi);
+        d->multi = curl_multi_init();
+        if (d->multi) {
+            d->prepare(d->sessionUrl);
+            curl_easy_setopt(d->easy, CURLOPT_NOBODY, 1L);
+            rc = d->run();
+        } else {
+            rc = CURLE_OUT_OF_MEMORY;
+        }
+    }
     if (rc != CURLE_OK || !d->connectionAlive) {
         FtpError e = d->error(rc == CURLE_OK ? CURLE_COULDNT_CONNECT : rc, what, FtpError::Connect);
         d->closeSession();

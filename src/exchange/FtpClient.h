@@ -15,6 +15,11 @@
 // the operation: it reaches the caller, a download leaves the local file as it
 // was, and the session ends (isConnected() turns false).
 //
+// The session is protected by TLS whenever the server offers it (AUTH TLS,
+// then PBSZ 0 and PROT P, so that the data connections are protected too):
+// the user name and password go in the clear only to a server without TLS,
+// and not even then when TLS is required. See setTls().
+//
 // No proxy is used, whatever the environment says (ftp_proxy, all_proxy).
 // A reply 421 (service not available) is reported as a refusal, not as a
 // time-out.
@@ -47,6 +52,8 @@ public:
         Refused,      // the server refused the command for another reason
         Transfer,     // the data transfer broke off or the connection was lost
         LocalFile,    // the local file could not be read, written or renamed
+        TlsRefused,   // TLS is required and the server does not offer it
+        TlsFailed,    // the TLS handshake failed or the certificate was not trusted
     };
 
     FtpError(Kind kind, const QString &message, const QString &serverReply);
@@ -74,6 +81,24 @@ public:
     void setUserName(const QString &user);
     void setPassword(const QString &password);
     void setPassive(bool passive); // true by default; false = active (PORT)
+    // Try (the default): TLS when the server offers it, else the session goes
+    // on in the clear; the certificate is not checked then (a server without
+    // TLS would be accepted anyway, and suppliers often sign their own), only
+    // its key when pinned. Required: a server that does not offer TLS is
+    // refused before the user name is sent, and the certificate must be
+    // trusted by the system or carry the pinned key.
+    enum class Tls { Try, Required };
+    void setTls(Tls tls);
+    // The public key the server's certificate must carry, as libcurl takes
+    // it: "sha256//<base64 of the key's SHA-256>", several joined by ";".
+    // Empty: none. With a pin a self-signed certificate is accepted, and a
+    // certificate with another key refused, in either mode.
+    void setPinnedPublicKey(const QString &pin);
+    Tls tls() const;
+    // False where libcurl cannot protect a data connection the server opens
+    // (active mode; libcurl 7.87 and 7.88): there Try protects the login
+    // only, and Required is refused in active mode.
+    static bool canProtectActiveData();
     QString host() const;
     int port() const;
     QString userName() const;

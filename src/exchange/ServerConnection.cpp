@@ -60,10 +60,14 @@ bool ServerConnection::ConnectToServer(bool reconnect)
     m_dialogs->showWait(QStringLiteral("Подождите некоторое время, происходит соединение с сервером..."), 0);
     BusyCursor busy(m_busyCursor);
     m_ftp.setPassive(m_settings.FTPPassive);
+    m_ftp.setTls(m_settings.FTPRequireTLS ? FtpClient::Tls::Required : FtpClient::Tls::Try);
+    m_ftp.setPinnedPublicKey(m_settings.TLSPublicKey);
     m_ftp.setUserName(m_login.user);
     m_ftp.setPassword(m_login.password);
     m_ftp.setPort(m_settings.ServerPort);
     m_loginRefused = false;
+    m_tlsRefused = false;
+    m_tlsFailed = false;
 
     if (Connect(m_currentServerIndex, false, reconnect)) {
         m_dialogs->hideWait();
@@ -90,6 +94,15 @@ bool ServerConnection::ConnectToServer(bool reconnect)
     if (m_loginRefused)
         m_dialogs->showNotice(QStringLiteral("Сервер не принял имя пользователя или пароль (пользователь \"") + m_login.user
                                   + QStringLiteral("\"). Проверьте их в настройках"),
+                              true);
+    else if (m_tlsRefused)
+        m_dialogs->showNotice(QStringLiteral("Сервер не поддерживает защищённое соединение (TLS), а в настройках выбрано "
+                                             "«Только защищённое соединение»: обратитесь к поставщику или снимите этот "
+                                             "флажок на странице «Связь»"),
+                              true);
+    else if (m_tlsFailed)
+        m_dialogs->showNotice(QStringLiteral("Не удалось установить защищённое соединение с сервером (причина — в журнале "
+                                             "сообщений): обратитесь к поставщику"),
                               true);
     else
         m_dialogs->showNotice(QStringLiteral("Не удалось соединиться с сервером. Попробуйте позднее"), true);
@@ -132,6 +145,10 @@ bool ServerConnection::Connect(int i, bool announce, bool reconnect)
     } catch (const FtpError &e) {
         if (e.kind() == FtpError::Login)
             m_loginRefused = true;
+        else if (e.kind() == FtpError::TlsRefused)
+            m_tlsRefused = true;
+        else if (e.kind() == FtpError::TlsFailed)
+            m_tlsFailed = true;
         m_log.logMessage(e.message(), Error, true); // it names the server and the step
     } catch (const std::exception &e) {
         m_log.logMessage(QStringLiteral("Соединение с сервером ") + address + QStringLiteral(": ") + errorText(e), Error,

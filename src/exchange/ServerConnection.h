@@ -73,6 +73,17 @@ public:
     // The server tried first by the next connection (the one that answered
     // last on another connection object).
     void setCurrentServerIndex(int i) { m_currentServerIndex = i; }
+    // A connection of an operation on a worker thread: configured like the
+    // window's (configure may be empty), trying first the server that
+    // answered last, and ended by the operation's cancel flag.
+    template <class Configure>
+    void prepareForOperation(const Configure &configure, int serverIndex, const std::atomic<bool> *cancel)
+    {
+        if (configure)
+            configure(*this);
+        setCurrentServerIndex(serverIndex);
+        setCancelFlag(cancel);
+    }
     // For long work between transfers (a listing of many names): keeps the
     // window painted and raises ExchangeCancelled once cancelled.
     void checkpoint();
@@ -83,7 +94,10 @@ public:
     // that answered last first. With reconnect = false an open connection made
     // under the same login is kept; otherwise it is closed and made anew.
     // When no server answers, tells the person and returns false: that the
-    // login or password was refused when a server said so, else to try later.
+    // login or password was refused when a server said so, that no server
+    // gave the protected connection the settings require, else to try later.
+    // The session is protected by TLS whenever the server offers it
+    // (FTPRequireTLS: only then), the certificate checked as FtpClient says.
     bool ConnectToServer(bool reconnect);
     // One attempt on ServerAddresses[i]; with announce the attempt and its
     // success are shown in the message log. False for a missing or empty
@@ -106,6 +120,8 @@ private:
     FtpAccount m_sessionLogin; // the login of the open connection
     int m_currentServerIndex = 0;
     bool m_loginRefused = false; // a server of this ConnectToServer refused the login
+    bool m_tlsRefused = false;   // ... offered no TLS, which the settings require
+    bool m_tlsFailed = false;    // ... gave no TLS session we could trust
     std::function<void()> m_idle;
     std::atomic<bool> m_cancelled{false};
     std::atomic<bool> m_cancelledByPerson{false};

@@ -136,6 +136,8 @@ ConnectionCheck checkServerConnection(const ConnectionCheckRequest &request)
     ftp.setHost(address);
     ftp.setPort(port);
     ftp.setPassive(request.passive);
+    ftp.setTls(request.requireTls ? FtpClient::Tls::Required : FtpClient::Tls::Try);
+    ftp.setPinnedPublicKey(request.tlsPublicKey);
     ftp.setUserName(request.login.user);
     ftp.setPassword(request.login.password);
     ftp.setConnectTimeout(request.timeoutMs);
@@ -154,6 +156,17 @@ ConnectionCheck checkServerConnection(const ConnectionCheckRequest &request)
             result.text = server + QStringLiteral(" отвечает, но не принял имя пользователя \"%1\" или пароль. "
                                                   "Проверьте код клиента и пароль")
                                        .arg(request.login.user)
+                        + detail;
+        } else if (e.kind() == FtpError::TlsRefused) {
+            result.outcome = ConnectionCheck::NotSecure;
+            result.text = server + QStringLiteral(" отвечает, но не поддерживает защищённое соединение (TLS). "
+                                                  "Обратитесь к поставщику или снимите флажок «Только защищённое соединение»")
+                        + detail;
+        } else if (e.kind() == FtpError::TlsFailed) {
+            result.outcome = ConnectionCheck::NotSecure;
+            result.text = QStringLiteral("Защищённое соединение с сервером %1 (порт %2) не установлено. Обратитесь к поставщику")
+                              .arg(address)
+                              .arg(port)
                         + detail;
         } else if (!e.serverReply().isEmpty()) {
             // Something answered there, but would not let us in (busy, or not an FTP server).

@@ -46,6 +46,7 @@ struct ConnectionCheck {
         LoggedIn,     // the server answered and took the login
         LoginRefused, // the server answered, the user name or password was refused
         Refused,      // something answered there but would not let us in
+        NotSecure,    // the server gave no protected connection the settings accept
         NoAnswer,     // nothing (or no FTP server) answered at that address and port
         NotAsked,     // no address, or a port that is not a number from 1 to 65535
     };
@@ -56,6 +57,8 @@ struct ConnectionCheckRequest {
     QString address;  // edServerAddress
     QString portText; // edServerPort; empty means the usual 21
     bool passive = true;
+    bool requireTls = false;  // chkFtpRequireTls
+    QString tlsPublicKey;     // server.ini TLSPublicKey
     FtpAccount login;
     int timeoutMs = 15000;          // for the connection, the greeting and the login
     std::function<void()> idle;     // called while waiting (keeps the window painted)

@@ -12,7 +12,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <mutex>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -61,7 +63,16 @@ void reapDetached()
     });
 }
 
-pid_t spawn(const QString &program, const QStringList &arguments, const QString &workingDir, QString *error)
+// The child's standard streams, when not inherited: descriptors put in place
+// of standard input, output and error (-1 keeps ours).
+struct StandardStreams {
+    int in = -1;
+    int out = -1;
+    int err = -1;
+};
+
+pid_t spawn(const QString &program, const QStringList &arguments, const QString &workingDir, QString *error,
+            const StandardStreams &streams = {})
 {
     reapDetached();
     std::vector<QByteArray> args;
@@ -75,6 +86,12 @@ pid_t spawn(const QString &program, const QStringList &arguments, const QString 
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    if (streams.in >= 0)
+        posix_spawn_file_actions_adddup2(&actions, streams.in, STDIN_FILENO);
+    if (streams.out >= 0)
+        posix_spawn_file_actions_adddup2(&actions, streams.out, STDOUT_FILENO);
+    if (streams.err >= 0)
+        posix_spawn_file_actions_adddup2(&actions, streams.err, STDERR_FILENO);
     closeAllButStandard(&actions);
     const QByteArray dir = QFile::encodeName(workingDir);
     if (!workingDir.isEmpty())
@@ -147,6 +164,75 @@ RunResult runAndWait(const QString &program, const QStringList &arguments, const
             idle();
         QThread::msleep(10);
     }
+}
+
+RunResult runAndCapture(const QString &program, const QStringList &arguments, const QString &workingDir, int timeoutMs)
+{
+    RunResult result;
+    int out[2] = {-1, -1};
+    int err[2] = {-1, -1};
+    const int nothing = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0 || nothing < 0) {
+        result.error = QString::fromLocal8Bit(std::strerror(errno));
+        for (const int fd : {out[0], out[1], err[0], err[1], nothing})
+            if (fd >= 0)
+                ::close(fd);
+        return result;
+    }
+    const pid_t pid = spawn(program, arguments, workingDir, &result.error, {nothing, out[1], err[1]});
+    ::close(out[1]);
+    ::close(err[1]);
+    ::close(nothing);
+    // Both pipes are read while the child runs, so that a child writing much
+    // never blocks on a full pipe.
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    QByteArray *into[2] = {&result.output, &result.errors};
+    auto drain = [&](int waitMs) {
+        if (fds[0].fd < 0 && fds[1].fd < 0)
+            return;
+        if (::poll(fds, 2, waitMs) <= 0)
+            return;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
+                continue;
+            char buf[4096];
+            const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
+            if (n > 0) {
+                into[i]->append(buf, n);
+            } else if (n == 0 || errno != EINTR) {
+                ::close(fds[i].fd);
+                fds[i].fd = -1;
+            }
+        }
+    };
+    if (pid >= 0) {
+        QElapsedTimer timer;
+        timer.start();
+        for (;;) {
+            drain(10);
+            int status = 0;
+            const pid_t r = waitpid(pid, &status, WNOHANG);
+            if (r == pid || (r < 0 && errno != EINTR)) {
+                result.status = RunResult::Finished;
+                result.exitCode = r == pid ? decodeStatus(status) : -1;
+                break;
+            }
+            if (timer.elapsed() >= timeoutMs) {
+                ::kill(-pid, SIGKILL);
+                ::kill(pid, SIGKILL);
+                waitpid(pid, &status, 0);
+                result.status = RunResult::TimedOut;
+                break;
+            }
+        }
+        // What the child wrote last, unless a grandchild keeps the pipe open.
+        for (int i = 0; i < 50 && (fds[0].fd >= 0 || fds[1].fd >= 0); ++i)
+            drain(10);
+    }
+    for (const pollfd &p : fds)
+        if (p.fd >= 0)
+            ::close(p.fd);
+    return result;
 }
 
 bool startDetached(const QString &program, const QStringList &arguments, const QString &workingDir, QString *error,

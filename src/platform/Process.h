@@ -21,12 +21,19 @@ struct RunResult {
     enum Status { Finished, TimedOut, NotStarted } status = NotStarted;
     int exitCode = -1;     // when Finished: the exit code, or 128 + signal
     QString error;         // when NotStarted: why
+    QByteArray output;     // standard output, when captured (runAndCapture)
+    QByteArray errors;     // standard error, when captured
 };
 
 // Runs program with arguments in workingDir, waits at most timeoutMs; on time-out
 // the program is killed. idle is called between polls (to keep the window painted).
 RunResult runAndWait(const QString &program, const QStringList &arguments, const QString &workingDir,
                      int timeoutMs = 15000, const std::function<void()> &idle = {});
+
+// As runAndWait, with the child's standard output and error collected into
+// the result (standard input reads nothing).
+RunResult runAndCapture(const QString &program, const QStringList &arguments, const QString &workingDir,
+                        int timeoutMs = 15000);
 
 // Starts program and returns at once; false (with error) when it cannot be started.
 // The child is reaped by later calls of this module (or ends with this program).

@@ -197,7 +197,9 @@ void giveFinalMode(int fd, const QString &fileName)
 }
 } // namespace
 
-void WholeFileWriter::commit()
+// The temporary file gets its final mode, reaches the disk and is closed;
+// when any of it fails, it is removed.
+void WholeFileWriter::closeTemp()
 {
     if (m_fd < 0)
         fail(QStringLiteral("записать"), EBADF);
@@ -212,6 +214,11 @@ void WholeFileWriter::commit()
         m_tempName.clear();
         fail(QStringLiteral("записать"), error);
     }
+}
+
+void WholeFileWriter::commit()
+{
+    closeTemp();
     int error = injected(FileStep::Rename, m_fileName, m_written);
     if (!error && ::rename(nativeName(m_tempName).constData(), nativeName(m_fileName).constData()) != 0)
         error = errno;
@@ -226,15 +233,7 @@ void WholeFileWriter::commit()
 
 QString WholeFileWriter::commitAside()
 {
-    if (m_fd < 0)
-        fail(QStringLiteral("записать"), EBADF);
-    giveFinalMode(m_fd, m_fileName);
-    if (const int error = syncFile(m_fd, m_fileName))
-        fail(QStringLiteral("записать"), error);
-    const int fd = m_fd;
-    m_fd = -1;
-    if (::close(fd) != 0)
-        fail(QStringLiteral("записать"), errno);
+    closeTemp();
     QString temp;
     std::swap(temp, m_tempName);
     return temp;

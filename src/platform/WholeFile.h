@@ -50,6 +50,7 @@ public:
     QString commitAside();
 
 private:
+    void closeTemp();
     [[noreturn]] void fail(const QString &what, int error);
 
     QString m_fileName;

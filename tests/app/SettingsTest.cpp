@@ -528,6 +528,7 @@ TEST_F(SettingsFixture, RoundTripOfEveryControlKeepsOtherLines)
     ui->rgOrderProtocol->setItemIndex(1);
     ui->rgDownloadPriceProtocol->setItemIndex(0);
     ui->chkFtpMode->setChecked(false);
+    ui->chkFtpRequireTls->setChecked(true);
     ui->edServerAddress->setText("second.example.ru");
     ui->lbServerAddresses->addItem("reserve1");
     ui->chkAskSendLog->setChecked(true);
@@ -560,6 +561,9 @@ TEST_F(SettingsFixture, RoundTripOfEveryControlKeepsOtherLines)
     EXPECT_EQ(s.PutOrderMethod, 1);
     EXPECT_EQ(s.GetPriceMethod, 0);
     EXPECT_FALSE(s.FTPPassive);
+    EXPECT_TRUE(s.FTPRequireTLS);
+    EXPECT_TRUE(dir.readText("client.ini").contains("FTPRequireTLS=1"));
+    EXPECT_TRUE(form->ui->chkFtpRequireTls->isChecked());
     EXPECT_EQ(s.ServerAddresses[0], "second.example.ru");
     EXPECT_EQ(s.ServerAddresses[1], "reserve1");
     EXPECT_TRUE(s.AskSendLog);

@@ -87,6 +87,18 @@ protected:
     FtpHangTest() : FtpClientTest({.hangOn = QStringLiteral("RETR")}) {}
 };
 
+// A server with FTP over TLS. Where the data connections can be protected
+// it speaks nothing else: it refuses the login on a control connection
+// without TLS and every data connection before PROT P.
+class FtpTlsTest : public FtpClientTest {
+protected:
+    FtpTlsTest()
+        : FtpClientTest({.tls = dataProtected() ? FtpTestServer::Options::Tls::Required : FtpTestServer::Options::Tls::Offered})
+    {
+    }
+    static bool dataProtected() { return GetParam() || FtpClient::canProtectActiveData(); }
+};
+
 class FtpIdleTest : public FtpClientTest {
 protected:
     FtpIdleTest() : FtpClientTest({.idleTimeoutMs = 500}) {}
@@ -277,6 +289,99 @@ TEST_P(FtpClientTest, RefusedLoginsAndUnreachableServers)
     EXPECT_EQ(expectFtpError([&] { client.connect(); }).kind(), FtpError::Connect);
 }
 
+// With TLS required, a server without it is refused before the client code
+// or the password is sent; left to try, the session goes on in the clear.
+TEST_P(FtpClientTest, TlsRequiredRefusesAServerWithoutItBeforeTheLogin)
+{
+    client.setTls(FtpClient::Tls::Required);
+    const FtpError e = expectFtpError([&] { client.connect(); });
+    EXPECT_FALSE(client.isConnected());
+    if (!GetParam() && !FtpClient::canProtectActiveData()) {
+        // Active mode cannot be protected here: said before anything is sent.
+        EXPECT_EQ(e.kind(), FtpError::TlsFailed);
+        EXPECT_TRUE(server.commands().isEmpty());
+        return;
+    }
+    EXPECT_EQ(e.kind(), FtpError::TlsRefused);
+    EXPECT_TRUE(e.message().startsWith("Соединение с 127.0.0.1:" + QString::number(server.port())
+                                       + ": сервер не поддерживает защищённое соединение TLS"))
+        << e.message().toStdString();
+    const QStringList refused = server.commands();
+    EXPECT_FALSE(refused.isEmpty());
+    for (const QString &line : refused)
+        EXPECT_TRUE(line.startsWith("AUTH ")) << line.toStdString();
+    EXPECT_TRUE(server.commands("USER").isEmpty());
+    EXPECT_TRUE(server.commands("PASS").isEmpty());
+
+    server.clearCommands();
+    client.setTls(FtpClient::Tls::Try);
+    client.connect();
+    EXPECT_EQ(server.commands().value(0), "AUTH TLS");
+    EXPECT_EQ(server.commands("USER"), QStringList{"USER 1234"});
+}
+
+TEST_P(FtpTlsTest, TheLoginAndEveryTransferGoOverTls)
+{
+    writeFile(home() + "/Defect/1234/d0002.dbf", pattern(300000));
+    writeFile(local("order.ini"), "[Order]\r\nN=1\r\n");
+
+    // Tried by default; the self-signed certificate is not in the way.
+    client.connect();
+    client.put(local("order.ini"), "1234_1.tmp");
+    client.rename("1234_1.tmp", "1234_1.ini");
+    EXPECT_EQ(readFile(home() + "/1234_1.ini"), "[Order]\r\nN=1\r\n");
+    client.changeDir("\\Defect\\1234");
+    EXPECT_EQ(client.list("*.dbf"), QStringList{"d0002.dbf"});
+    EXPECT_EQ(client.size("d0002.dbf"), 300000);
+    client.get("d0002.dbf", local("big.dbf"));
+    EXPECT_EQ(readFile(local("big.dbf")), pattern(300000));
+    client.deleteFile("d0002.dbf");
+    client.disconnect();
+    EXPECT_TRUE(server.waitForCommand("QUIT"));
+
+    const QStringList log = server.commands();
+    EXPECT_EQ(log.value(0), "AUTH TLS");
+    EXPECT_TRUE(log.contains("PBSZ 0"));
+    // (Where libcurl cannot protect the data connections of active mode,
+    // the login is protected, and the data go in the clear.)
+    EXPECT_EQ(log.contains("PROT P"), dataProtected()) << log.join(" | ").toStdString();
+    EXPECT_EQ(server.commands("USER"), QStringList{"USER 1234"}) << "one login for the whole session";
+    EXPECT_FALSE(QFile::exists(home() + "/Defect/1234/d0002.dbf"));
+}
+
+// Required, the certificate must be trusted: a self-signed one only by its
+// pinned key. A certificate with another key is refused in either mode. The
+// login never leaves the client before the certificate is accepted.
+TEST_P(FtpTlsTest, RequiredTlsTrustsACertificateByThePinnedKeyOnly)
+{
+    client.setTls(FtpClient::Tls::Required);
+    FtpError e = expectFtpError([&] { client.connect(); });
+    if (!dataProtected()) {
+        EXPECT_EQ(e.kind(), FtpError::TlsFailed);
+        EXPECT_TRUE(e.message().contains("включите «Пассивный FTP»")) << e.message().toStdString();
+        EXPECT_TRUE(server.commands().isEmpty());
+        return;
+    }
+    EXPECT_EQ(e.kind(), FtpError::TlsFailed);
+    EXPECT_TRUE(e.message().contains("сертификат сервера не подтверждён")) << e.message().toStdString();
+
+    client.setPinnedPublicKey("sha256//" + QString::fromLatin1(QByteArray(32, 'x').toBase64()));
+    for (const FtpClient::Tls tls : {FtpClient::Tls::Required, FtpClient::Tls::Try}) {
+        client.setTls(tls);
+        e = expectFtpError([&] { client.connect(); });
+        EXPECT_EQ(e.kind(), FtpError::TlsFailed);
+        EXPECT_TRUE(e.message().contains("ключ сертификата сервера не тот")) << e.message().toStdString();
+    }
+    EXPECT_TRUE(server.commands("USER").isEmpty());
+    EXPECT_TRUE(server.commands("PASS").isEmpty());
+
+    client.setTls(FtpClient::Tls::Required);
+    client.setPinnedPublicKey(server.publicKeyPin());
+    client.connect();
+    EXPECT_EQ(client.list(), QStringList());
+    EXPECT_EQ(server.commands("USER"), QStringList{"USER 1234"});
+}
+
 TEST_P(FtpClientTest, CallbacksDuringATransfer)
 {
     // Nothing here is about time-outs: on a loaded machine the server may be
@@ -386,7 +491,8 @@ TEST_P(FtpIdleTest, ClosedByTheServerWhileIdle)
     const QStringList log = server.commands();
     ASSERT_GE(log.size(), 2);
     EXPECT_EQ(log[0], "QUIT");
-    EXPECT_EQ(log[1], "USER 1234");
+    // (TLS is asked for first; this server has none.)
+    EXPECT_EQ(log.mid(1, log.indexOf("USER 1234") - 1), (QStringList{"AUTH TLS", "AUTH SSL"}));
     EXPECT_TRUE(client.currentDir().isEmpty());
 }
 
@@ -639,6 +745,8 @@ TEST(FtpStall, SlowButMovingExchangeGoesThrough)
 INSTANTIATE_TEST_SUITE_P(Modes, FtpClientTest, ::testing::Values(true, false),
                          [](const auto &info) { return info.param ? "Passive" : "Active"; });
 INSTANTIATE_TEST_SUITE_P(Modes, FtpDropTest, ::testing::Values(true, false),
+                         [](const auto &info) { return info.param ? "Passive" : "Active"; });
+INSTANTIATE_TEST_SUITE_P(Modes, FtpTlsTest, ::testing::Values(true, false),
                          [](const auto &info) { return info.param ? "Passive" : "Active"; });
 INSTANTIATE_TEST_SUITE_P(Modes, FtpIdleTest, ::testing::Values(true, false),
                          [](const auto &info) { return info.param ? "Passive" : "Active"; });

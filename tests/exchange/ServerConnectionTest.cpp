@@ -2,6 +2,7 @@
 // against the real test server in passive and in active mode.
 #include "exchange/ErrorLogUpload.h"
 #include "exchange/ServerConnection.h"
+#include "exchange/ServerList.h"
 #include "support/FtpTestServer.h"
 #include "support/ScriptedDialogs.h"
 
@@ -302,4 +303,51 @@ TEST(ServerConnectionFailures, SilentServerAndRefusedLogin)
     connection.setLogin({QStringLiteral("1234"), QStringLiteral("secret")});
     EXPECT_TRUE(connection.ConnectToServer(false));
     EXPECT_EQ(connection.ftp().list(), QStringList());
+}
+
+// «Только защищённое соединение»: a server without TLS is not used, no
+// password goes to it, and the person is told what to do; a server whose
+// certificate carries the key the supplier gave (server.ini) is used.
+TEST(ServerConnectionTls, RequiredTlsRefusesAServerWithoutItAndTrustsThePinnedKey)
+{
+    Settings settings;
+    settings.ClientAccount = {QStringLiteral("1234"), QStringLiteral("secret")};
+    settings.FTPRequireTLS = true;
+    ScriptedDialogs dialogs;
+    RecordingLog log;
+
+    FtpTestServer plain;
+    settings.ServerPort = plain.port();
+    settings.ServerAddresses = addresses({QStringLiteral("127.0.0.1")});
+    {
+        ServerConnection connection(settings, dialogs, log);
+        EXPECT_FALSE(connection.ConnectToServer(true));
+    }
+    EXPECT_TRUE(plain.commands("USER").isEmpty());
+    EXPECT_TRUE(plain.commands("PASS").isEmpty());
+    const QStringList errors = connectErrors(log);
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors[0].contains(QStringLiteral("не поддерживает защищённое соединение TLS"))) << errors[0].toStdString();
+    ASSERT_FALSE(dialogs.notices.isEmpty());
+    EXPECT_TRUE(dialogs.notices.last().startsWith(QStringLiteral("Сервер не поддерживает защищённое соединение (TLS)")))
+        << dialogs.notices.last().toStdString();
+
+    pc::ConnectionCheckRequest request;
+    request.address = QStringLiteral("127.0.0.1");
+    request.portText = QString::number(plain.port());
+    request.requireTls = true;
+    request.login = settings.ClientAccount;
+    const pc::ConnectionCheck check = pc::checkServerConnection(request);
+    EXPECT_EQ(check.outcome, pc::ConnectionCheck::NotSecure);
+    EXPECT_TRUE(check.text.contains(QStringLiteral("не поддерживает защищённое соединение"))) << check.text.toStdString();
+    EXPECT_TRUE(plain.commands("PASS").isEmpty());
+
+    FtpTestServer secure({.tls = FtpTestServer::Options::Tls::Required});
+    settings.ServerPort = secure.port();
+    settings.TLSPublicKey = secure.publicKeyPin();
+    ServerConnection connection(settings, dialogs, log);
+    ASSERT_TRUE(connection.ConnectToServer(true));
+    EXPECT_EQ(connection.ftp().list(), QStringList());
+    EXPECT_EQ(secure.commands().value(0), QStringLiteral("AUTH TLS"));
+    EXPECT_TRUE(secure.commands().contains(QStringLiteral("PROT P")));
 }

@@ -200,3 +200,26 @@ TEST(OwnFiles, SingleInstanceLockIsClosedOnExec)
     for (const int fd : fds)
         EXPECT_TRUE(fcntl(fd, F_GETFD) & FD_CLOEXEC) << "descriptor " << fd;
 }
+
+// A captured child's output and errors come back apart and whole, however
+// much it writes; its standard input reads nothing.
+TEST(CapturedChild, OutputAndErrorsComeBackApartAndWhole)
+{
+    const pc::RunResult r = pc::runAndCapture(
+        QStringLiteral("/bin/sh"),
+        {QStringLiteral("-c"),
+         QStringLiteral("head -c 300000 /dev/zero; echo 'ошибка' >&2; "
+                        "read x && echo 'read something' >&2; exit 3")},
+        QString(), 10000);
+    ASSERT_EQ(r.status, pc::RunResult::Finished);
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_EQ(r.output, QByteArray(300000, '\0'));
+    EXPECT_EQ(QString::fromUtf8(r.errors), QStringLiteral("ошибка\n"));
+
+    const pc::RunResult slow = pc::runAndCapture(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("echo started; exec sleep 30")},
+                                                 QString(), 300);
+    EXPECT_EQ(slow.status, pc::RunResult::TimedOut);
+    EXPECT_EQ(slow.output, "started\n");
+
+    EXPECT_EQ(pc::runAndCapture(QStringLiteral("/nonexistent/program"), {}, QString()).status, pc::RunResult::NotStarted);
+}

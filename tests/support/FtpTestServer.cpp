@@ -2,6 +2,9 @@
 
 #include "CleanSpawn.h"
 
+#include "platform/Process.h"
+
+#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -54,6 +57,25 @@ int readPort(int fd, int timeoutMs)
     }
     return 0;
 }
+// A throw-away self-signed certificate for 127.0.0.1 (an EC key: made in a
+// few milliseconds); returns the pin of its public key.
+QString makeCertificate(const QString &cert, const QString &key)
+{
+    const QString openssl = QStringLiteral("/usr/bin/openssl");
+    const pc::RunResult made = pc::runAndCapture(
+        openssl,
+        {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", key, "-out", cert,
+         "-days", "2", "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"},
+        QString(), 30000);
+    if (made.status != pc::RunResult::Finished || made.exitCode != 0)
+        throw std::runtime_error("FtpTestServer: openssl made no certificate: " + made.errors.toStdString());
+    const pc::RunResult der = pc::runAndCapture(openssl, {"pkey", "-in", key, "-pubout", "-outform", "DER"}, QString(), 30000);
+    if (der.exitCode != 0 || der.output.isEmpty())
+        throw std::runtime_error("FtpTestServer: openssl gave no public key: " + der.errors.toStdString());
+    return QStringLiteral("sha256//")
+           + QString::fromLatin1(QCryptographicHash::hash(der.output, QCryptographicHash::Sha256).toBase64());
+}
+
 } // namespace
 
 FtpTestServer::FtpTestServer() : FtpTestServer(Options()) {}
@@ -95,6 +117,14 @@ void FtpTestServer::start(const Options &options)
     if (options.idleTimeoutMs > 0) {
         args.emplace_back("--idle-timeout");
         args.push_back(QByteArray::number(options.idleTimeoutMs / 1000.0));
+    }
+    if (options.tls != Options::Tls::None) {
+        const QString cert = m_dir.filePath(QStringLiteral("cert.pem"));
+        const QString key = m_dir.filePath(QStringLiteral("key.pem"));
+        m_pin = makeCertificate(cert, key);
+        for (const QByteArray &a : {QByteArray("--tls"), QByteArray(options.tls == Options::Tls::Required ? "require" : "offer"),
+                                    QByteArray("--cert"), QFile::encodeName(cert), QByteArray("--key"), QFile::encodeName(key)})
+            args.push_back(a);
     }
     std::vector<char *> argv = pc::test::argvOf(args);
 

@@ -33,6 +33,10 @@ public:
         Mode mode = Mode::Normal;
         QString hangOn; // a command verb after which the server stops answering
         int idleTimeoutMs = 0; // closes idle control connections after this (0: 300 s)
+        // Explicit FTP over TLS (AUTH TLS) with a self-signed certificate for
+        // 127.0.0.1 made at start: Offered answers AUTH TLS; Required also
+        // refuses the login without TLS and data connections without PROT P.
+        enum class Tls { None, Offered, Required } tls = Tls::None;
     };
 
     // A fault the server injects into the commands it receives.
@@ -66,6 +70,8 @@ public:
     FtpTestServer &operator=(const FtpTestServer &) = delete;
 
     int port() const { return m_port; }
+    // With TLS: the certificate's public key as libcurl pins it ("sha256//…").
+    QString publicKeyPin() const { return m_pin; }
     // The local folder behind an account's "/" (created at start).
     QString home(const QString &user) const;
     // Every command line received so far, in order (PASS with its password).
@@ -92,6 +98,7 @@ private:
     QString m_faultsPath;
     pid_t m_pid = -1;
     int m_port = 0;
+    QString m_pin;
 };
 
 } // namespace pc::test

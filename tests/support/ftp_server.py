@@ -12,6 +12,7 @@ Run it with Debian's /usr/bin/python3 (python3-pyftpdlib):
   ftp_server.py --root DIR --log FILE [--user NAME:PASSWORD ...]
                 [--mode normal|silent|drop-retr] [--hang-on VERB]
                 [--idle-timeout SECONDS] [--faults FILE] [--parent-pid PID]
+                [--tls none|offer|require --cert PEM --key PEM]
 
   --user      an account whose home folder is DIR/NAME (created when missing)
   --mode      silent: accept connections and never send a byte;
@@ -45,6 +46,11 @@ Run it with Debian's /usr/bin/python3 (python3-pyftpdlib):
                       the count starts anew whenever the file changes
   --parent-pid  exit at once when this process is gone; with PR_SET_PDEATHSIG
               the server never outlives the test that started it
+  --tls       offer: the server answers AUTH TLS (explicit FTP over TLS, with
+              PBSZ and PROT) with the certificate and key given;
+              require: it also refuses USER and PASS on a control
+              connection without TLS, and PASV/PORT before PROT P
+              (python3-openssl)
 """
 
 import argparse
@@ -171,6 +177,12 @@ def run_ftp(args, log, announce):
     from pyftpdlib.handlers import DTPHandler, FTPHandler
     from pyftpdlib.servers import FTPServer
 
+    if args.tls != 'none':
+        from pyftpdlib.handlers import TLS_DTPHandler, TLS_FTPHandler
+        ControlBase, DataBase = TLS_FTPHandler, TLS_DTPHandler
+    else:
+        ControlBase, DataBase = FTPHandler, DTPHandler
+
     class BackslashFS(AbstractedFS):
         def ftpnorm(self, ftppath):
             return super().ftpnorm(ftppath.replace('\\', '/'))
@@ -216,7 +228,7 @@ def run_ftp(args, log, announce):
             chunk, self.data = self.data[:self.piece], self.data[self.piece:]
             return chunk
 
-    class FaultyDTPHandler(DTPHandler):
+    class FaultyDTPHandler(DataBase):
         """Receives an upload, with the fault of its STOR if any."""
 
         def handle_read(self):
@@ -260,9 +272,20 @@ def run_ftp(args, log, announce):
             self.file_obj.close()
             self.cmd_channel.close()
 
-        handle_read_event = handle_read
+        def readable(self):
+            # A client opens the data connection's TLS session at once,
+            # before the transfer command; pyftpdlib's handler would take
+            # that early ClientHello for a hang-up and close the connection.
+            if getattr(self, '_ssl_accepting', False):
+                return True
+            return super().readable()
 
-    class Handler(FTPHandler):
+        # The TLS handler reads through its own handle_read_event (the
+        # handshake first); upload faults are for plain connections.
+        if args.tls == 'none':
+            handle_read_event = handle_read
+
+    class Handler(ControlBase):
         abstracted_fs = BackslashFS
         auth_failed_timeout = 0
         use_sendfile = False
@@ -359,6 +382,11 @@ def run_ftp(args, log, announce):
             self.push_dtp_data(CutProducer(data, count, self, stall), isproducer=True, cmd='RETR')
             return file
 
+    if args.tls != 'none':
+        Handler.certfile = args.cert
+        Handler.keyfile = args.key
+        Handler.tls_control_required = args.tls == 'require'
+        Handler.tls_data_required = args.tls == 'require'
     if args.idle_timeout > 0:
         Handler.timeout = args.idle_timeout
     authorizer = DummyAuthorizer()
@@ -384,6 +412,9 @@ def main():
     parser.add_argument('--idle-timeout', type=float, default=0)
     parser.add_argument('--faults', default='')
     parser.add_argument('--parent-pid', type=int, default=0)
+    parser.add_argument('--tls', default='none', choices=['none', 'offer', 'require'])
+    parser.add_argument('--cert', default='')
+    parser.add_argument('--key', default='')
     args = parser.parse_args()
 
     die_with_parent(args.parent_pid)
