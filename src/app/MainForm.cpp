@@ -42,6 +42,7 @@
 #include "ui/SupplierPanels.h"
 #include "ui/WindowDialogs.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
@@ -102,8 +103,11 @@ TMainForm::TMainForm(const QString &appDir, QWidget *parent)
     m_router = std::make_unique<pc::DialogsRouter>(m_windowDialogs.get());
     m_dialogs = m_router.get();
     m_windowDialogs->afterNotice = [this] {
+        // Back to the price grid when the person was working there; typing in
+        // the filter or the comment goes on where it was.
         auto focusGrid = [this] {
-            if (ui->pgcMain->currentWidget() == ui->tsOrder && ui->dbgrdPrice->isEnabled())
+            if (ui->pgcMain->currentWidget() == ui->tsOrder && ui->dbgrdPrice->isEnabled()
+                && workingInPriceGrid())
                 ui->dbgrdPrice->setFocus(Qt::OtherFocusReason);
         };
         focusGrid();
@@ -192,12 +196,14 @@ TMainForm::TMainForm(const QString &appDir, QWidget *parent)
     makeDocuments();
     connectHandlers();
     connectSettingsHandlers();
+    makeKeys();
     addDesktopShortcutButton(ui->btnDefaultSettings, context.appDir(), *m_dialogs, *m_pane);
     FormCreate();
 }
 
 TMainForm::~TMainForm()
 {
+    disconnect(qApp, &QApplication::focusChanged, this, nullptr);
     // A running operation gives up first: it uses the database and the windows.
     m_priceOp.reset();
     m_task.reset();
@@ -460,6 +466,8 @@ bool TMainForm::FormMouseWheel(int delta)
 void TMainForm::pgcMainChange()
 {
     QWidget *page = ui->pgcMain->currentWidget();
+    // The filter row shows only with the list it filters, whichever inner page a page shows.
+    SetFilterVisibility(page);
     auto moveAddressBox = [this](QBoxLayout *target, int index, int width) {
         QComboBox *box = ui->cbAddresses;
         if (QLayout *current = box->parentWidget() ? box->parentWidget()->layout() : nullptr)

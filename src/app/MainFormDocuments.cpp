@@ -25,6 +25,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLocale>
+#include <QKeySequence>
 #include <QPrintPreviewDialog>
 #include <QRegularExpressionValidator>
 #include <QPrinter>
@@ -51,7 +52,8 @@ void TMainForm::makeDocuments()
         if (auto *bar = preview.findChild<QToolBar *>()) {
             bar->addSeparator();
             QAction *pdf = bar->addAction(QStringLiteral("Сохранить в PDF"));
-            pdf->setToolTip(QStringLiteral("Сохранить в файл PDF"));
+            pdf->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+            pdf->setToolTip(QStringLiteral("Сохранить в файл PDF (Ctrl+S)"));
             connect(pdf, &QAction::triggered, &preview, [&] {
                 QString file = m_dialogs->pickSaveFile(QStringLiteral("Сохранить в PDF"), QString(),
                                                        QStringLiteral("Документ PDF (*.pdf)"));
