@@ -12,6 +12,7 @@
 #include "core/AppContext.h"
 #include "core/JobResult.h"
 #include "db/DataModule.h"
+#include "platform/IniFile.h"
 #include "platform/InstanceChannel.h"
 #include "platform/Process.h"
 
@@ -19,6 +20,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocale>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
@@ -117,12 +120,15 @@ struct JobFixture : ::testing::Test {
         int exitCode = -1;
         QString out, err;
     };
-    // The program as a timer starts it: no display, its own runtime folder.
-    Run runJob(const QStringList &arguments, const QString &runtime = {})
+    // The program as a timer starts it: no display, its own runtime folder,
+    // the desktop's locale when one is given.
+    Run runJob(const QStringList &arguments, const QString &runtime = {}, const QString &locale = {})
     {
         QString env = QStringLiteral("unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM; ");
         if (!runtime.isEmpty())
             env += QStringLiteral("export XDG_RUNTIME_DIR='%1'; ").arg(runtime);
+        if (!locale.isEmpty())
+            env += QStringLiteral("export LANG=%1 LC_ALL=%1; ").arg(locale);
         const pc::RunResult r = pc::runAndWait(
             "/bin/sh", {"-c", QString(env + "exec ./" + kProgram + " " + arguments.join(' ') + " >job.out 2>job.err")}, dir.path(), 120000);
         Run run;
@@ -196,6 +202,31 @@ TEST_F(JobFixture, UpdateLoadsTodaysListCarriesTheOrderOverAndSaysWhatHappened)
     EXPECT_TRUE(server.commands().contains("STOR log.ini"));
     EXPECT_TRUE(server.commands().contains("CWD \\Defect\\" + kCode));
     EXPECT_TRUE(leftovers().isEmpty()) << leftovers().join(' ').toStdString();
+}
+
+// Under an English desktop the job writes the same forms as anywhere else
+// (the price date in client.ini and log.ini, the day's .err lines) and its
+// summary reads as the Russian interface does.
+TEST_F(JobFixture, AnEnglishDesktopChangesNeitherTheFilesNorTheSummarysForms)
+{
+    const QDateTime listTime(QDate::currentDate().addDays(-1), QTime(7, 5, 9));
+    prepareDatabase(listTime.addDays(-1));
+    publish(listTime, 1000);
+    const Run run = runJob({"--update"}, {}, "en_US.UTF-8");
+    ASSERT_EQ(run.exitCode, 2) << run.out.toStdString() << run.err.toStdString();
+    const QString priceDate = listTime.toString("dd.MM.yyyy HH:mm:ss");
+    EXPECT_TRUE(run.out.contains("(от " + priceDate + ")")) << run.out.toStdString();
+    const QLocale russian(QLocale::Russian, QLocale::Russia);
+    EXPECT_TRUE(run.out.contains(russian.toString(qint64(1003)) + " позиций")) << run.out.toStdString();
+
+    EXPECT_EQ(pc::IniFile(dir.file("client.ini")).readString("Header", "PriceTime"), priceDate);
+    const QRegularExpression dateTime("^\\d\\d\\.\\d\\d\\.\\d{4} \\d\\d:\\d\\d:\\d\\d$");
+    const QString logged = pc::IniFile(dir.file("log.ini")).readString("Header", "DatePrice");
+    EXPECT_TRUE(dateTime.match(logged).hasMatch()) << logged.toStdString();
+    const QStringList daily = dir.readText(kCode + QDate::currentDate().toString("yyyyMMdd") + ".err").split('\n', Qt::SkipEmptyParts);
+    ASSERT_FALSE(daily.isEmpty());
+    for (const QString &line : daily)
+        EXPECT_TRUE(line.startsWith("[" + QDate::currentDate().toString("dd.MM.yyyy "))) << line.toStdString();
 }
 
 // What fails is told with its exit code, and the old list and order stay.
