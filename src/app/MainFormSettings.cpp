@@ -655,9 +655,9 @@ void TMainForm::CreateFirebirdObjects()
 void TMainForm::OpenDatabase()
 {
     DM->OpenDatabase();
-    // The date of the list the database holds (shared by every workstation).
-    if (PriceUpd)
-        PriceUpd->ReadStoredPriceDate();
+    // The date of the list the database holds (shared by every workstation),
+    // before anything is asked about it: the price updater may not exist yet.
+    pc::ReadStoredPriceDate(*DM, settings, log());
     startSharedEvents();
 }
 

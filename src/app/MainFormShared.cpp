@@ -89,31 +89,41 @@ void TMainForm::followOtherWorkstations()
 }
 
 // The list (or only its quantities) as the database holds it now, on the
-// same goods row, with the same filter.
+// same goods row, with the same filter. Whether the list is new is told by
+// the version the database keeps with it, not by the event or a row count:
+// a daily list usually keeps its length, and an event may have been missed.
 void TMainForm::followPriceList(bool newList)
 {
     pc::Dataset *price = DM->PriceSet();
+    bool reread = false;
     if (!price || !price->Active()) {
-        if (newList && DM->PriceHasData())
+        if (newList && DM->PriceHasData()) {
             DM->OpenPrice(true);
+            reread = true;
+        }
     } else {
         QVariant id;
         if (!price->IsEmpty())
             id = price->FieldByName(QStringLiteral("IDTOVAR")).Value();
         const int recNo = price->RecNo();
-        if (newList)
-            DM->OpenPrice(true); // the quick search's names too
-        else
+        // A load committed while the list was read moves the version again:
+        // read until the rows and the version agree.
+        for (int attempt = 0; attempt < 3 && DM->PriceListVersion() != DM->ShownPriceListVersion(); ++attempt) {
+            DM->ReloadPrice(); // the quick search's names too
+            reread = true;
+        }
+        if (!reread)
             DM->RefreshPrice();
         if (price->Active() && !price->IsEmpty() && !(id.isValid() && price->Locate(QStringLiteral("IDTOVAR"), id)))
             price->SetRecNo(std::min(std::max(recNo, 1), price->RecordCount()));
     }
-    if (newList && PriceUpd && PriceUpd->ReadStoredPriceDate()) {
+    // The title's date is the date stored with the list just read.
+    if (reread && pc::ReadStoredPriceDate(*DM, settings, log())) {
         TitleSuffix.clear();
         RefreshTitle();
     }
     ShowOrderTotals();
-    if (newList)
+    if (reread)
         log().logMessage(QStringLiteral("Прайс обновлён на другом рабочем месте: показан новый прайс от ") + settings.PriceDate,
                          Info, true);
 }

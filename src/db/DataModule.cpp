@@ -591,6 +591,15 @@ void TDM::OpenPrice(bool on)
         m_price->SetActive(on);
         return;
     }
+    if (!m_price->Active()) {
+        // Read before the rows: a load committed in between makes the
+        // version look older than the rows, and the list is read once more.
+        try {
+            m_shownPriceVersion = PriceListVersion();
+        } catch (const std::exception &) {
+            m_shownPriceVersion = -1;
+        }
+    }
     m_price->SetActive(true);
     readWholePrice([this] {
         m_price->Close();
@@ -611,6 +620,31 @@ void TDM::SetAllActive(bool on)
                         m_nakladLines.get()})
         if (ds)
             ds->SetActive(on);
+}
+
+namespace {
+const QString kPriceVersionKey = QStringLiteral("PRICEVERSION");
+}
+
+qint64 TDM::PriceListVersion()
+{
+    return SharedValue(kPriceVersionKey, QStringLiteral("0")).toLongLong();
+}
+
+void TDM::AdvancePriceListVersion()
+{
+    if (!IsFirebird() || !Connected())
+        return;
+    SetSharedValue(kPriceVersionKey, QString::number(PriceListVersion() + 1));
+}
+
+void TDM::ReloadPrice()
+{
+    if (!m_price)
+        return;
+    if (m_price->Active())
+        m_price->Close();
+    OpenPrice(true);
 }
 
 void TDM::RefreshPrice()
@@ -1007,10 +1041,15 @@ void TDM::AdvanceKeyGenerator(const QString &table, qint64 value)
     const qint64 current = KeyGeneratorValue(table);
     if (!k || current >= value)
         return;
+    // GEN_ID is evaluated when the row is fetched: without the fetch the
+    // generator stays where it was and the number could be given again.
     std::unique_ptr<fb::Statement> step = CreateQuery(
         QStringLiteral("SELECT GEN_ID(%1, %2) FROM RDB$DATABASE").arg(QLatin1String(k->generator)).arg(value - current));
     step->execute();
+    const bool moved = step->fetch();
     step->closeCursor();
+    if (!moved)
+        throw AppError(QStringLiteral("Не удалось сдвинуть генератор номеров таблицы %1").arg(table));
 }
 
 qint64 TDM::NextKey(const QString &table)

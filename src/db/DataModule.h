@@ -96,6 +96,16 @@ public:
     void SetAllActive(bool on);
     void OpenPrice(bool on);
     void RefreshPrice();
+    // Which list the database holds: every load commits the next version
+    // with its rows. ShownPriceListVersion is the version the open price
+    // dataset was read at; a window showing an older one reads the list
+    // again (ReloadPrice), whatever the row count.
+    qint64 PriceListVersion();
+    qint64 ShownPriceListVersion() const { return m_shownPriceVersion; }
+    // Moves the version on, inside the load's transaction.
+    void AdvancePriceListVersion();
+    // Reads the list again even when it is open, keeping the filter.
+    void ReloadPrice();
     bool PriceHasData();
     bool TableExists(const QString &name);
     void DropTable(const QString &name);
@@ -188,6 +198,7 @@ private:
         m_defectLines, m_defectOrderLines, m_priceDet, m_plainQuery, m_archivePrices;
     pc::NameIndex m_nameIndex;
     unsigned m_lossesSeen = 0;
+    qint64 m_shownPriceVersion = -1;
 };
 
 } // namespace pc

@@ -215,19 +215,24 @@ QString PriceUpdate::findPriceFile(const QString &folder) const
 
 // ---- actuality ------------------------------------------------------------------
 
-bool PriceUpdate::ReadStoredPriceDate()
+bool ReadStoredPriceDate(TDM &dm, Settings &settings, MessageLog &log)
 {
     try {
-        const QDateTime stored = QDateTime::fromString(m_dm.SharedValue(kPriceDateKey), Qt::ISODate);
+        const QDateTime stored = QDateTime::fromString(dm.SharedValue(kPriceDateKey), Qt::ISODate);
         if (!stored.isValid())
             return false;
-        m_settings.PriceDateTime = stored;
-        m_settings.PriceDate = dateTimeText(stored);
+        settings.PriceDateTime = stored;
+        settings.PriceDate = dateTimeText(stored);
         return true;
     } catch (const std::exception &e) {
-        m_log.logDetail(errorText(e) + QStringLiteral(" (дата прайса)"));
+        log.logDetail(errorText(e) + QStringLiteral(" (дата прайса)"));
         return false;
     }
+}
+
+bool PriceUpdate::ReadStoredPriceDate()
+{
+    return pc::ReadStoredPriceDate(m_dm, m_settings, m_log);
 }
 
 bool PriceUpdate::CheckPriceActuality(bool ask)
@@ -897,6 +902,7 @@ bool PriceUpdate::loadPriceFile(const QString &fileName)
         }
         // Every workstation takes the price date from the database, with the list.
         m_dm.SetSharedValue(kPriceDateKey, fileTime.toString(Qt::ISODate));
+        m_dm.AdvancePriceListVersion();
         m_dm.PostEvent(QStringLiteral("PRICE_CHANGED"));
         m_dm.Commit();
         m_lastLoadOk = true;

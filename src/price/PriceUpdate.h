@@ -33,6 +33,12 @@ class AppContext;
 class ServerConnection;
 class TDM;
 
+// The price date kept in the database with the list it dates (every
+// workstation of a shared database sees the same one), taken into
+// settings.PriceDate and PriceDateTime. False when the database keeps none
+// (a list loaded before: the date of Data/pricein.dbf stays) or cannot say.
+bool ReadStoredPriceDate(TDM &dm, Settings &settings, MessageLog &log);
+
 class PriceUpdate {
 public:
     PriceUpdate(TDM &dm, ServerConnection &connection, Settings &settings, Dialogs &dialogs, MessageLog &log,

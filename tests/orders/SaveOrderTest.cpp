@@ -1,4 +1,5 @@
 #include "OrdersFixture.h"
+#include "OtherConnection.h"
 
 #include "db/firebird/DbError.h"
 #include "orders/SaveOrder.h"
@@ -214,6 +215,37 @@ TEST_F(SaveOrderTest, NextNumberIsAboveEveryHeaderAndLine)
     EXPECT_EQ(saver->NextOrderNumber(), 10);
     addLine(12, "9", "Без заголовка", "", 1, 1, 1);
     EXPECT_EQ(saver->NextOrderNumber(), 13);
+}
+
+// A number once given is never given again: the save moves the database's
+// generator with its commit, as another connection sees, so deleting the
+// newest order from the archive does not free its number (the supplier may
+// already hold an order under it).
+TEST_F(SaveOrderTest, AGivenNumberIsNeverGivenAgainEvenAfterTheNewestOrderIsDeleted)
+{
+    const QString db = dir.file("Data/client.gdb");
+    const auto generator = [&] { return test::committedScalar(db, "SELECT GEN_ID(GEN_ORDERS_ID, 0) FROM RDB$DATABASE"); };
+    addPrice("1", "Аспирин", 2, 20, 10.5);
+    reopenPrice();
+    ASSERT_TRUE(saver->SaveCurrentOrder(""));
+    EXPECT_EQ(scalar("SELECT MAX(ID) FROM ORDERS"), 1);
+    EXPECT_EQ(generator(), 1);
+
+    exec("DELETE FROM ORDERSL WHERE IDNAKL = :P1", {1});
+    exec("DELETE FROM ORDERS WHERE ID = :P1", {1});
+    addPrice("2", "Бинт", 3, 10, 1);
+    reopenPrice();
+    ASSERT_TRUE(saver->SaveCurrentOrder(""));
+    EXPECT_EQ(scalar("SELECT MAX(ID) FROM ORDERS"), 2);
+    EXPECT_EQ(generator(), 2);
+
+    // An explicit move forward is kept too, and a move back does nothing.
+    dm->AdvanceKeyGenerator("ORDERS", 7);
+    dm->Commit();
+    EXPECT_EQ(generator(), 7);
+    dm->AdvanceKeyGenerator("ORDERS", 3);
+    EXPECT_EQ(generator(), 7);
+    EXPECT_EQ(saver->NextOrderNumber(), 8);
 }
 
 // Every row of the price list can be ordered: an order line keeps a goods code

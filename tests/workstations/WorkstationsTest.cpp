@@ -430,6 +430,46 @@ TEST_F(WorkstationsTest, TheOtherWindowShowsANewListWithoutARestart)
     form->closeWithoutAsking = true;
 }
 
+// A counter that did not load the list itself starts with the list's date
+// from the database and asks nothing about it. A later list of the same
+// length with other prices (a daily list usually keeps its length) reaches
+// its grid, with the new date in the title, on the same row.
+TEST_F(WorkstationsTest, EveryWindowShowsTheStoredListAndItsDateWhateverItsLength)
+{
+    Workstation a(location);
+    const QStringList ids = {QStringLiteral("A1"), QStringLiteral("B2"), QStringLiteral("C3")};
+    const QDateTime first(QDate::currentDate(), QTime(6, 30));
+    writePriceFile(a.dir.file(kCode + QStringLiteral(".dbf")), ids, 50, first, 174.11);
+    ASSERT_TRUE(a.update->LoadPriceFromFile());
+
+    TempAppDir dir;
+    dir.writeText("client.ini", QStringLiteral("[Header]\nClientCode=%1\nClientPass=pw\n[Database]\nServer=%2\nPath=%3\n")
+                                    .arg(kCode, location.Server, location.Path));
+    ScriptedDialogs dialogs; // an unexpected question fails the test
+    auto form = std::make_unique<TMainForm>(dir.path());
+    form->setDialogs(&dialogs);
+    form->LoadSettings();
+    EXPECT_TRUE(form->CheckPriceActuality(true)) << "today's list, loaded elsewhere, is current";
+    EXPECT_TRUE(form->windowTitle().contains(QStringLiteral("06:30"))) << form->windowTitle().toStdString();
+    EXPECT_FALSE(form->windowTitle().contains(QStringLiteral("ТРЕБУЕТСЯ"))) << form->windowTitle().toStdString();
+
+    Dataset *price = form->DM->PriceSet();
+    ASSERT_TRUE(price->Active());
+    ASSERT_TRUE(price->Locate(QStringLiteral("IDTOVAR"), QStringLiteral("B2")));
+    const auto shownPrice = [&] { return MaskPriceValue(price->FieldByName(QStringLiteral("PRICE")).AsFloat(), kCode); };
+    EXPECT_DOUBLE_EQ(shownPrice(), 174.11);
+
+    const QDateTime second(QDate::currentDate(), QTime(7, 45));
+    writePriceFile(a.dir.file(kCode + QStringLiteral(".dbf")), ids, 50, second, 174.12);
+    ASSERT_TRUE(a.update->LoadPriceFromFile());
+
+    EXPECT_TRUE(QTest::qWaitFor([&] { return qAbs(shownPrice() - 174.12) < 0.001; }, 2000)) << shownPrice();
+    EXPECT_EQ(price->RecordCount(), 3);
+    EXPECT_EQ(price->FieldByName(QStringLiteral("IDTOVAR")).AsString(), QStringLiteral("B2")) << "the same row";
+    EXPECT_TRUE(form->windowTitle().contains(QStringLiteral("07:45"))) << form->windowTitle().toStdString();
+    form->closeWithoutAsking = true;
+}
+
 // Over a server the load writes its rows a block at a time: a list of several
 // blocks and a short one at the end, with rows new, rewritten and gone,
 // gives exactly the rows of the file, and the order carried over.
