@@ -10,8 +10,13 @@
 #include "TempAppDir.h"
 
 #include "core/AppContext.h"
+#include "app/JobRunner.h"
+#include "core/JobDialogs.h"
 #include "core/JobResult.h"
+#include "core/Settings.h"
 #include "db/DataModule.h"
+#include "exchange/ServerConnection.h"
+#include "price/PriceUpdate.h"
 #include "platform/IniFile.h"
 #include "platform/InstanceChannel.h"
 #include "platform/Process.h"
@@ -284,6 +289,75 @@ TEST_F(JobFixture, FetchDocumentsTakesTheDefecturesIn)
     EXPECT_TRUE(server.commands("RETR").filter(".zip").isEmpty()) << "no price list with it";
 }
 
+// A defecture that cannot be read is an error of the run: the job fails with
+// code 1 and says so, while the readable one is taken in and the broken one
+// stays on the server for the next run.
+TEST_F(JobFixture, FetchDocumentsWithAnErrorFails)
+{
+    prepareDatabase(QDateTime::currentDateTime());
+    const QString folder = server.home(kCode) + "/Defect/" + kCode;
+    ASSERT_TRUE(QDir().mkpath(folder));
+    DbfWriter w(0x03);
+    w.addField("TOVAR", 'C', 60).addField("COUNT", 'N', 10);
+    w.addRecord({QStringLiteral("Аспирин"), 3});
+    w.save(folder + "/d501.dbf");
+    QFile broken(folder + "/d502.dbf");
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+    broken.write("not a table at all");
+    broken.close();
+    const Run run = runJob({"--fetch-documents"});
+    EXPECT_EQ(run.exitCode, 1) << run.out.toStdString() << run.err.toStdString();
+    EXPECT_TRUE(run.out.startsWith("Дефектуры и накладные получены не все в ")) << run.out.toStdString();
+    EXPECT_TRUE(run.out.contains("получено дефектур: 1")) << run.out.toStdString();
+    EXPECT_EQ(pc::readJobResult(pc::AppContext(dir.path()))->exitCode, 1);
+    EXPECT_EQ(scalar("SELECT COUNT(1) FROM DEFECT WHERE NUMBR = '501'"), 1);
+    EXPECT_TRUE(QFileInfo::exists(folder + "/d502.dbf"));
+}
+
+// A price file left in the program folder is not loaded by a job (its age is
+// unknown): it is removed and the list fetched from the server, and the exit
+// code is that of the fetch, a success as well as a failure.
+TEST_F(JobFixture, LeftOverPriceFileIsRemovedAndTheServersListDecides)
+{
+    prepareDatabase(QDateTime::currentDateTime().addDays(-1));
+    writePrice(dir.file(kCode + ".dbf"), {{"1", 99, 100}}, QDateTime::currentDateTime());
+    Run run = runJob({"--update"});
+    EXPECT_EQ(run.exitCode, 1) << run.out.toStdString() << run.err.toStdString();
+    EXPECT_TRUE(run.out.contains("Нет файла прайса на сервере")) << run.out.toStdString();
+    EXPECT_FALSE(dir.exists(kCode + ".dbf"));
+    EXPECT_EQ(scalar("SELECT COUNT(1) FROM PRICE"), 4) << "the old list stays";
+    EXPECT_EQ(scalar("SELECT SUM(ZAKAZ) FROM PRICE"), 39);
+
+    writePrice(dir.file(kCode + ".dbf"), {{"1", 99, 100}}, QDateTime::currentDateTime());
+    publish(QDateTime::currentDateTime().addSecs(-60));
+    run = runJob({"--update"});
+    EXPECT_EQ(run.exitCode, 0) << run.out.toStdString() << run.err.toStdString();
+    EXPECT_FALSE(dir.exists(kCode + ".dbf"));
+    EXPECT_EQ(scalar("SELECT COUNT(1) FROM PRICE"), 3) << "the server's list, not the left-over one";
+    EXPECT_EQ(scalar("SELECT MAX(PRICE) FROM PRICE WHERE IDTOVAR = '1'"), 11);
+}
+
+// A question met on the way fails the run even when the list went in: the
+// pharmacist must open the program and answer it.
+TEST(JobOutcome, AnUnansweredQuestionFailsARunThatLoadedTheList)
+{
+    TempAppDir dir;
+    const pc::AppContext context(dir.path());
+    RecordingLog log;
+    pc::JobDialogs dialogs(log);
+    EXPECT_THROW(dialogs.askQuestion("Удалить накладную № 7?"), pc::UnansweredQuestion);
+    Settings settings;
+    pc::TDM dm(context, dialogs, log);
+    pc::ServerConnection connection(settings, dialogs, log);
+    pc::PriceUpdate update(dm, connection, settings, dialogs, log, context);
+    const pc::PriceSnapshot before(dm);
+    const pc::JobOutcome out = pc::priceJobOutcome(dm, update, true, "08.12.2026 05:00:00", before, dialogs, {},
+                                                   QDateTime(QDate(2026, 12, 8), QTime(6, 30)));
+    EXPECT_EQ(out.exitCode, pc::JobFailed);
+    EXPECT_EQ(out.summary, "Прайс не обновлён в 06:30: программа задала вопрос, на который у задания нет ответа: "
+                           "«Удалить накладную № 7?». В работе прежний прайс-лист и заказ");
+}
+
 // A question the job has no answer for (here: the supplier changed the main
 // server address, and the pharmacist asked to be consulted on that) ends the
 // job at once instead of waiting for somebody, and nothing is fetched.
@@ -451,6 +525,27 @@ TEST_F(JobFixture, WindowWithAQuestionOpenLeavesTheJobUndone)
     EXPECT_TRUE(window.running());
     window.terminate(SIGKILL);
     EXPECT_TRUE(server.commands("RETR").isEmpty());
+    EXPECT_EQ(scalar("SELECT COUNT(1) FROM PRICE"), 4);
+    EXPECT_EQ(scalar("SELECT SUM(ZAKAZ) FROM PRICE"), 39);
+}
+
+// A job the open window takes and fails ends with the window's failure code
+// and summary, and the window keeps the old list.
+TEST_F(JobFixture, OpenWindowFailingTheHandedJobGivesItsCode)
+{
+    prepareDatabase(QDateTime::currentDateTime()); // nothing published on the server
+    ProgramProcess window(dir.path(), kProgram);
+    ASSERT_TRUE(startWith(window, runtimeA.path()));
+    ASSERT_TRUE(windowAnswers()) << "the window did not come up";
+    const Run run = runJob({"--update", "--wait", "60"}, runtimeB.path());
+    EXPECT_EQ(run.exitCode, 1) << run.out.toStdString() << run.err.toStdString();
+    EXPECT_TRUE(run.out.startsWith("Прайс не обновлён в ")) << run.out.toStdString();
+    EXPECT_TRUE(run.out.contains("Нет файла прайса на сервере")) << run.out.toStdString();
+    EXPECT_TRUE(window.running());
+    EXPECT_EQ(window.terminate(SIGTERM, 30000), 0);
+    const std::optional<pc::JobResult> kept = pc::readJobResult(pc::AppContext(dir.path()));
+    ASSERT_TRUE(kept.has_value());
+    EXPECT_EQ(kept->exitCode, 1);
     EXPECT_EQ(scalar("SELECT COUNT(1) FROM PRICE"), 4);
     EXPECT_EQ(scalar("SELECT SUM(ZAKAZ) FROM PRICE"), 39);
 }
