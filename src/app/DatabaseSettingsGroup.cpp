@@ -4,6 +4,8 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QPointer>
+#include <QThread>
 
 DatabaseSettingsGroup::DatabaseSettingsGroup(QWidget *parent) : QGroupBox(parent), ui(std::make_unique<Ui::DatabaseSettingsGroup>())
 {
@@ -18,11 +20,7 @@ DatabaseSettingsGroup::DatabaseSettingsGroup(QWidget *parent) : QGroupBox(parent
         if (!m_filling)
             Q_EMIT edited();
     });
-    connect(ui->btnCheckDatabase, &QPushButton::clicked, this, [this] {
-        const QString text = checkConnection();
-        if (tell)
-            tell(text);
-    });
+    connect(ui->btnCheckDatabase, &QPushButton::clicked, this, &DatabaseSettingsGroup::startCheck);
     updateEnabled();
 }
 
@@ -51,19 +49,69 @@ pc::DatabaseLocation DatabaseSettingsGroup::location() const
     return l;
 }
 
-QString DatabaseSettingsGroup::checkConnection()
+namespace {
+
+// What is wrong with the choice before any connection is tried; nothing when
+// the server is to be asked.
+std::optional<QString> refusedAtOnce(bool server, const pc::DatabaseLocation &l)
 {
-    const pc::DatabaseLocation l = location();
-    if (!ui->rbServerDatabase->isChecked())
+    if (!server)
         return QStringLiteral("Выбрана локальная база данных в папке программы: проверять на сервере нечего.");
     if (l.Server.isEmpty())
         return QStringLiteral("Укажите имя или адрес сервера базы данных.");
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    const QString problem = check ? check(l) : QString();
-    QApplication::restoreOverrideCursor();
+    return std::nullopt;
+}
+
+QString resultText(const pc::DatabaseLocation &l, const QString &problem)
+{
     if (problem.isEmpty())
         return QStringLiteral("Соединение с базой данных на сервере %1 установлено.").arg(l.Server);
     return problem;
+}
+
+} // namespace
+
+QString DatabaseSettingsGroup::checkConnection()
+{
+    const pc::DatabaseLocation l = location();
+    if (const auto refused = refusedAtOnce(ui->rbServerDatabase->isChecked(), l))
+        return *refused;
+    return resultText(l, check ? check(l) : QString());
+}
+
+void DatabaseSettingsGroup::startCheck()
+{
+    if (m_checking)
+        return;
+    const pc::DatabaseLocation l = location();
+    if (const auto refused = refusedAtOnce(ui->rbServerDatabase->isChecked(), l)) {
+        if (tell)
+            tell(*refused);
+        return;
+    }
+    m_checking = true;
+    ui->btnCheckDatabase->setEnabled(false);
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    const auto probe = check;
+    QPointer<DatabaseSettingsGroup> self(this);
+    QThread *thread = QThread::create([probe, l, self] {
+        const QString text = resultText(l, probe ? probe(l) : QString());
+        // Back on the window's thread; only the cursor when the page is gone.
+        QMetaObject::invokeMethod(
+            qApp,
+            [self, text] {
+                QApplication::restoreOverrideCursor();
+                if (!self)
+                    return;
+                self->m_checking = false;
+                self->updateEnabled();
+                if (self->tell)
+                    self->tell(text);
+            },
+            Qt::QueuedConnection);
+    });
+    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    thread->start();
 }
 
 void DatabaseSettingsGroup::updateEnabled()
@@ -73,4 +121,6 @@ void DatabaseSettingsGroup::updateEnabled()
                                                        ui->btnCheckDatabase, ui->lblDbServer, ui->lblDbPath,
                                                        ui->lblDbUser, ui->lblDbPassword})
         w->setEnabled(server);
+    if (m_checking)
+        ui->btnCheckDatabase->setEnabled(false);
 }

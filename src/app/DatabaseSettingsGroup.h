@@ -6,6 +6,7 @@
 #include "db/DatabaseLocation.h"
 
 #include <QGroupBox>
+#include <optional>
 #include <functional>
 #include <memory>
 
@@ -24,7 +25,13 @@ public:
     pc::DatabaseLocation location() const;
 
     // «Проверить»: the text to show the person. Tests may replace the check.
+    // Waits for the answer: for a caller that is not the window.
     QString checkConnection();
+    // The same on an attachment of its own on another thread: the window
+    // goes on meanwhile and `tell` receives the text. Nothing of the running
+    // workstation's connection is touched.
+    void startCheck();
+    bool isChecking() const { return m_checking; }
     std::function<QString(const pc::DatabaseLocation &)> check = pc::CheckDatabaseLocation;
     // Shows the result of «Проверить» (the main window puts its notice here).
     std::function<void(const QString &)> tell;
@@ -36,4 +43,5 @@ private:
     void updateEnabled();
     std::unique_ptr<Ui::DatabaseSettingsGroup> ui;
     bool m_filling = false;
+    bool m_checking = false;
 };

@@ -7,6 +7,8 @@
 #include "core/LogText.h"
 #include "db/DataModule.h"
 #include "db/Dataset.h"
+#include "db/JobLock.h"
+#include "db/SharedJobState.h"
 #include "documents/FetchDocuments.h"
 #include "exchange/ServerConnection.h"
 #include "platform/AppError.h"
@@ -15,7 +17,9 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QElapsedTimer>
 #include <QLocale>
+#include <QThread>
 
 #include <memory>
 
@@ -173,30 +177,105 @@ JobOutcome documentsJobOutcome(int defectures, int documents, const JobDialogs &
 
 JobOutcome busyJobOutcome(JobKind kind, const QDateTime &finished)
 {
+    return notRunJobOutcome(kind, finished, JobBusy,
+                            QStringLiteral("программа открыта и занята (открыт вопрос или идёт другая работа)"));
+}
+
+JobOutcome notRunJobOutcome(JobKind kind, const QDateTime &finished, int exitCode, const QString &reason)
+{
     JobOutcome out;
-    out.exitCode = JobBusy;
-    out.summary = QStringLiteral("%1 не выполнено в %2: программа открыта и занята (открыт вопрос или идёт другая работа). "
-                                 "В работе прежний прайс-лист")
+    out.exitCode = exitCode;
+    out.summary = QStringLiteral("%1 не выполнено в %2: %3. В работе прежний прайс-лист")
                       .arg(kind == JobKind::UpdatePrice ? QStringLiteral("Обновление прайса")
                                                         : QStringLiteral("Получение дефектур и накладных"),
-                           timeText(finished));
+                           timeText(finished), reason);
     return out;
 }
 
-void keepJobResult(const AppContext &context, JobKind kind, const JobOutcome &outcome, const QDateTime &finished)
+void keepJobResult(const AppContext &context, JobKind kind, const JobOutcome &outcome, const QDateTime &finished,
+                   TDM *dm, bool seen)
 {
-    writeJobResult(context, JobResult{jobKindName(kind), finished, outcome.exitCode, outcome.summary, false});
+    const JobResult result{jobKindName(kind), finished, outcome.exitCode, outcome.summary, seen};
+    // Every counter's start page shows the last job of any of them.
+    if (dm && dm->IsServer())
+        StoreSharedJobResult(*dm, result);
+    writeJobResult(context, result);
 }
 
-JobOutcome runJobWithoutWindow(const AppContext &context, JobKind kind)
+bool OtherWorkstationUpdatesPrice(TDM &dm)
+{
+    if (!dm.IsServer())
+        return false;
+    JobLock probe(dm, JobLock::Job::PriceUpdate);
+    try {
+        return !probe.Acquire();
+    } catch (const std::exception &) {
+        return false; // the update itself will say what is wrong
+    }
+}
+
+std::optional<JobOutcome> otherWorkstationsPriceUpdate(TDM &dm, PriceUpdate &update, Settings &settings, MessageLog &log,
+                                                       const QString &appDir, int waitSeconds)
+{
+    if (!dm.IsServer() || !dm.Connected())
+        return std::nullopt;
+    qint64 versionBefore = 0;
+    try {
+        versionBefore = dm.PriceListVersion();
+    } catch (const std::exception &) {
+        return std::nullopt;
+    }
+    // Another counter's update running now: this job waits for it.
+    JobLock lock(dm, JobLock::Job::PriceUpdate);
+    QElapsedTimer waited;
+    waited.start();
+    bool waitedForOther = false;
+    try {
+        while (!lock.Acquire()) {
+            if (!waitedForOther)
+                log.logMessage(lock.BusyText() + QStringLiteral(": задание ждёт, пока оно закончится"), Info, true);
+            waitedForOther = true;
+            if (waited.elapsed() >= qint64(waitSeconds) * 1000)
+                return JobOutcome{JobBusy, QStringLiteral("Обновление прайса не выполнено в %1: %2 дольше %3 с. "
+                                                          "В работе прежний прайс-лист")
+                                               .arg(timeText(QDateTime::currentDateTime()), lock.BusyText())
+                                               .arg(waitSeconds)};
+            QThread::msleep(500);
+        }
+    } catch (const std::exception &) {
+        return std::nullopt; // the update itself says what is wrong with the database
+    }
+    lock.Release();
+    dm.Commit(); // what the other counter committed
+    const std::optional<PriceLoadRecord> load = LastPriceLoad(dm);
+    const bool loadedMeanwhile = dm.PriceListVersion() != versionBefore;
+    const bool loadedTodayElsewhere = load && load->when.date() == QDate::currentDate()
+                                      && load->who != CounterIdentity(appDir);
+    if (!loadedMeanwhile && !loadedTodayElsewhere)
+        return std::nullopt; // nobody loaded a list: this job loads it
+    ReadStoredPriceDate(dm, settings, log);
+    const QString when = timeText(load ? load->when : QDateTime::currentDateTime());
+    const qint64 rows = countOf(dm, QStringLiteral("SELECT COUNT(1) FROM PRICE"));
+    if (update.CheckPriceActuality(false))
+        return JobOutcome{JobDone, QStringLiteral("Прайс уже обновлён на другом рабочем месте в %1: %2 позиций")
+                                       .arg(when, number(rows))};
+    if (!loadedMeanwhile)
+        return std::nullopt; // an old list from earlier today: this job fetches a fresh one
+    return JobOutcome{JobStalePrice, QStringLiteral("Прайс обновлён на другом рабочем месте в %1, но поставщик выложил "
+                                                    "устаревший прайс (от %2): %3 позиций. Обратитесь к поставщику")
+                                         .arg(when, settings.PriceDate, number(rows))};
+}
+
+JobOutcome runJobWithoutWindow(const AppContext &context, JobKind kind, int waitSeconds)
 {
     Settings settings;
     JobLog log(context.appDir(), [&settings] { return settings.ClientCode; });
     JobDialogs dialogs(log);
+    TDM *openDm = nullptr;
     auto finish = [&](JobOutcome out) {
         const QDateTime now = QDateTime::currentDateTime();
         try {
-            keepJobResult(context, kind, out, now);
+            keepJobResult(context, kind, out, now, openDm);
         } catch (const std::exception &e) {
             log.logMessage(errorText(e), Error, true);
         }
@@ -249,6 +328,7 @@ JobOutcome runJobWithoutWindow(const AppContext &context, JobKind kind)
                                       .arg(timeText(QDateTime::currentDateTime()), failureReason(dialogs, log.errors()))});
     }
 
+    openDm = &dm;
     ServerConnection connection(settings, dialogs, log);
     connection.ftp().setConnectTimeout(15000);
     connection.setIdleHook([] { QCoreApplication::processEvents(); });
@@ -266,10 +346,14 @@ JobOutcome runJobWithoutWindow(const AppContext &context, JobKind kind)
         update.FetchDocuments = [&] { fetched = documents.FetchDocuments(false, addressCount, addressIndex); };
         // A program update found in the archive stays in the program folder:
         // the window installs it at its next start.
-        const PriceSnapshot before(dm);
-        const bool loaded = runPriceUpdate(update, dialogs);
-        out = priceJobOutcome(dm, update, loaded, settings.PriceDate, before, dialogs, log.errors(),
-                              QDateTime::currentDateTime());
+        if (const std::optional<JobOutcome> other = otherWorkstationsPriceUpdate(dm, update, settings, log, context.appDir(), waitSeconds)) {
+            out = *other;
+        } else {
+            const PriceSnapshot before(dm);
+            const bool loaded = runPriceUpdate(update, dialogs);
+            out = priceJobOutcome(dm, update, loaded, settings.PriceDate, before, dialogs, log.errors(),
+                                  QDateTime::currentDateTime());
+        }
     } else {
         fetched = documents.FetchDocuments(false, addressCount, addressIndex);
         out = documentsJobOutcome(fetched.defectures, fetched.documents, dialogs, log.errors(), QDateTime::currentDateTime());

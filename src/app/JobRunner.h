@@ -13,6 +13,9 @@
 #include <QStringList>
 #include <optional>
 
+class MessageLog;
+struct Settings;
+
 namespace pc {
 
 class AppContext;
@@ -50,18 +53,31 @@ JobOutcome documentsJobOutcome(int defectures, int documents, const JobDialogs &
                                const QDateTime &finished);
 // The summary of a job the open window could not take in time.
 JobOutcome busyJobOutcome(JobKind kind, const QDateTime &finished);
+// The summary of a job that was not run for `reason` (one line, no full stop).
+JobOutcome notRunJobOutcome(JobKind kind, const QDateTime &finished, int exitCode, const QString &reason);
 
 // Runs the price update, pressing "Обновить данные" a second time when the
 // first press only dealt with a price file left in the program folder.
 bool runPriceUpdate(PriceUpdate &update, const JobDialogs &dialogs);
 
 // Keeps the outcome as the last job's result (a failure to write is logged
-// by the caller).
-void keepJobResult(const AppContext &context, JobKind kind, const JobOutcome &outcome, const QDateTime &finished);
+// by the caller); on a shared database also for the other counters.
+void keepJobResult(const AppContext &context, JobKind kind, const JobOutcome &outcome, const QDateTime &finished,
+                   TDM *dm = nullptr, bool seen = false);
+
+// Several counters on one database. OtherWorkstationUpdatesPrice: another
+// counter runs a price update now. otherWorkstationsPriceUpdate: a job that
+// finds another counter's update running waits for it (at most waitSeconds)
+// and takes its result as its own; a list another counter loaded today and
+// still current is not loaded again. Nothing when this job must load the
+// list itself.
+bool OtherWorkstationUpdatesPrice(TDM &dm);
+std::optional<JobOutcome> otherWorkstationsPriceUpdate(TDM &dm, PriceUpdate &update, Settings &settings, MessageLog &log,
+                                                       const QString &appDir, int waitSeconds);
 
 // A job in a process of its own (on QCoreApplication): loads the settings,
 // opens the database, runs the work. Messages go to the day's .err file and
 // to standard error.
-JobOutcome runJobWithoutWindow(const AppContext &context, JobKind kind);
+JobOutcome runJobWithoutWindow(const AppContext &context, JobKind kind, int waitSeconds = 600);
 
 } // namespace pc

@@ -11,6 +11,7 @@
 #include "core/JobResult.h"
 #include "core/LogText.h"
 #include "db/DataModule.h"
+#include "db/SharedJobState.h"
 #include "db/firebird/Events.h"
 #include "exchange/ErrorLogUpload.h"
 #include "exchange/ServerConnection.h"
@@ -228,6 +229,7 @@ void TMainForm::makePriceGrid()
 {
     priceGrid = std::make_unique<pc::PriceGrid>();
     priceGrid->clientCode = [this] { return settings.ClientCode; };
+    priceGrid->quantityPending = [this](pc::Dataset &price) { return Order && Order->IsPending(price); };
     priceGrid->markupPercent = [this] {
         const QString t = ui->edPriceAptekaPercent->text().trimmed();
         double m = 0;
@@ -563,8 +565,11 @@ void TMainForm::BuildStartPage()
     state.orderEmpty = OrderIsEmpty();
     state.unsentOrders = CountUnsentOrders();
     state.unreadInvoices = CountUnreadInvoices();
-    if (const std::optional<pc::JobResult> job = pc::readJobResult(context);
-        job && job->finished.secsTo(QDateTime::currentDateTime()) < 24 * 3600) {
+    // The last job of this folder, or of any counter of a shared database.
+    std::optional<pc::JobResult> job = pc::readJobResult(context);
+    if (DM->IsServer() && DM->Connected())
+        job = pc::NewerJobResult(job, pc::SharedJobResult(*DM));
+    if (job && job->finished.secsTo(QDateTime::currentDateTime()) < 24 * 3600) {
         state.lastJob = job->summary;
         state.lastJobFailed = job->exitCode != pc::JobDone;
     }

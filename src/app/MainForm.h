@@ -309,4 +309,6 @@ private:
     std::unique_ptr<pc::fb::EventWatcher> m_sharedEvents;
     QSet<QString> m_pendingShared;
     bool m_followingShared = false;
+    bool m_sharedEventsFailed = false; // registering failed: tried again, at most every 30 s
+    bool m_sharedRetryQueued = false;
 };

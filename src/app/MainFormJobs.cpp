@@ -52,7 +52,9 @@ void TMainForm::AnswerOtherCopy(const QString &request, const std::function<void
     }
     // Out of the socket's handler first; the window may have become busy by then.
     QTimer::singleShot(0, this, [this, kind, reply] {
-        if (BusyForJob()) {
+        // Another counter's price update: the job waits for it in its own
+        // process and asks again, rather than failing on the busy lock.
+        if (BusyForJob() || (*kind == pc::JobKind::UpdatePrice && DM && pc::OtherWorkstationUpdatesPrice(*DM))) {
             reply(QStringLiteral("busy"));
             return;
         }
@@ -78,14 +80,20 @@ pc::JobOutcome TMainForm::RunHandedJob(pc::JobKind kind)
                 explicit NoProgramUpdate(std::function<void()> &h) : hook(h) { std::swap(hook, kept); }
                 ~NoProgramUpdate() { std::swap(hook, kept); }
             } noProgramUpdate(PriceUpd->CheckProgramUpdate);
-            const pc::PriceSnapshot before(*DM);
-            const bool loaded = pc::runPriceUpdate(*PriceUpd, jobDialogs);
-            QStringList errors;
-            for (const QString &line : m_pane->lines().mid(linesBefore))
-                if (line.contains(pc::levelPrefix(Error)))
-                    errors << line.mid(line.indexOf(pc::levelPrefix(Error)) + pc::levelPrefix(Error).size());
-            out = pc::priceJobOutcome(*DM, *PriceUpd, loaded, settings.PriceDate, before, jobDialogs, errors,
-                                      QDateTime::currentDateTime());
+            if (const std::optional<pc::JobOutcome> other =
+                    pc::otherWorkstationsPriceUpdate(*DM, *PriceUpd, settings, *m_pane, context.appDir(), 0)) {
+                out = *other;
+                RefreshTitle();
+            } else {
+                const pc::PriceSnapshot before(*DM);
+                const bool loaded = pc::runPriceUpdate(*PriceUpd, jobDialogs);
+                QStringList errors;
+                for (const QString &line : m_pane->lines().mid(linesBefore))
+                    if (line.contains(pc::levelPrefix(Error)))
+                        errors << line.mid(line.indexOf(pc::levelPrefix(Error)) + pc::levelPrefix(Error).size());
+                out = pc::priceJobOutcome(*DM, *PriceUpd, loaded, settings.PriceDate, before, jobDialogs, errors,
+                                          QDateTime::currentDateTime());
+            }
         } else {
             collectSettings();
             const pc::DocumentFetch::Result r =
@@ -103,7 +111,7 @@ pc::JobOutcome TMainForm::RunHandedJob(pc::JobKind kind)
     m_router->target = person;
     m_jobRunning = false;
     try {
-        pc::writeJobResult(context, {pc::jobKindName(kind), QDateTime::currentDateTime(), out.exitCode, out.summary, true});
+        pc::keepJobResult(context, kind, out, QDateTime::currentDateTime(), DM.get(), true);
     } catch (const std::exception &e) {
         LogMessage(pc::errorText(e), Warning, false);
     }

@@ -658,6 +658,10 @@ void TMainForm::OpenDatabase()
     // The date of the list the database holds (shared by every workstation),
     // before anything is asked about it: the price updater may not exist yet.
     pc::ReadStoredPriceDate(*DM, settings, log());
+    // Over a server a typed quantity is written apart: the window never
+    // waits on the server or on another workstation's load.
+    if (Order && DM->IsServer())
+        Order->UseOwnWriter();
     startSharedEvents();
 }
 

@@ -39,7 +39,12 @@ void TMainForm::startSharedEvents()
 {
     m_sharedEvents.reset();
     if (DM && !DM->AfterReconnect)
-        DM->AfterReconnect = [this] { startSharedEvents(); };
+        DM->AfterReconnect = [this] {
+            // What the others did while this one was away is shown now.
+            m_pendingShared.unite(QSet<QString>(kSharedEvents.begin(), kSharedEvents.end()));
+            startSharedEvents();
+            followOtherWorkstations();
+        };
     if (!DM || !DM->IsServer() || !DM->Connected() || !DM->Database())
         return;
     m_sharedEvents = std::make_unique<pc::fb::EventWatcher>(*DM->Database(), kSharedEvents);
@@ -49,10 +54,29 @@ void TMainForm::startSharedEvents()
     });
     try {
         m_sharedEvents->start();
+        if (std::exchange(m_sharedEventsFailed, false)) {
+            log().logMessage(QStringLiteral("Изменения с других рабочих мест снова приходят сразу"), Info, true);
+            // Caught up with what was missed in between.
+            m_pendingShared.unite(QSet<QString>(kSharedEvents.begin(), kSharedEvents.end()));
+            followOtherWorkstations();
+        }
     } catch (const std::exception &e) {
-        // Without events the others' changes show at the next refresh.
-        log().logDetail(pc::errorText(e));
         m_sharedEvents.reset();
+        if (!std::exchange(m_sharedEventsFailed, true))
+            log().logMessage(QStringLiteral("Не удалось подписаться на изменения с других рабочих мест: они будут "
+                                            "проверяться раз в 30 секунд (")
+                                 + pc::errorText(e) + QLatin1Char(')'),
+                             Warning, true);
+        // Until events work again, the list is followed by asking every 30 s.
+        if (!std::exchange(m_sharedRetryQueued, true))
+            QTimer::singleShot(30000, this, [this] {
+                m_sharedRetryQueued = false;
+                if (!m_sharedEventsFailed)
+                    return;
+                m_pendingShared.unite(QSet<QString>(kSharedEvents.begin(), kSharedEvents.end()));
+                followOtherWorkstations();
+                startSharedEvents();
+            });
     }
 }
 

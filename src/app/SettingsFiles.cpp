@@ -7,6 +7,7 @@
 #include "documents/MaxMarkup.h"
 #include "platform/FixedFormats.h"
 #include "platform/IniFile.h"
+#include "platform/WholeFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -66,6 +67,11 @@ QString SettingsFiles::exchangeIni() const { return m_context.path(QStringLitera
 
 void SettingsFiles::readClient(Settings &s) const
 {
+    // The files with passwords are closed to other users, also when made by
+    // hand or by an older version.
+    for (const char *name : {"client.ini", "bkclient.ini"})
+        if (const QString problem = pc::keepPrivate(m_context.path(QString::fromLatin1(name))); !problem.isEmpty())
+            m_log.logMessage(problem, Warning, true);
     const IniFile ini(clientIni());
     s.ClientName = ini.readString(kHeader, QStringLiteral("ClientName"));
     s.PreviousServerAddress = ini.readString(QStringLiteral("Settings"), QStringLiteral("ServerAddress"));

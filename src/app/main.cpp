@@ -4,6 +4,7 @@
 #include "core/AppContext.h"
 #include "core/JobDialogs.h"
 #include "core/JobLog.h"
+#include "db/DatabaseLocation.h"
 #include "platform/AppError.h"
 #include "platform/CodePage.h"
 #include "platform/DesktopShortcut.h"
@@ -18,6 +19,7 @@
 #include <QLabel>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QMessageBox>
 #include <QScreen>
 #include <QThread>
 #include <QTranslator>
@@ -126,29 +128,68 @@ private:
     QString m_folder;
 };
 
+// The engine's lock folder matters only to a database on this computer.
+QString localEngineProblem(const pc::AppContext &context, const QString &lockFolderProblem)
+{
+    if (lockFolderProblem.isEmpty() || pc::DatabaseLocation::Read(context.path(QStringLiteral("client.ini"))).IsServer())
+        return QString();
+    return lockFolderProblem;
+}
+
 // A job: done here when no other copy runs on this program folder; handed to
 // the window when one is open; waits while another job runs.
-int runJob(int argc, char **argv, const QString &folder, pc::JobKind kind, int waitSeconds)
+int runJob(int argc, char **argv, const QString &folder, pc::JobKind kind, int waitSeconds, const QString &lockFolderProblem)
 {
     QCoreApplication app(argc, argv);
     pc::useUtf8FileNames();
     pc::useInterfaceLocale();
     const pc::AppContext context(folder);
+    // Told where the pharmacist looks: the day's .err file, and the result
+    // the start page shows.
+    auto notDone = [&](int exitCode, const QString &logged, const QString &reason) {
+        const QDateTime now = QDateTime::currentDateTime();
+        const pc::JobOutcome out = exitCode == pc::JobBusy && reason.isEmpty() ? pc::busyJobOutcome(kind, now)
+                                                                               : pc::notRunJobOutcome(kind, now, exitCode, reason);
+        pc::JobLog log(context.appDir(), [&context] {
+            return pc::IniFile(context.path(QStringLiteral("client.ini")))
+                .readString(QStringLiteral("Header"), QStringLiteral("ClientCode"))
+                .trimmed();
+        });
+        log.logMessage(logged, Error, true);
+        try {
+            pc::keepJobResult(context, kind, out, now);
+        } catch (const std::exception &e) {
+            log.logMessage(pc::errorText(e), Error, true);
+        }
+        print(stdout, out.summary);
+        return out.exitCode;
+    };
     pc::SingleInstance instance(folder);
     QElapsedTimer waited;
     waited.start();
-    QString lastReply;
+    QString lastReply, otherUser;
     for (;;) {
         if (instance.acquire()) {
+            if (const QString problem = localEngineProblem(context, lockFolderProblem); !problem.isEmpty()) {
+                QString reason = problem;
+                if (reason.endsWith(QLatin1Char('.')))
+                    reason.chop(1);
+                return notDone(pc::JobFailed, QStringLiteral("Задание не выполнено: ") + problem, reason);
+            }
             JobPresence presence(folder);
             presence.start();
-            const pc::JobOutcome out = pc::runJobWithoutWindow(context, kind);
+            const pc::JobOutcome out = pc::runJobWithoutWindow(context, kind, waitSeconds);
             presence.quit();
             presence.wait();
             print(stdout, out.summary);
             return out.exitCode;
         }
-        const QString reply = pc::askRunningCopy(folder, QStringLiteral("job ") + pc::jobKindName(kind), 2000, 4 * 3600 * 1000);
+        // Another user's copy: no socket of ours speaks for it. It is waited
+        // for like an open window, and named if it does not end.
+        otherUser = instance.otherUserHolding();
+        const QString reply = otherUser.isEmpty()
+            ? pc::askRunningCopy(folder, QStringLiteral("job ") + pc::jobKindName(kind), 2000, 4 * 3600 * 1000)
+            : QString();
         if (reply.startsWith(QLatin1String("done "))) {
             const QString rest = reply.mid(5);
             const qsizetype blank = rest.indexOf(QLatin1Char(' '));
@@ -162,29 +203,30 @@ int runJob(int argc, char **argv, const QString &folder, pc::JobKind kind, int w
             break;
         QThread::msleep(1000);
     }
-    // Told where the pharmacist looks: the day's .err file, and the result
-    // the start page shows.
-    const QDateTime now = QDateTime::currentDateTime();
-    const pc::JobOutcome out = pc::busyJobOutcome(kind, now);
-    pc::JobLog log(context.appDir(), [&context] {
-        return pc::IniFile(context.path(QStringLiteral("client.ini")))
-            .readString(QStringLiteral("Header"), QStringLiteral("ClientCode"))
-            .trimmed();
-    });
-    log.logMessage(lastReply == QLatin1String("job")
+    if (!otherUser.isEmpty()) {
+        const QString text = pc::SingleInstance::runByOtherUserText(otherUser);
+        return notDone(pc::JobBusy, QStringLiteral("Задание не выполнено: ") + text, text);
+    }
+    return notDone(pc::JobBusy,
+                   lastReply == QLatin1String("job")
                        ? QStringLiteral("Задание не выполнено: другое задание на этой папке программы не закончилось за %1 с")
                              .arg(waitSeconds)
                        : QStringLiteral("Задание не выполнено: программа открыта и занята (открыт вопрос или идёт другая "
                                         "работа) дольше %1 с")
                              .arg(waitSeconds),
-                   Error, true);
-    try {
-        pc::keepJobResult(context, kind, out, now);
-    } catch (const std::exception &e) {
-        log.logMessage(pc::errorText(e), Error, true);
-    }
-    print(stdout, out.summary);
-    return out.exitCode;
+                   QString());
+}
+
+// The window cannot open: said in a message box (and on standard error).
+// A termination signal closes the box.
+int refuseWindow(const QString &text)
+{
+    print(stderr, text);
+    QMessageBox box(QMessageBox::Warning, pc::kAppTitle, text, QMessageBox::Ok);
+    box.setObjectName(QStringLiteral("dlgCannotStart"));
+    pc::TerminationWatcher terminate([&box](int) { box.reject(); });
+    box.exec();
+    return 1;
 }
 } // namespace
 
@@ -193,7 +235,7 @@ int main(int argc, char **argv)
     // Before anything else: no asynchronous signal may reach a process with
     // the embedded database attached.
     pc::blockProcessSignals();
-    pc::setFirebirdLockFolder();
+    const QString lockFolderProblem = pc::setFirebirdLockFolder();
 
     const Arguments args = parseArguments(argc, argv);
     if (args.help) {
@@ -212,16 +254,21 @@ int main(int argc, char **argv)
     }
     const QFileInfo exe(executablePath(argv[0]));
     if (args.job)
-        return runJob(argc, argv, exe.absolutePath(), *args.job, args.waitSeconds);
+        return runJob(argc, argv, exe.absolutePath(), *args.job, args.waitSeconds, lockFolderProblem);
 
     pc::SingleInstance instance(exe.absolutePath());
     bool waitForJob = false;
+    QString otherUser;
     if (!instance.acquire()) {
         // The open window comes to the front; this copy ends without a word.
-        // A job that holds the folder is waited for.
-        if (pc::askRunningCopy(exe.absolutePath(), QStringLiteral("show"), 2000, 5000) != QLatin1String("job"))
-            return 0;
-        waitForJob = true;
+        // A job that holds the folder is waited for. Another user's copy is
+        // named.
+        otherUser = instance.otherUserHolding();
+        if (otherUser.isEmpty()) {
+            if (pc::askRunningCopy(exe.absolutePath(), QStringLiteral("show"), 2000, 5000) != QLatin1String("job"))
+                return 0;
+            waitForJob = true;
+        }
     }
 
     ClientApplication app(argc, argv);
@@ -235,6 +282,8 @@ int main(int argc, char **argv)
                        QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         app.installTranslator(&qtRussian);
 
+    if (!otherUser.isEmpty())
+        return refuseWindow(pc::SingleInstance::runByOtherUserText(otherUser));
     if (waitForJob) {
         QLabel note(QStringLiteral("Идёт автоматическое обновление прайса или получение документов.\n"
                                    "Программа откроется, как только оно закончится."));
@@ -250,6 +299,8 @@ int main(int argc, char **argv)
         }
         note.close();
     }
+    if (const QString problem = localEngineProblem(pc::AppContext(exe.absolutePath()), lockFolderProblem); !problem.isEmpty())
+        return refuseWindow(problem);
 
     // A program folder that was moved or copied carries a shortcut to the old
     // place: it is written anew for this one. A folder the program may not

@@ -5,12 +5,14 @@
 #include "core/MessageLog.h"
 #include "db/DbfReader.h"
 #include "db/EmptyDatabase.h"
+#include "db/Reattacher.h"
 #include "db/firebird/Database.h"
 #include "db/firebird/DbError.h"
 #include "db/firebird/Statement.h"
 #include "db/firebird/Transaction.h"
 #include "platform/AppError.h"
 
+#include <QAbstractEventDispatcher>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -81,10 +83,23 @@ bool replaceFile(const QString &from, const QString &to)
 TDM::TDM(const AppContext &context, Dialogs &dialogs, MessageLog &log)
     : m_context(context), m_dialogs(dialogs), m_log(log)
 {
+    // Whenever this thread's event loop has nothing left to do, a
+    // transaction that holds nothing is ended, and a connection that broke
+    // is left behind to be sought again.
+    if (QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance()) {
+        m_idleHook = std::make_unique<QObject>();
+        QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, m_idleHook.get(), [this] {
+            EndIdleTransaction();
+            if (m_db && m_db->isLost() && m_wantConnected && !m_serverAway && !m_pinned)
+                leaveLostAttachment();
+        });
+    }
 }
 
 TDM::~TDM()
 {
+    m_idleHook.reset();
+    m_reattacher.reset();
     // Datasets and statements go before the transaction and the database.
     m_sharedStatement.reset();
     for (auto *ds : {&m_sharedQuery, &m_orders, &m_price, &m_priceOld, &m_ordersLines, &m_naklad, &m_nakladLines,
@@ -138,6 +153,7 @@ void TDM::CreateFirebirdObjects()
 
     m_db = std::make_unique<fb::Database>();
     m_db->setCredentials(Location.User.trimmed(), Location.Password);
+    m_db->setConnectTimeout(5);
     // The engine's page cache, sized for a desktop program with one user
     // (the engine's own default is a server's).
     m_db->setPageBuffers(kPageBuffers);
@@ -200,7 +216,6 @@ void TDM::SetConnected(bool on)
     if (on) {
         if (m_db->isAttached())
             return;
-        m_lossesSeen = fb::DbError::connectionLossCount();
         try {
             if (IsServer()) {
                 try {
@@ -216,11 +231,13 @@ void TDM::SetConnected(bool on)
                     CreateEmptyDatabase(DatabaseFile(), Location.User.trimmed(), Location.Password);
                     m_db->attach(DatabaseFile());
                 }
+                m_wantConnected = true;
                 return;
             }
             if (!QFileInfo::exists(DatabaseFile()))
                 CreateEmptyDatabase(DatabaseFile());
             m_db->attach(DatabaseFile());
+            m_wantConnected = true;
         } catch (const fb::DbError &e) {
             if (e.isOpenedByOtherProcess())
                 throw AppError(QStringLiteral("База данных %1 уже открыта другой копией программы. "
@@ -230,46 +247,46 @@ void TDM::SetConnected(bool on)
         }
         return;
     }
+    m_wantConnected = false;
+    m_pinned = false;
+    if (m_reattacher)
+        m_reattacher->stop();
     for (auto *ds : {&m_sharedQuery, &m_orders, &m_price, &m_priceOld, &m_ordersLines, &m_naklad, &m_nakladLines,
                      &m_defect, &m_defectLines, &m_defectOrderLines, &m_priceDet, &m_plainQuery, &m_archivePrices})
         if (*ds)
             (*ds)->Close();
     if (m_sharedStatement)
         m_sharedStatement = std::make_unique<fb::Statement>(*m_tr);
+    if (m_serverAway || !m_db->isAttached()) {
+        m_serverAway = false;
+        m_db->abandon();
+        return;
+    }
     m_db->detach();
 }
 
-// The transaction is ended and a new one started, not kept open by a
-// retaining commit: a transaction that never ends keeps every row version a
-// price reload deletes from being collected, and each later read of the table
-// walks them all. Nothing needs the old transaction afterwards: the datasets
-// hold their rows (and a pending edit) in memory, and prepared statements
-// outlive it.
+// The transaction is ended, not kept open by a retaining commit, and the
+// next one starts only when a statement needs it: a transaction that never
+// ends keeps every row version a price reload deletes from being collected,
+// on this workstation and on every other one of a shared server. Nothing
+// needs the old transaction afterwards: the datasets hold their rows (and a
+// pending edit) in memory, and prepared statements outlive it.
 void TDM::Commit()
 {
-    if (!IsFirebird() || !m_tr || !m_tr->isActive())
+    if (!IsFirebird() || !m_tr || !m_tr->isActive()) {
+        m_pinned = false;
         return;
+    }
+    m_pinned = false;
     m_tr->commit();
-    restartTransaction();
 }
 
 void TDM::Rollback()
 {
+    m_pinned = false;
     if (!IsFirebird() || !m_tr || !m_tr->isActive())
         return;
     m_tr->rollback();
-    restartTransaction();
-}
-
-// The next transaction starts at once, as the retaining commit kept one
-// running. Should the engine refuse now, the next statement starts it.
-void TDM::restartTransaction() noexcept
-{
-    try {
-        if (Connected() && !m_tr->isActive())
-            m_tr->start();
-    } catch (const std::exception &) {
-    }
 }
 
 void TDM::StartTransaction(bool restart)
@@ -278,8 +295,30 @@ void TDM::StartTransaction(bool restart)
         return;
     if (restart && m_tr->isActive())
         m_tr->rollback();
+    // A transaction only read in so far is ended and started afresh:
+    // what follows must be kept or lost as a whole, and writes need a
+    // read-write transaction.
+    if (m_tr->isActive() && !m_pinned && !m_tr->hasWrites() && m_tr->openCursors() == 0)
+        m_tr->commit();
     if (!m_tr->isActive())
         m_tr->start();
+    m_pinned = true;
+}
+
+bool TDM::EndIdleTransaction()
+{
+    if (!m_tr || !m_tr->isActive() || m_pinned || m_tr->hasWrites() || m_tr->openCursors() > 0)
+        return false;
+    try {
+        m_tr->commit();
+    } catch (const std::exception &) {
+        // Nothing was changed in it: whatever the engine says, it is over.
+        try {
+            m_tr->rollback();
+        } catch (const std::exception &) {
+        }
+    }
+    return true;
 }
 
 // ---- statements -------------------------------------------------------------
@@ -550,9 +589,9 @@ bool TDM::TableExists(const QString &name)
     if (!IsFirebird() || !Connected())
         return false;
     // Table names come from the program itself, never from outside data.
-    Dataset *q = OpenQuery(QStringLiteral("SELECT Count(1) FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = '")
+    Dataset *q = OpenQuery(QStringLiteral("SELECT FIRST 1 1 FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = '")
                            + name.toUpper() + QStringLiteral("'"));
-    const bool exists = q && !q->IsEmpty() && q->Fields(0).AsLargeInt() > 0;
+    const bool exists = q && !q->IsEmpty();
     if (q)
         q->Close();
     return exists;
@@ -573,8 +612,9 @@ bool TDM::PriceHasData()
         return false;
     if (IsDBF() && FileSizeText(m_context.path(QStringLiteral("Data/price.dbf"))) == QStringLiteral("0"))
         return false;
-    Dataset *q = OpenQuery(QStringLiteral("SELECT COUNT(1) FROM Price"));
-    const bool has = q && !q->IsEmpty() && q->Fields(0).AsLargeInt() > 0;
+    // Whether there is a row at all: the first one answers, however long the list.
+    Dataset *q = OpenQuery(QStringLiteral("SELECT FIRST 1 1 FROM Price"));
+    const bool has = q && !q->IsEmpty();
     if (q)
         q->Close();
     return has;
@@ -600,11 +640,15 @@ void TDM::OpenPrice(bool on)
             m_shownPriceVersion = -1;
         }
     }
+    // Outside a running transaction the list is read in a snapshot of its own
+    // and is whole by construction.
+    const bool inTransaction = m_tr && m_tr->isActive();
     m_price->SetActive(true);
-    readWholePrice([this] {
-        m_price->Close();
-        m_price->Open();
-    });
+    if (inTransaction)
+        readWholePrice([this] {
+            m_price->Close();
+            m_price->Open();
+        });
     if (!m_price->Active())
         return;
     m_nameIndex.Build(*m_price, m_price->FieldByName(QStringLiteral("TOVAR")));
@@ -651,14 +695,16 @@ void TDM::RefreshPrice()
 {
     if (!m_price || !m_price->Active())
         return;
+    const bool inTransaction = m_tr && m_tr->isActive();
     m_price->Refresh();
-    readWholePrice([this] { m_price->Refresh(); });
+    if (inTransaction)
+        readWholePrice([this] { m_price->Refresh(); });
 }
 
-// The whole list is read along the TOVAR index. Right after a change of many
-// rows (a new list, a cleared order) the engine collects the old row versions
-// during that walk, and on a long list the walk has been seen to come back a
-// few rows short. The stored rows are counted and the list read again, so the
+// The whole list is read along the TOVAR index. Read inside a running
+// read-committed transaction, right after a change of many rows (a new list,
+// a cleared order) the engine collects the old row versions during that walk,
+// and on a long list the walk has been seen to come back a few rows short. The stored rows are counted and the list read again, so the
 // grid never silently lacks goods. A list read with a filter is not checked;
 // again reads the list once more.
 void TDM::readWholePrice(const std::function<void()> &again)
@@ -769,8 +815,8 @@ QHash<qint64, qint64> TDM::renumberedKeys(const QString &header, const QString &
 bool TDM::ImportOldDbfData()
 {
     // A second run would add the same orders once more: the person decides.
-    std::unique_ptr<Dataset> archived(OpenQuery(QStringLiteral("SELECT COUNT(*) FROM ORDERS"), true));
-    if (archived && !archived->IsEmpty() && archived->Fields(0).AsLargeInt() > 0) {
+    std::unique_ptr<Dataset> archived(OpenQuery(QStringLiteral("SELECT FIRST 1 1 FROM ORDERS"), true));
+    if (archived && !archived->IsEmpty()) {
         archived.reset();
         if (m_dialogs.askQuestion(QStringLiteral("В архиве уже есть заявки. Заявки из базы данных DBF будут добавлены к ним, "
                                                  "заявки с занятыми номерами получат новые номера. Продолжить импорт?"),
@@ -928,7 +974,7 @@ void TDM::EnsureSharedObjects()
         std::unique_ptr<fb::Statement> q = CreateQuery(sql);
         q->setValue(0, name);
         q->execute();
-        const bool found = q->fetch() && q->asInt64(0) > 0;
+        const bool found = q->fetch();
         q->closeCursor();
         return found;
     };
@@ -946,11 +992,11 @@ void TDM::EnsureSharedObjects()
     if (!TableExists(QStringLiteral("WORKSTATE")))
         ddl(QStringLiteral("CREATE TABLE WORKSTATE (NAME VARCHAR(31) NOT NULL PRIMARY KEY, VAL VARCHAR(250))"));
     for (const KeyedTable &k : kKeyedTables) {
-        if (!exists(QStringLiteral("SELECT COUNT(*) FROM RDB$GENERATORS WHERE RDB$GENERATOR_NAME = ?"), QLatin1String(k.generator))) {
+        if (!exists(QStringLiteral("SELECT FIRST 1 1 FROM RDB$GENERATORS WHERE RDB$GENERATOR_NAME = ?"), QLatin1String(k.generator))) {
             ddl(QStringLiteral("CREATE SEQUENCE ") + QLatin1String(k.generator));
             SyncKeyGenerator(QLatin1String(k.table));
         }
-        if (!exists(QStringLiteral("SELECT COUNT(*) FROM RDB$INDICES WHERE RDB$INDEX_NAME = ?"), QLatin1String(k.index)))
+        if (!exists(QStringLiteral("SELECT FIRST 1 1 FROM RDB$INDICES WHERE RDB$INDEX_NAME = ?"), QLatin1String(k.index)))
             ddl(QStringLiteral("CREATE UNIQUE INDEX %1 ON %2 (ID)").arg(QLatin1String(k.index), QLatin1String(k.table)));
     }
 }
@@ -1093,6 +1139,7 @@ void TDM::BeginReserved(const QStringList &tables)
     if (m_tr->isActive())
         m_tr->commit();
     m_tr->startReserving(tables);
+    m_pinned = true;
 }
 
 void TDM::PostEvent(const QString &name)
@@ -1104,17 +1151,8 @@ void TDM::PostEvent(const QString &name)
     ExecSQL(QStringLiteral("EXECUTE BLOCK AS BEGIN POST_EVENT '%1'; END").arg(name), false);
 }
 
-bool TDM::ReconnectIfLost()
+void TDM::closeAllQuietly()
 {
-    if (!m_db || !IsFirebird() || fb::DbError::connectionLossCount() == m_lossesSeen)
-        return false;
-    m_lossesSeen = fb::DbError::connectionLossCount();
-    if (!m_db->isAttached())
-        return false;
-    const bool priceWasOpen = m_price && m_price->Active();
-    const int row = priceWasOpen ? m_price->RecNo() : 0;
-    // The old attachment went with the server: what was open on it is
-    // dropped without asking the server, whatever fails on the way.
     for (auto *ds : {&m_sharedQuery, &m_orders, &m_price, &m_priceOld, &m_ordersLines, &m_naklad, &m_nakladLines,
                      &m_defect, &m_defectLines, &m_defectOrderLines, &m_priceDet, &m_plainQuery, &m_archivePrices}) {
         try {
@@ -1124,16 +1162,67 @@ bool TDM::ReconnectIfLost()
         }
     }
     m_sharedStatement = std::make_unique<fb::Statement>(*m_tr);
-    m_db->drop();
-    SetConnected(true);
-    restartTransaction();
+}
+
+// The attachment whose connection broke is not detached here (a server
+// that stopped answering would hold this thread): it is left behind and a
+// new one is sought in the background.
+void TDM::leaveLostAttachment()
+{
+    if (!m_db || m_serverAway)
+        return;
+    m_serverAway = true;
+    m_pinned = false;
+    m_priceRowBeforeLoss = m_price && m_price->Active() && !m_price->IsEmpty() ? m_price->RecNo() : 0;
+    closeAllQuietly();
+    m_db->abandon();
+    m_log.logMessage(QStringLiteral("Сервер базы данных не отвечает… Программа подключится к нему снова, "
+                                    "как только он ответит."),
+                     Warning, true);
+    if (!m_reattacher)
+        m_reattacher = std::make_unique<Reattacher>([this] {
+            // Not in the middle of an operation: that one takes it itself.
+            if (!m_pinned)
+                adoptReattached();
+        });
+    Reattacher::Target target;
+    target.name = DatabaseFile();
+    target.user = Location.User.trimmed();
+    target.password = Location.Password;
+    target.pageBuffers = kPageBuffers;
+    m_reattacher->start(target);
+}
+
+bool TDM::adoptReattached()
+{
+    if (!m_serverAway || !m_reattacher)
+        return false;
+    std::unique_ptr<fb::Database> fresh = m_reattacher->takeReady();
+    if (!fresh)
+        return false;
+    const int row = m_priceRowBeforeLoss;
+    m_db->adopt(*fresh);
+    m_serverAway = false;
     m_log.logMessage(QStringLiteral("Соединение с сервером базы данных восстановлено"), Warning, true);
-    SetAllActive(true);
-    if (priceWasOpen && m_price->Active() && row > 0 && !m_price->IsEmpty())
-        m_price->SetRecNo(std::min(row, m_price->RecordCount()));
+    try {
+        SetAllActive(true);
+        if (m_price && m_price->Active() && row > 0 && !m_price->IsEmpty())
+            m_price->SetRecNo(std::min(row, m_price->RecordCount()));
+    } catch (const std::exception &e) {
+        LogError(errorText(e));
+    }
     if (AfterReconnect)
         AfterReconnect();
     return true;
+}
+
+bool TDM::ReconnectIfLost()
+{
+    if (!m_db || !IsFirebird() || !m_wantConnected)
+        return false;
+    if (m_db->isLost() && !m_serverAway)
+        leaveLostAttachment();
+    return adoptReattached();
 }
 
 // Every row of every table of a served database goes in one transaction: the

@@ -20,9 +20,11 @@
 
 class Dialogs;
 class MessageLog;
+class QObject;
 
 namespace pc {
 class AppContext;
+class Reattacher;
 namespace fb {
 class Database;
 class Statement;
@@ -62,9 +64,19 @@ public:
     void SetParamByIndex(fb::Statement *query, int index, const QVariant &value);
     void SetParamByName(fb::Statement *query, const QString &name, const QVariant &value);
     bool ExecQuery(fb::Statement *query, bool commit);
+    // Commit and Rollback end the transaction; the next statement that needs
+    // one starts it, so nothing stays open while the window waits for a person.
     void Commit();
     void Rollback();
+    // Starts a transaction that is kept until Commit or Rollback (an
+    // operation of several statements that must all be kept or none).
     void StartTransaction(bool restart);
+    // Ends the module's transaction when it holds nothing: no change, no open
+    // cursor, not started by StartTransaction or BeginReserved. Called
+    // whenever the thread's event loop goes idle, so a window that only shows
+    // its lists never holds back the server's oldest active transaction.
+    // True when it ended one.
+    bool EndIdleTransaction();
     void SetConnected(bool on);
     bool Connected() const;
     // New objects on the module's transaction; the caller owns them.
@@ -162,9 +174,16 @@ public:
     // Tells the other workstations, at the commit of the current transaction,
     // that something changed (an event of the engine).
     void PostEvent(const QString &name);
-    // After the connection to the server broke: attach again, reopen what
-    // was open. True when it reconnected; does nothing when not needed.
+    // After the connection to the server broke: the lost attachment is left
+    // behind (its lists closed, said once in the pane) and a new one is
+    // sought in the background, with a growing pause between tries, for as
+    // long as it takes. Once one is ready, it is taken (here, or by itself
+    // when the thread runs an event loop), the lists are opened again and
+    // the pane says so once. True when it attached again now; false when
+    // nothing was lost or the server is still away.
     bool ReconnectIfLost();
+    // The connection is lost and not yet back.
+    bool IsServerAway() const { return m_serverAway; }
     fb::Database *Database() const { return m_db.get(); }
 
     QString DatabaseFile() const;
@@ -183,7 +202,9 @@ private:
     QHash<qint64, qint64> renumberedKeys(const QString &header, const QString &headerKey, const QString &lines,
                                          const QString &linesKey);
     void bindDetails();
-    void restartTransaction() noexcept;
+    void closeAllQuietly();
+    void leaveLostAttachment();
+    bool adoptReattached();
     void clearServedDatabase();
     void readWholePrice(const std::function<void()> &again);
     AppContext const &m_context;
@@ -197,7 +218,12 @@ private:
     std::unique_ptr<Dataset> m_orders, m_price, m_priceOld, m_ordersLines, m_naklad, m_nakladLines, m_defect,
         m_defectLines, m_defectOrderLines, m_priceDet, m_plainQuery, m_archivePrices;
     pc::NameIndex m_nameIndex;
-    unsigned m_lossesSeen = 0;
+    bool m_pinned = false;        // a transaction started on purpose, kept until Commit/Rollback
+    bool m_wantConnected = false; // attached by SetConnected(true), not detached on purpose since
+    bool m_serverAway = false;    // the connection broke and is not back yet
+    int m_priceRowBeforeLoss = 0;
+    std::unique_ptr<Reattacher> m_reattacher;
+    std::unique_ptr<QObject> m_idleHook;
     qint64 m_shownPriceVersion = -1;
 };
 

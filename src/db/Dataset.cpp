@@ -2,6 +2,7 @@
 
 #include "db/firebird/DbError.h"
 #include "db/firebird/Statement.h"
+#include "db/firebird/Database.h"
 #include "db/firebird/Transaction.h"
 #include "platform/CodePage.h"
 
@@ -831,6 +832,50 @@ void Dataset::bindParams(fb::Statement &st, bool post) const
     }
 }
 
+namespace {
+
+// A read that finds no transaction running takes a short read-only snapshot
+// of its own, ended as soon as the rows are in memory: the list is read as
+// one consistent state of the database, whatever another workstation commits
+// meanwhile, and no transaction is left open behind a list on the screen.
+// A read inside a running transaction (a load, a save) is part of it and
+// sees its changes.
+class ReadScope {
+public:
+    explicit ReadScope(fb::Transaction &tr) : m_tr(tr)
+    {
+        fb::Database *db = tr.databaseOrNull();
+        if (!tr.isActive() && db && db->isAttached()) {
+            tr.startReadSnapshot();
+            m_own = true;
+        }
+    }
+    ~ReadScope()
+    {
+        if (!m_own)
+            return;
+        try {
+            m_tr.rollback();
+        } catch (const std::exception &) {
+        }
+    }
+    ReadScope(const ReadScope &) = delete;
+    ReadScope &operator=(const ReadScope &) = delete;
+    void done()
+    {
+        if (!m_own)
+            return;
+        m_own = false;
+        m_tr.commit();
+    }
+
+private:
+    fb::Transaction &m_tr;
+    bool m_own = false;
+};
+
+} // namespace
+
 void Dataset::Open()
 {
     if (Active())
@@ -852,6 +897,7 @@ void Dataset::openRows()
     const QString sql = effectiveSelect();
     if (sql.isEmpty())
         fail(QStringLiteral("Dataset has no select statement"));
+    ReadScope read(m_tr);
     if (!m_select || m_select->sql() != sql) {
         m_select.reset();
         statement(m_select, sql);
@@ -895,6 +941,7 @@ void Dataset::openRows()
         m_fields.push_back(p.get());
     }
     loadRows(st);
+    read.done();
     m_state = DatasetState::Browse;
     showFirstRow();
 }
@@ -978,11 +1025,13 @@ void Dataset::reopenAsDetail()
     for (Field *f : m_fields)
         if (!f->m_calculated)
             m_columns.emplace_back(f->m_type);
+    ReadScope read(m_tr);
     if (!m_select)
         statement(m_select, effectiveSelect());
     bindParams(*m_select, false);
     m_select->execute();
     loadRows(*m_select);
+    read.done();
     showFirstRow();
 }
 

@@ -11,7 +11,10 @@
 #include <QDateTime>
 #include <QSysInfo>
 
+#include <pwd.h>
 #include <unistd.h>
+
+#include <vector>
 
 namespace pc {
 
@@ -48,9 +51,18 @@ JobLock::~JobLock()
 
 QString JobLock::WorkstationName()
 {
-    const QByteArray user = qgetenv("USER");
+    // The login name of the account, not $USER: a timer or cron job has no
+    // USER in its environment, and the others must still be told who it is.
+    QString user;
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd *found = nullptr;
+    if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_name)
+        user = QString::fromLocal8Bit(found->pw_name);
+    if (user.isEmpty())
+        user = QString::fromLocal8Bit(qgetenv("USER"));
     const QString host = QSysInfo::machineHostName();
-    return user.isEmpty() ? host : host + QLatin1Char('/') + QString::fromLocal8Bit(user);
+    return user.isEmpty() ? host : host + QLatin1Char('/') + user;
 }
 
 bool JobLock::Acquire()
@@ -59,6 +71,9 @@ bool JobLock::Acquire()
     if (m_tr && m_tr->isActive())
         return true;
     m_dm.ReconnectIfLost(); // a job after the server came back starts on a new connection
+    if (m_dm.IsServerAway())
+        throw AppError(QStringLiteral("Сервер базы данных не отвечает… Повторите, когда программа скажет, "
+                                      "что соединение восстановлено."));
     fb::Database *db = m_dm.Database();
     if (!m_dm.IsFirebird() || !db || !db->isAttached() || !m_dm.TableExists(QStringLiteral("WORKSTATE")))
         return true;

@@ -352,7 +352,7 @@ void DocumentFetch::fetchDefectures(const QString &code, Result &result)
         try {
             m_log.logDetail(QStringLiteral("Загрузка дефектуры ") + name);
             const QString number = DefectureNumber(name);
-            if (!isPlainFileName(name) || number.isEmpty()) {
+            if (!foreignNameRefusal(name, {QStringLiteral(".dbf")}).isEmpty() || number.isEmpty()) {
                 m_log.logMessage(QStringLiteral("Файл дефектуры с недопустимым именем \"%1\" пропущен").arg(name),
                                  Warning, true);
                 continue;
@@ -403,7 +403,7 @@ void DocumentFetch::fetchInvoices(const QString &code, Result &result)
         bool imported = false; // a failure after this leaves the document in the database
         try {
             m_log.logDetail(QStringLiteral("Загрузка накладной ") + name);
-            if (!isPlainFileName(name)) {
+            if (!foreignNameRefusal(name, {}).isEmpty()) {
                 m_log.logMessage(QStringLiteral("Файл с недопустимым именем \"%1\" в папке накладных пропущен").arg(name),
                                  Warning, true);
                 continue;

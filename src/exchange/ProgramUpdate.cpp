@@ -5,6 +5,8 @@
 #include "core/Settings.h"
 #include "exchange/FtpClient.h"
 #include "exchange/ServerConnection.h"
+#include "platform/FileNames.h"
+#include "platform/Signature.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,6 +23,13 @@ void makeExecutable(const QString &file)
 // The names a new version or the updater may carry: this system's own, then
 // the one suppliers serving Windows clients use.
 const QStringList kUpdateNames{QStringLiteral("update"), QStringLiteral("update.exe")};
+// The supplier's detached signature of either.
+const QString kSignatureName = QStringLiteral("update.sig");
+
+QString refusedText(const QString &problem)
+{
+    return QStringLiteral("Обновление программы не принято: %1. Работает прежняя версия").arg(problem);
+}
 
 // A program this system can run: an executable binary or a script. Anything
 // else (a Windows program among them) would leave no working program behind.
@@ -44,6 +53,8 @@ QString ProgramUpdate::ArchivedUpdate() const
     return QString();
 }
 
+QString ProgramUpdate::SupplierKey() const { return m_appDir + supplierKeyFileName(); }
+
 ProgramUpdate::ProgramUpdate(const QString &appDir, const QString &executable, Dialogs &dialogs, MessageLog &log)
     : m_appDir(appDir), m_executable(executable), m_dialogs(dialogs), m_log(log)
 {
@@ -55,6 +66,16 @@ void ProgramUpdate::CheckProgramUpdate(bool showOnlyOrder)
     if (update.isEmpty())
         return;
     m_log.logDetail(QStringLiteral("Пришло обновление программы"));
+    // Only what the supplier signed runs here: an update without a valid
+    // signature is removed with its signature, and the program stays as it is.
+    const QString signature = m_appDir + kSignatureName;
+    const QString problem = fileSignatureProblem(update, signature, SupplierKey());
+    if (!problem.isEmpty()) {
+        QFile::remove(update);
+        QFile::remove(signature);
+        m_dialogs.showNotice(refusedText(problem), true);
+        return;
+    }
     if (QFileInfo(m_executable).lastModified() > QFileInfo(update).lastModified()
         && m_dialogs.askQuestion(QStringLiteral("Пришло обновление программы, но оно имеет более старую дату изменения, "
                                                 "отказаться от обновления?"),
@@ -78,6 +99,7 @@ void ProgramUpdate::CheckProgramUpdate(bool showOnlyOrder)
                          Error, true);
         return;
     }
+    QFile::remove(signature);
     makeExecutable(PlacedUpdate());
     if (showOnlyOrder) {
         m_dialogs.showNotice(QStringLiteral("Пришло обновление программы. Программу необходимо перезапустить!"), true);
@@ -108,6 +130,25 @@ void ProgramUpdate::UpdateProgram(ServerConnection &connection, const Settings &
             throw;
         connection.DisconnectFromServer();
         m_dialogs.showNotice(QStringLiteral("На сервере нет обновлений или исправлений программы"), true);
+        return;
+    }
+    // The updater runs only when the supplier signed it.
+    const QString signature = Updater() + QStringLiteral(".sig");
+    QFile::remove(signature);
+    QString problem;
+    try {
+        connection.ftp().get(kSignatureName, signature);
+        problem = fileSignatureProblem(Updater(), signature, SupplierKey());
+    } catch (const FtpError &e) {
+        if (!e.message().contains(QStringLiteral("not found")))
+            throw;
+        problem = QStringLiteral("на сервере нет подписи %1").arg(kSignatureName);
+    }
+    QFile::remove(signature);
+    if (!problem.isEmpty()) {
+        QFile::remove(Updater());
+        connection.DisconnectFromServer();
+        m_dialogs.showNotice(refusedText(problem), true);
         return;
     }
     makeExecutable(Updater());

@@ -1,7 +1,10 @@
 #pragma once
 // New program versions: one delivered inside the price archive (put aside for
 // the launcher, which installs it at the restart), and an updater program
-// fetched on demand from the server's \Update folder.
+// fetched on demand from the server's \Update folder. Either is taken only
+// with the supplier's signature (update.sig beside it) that the public key
+// kept beside the program confirms; the key itself never comes from the
+// server or an archive.
 
 #include <QString>
 #include <functional>
@@ -39,6 +42,7 @@ public:
     QString ArchivedUpdate() const;
     QString PlacedUpdate() const { return m_appDir + QStringLiteral("Update/client"); }
     QString Updater() const { return m_appDir + QStringLiteral("Update/update"); }
+    QString SupplierKey() const;
 
 private:
     QString m_appDir;

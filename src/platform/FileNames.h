@@ -1,8 +1,10 @@
 #pragma once
-// Names that come from outside (a server listing, an archive) and become
-// local file names must stay inside their folder.
+// Names that come from outside (a server listing, an archive, the supplier's
+// banner.ini) and become local file names must stay inside their folder and
+// never take the place of a file of the program.
 
 #include <QString>
+#include <QStringList>
 
 namespace pc {
 
@@ -29,5 +31,25 @@ inline QString printableName(QString name)
             c = QLatin1Char('?');
     return name;
 }
+
+// The file beside the program that holds the supplier's public key: program
+// updates are installed only when signed with its private half.
+inline QString supplierKeyFileName() { return QStringLiteral("supplier.pub"); }
+
+// Why a name from outside may not become a file in one of the program's
+// folders; empty when it may. The name must be plain (see isPlainFileName),
+// must not start with a dot, must not be a file or folder of the program
+// itself (the program, the launcher, the settings, the database, the lock,
+// the supplier's key, Update, Orders, Data ...), and must match `accepted`:
+// an entry starting with "." is an extension (".dbf"), any other entry a
+// whole name ("update"); letter case does not matter. An empty `accepted`
+// takes any extension. `unwanted` is set when the name is harmless and only
+// of a kind the caller has no use for.
+QString foreignNameRefusal(const QString &name, const QStringList &accepted, bool *unwanted = nullptr);
+
+// The same for a relative path the pharmacy may have laid out below the
+// program folder ("Banner\a.htm"): every part is checked as a plain name and
+// the last one as above. A path that climbs out or starts at the root is refused.
+QString foreignPathRefusal(const QString &path, const QStringList &accepted);
 
 } // namespace pc

@@ -8,7 +8,23 @@
 #include <QPointer>
 #include <QVariant>
 
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace pc {
+
+namespace {
+// Only a copy run by the same user is talked to: whoever is at the other end
+// of the socket is asked of the kernel, not of the socket's file.
+bool peerIsThisUser(const QLocalSocket &socket)
+{
+    struct ucred cred {};
+    socklen_t size = sizeof cred;
+    const int fd = int(socket.socketDescriptor());
+    return fd >= 0 && ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &size) == 0 && size == sizeof cred
+        && cred.uid == geteuid();
+}
+} // namespace
 
 InstanceServer::InstanceServer(const QString &programFolder, QObject *parent)
     : QObject(parent), m_name(SingleInstance::socketNameFor(programFolder)), m_server(new QLocalServer(this))
@@ -21,6 +37,8 @@ InstanceServer::~InstanceServer() = default;
 
 bool InstanceServer::listen()
 {
+    if (m_name.isEmpty())
+        return false;
     QLocalServer::removeServer(m_name);
     return m_server->listen(m_name);
 }
@@ -28,6 +46,11 @@ bool InstanceServer::listen()
 void InstanceServer::accept()
 {
     while (QLocalSocket *socket = m_server->nextPendingConnection()) {
+        if (!peerIsThisUser(*socket)) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
             if (!socket->canReadLine() || socket->property("asked").toBool())
@@ -54,9 +77,15 @@ void InstanceServer::accept()
 
 QString askRunningCopy(const QString &programFolder, const QString &request, int connectMs, int replyMs)
 {
+    const QString name = SingleInstance::socketNameFor(programFolder);
+    if (name.isEmpty())
+        return QString();
     QLocalSocket socket;
-    socket.connectToServer(SingleInstance::socketNameFor(programFolder));
+    socket.connectToServer(name);
     if (!socket.waitForConnected(connectMs))
+        return QString();
+    // A socket answered by another user's process is not our copy, whatever it says.
+    if (!peerIsThisUser(socket))
         return QString();
     socket.write(request.toUtf8() + '\n');
     socket.flush();

@@ -6,7 +6,9 @@
 //   "job <kind>"         a job handed to the running window -> "done <code> <summary>",
 //                        "busy" (the window cannot take it now) or "job"
 //                        (the holder is itself a job)
-// Requests and replies are one line of UTF-8 text each.
+// Requests and replies are one line of UTF-8 text each. Both ends ask the
+// kernel who is at the other end (SO_PEERCRED): a process of another user is
+// neither answered nor believed.
 
 #include <QObject>
 #include <QString>

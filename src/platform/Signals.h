@@ -7,6 +7,7 @@
 // else, and takes SIGINT/SIGTERM/SIGHUP synchronously through a signalfd.
 
 #include <QObject>
+#include <QString>
 #include <functional>
 
 class QSocketNotifier;
@@ -20,7 +21,13 @@ void blockProcessSignals();
 // Points the embedded engine's lock folder at /tmp/firebird-<uid>, one per
 // user whatever the session's environment, unless FIREBIRD_LOCK is already
 // set. Call before the first database call.
-void setFirebirdLockFolder();
+// A folder of that name that is not the user's own is refused, and so is one
+// that cannot be written or has too little room (the engine maps its lock
+// files and dies of SIGBUS on a full /tmp): the user's private folder
+// (fallbackFolder() in PrivateFolder.h) is used instead. Returns an empty
+// text when the engine has a usable folder, else what is wrong, in Russian;
+// the embedded engine must not be started then.
+QString setFirebirdLockFolder();
 
 // Reads the blocked termination signals from a signalfd inside the event loop
 // and calls the handler once per signal received.

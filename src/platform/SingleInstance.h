@@ -10,6 +10,9 @@
 
 #include <QString>
 #include <functional>
+#include <optional>
+
+#include <sys/types.h>
 
 namespace pc {
 
@@ -27,18 +30,31 @@ public:
     bool acquire(int timeoutMs, const std::function<void()> &idle = {});
     bool held() const { return m_held; }
     QString lockFileName() const { return m_fileName; }
+    // The user whose copy holds the lock, as the kernel tells it; none when
+    // it cannot be told.
+    std::optional<uid_t> holderUid() const;
+    // The login name of the holder when that is another user, else empty.
+    QString otherUserHolding() const;
+    // «Программа уже запущена пользователем <user>»
+    static QString runByOtherUserText(const QString &user);
 
     // The lock file of a program folder: inside it when the folder can be
-    // written, else a per-user file in /tmp named after the folder.
+    // written, else a file named after the folder in the user's private
+    // folder (empty when the user has none). The lock file is opened without
+    // following a link, and the holder's process id goes only into a file of
+    // our own: a link or someone else's file put there is never written.
     static QString lockFileFor(const QString &programFolder);
-    // The local socket of a program folder: a per-user folder in /tmp (not the
-    // session's runtime folder, which a timer or cron job does not share).
+    // The local socket of a program folder: in /tmp/pharmacy-client-<uid>
+    // (not the session's runtime folder, which a timer or cron job does not
+    // share). A folder of that name that is not the user's own is refused for
+    // one in fallbackFolder() (PrivateFolder.h). Empty when there is none.
     static QString socketNameFor(const QString &programFolder);
 
 private:
     QString m_fileName;
     int m_fd = -1;
     bool m_held = false;
+    bool m_made = false; // this copy created the lock file
 };
 
 } // namespace pc

@@ -29,6 +29,15 @@ int injected(FileStep step, const QString &target, qint64 writtenAfter)
 
 QByteArray nativeName(const QString &fileName) { return QFile::encodeName(fileName); }
 
+// The process's umask, read once before main() (reading it means setting it,
+// which must not race with a thread creating files).
+const mode_t g_umask = [] {
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    return mask;
+}();
+mode_t processUmask() { return g_umask; }
+
 // Writes all of data; returns 0 or the error number of the failing write.
 int writeAll(int fd, const QString &target, qint64 alreadyWritten, const char *data, qint64 size)
 {
@@ -94,6 +103,36 @@ QString fileErrorReason(int error)
     }
 }
 
+bool holdsSecrets(const QString &fileName)
+{
+    const QString name = QFileInfo(fileName).fileName();
+    return name.compare(QLatin1String("client.ini"), Qt::CaseInsensitive) == 0
+        || name.compare(QLatin1String("bkclient.ini"), Qt::CaseInsensitive) == 0;
+}
+
+QString keepPrivate(const QString &fileName)
+{
+    const QByteArray name = nativeName(fileName);
+    const int fd = ::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return errno == ENOENT ? QString()
+                               : QStringLiteral("Не удалось проверить права на файл %1: %2")
+                                     .arg(QDir::toNativeSeparators(fileName), fileErrorReason(errno));
+    struct stat st {};
+    QString problem;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 077) != 0) {
+        const QString open = QStringLiteral("Файл %1 с паролями открыт другим пользователям, и закрыть его не удалось")
+                                 .arg(QDir::toNativeSeparators(fileName));
+        const QString hint = QStringLiteral(". Установите ему права 0600 (chmod 600)");
+        if (::fchmod(fd, st.st_mode & 07700) != 0)
+            problem = open + QStringLiteral(" (") + fileErrorReason(errno) + QLatin1Char(')') + hint;
+        else if (::fstat(fd, &st) != 0 || (st.st_mode & 077) != 0)
+            problem = open + hint;
+    }
+    ::close(fd);
+    return problem;
+}
+
 void setFileFaultHook(FileFaultHook hook) { faultHook() = std::move(hook); }
 
 WholeFileWriter::WholeFileWriter(QString fileName) : m_fileName(std::move(fileName)) {}
@@ -115,7 +154,9 @@ void WholeFileWriter::open()
     for (int attempt = 0; attempt < 100 && m_fd < 0; ++attempt) {
         m_tempName = m_fileName + QStringLiteral(".~")
                    + QString::number(QRandomGenerator::global()->generate() & 0xFFFFFF, 36);
-        m_fd = ::open(nativeName(m_tempName).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        // Only we may read it until it is whole and has its final mode: a
+        // settings file holds passwords.
+        m_fd = ::open(nativeName(m_tempName).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (m_fd < 0 && errno != EEXIST) {
             const int error = errno;
             m_tempName.clear();
@@ -126,10 +167,6 @@ void WholeFileWriter::open()
         m_tempName.clear();
         fail(QStringLiteral("записать"), EEXIST);
     }
-    // The new file keeps the permissions of the one it replaces.
-    struct stat st {};
-    if (::stat(nativeName(m_fileName).constData(), &st) == 0)
-        ::fchmod(m_fd, st.st_mode & 07777);
     m_written = 0;
 }
 
@@ -146,6 +183,16 @@ void WholeFileWriter::commit()
 {
     if (m_fd < 0)
         fail(QStringLiteral("записать"), EBADF);
+    // The file gets its final mode before it takes the target's place: the
+    // mode of the file it replaces, else private for a file that holds
+    // passwords and the usual one (umask) for any other. A mode that cannot
+    // be set leaves it private.
+    struct stat st {};
+    const mode_t mode = ::stat(nativeName(m_fileName).constData(), &st) == 0 ? mode_t(st.st_mode & 07777)
+                      : holdsSecrets(m_fileName)                              ? mode_t(0600)
+                                                                              : mode_t(0666 & ~processUmask());
+    if (mode != 0600)
+        (void)::fchmod(m_fd, mode);
     if (const int error = syncFile(m_fd, m_fileName))
         fail(QStringLiteral("записать"), error);
     const int fd = m_fd;

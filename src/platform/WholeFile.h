@@ -61,6 +61,15 @@ void writeWholeFile(const QString &fileName, const QByteArray &bytes);
 // on failure the file is cut back to the length it had, the error thrown.
 void appendToFile(const QString &fileName, const QByteArray &bytes);
 
+// Files that hold passwords (client.ini and its reset copy bkclient.ini):
+// a new one is made 0600. A file that is replaced keeps the mode it had; the
+// temporary file is 0600 until then, whatever it is.
+bool holdsSecrets(const QString &fileName);
+// Takes group and other permissions off the file (a missing file is left
+// alone). An empty text when done or nothing was to do, else why it could
+// not, in Russian.
+QString keepPrivate(const QString &fileName);
+
 // "на диске нет места" for a full disk, otherwise the system's reason.
 QString fileErrorReason(int error);
 

@@ -21,6 +21,136 @@ OrderEntry::OrderEntry(TDM &dm, Dialogs &dialogs, MessageLog &log, std::function
 {
 }
 
+OrderEntry::~OrderEntry() = default;
+
+void OrderEntry::UseOwnWriter()
+{
+    if (m_writer || !m_dm.IsFirebird())
+        return;
+    QuantityWriter::Target target;
+    target.name = m_dm.DatabaseFile();
+    target.user = m_dm.Location.User.trimmed();
+    target.password = m_dm.Location.Password;
+    m_writer = std::make_unique<QuantityWriter>(target);
+    QObject::connect(m_writer.get(), &QuantityWriter::written, m_writer.get(),
+                     [this](const QuantityWrite &w) { onWritten(w); });
+    QObject::connect(m_writer.get(), &QuantityWriter::refused, m_writer.get(),
+                     [this](const QuantityWrite &w, int stored, const QString &why) { onRefused(w, stored, why); });
+    QObject::connect(m_writer.get(), &QuantityWriter::delayed, m_writer.get(),
+                     [this](const QuantityWrite &w, const QString &why) { onDelayed(w, why); });
+    QObject::connect(m_writer.get(), &QuantityWriter::stalled, m_writer.get(), [this] {
+        m_log.logMessage(QStringLiteral("Сервер базы данных не отвечает… Введённые количества показаны в прайсе и будут "
+                                        "записаны, как только он ответит."),
+                         Warning, true);
+    });
+    QObject::connect(m_writer.get(), &QuantityWriter::answering, m_writer.get(), [this] {
+        m_log.logMessage(QStringLiteral("Сервер базы данных снова отвечает"), Info, true);
+    });
+}
+
+QString OrderEntry::keyOf(const QVariant &goods, const QVariant &expiry)
+{
+    return goods.toString().trimmed() + QLatin1Char('|') + expiry.toString();
+}
+
+bool OrderEntry::IsPending(Dataset &price) const
+{
+    if (m_pending.isEmpty() || !price.Active() || price.IsEmpty())
+        return false;
+    return m_pending.contains(keyOf(price.FieldByName(QStringLiteral("IDTOVAR")).Value(),
+                                    price.FieldByName(QStringLiteral("GODEN")).Value()));
+}
+
+// The grid shows the new quantity at once; the writer stores it over the
+// one the grid showed before.
+void OrderEntry::submit(Dataset &price, int quantity)
+{
+    Field &zakaz = price.FieldByName(QStringLiteral("ZAKAZ"));
+    QuantityWrite w;
+    w.goods = price.FieldByName(QStringLiteral("IDTOVAR")).Value();
+    w.expiry = price.FieldByName(QStringLiteral("GODEN")).Value();
+    w.name = price.FieldByName(QStringLiteral("TOVAR")).AsString().trimmed();
+    w.shown = zakaz.AsInteger();
+    w.wanted = quantity;
+    price.SetStoredValue(zakaz, price.PhysicalRow(price.CurrentRow()), quantity);
+    ++m_pending[keyOf(w.goods, w.expiry)];
+    m_writer->submit(w);
+}
+
+int OrderEntry::physicalRowOf(Dataset &price, const QuantityWrite &write) const
+{
+    if (!price.Active())
+        return -1;
+    const Field *goods = price.FindField(QStringLiteral("IDTOVAR"));
+    const Field *expiry = price.FindField(QStringLiteral("GODEN"));
+    if (!goods || !expiry)
+        return -1;
+    const QString key = keyOf(write.goods, write.expiry);
+    for (int row = 0; row < price.PhysicalRowCount(); ++row)
+        if (keyOf(price.StoredValue(*goods, row), price.StoredValue(*expiry, row)) == key)
+            return row;
+    return -1;
+}
+
+void OrderEntry::onWritten(const QuantityWrite &write)
+{
+    const QString key = keyOf(write.goods, write.expiry);
+    if (--m_pending[key] <= 0)
+        m_pending.remove(key);
+    // Said for the row's last write: the quantity it now holds.
+    if (!m_pending.contains(key) && m_delayed.remove(key))
+        m_log.logMessage(QStringLiteral("Количество «%1» (код %2, годен до %3) записано: %4")
+                             .arg(write.name, write.goods.toString().trimmed(),
+                                  write.expiry.toDate().toString(QStringLiteral("dd.MM.yyyy")))
+                             .arg(write.wanted),
+                         Info, true);
+    if (m_pending.isEmpty())
+        m_delayedWhy.clear();
+    totalsChanged();
+}
+
+void OrderEntry::onRefused(const QuantityWrite &write, int stored, const QString &why)
+{
+    const QString key = keyOf(write.goods, write.expiry);
+    if (--m_pending[key] <= 0)
+        m_pending.remove(key);
+    if (!m_pending.contains(key))
+        m_delayed.remove(key);
+    if (m_pending.isEmpty())
+        m_delayedWhy.clear();
+    LastTypedRow = -1; // the next digit starts a new number over what is shown now
+    Dataset *price = m_dm.PriceSet();
+    const int row = price ? physicalRowOf(*price, write) : -1;
+    QString text;
+    if (stored == -1) {
+        text = QStringLiteral("Количество не сохранено: строки «%1» больше нет в прайсе базы данных "
+                              "(прайс обновлён на другом рабочем месте?).")
+                   .arg(write.name);
+    } else if (stored >= 0) {
+        // Later writes of the same row follow this one and are told the same.
+        if (row >= 0 && !m_pending.contains(key))
+            price->SetStoredValue(price->FieldByName(QStringLiteral("ZAKAZ")), row, stored);
+        text = QStringLiteral("Количество изменено на другом рабочем месте: теперь %1").arg(stored);
+    } else {
+        text = QStringLiteral("Количество «%1» не сохранено.").arg(write.name);
+    }
+    m_log.logMessage(text + QStringLiteral(" (") + why + QStringLiteral(")"), Warning, false);
+    m_dialogs.showNotice(text, false);
+    totalsChanged();
+}
+
+void OrderEntry::onDelayed(const QuantityWrite &write, const QString &why)
+{
+    m_delayed.insert(keyOf(write.goods, write.expiry));
+    if (why == m_delayedWhy)
+        return;
+    m_delayedWhy = why;
+    m_log.logMessage(QStringLiteral("Количество «%1» ждёт записи в базу данных: %2. Оно будет записано, "
+                                    "как только это станет возможно.")
+                         .arg(write.name, why),
+                     Warning, true);
+}
+
 void OrderEntry::totalsChanged()
 {
     if (onTotalsChanged)
@@ -87,7 +217,7 @@ void OrderEntry::showStoredQuantity(Dataset &price, const std::exception &why)
         }
     } catch (const std::exception &e) {
         text = m_dm.IsServer() ? QStringLiteral("Количество не сохранено: нет связи с сервером базы данных. "
-                                                "Программа подключится к нему снова при следующем действии.")
+                                                "Программа подключится к нему снова сама, как только он ответит.")
                                : QStringLiteral("Количество не сохранено: база данных не отвечает.");
         m_log.logDetail(errorText(e));
     }
@@ -138,6 +268,11 @@ void OrderEntry::DeleteQuantity()
 
 void OrderEntry::storeAndCommit(Dataset &price, int quantity)
 {
+    if (m_writer) {
+        submit(price, quantity);
+        totalsChanged();
+        return;
+    }
     if (!storeQuantity(price, quantity))
         return;
     try {
@@ -162,6 +297,15 @@ void OrderEntry::CorrectBeforeLeaving(Dataset &price)
     const int p = price.FieldByName(QStringLiteral("MINPROD")).AsInteger();
     const int s = price.FieldByName(QStringLiteral("QNT")).AsInteger();
     bool changed = false;
+    bool submitted = false;
+    // With the writer the correction is shown at once and stored apart.
+    auto store = [&](int value) {
+        if (!m_writer)
+            return storeQuantity(price, value);
+        submit(price, value);
+        submitted = true;
+        return false;
+    };
 
     if (p > 0 && q > 0 && q < p) {
         try {
@@ -170,7 +314,7 @@ void OrderEntry::CorrectBeforeLeaving(Dataset &price)
             m_dialogs.showNotice(QStringLiteral("По причине min заказа ") + QString::number(p) + QStringLiteral(" вместо ")
                                      + QString::number(old) + QStringLiteral(" заказываем ") + QString::number(q),
                                  true);
-            if (storeQuantity(price, q))
+            if (store(q))
                 changed = true;
             q = zakaz.AsInteger();
         } catch (const std::exception &e) {
@@ -188,10 +332,12 @@ void OrderEntry::CorrectBeforeLeaving(Dataset &price)
                                      + QString::number(current) + QStringLiteral(" заказываем ")
                                      + QString::number(corrected),
                                  true);
-            if (storeQuantity(price, corrected))
+            if (store(corrected))
                 changed = true;
         }
     }
+    if (submitted)
+        totalsChanged();
     if (changed) {
         try {
             m_dm.Commit();
@@ -206,6 +352,26 @@ void OrderEntry::CorrectBeforeLeaving(Dataset &price)
 OrderTotals OrderEntry::CountTotals()
 {
     OrderTotals totals;
+    // With the writer the window counts what its grid holds (the whole list
+    // is in memory, quantities not yet stored included) and never waits on
+    // the database for it.
+    Dataset *price = m_dm.PriceSet();
+    if (m_writer && price && price->Active()
+        && price->SelectSQL().simplified().compare(QStringLiteral("SELECT * FROM PRICE ORDER BY TOVAR"), Qt::CaseInsensitive) == 0) {
+        const Field &zakaz = price->FieldByName(QStringLiteral("ZAKAZ"));
+        const Field &cost = price->FieldByName(QStringLiteral("PRICE"));
+        const QString code = m_clientCode ? m_clientCode() : QString();
+        long double sum = 0;
+        for (int row = 0; row < price->PhysicalRowCount(); ++row) {
+            const qint64 q = price->StoredInteger(zakaz, row);
+            if (q <= 0)
+                continue;
+            ++totals.count;
+            sum += (long double)q * MaskPriceValue(price->StoredValue(cost, row).toDouble(), code);
+        }
+        totals.sum = double(sum);
+        return totals;
+    }
     Dataset *q = m_dm.OpenQuery(QStringLiteral("select zakaz, price  from price where zakaz > 0  "));
     if (!q)
         return totals;
@@ -230,8 +396,9 @@ bool OrderEntry::OrderIsEmpty()
 {
     if (!m_dm.IsFirebird() || !m_dm.Connected() || !m_dm.PriceHasData())
         return true;
-    Dataset *q = m_dm.OpenQuery(QStringLiteral("select Sum(zakaz) from price"));
-    const bool empty = !q || q->IsEmpty() || q->Fields(0).IsNull() || q->Fields(0).AsLargeInt() == 0;
+    // A yes/no question: the first ordered row answers it.
+    Dataset *q = m_dm.OpenQuery(QStringLiteral("SELECT FIRST 1 1 FROM PRICE WHERE ZAKAZ <> 0"));
+    const bool empty = !q || q->IsEmpty();
     if (q)
         q->Close();
     return empty;

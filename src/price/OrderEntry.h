@@ -5,8 +5,13 @@
 // left. Also the order totals, clearing, and quantities taken from the
 // pharmacy's own order file.
 
+#include "price/QuantityWriter.h"
+
+#include <QHash>
+#include <QSet>
 #include <QString>
 #include <functional>
+#include <memory>
 
 class Dialogs;
 class MessageLog;
@@ -25,6 +30,16 @@ class OrderEntry {
 public:
     // clientCode: the code the prices are masked with (read at each use).
     OrderEntry(TDM &dm, Dialogs &dialogs, MessageLog &log, std::function<QString()> clientCode);
+    ~OrderEntry();
+
+    // From now on the quantities are written by a writer of their own, on
+    // its own thread and attachment (the window's way): the grid shows a
+    // typed quantity at once, marked until it is stored, and nothing here
+    // waits on the database. Without it they are written here, at once.
+    void UseOwnWriter();
+    QuantityWriter *Writer() const { return m_writer.get(); }
+    // The row the dataset is reading holds a quantity not yet stored.
+    bool IsPending(Dataset &price) const;
 
     // Called after every change of ZAKAZ (the window shows the totals).
     std::function<void()> onTotalsChanged;
@@ -62,6 +77,16 @@ private:
     void setQuantity(Dataset &price, int quantity);
     void showStoredQuantity(Dataset &price, const std::exception &why);
     void totalsChanged();
+    void submit(Dataset &price, int quantity);
+    void onWritten(const QuantityWrite &write);
+    void onRefused(const QuantityWrite &write, int stored, const QString &why);
+    void onDelayed(const QuantityWrite &write, const QString &why);
+    static QString keyOf(const QVariant &goods, const QVariant &expiry);
+    int physicalRowOf(Dataset &price, const QuantityWrite &write) const;
+    std::unique_ptr<QuantityWriter> m_writer;
+    QHash<QString, int> m_pending; // rows with writes not yet stored, and how many
+    QSet<QString> m_delayed;       // rows whose writes the pane said were waiting
+    QString m_delayedWhy;          // the last reason the pane gave
     TDM &m_dm;
     Dialogs &m_dialogs;
     MessageLog &m_log;

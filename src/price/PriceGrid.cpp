@@ -213,6 +213,10 @@ PriceCellColours PriceGrid::dbgrdPriceDrawColumnCell(Dataset &price, const QStri
         if (const int colour = intOf("COLOR"); colour != 0)
             c.background = rowColour(colour, selected);
     }
+    if (column == QLatin1String("ZAKAZ") && quantityPending && quantityPending(price)) {
+        c.background = selected ? QColor(204, 153, 51) : QColor(255, 214, 130);
+        c.foreground = QColor(96, 96, 96);
+    }
     return c;
 }
 

@@ -66,6 +66,10 @@ public:
     std::function<QString()> clientCode;
     std::function<double()> markupPercent;
 
+    // Whether the row the dataset is reading holds a typed quantity not yet
+    // stored: its quantity cell is marked until it is.
+    std::function<bool(Dataset &)> quantityPending;
+
     // Row colouring by COLOR and the vital-drug marker (set by CreatePriceFields).
     bool HasColor = false;
     bool HasGV = false;

@@ -10,6 +10,7 @@
 #include "db/DataModule.h"
 #include "db/DbfReader.h"
 #include "db/JobLock.h"
+#include "db/SharedJobState.h"
 #include "db/TableDefs.h"
 #include "db/firebird/DbError.h"
 #include "db/firebird/Statement.h"
@@ -20,11 +21,15 @@
 #include "platform/FixedFormats.h"
 #include "platform/IniFile.h"
 #include "platform/Process.h"
+#include "platform/ZipEntries.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QLocale>
+#include <QStorageInfo>
+#include <QStringDecoder>
 #include <QTemporaryDir>
 #include <QtEndian>
 
@@ -36,6 +41,11 @@
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
+
+#include <csignal>
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace pc {
 
@@ -187,8 +197,8 @@ bool PriceUpdate::orderIsEmpty()
         return OrderIsEmpty();
     if (!m_dm.PriceHasData())
         return true;
-    std::unique_ptr<Dataset> q(m_dm.OpenQuery(QStringLiteral("SELECT COUNT(1) FROM PRICE WHERE ZAKAZ > 0"), true));
-    return !q || q->IsEmpty() || q->Fields(0).AsLargeInt() == 0;
+    std::unique_ptr<Dataset> q(m_dm.OpenQuery(QStringLiteral("SELECT FIRST 1 1 FROM PRICE WHERE ZAKAZ > 0"), true));
+    return !q || q->IsEmpty();
 }
 
 // A failed update is an expected outcome (no connection, no archive, a
@@ -903,6 +913,7 @@ bool PriceUpdate::loadPriceFile(const QString &fileName)
         // Every workstation takes the price date from the database, with the list.
         m_dm.SetSharedValue(kPriceDateKey, fileTime.toString(Qt::ISODate));
         m_dm.AdvancePriceListVersion();
+        NotePriceLoad(m_dm, QDateTime::currentDateTime(), CounterIdentity(m_context.appDir()));
         m_dm.PostEvent(QStringLiteral("PRICE_CHANGED"));
         m_dm.Commit();
         m_lastLoadOk = true;
@@ -1060,9 +1071,204 @@ void PriceUpdate::downloadArchive(const QString &workFolder, bool sendInfo, bool
     }
 }
 
-void PriceUpdate::unpackArchive(const QString &workFolder, const QString &archive)
+namespace {
+
+// The archive's files the program has a use for: price lists and other tables
+// (into Data/), the program update and its signature, the banner and the
+// news strip with the pages and pictures they show.
+const QStringList kPageFiles{QStringLiteral(".htm"), QStringLiteral(".html"), QStringLiteral(".css"),
+                             QStringLiteral(".gif"), QStringLiteral(".jpg"),  QStringLiteral(".jpeg"),
+                             QStringLiteral(".png"), QStringLiteral(".bmp"),  QStringLiteral(".svg")};
+const QStringList kUpdateFiles{QStringLiteral("update"), QStringLiteral("update.exe"), QStringLiteral("update.sig")};
+// A banner may also be a plain text.
+const QStringList kBannerFiles = kPageFiles + QStringList{QStringLiteral(".txt")};
+const QStringList kPlacedFiles = kPageFiles + kUpdateFiles + QStringList{QStringLiteral(".dbf"), QStringLiteral("banner.ini")};
+// What is unpacked at all: anything that may be placed, the banner's page among it.
+const QStringList kUnpackedFiles = kPlacedFiles + QStringList{QStringLiteral(".txt")};
+
+// The folder of the work folder that holds the archive's files once checked:
+// plain files, under their decoded names.
+const QString kCheckedFolder = QStringLiteral("checked/");
+
+// unzip's exit code for a write that failed for want of room (also when a
+// file reached the size limit it runs under).
+constexpr int kUnzipDiskFull = 50;
+
+// The room left on the disk beside the unpacked files, for the database and the program's own files.
+constexpr qint64 kSpareBytes = qint64(16) << 20;
+
+QString megabytes(qint64 bytes) { return QLocale().toString(double(bytes) / (1 << 20), 'f', 1); }
+
+// A name from an archive in a subfolder that does not climb out: of no use
+// to the program, and no harm.
+bool inSubfolder(const QString &name)
+{
+    if (name.startsWith(QLatin1Char('/')) || name.startsWith(QLatin1Char('\\')))
+        return false;
+    const QStringList parts = QString(name).replace(QLatin1Char('\\'), QLatin1Char('/')).split(QLatin1Char('/'));
+    return parts.size() > 1 && !parts.contains(QStringLiteral("..")) && !parts.contains(QStringLiteral("."))
+           && !(parts.first().size() == 2 && parts.first().at(1) == QLatin1Char(':'));
+}
+
+bool isRegularFile(const QByteArray &path)
+{
+    struct stat st {};
+    return ::lstat(path.constData(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+} // namespace
+
+const QStringList &PriceUpdate::BannerFileKinds() { return kBannerFiles; }
+
+void PriceUpdate::refuseArchiveName(const QString &name, const QString &reason)
+{
+    if (m_refusedNames.contains(name))
+        return;
+    m_refusedNames << name;
+    m_log.logMessage(QStringLiteral("Файл \"%1\" из архива прайса не принят: %2").arg(printableName(name), reason),
+                     Warning, true);
+}
+
+// Sorts one name of the archive: true when it is unpacked; otherwise it is
+// either of no use (counted for the summary) or refused (said in the pane).
+bool PriceUpdate::acceptArchiveName(const QString &name)
+{
+    if (inSubfolder(name)) {
+        m_unwantedNames << name;
+        return false;
+    }
+    bool unwanted = false;
+    const QString refusal = foreignNameRefusal(name, kUnpackedFiles, &unwanted);
+    if (refusal.isEmpty())
+        return true;
+    if (unwanted)
+        m_unwantedNames << name;
+    else
+        refuseArchiveName(name, refusal);
+    return false;
+}
+
+// The zip archive is read before it is unpacked: only plain files with
+// accepted names are given to unzip, in a copy of the archive that holds
+// nothing else and names them itself, and only when they fit on the disk.
+QStringList PriceUpdate::prepareZip(const QString &workFolder, const QString &archive)
+{
+    const ZipDirectory directory = readZipDirectory(workFolder + archive);
+    if (!directory.error.isEmpty())
+        throw AppError(QStringLiteral("Архив прайса не распакован: %1").arg(directory.error));
+    QList<ZipSubsetEntry> chosen;
+    QHash<QString, qsizetype> byName; // one file per name, letter case aside: the last one, as unzip does
+    for (const ZipEntry &e : directory.entries) {
+        if (e.kind == ZipEntry::Folder)
+            continue;
+        if (e.kind == ZipEntry::Link) {
+            refuseArchiveName(e.name, QStringLiteral("это ссылка на другой файл, а не файл"));
+            continue;
+        }
+        if (e.kind == ZipEntry::Special) {
+            refuseArchiveName(e.name, QStringLiteral("это не обычный файл (канал или устройство)"));
+            continue;
+        }
+        if (!acceptArchiveName(e.name))
+            continue;
+        if (e.encrypted) {
+            refuseArchiveName(e.name, QStringLiteral("файл зашифрован"));
+            continue;
+        }
+        const QString key = e.name.toLower();
+        if (byName.contains(key)) {
+            chosen[byName.value(key)].entry = e;
+            continue;
+        }
+        byName.insert(key, chosen.size());
+        chosen << ZipSubsetEntry{e, QByteArray()};
+    }
+    QStringList names;
+    qint64 declared = 0;
+    m_largestDeclared = 0;
+    for (qsizetype i = 0; i < chosen.size(); ++i) {
+        chosen[i].name = "entry-" + QByteArray::number(i);
+        names << chosen[i].entry.name;
+        const qint64 size = qint64(qMin<quint64>(chosen[i].entry.size, quint64(1) << 50));
+        declared += size;
+        m_largestDeclared = qMax(m_largestDeclared, size);
+    }
+    // A few bytes that unpack to more than the disk holds (a "zip bomb", or a
+    // damaged archive) are refused before anything is written.
+    const qint64 free = FreeBytes ? FreeBytes(workFolder) : QStorageInfo(workFolder).bytesAvailable();
+    if (free >= 0 && declared > free - kSpareBytes)
+        throw AppError(QStringLiteral("Архив прайса не распакован: его файлы займут %1 МБ, а на диске свободно %2 МБ. "
+                                      "Освободите место на диске или обратитесь к поставщику")
+                           .arg(megabytes(declared), megabytes(free)));
+    QString error;
+    const QString checked = workFolder + QStringLiteral("price.checked");
+    if (!writeZipSubset(workFolder + archive, chosen, checked, &error))
+        throw AppError(QStringLiteral("Архив прайса не распакован: %1").arg(error));
+    QFile::remove(workFolder + archive);
+    if (!QFile::rename(checked, workFolder + archive))
+        throw AppError(QStringLiteral("Архив прайса не распакован: не удалось переименовать %1").arg(checked));
+    return names;
+}
+
+// What the unpacking program left, in the checked folder under the names
+// decoded: for a zip, the files it was given, by their numbers; for an arc,
+// every plain file it wrote at the top of the work folder, named in UTF-8
+// when valid, otherwise in code page 866.
+void PriceUpdate::collectUnpacked(const QString &workFolder, const QStringList &zipNames)
+{
+    const QString checked = workFolder + kCheckedFolder;
+    if (!QDir().mkpath(checked))
+        throw AppError(QStringLiteral("Не удалось создать папку %1").arg(QDir::toNativeSeparators(checked)));
+    const QByteArray from = QFile::encodeName(workFolder);
+    const auto take = [&](const QByteArray &rawName, const QString &name) {
+        if (!isRegularFile(from + rawName)) {
+            refuseArchiveName(name, QStringLiteral("это не обычный файл"));
+            return;
+        }
+        const QByteArray to = QFile::encodeName(checked + name);
+        if (::rename(QByteArray(from + rawName).constData(), to.constData()) != 0)
+            m_log.logMessage(QStringLiteral("Не удалось перенести распакованный файл %1").arg(printableName(name)), Error, true);
+    };
+    if (m_zip) {
+        for (qsizetype i = 0; i < zipNames.size(); ++i) {
+            const QByteArray unpacked = "entry-" + QByteArray::number(i);
+            if (::access(QByteArray(from + unpacked).constData(), F_OK) != 0)
+                m_log.logMessage(QStringLiteral("Файл \"%1\" архива прайса не распакован").arg(printableName(zipNames[i])),
+                                 Warning, true);
+            else
+                take(unpacked, zipNames[i]);
+        }
+        return;
+    }
+    DIR *dir = ::opendir(from.constData());
+    if (!dir)
+        return;
+    QList<QByteArray> rawNames;
+    while (const dirent *d = ::readdir(dir)) {
+        const QByteArray raw(d->d_name);
+        if (raw != "." && raw != ".." && raw != "price.arc" && raw + '/' != kCheckedFolder.toLatin1())
+            rawNames << raw;
+    }
+    ::closedir(dir);
+    for (const QByteArray &raw : rawNames) {
+        QStringDecoder utf8(QStringDecoder::Utf8);
+        QString name = utf8.decode(raw);
+        if (utf8.hasError())
+            name = fromCp866(raw);
+        struct stat st {};
+        if (::lstat(QByteArray(from + raw).constData(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            m_unwantedNames << name + QLatin1Char('/');
+            continue;
+        }
+        if (acceptArchiveName(name))
+            take(raw, name);
+    }
+}
+
+QString PriceUpdate::unpackArchive(const QString &workFolder, const QString &archive)
 {
     const bool arc = archive == QLatin1String("price.arc");
+    m_zip = !arc;
     const QString tool = arc ? QStringLiteral("unarc") : QStringLiteral("unzip");
     if (!QFileInfo::exists(workFolder + archive))
         throw AppError(QStringLiteral("Нет файла прайса на сервере "));
@@ -1076,9 +1282,28 @@ void PriceUpdate::unpackArchive(const QString &workFolder, const QString &archiv
         m_dialogs.showNotice(text, true);
         throw AppError(text);
     }
+    QStringList zipNames;
+    if (!arc) {
+        try {
+            zipNames = prepareZip(workFolder, archive);
+        } catch (const AppError &e) {
+            m_dialogs.showNotice(e.message(), true);
+            throw;
+        }
+    }
     const QStringList args = arc ? QStringList{QStringLiteral("x"), QStringLiteral("-o+"), archive}
                                  : QStringList{QStringLiteral("-q"), QStringLiteral("-u"), QStringLiteral("-o"), archive};
-    const RunResult r = runAndWait(program, args, workFolder, UnpackTimeoutMs, ProcessEvents);
+    // No file unzip writes may grow past the largest size the archive
+    // declared: an archive that lies about its sizes is stopped at once.
+    QString runner = program;
+    QStringList runnerArgs = args;
+    const QString prlimit = arc ? QString() : findProgram(QStringLiteral("prlimit"), QString());
+    if (!prlimit.isEmpty()) {
+        runner = prlimit;
+        runnerArgs.prepend(program);
+        runnerArgs.prepend(QStringLiteral("--fsize=%1").arg(qMax<qint64>(m_largestDeclared, 1)));
+    }
+    const RunResult r = runAndWait(runner, runnerArgs, workFolder, UnpackTimeoutMs, ProcessEvents);
     QFile::remove(workFolder + archive);
     QString failure;
     if (r.status == RunResult::NotStarted)
@@ -1086,12 +1311,17 @@ void PriceUpdate::unpackArchive(const QString &workFolder, const QString &archiv
     else if (r.status == RunResult::TimedOut)
         failure = QStringLiteral("Программа распаковки %1 не закончила работу за %2 с и остановлена. Прайс не распакован")
                       .arg(tool, QLocale().toString(UnpackTimeoutMs / 1000.0));
+    else if (!prlimit.isEmpty() && (r.exitCode == 128 + SIGXFSZ || r.exitCode == kUnzipDiskFull))
+        failure = QStringLiteral("Архив прайса не распакован: в нём файл больше, чем архив заявляет "
+                                 "(архив повреждён или подделан), или на диске кончилось место");
     else if (r.exitCode != 0)
         failure = QStringLiteral("Программа распаковки %1 завершилась с ошибкой (код %2). Прайс не распакован")
                       .arg(tool)
                       .arg(r.exitCode);
-    if (failure.isEmpty())
-        return;
+    if (failure.isEmpty()) {
+        collectUnpacked(workFolder, zipNames);
+        return workFolder + kCheckedFolder;
+    }
     // Whatever the program left is not a price list: nothing of it is used.
     QDir dir(workFolder);
     for (const QFileInfo &f : dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
@@ -1105,39 +1335,54 @@ void PriceUpdate::unpackArchive(const QString &workFolder, const QString &archiv
 }
 
 // The other files of the archive that the program uses: *.dbf into Data/;
-// the program update, the supplier's banner and news strip (banner.ini,
-// top.htm, the page banner.ini names, and the pages and pictures they show)
-// into the program folder. Anything else, folders, links and odd names stay in
-// the work folder and go with it; one warning says how many and which.
-void PriceUpdate::placeArchiveFiles(const QString &workFolder, const QString &priceFile)
+// the program update and its signature, the supplier's banner and news strip
+// (banner.ini, top.htm, the page banner.ini names, and the pages and pictures
+// they show) into the program folder. Every name passes the check of names
+// from outside; a banner.ini that names a file the program would not place
+// is not placed either. Whatever else the archive held stays in the work
+// folder and goes with it; one line says how many and which.
+void PriceUpdate::placeArchiveFiles(const QString &folder, const QString &priceFile)
 {
     // More than this many files beside the price list is not a supplier's
     // archive but a mistake: the rest is not spread over the program folder.
     constexpr int kMaxPlaced = 500;
-    static const QStringList kPageFiles{QStringLiteral("htm"), QStringLiteral("html"), QStringLiteral("css"),
-                                        QStringLiteral("gif"), QStringLiteral("jpg"), QStringLiteral("jpeg"),
-                                        QStringLiteral("png"), QStringLiteral("bmp"), QStringLiteral("svg")};
     const QString priceName = QFileInfo(priceFile).fileName();
     QString bannerPage;
-    if (QFileInfo::exists(workFolder + QStringLiteral("banner.ini")))
-        bannerPage = IniFile(workFolder + QStringLiteral("banner.ini"))
-                         .readString(QStringLiteral("Header"), QStringLiteral("HomeBanner"))
-                         .trimmed();
-    const auto used = [&](const QString &name) {
-        const QString lower = name.toLower();
-        return lower.endsWith(QStringLiteral(".dbf")) || lower == QLatin1String("update")
-               || lower == QLatin1String("banner.ini") || kPageFiles.contains(QFileInfo(lower).suffix())
-               || name.compare(bannerPage, Qt::CaseInsensitive) == 0;
-    };
-    QStringList skipped;
+    bool bannerIniRefused = false;
+    for (const QFileInfo &f : QDir(folder).entryInfoList({QStringLiteral("banner.ini")}, QDir::Files | QDir::NoSymLinks)) {
+        bannerPage = IniFile(f.filePath()).readString(QStringLiteral("Header"), QStringLiteral("HomeBanner")).trimmed();
+        if (bannerPage.isEmpty() || bannerPage.startsWith(QLatin1String("http://"), Qt::CaseInsensitive)
+            || bannerPage.startsWith(QLatin1String("https://"), Qt::CaseInsensitive))
+            break;
+        const QString refusal = foreignNameRefusal(bannerPage, kBannerFiles);
+        if (!refusal.isEmpty()) {
+            bannerIniRefused = true;
+            m_log.logMessage(QStringLiteral("Файл banner.ini из архива прайса не принят: баннер \"%1\" не принят: %2")
+                                 .arg(printableName(bannerPage), refusal),
+                             Warning, true);
+            bannerPage.clear();
+        }
+    }
+    QStringList skipped = m_unwantedNames;
     int placed = 0;
-    QDir dir(workFolder);
+    QDir dir(folder);
     for (const QFileInfo &f : dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                                                 QDir::Name)) {
         const QString name = f.fileName();
         if (name == priceName)
             continue;
-        if (!f.isFile() || f.isSymLink() || !isPlainFileName(name) || !used(name) || placed >= kMaxPlaced) {
+        if (!f.isFile() || f.isSymLink())
+            continue; // nothing but plain files reaches this folder
+        if (name.compare(QLatin1String("banner.ini"), Qt::CaseInsensitive) == 0 && bannerIniRefused)
+            continue;
+        const bool banner = !bannerPage.isEmpty() && name.compare(bannerPage, Qt::CaseInsensitive) == 0;
+        bool unwanted = false;
+        const QString refusal = foreignNameRefusal(name, banner ? kBannerFiles : kPlacedFiles, &unwanted);
+        if (!refusal.isEmpty() && !unwanted) {
+            refuseArchiveName(name, refusal);
+            continue;
+        }
+        if (!refusal.isEmpty() || placed >= kMaxPlaced) {
             skipped << name;
             continue;
         }
@@ -1151,6 +1396,7 @@ void PriceUpdate::placeArchiveFiles(const QString &workFolder, const QString &pr
     }
     if (skipped.isEmpty())
         return;
+    std::sort(skipped.begin(), skipped.end());
     constexpr int kNamesShown = 5;
     QStringList shown;
     for (const QString &name : skipped.mid(0, kNamesShown))
@@ -1224,20 +1470,22 @@ bool PriceUpdate::UpdatePrice()
         m_dialogs.hideWait();
         call(SetBusyCursor, true);
         m_dialogs.showWait(QStringLiteral("Подождите некоторое время, распаковка прайса..."), 1);
-        unpackArchive(workFolder, archive);
+        m_refusedNames.clear();
+        m_unwantedNames.clear();
+        const QString unpacked = unpackArchive(workFolder, archive);
 
         const QString mainAddress = m_settings.ServerAddresses.value(0);
         IniFile(m_context.path(QStringLiteral("client.ini")))
             .writeString(QStringLiteral("Settings"), QStringLiteral("ServerAddress"), mainAddress);
         m_settings.PreviousServerAddress = mainAddress;
 
-        const QString priceFile = findPriceFile(workFolder);
+        const QString priceFile = findPriceFile(unpacked);
         if (priceFile.isEmpty())
             throw AppError(QStringLiteral("Нет файла прайса в архиве"));
 
         loaded = loadPriceFile(priceFile);
         if (loaded) {
-            placeArchiveFiles(workFolder, priceFile);
+            placeArchiveFiles(unpacked, priceFile);
             m_dialogs.hideWait();
             call(CheckProgramUpdate);
         }

@@ -21,6 +21,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 class Dialogs;
@@ -73,6 +74,9 @@ public:
 
     // How long an unpacking program may run before it is stopped.
     int UnpackTimeoutMs = 15000;
+    // The bytes free on the disk of a folder (unset: asks the system; -1:
+    // unknown). A zip archive whose files would not fit is not unpacked.
+    std::function<qint64(const QString &folder)> FreeBytes;
 
     // "Обновить данные". True when a new price list was loaded.
     bool UpdatePrice();
@@ -85,6 +89,9 @@ public:
     // Loads the client price file of the program folder. True when loaded.
     bool LoadPriceFromFile();
 
+    // The kinds of file a supplier's banner may be (extensions, as the check
+    // of names from outside takes them).
+    static const QStringList &BannerFileKinds();
     // The client price file's name: the client code and ".dbf".
     QString PriceFileName() const;
     // Whether a new price list was loaded by the last load.
@@ -116,8 +123,14 @@ public:
 private:
     bool loadPriceFile(const QString &fileName);
     void downloadArchive(const QString &workFolder, bool sendInfo, bool checkDocuments, QString &archive);
-    void unpackArchive(const QString &workFolder, const QString &archive);
-    void placeArchiveFiles(const QString &workFolder, const QString &priceFile);
+    // Unpacks into the work folder; returns the folder that holds the
+    // archive's plain files under their decoded, accepted names.
+    QString unpackArchive(const QString &workFolder, const QString &archive);
+    QStringList prepareZip(const QString &workFolder, const QString &archive);
+    void collectUnpacked(const QString &workFolder, const QStringList &zipNames);
+    bool acceptArchiveName(const QString &name);
+    void refuseArchiveName(const QString &name, const QString &reason);
+    void placeArchiveFiles(const QString &folder, const QString &priceFile);
     void writeLogIni();
     void finishUpdateUi();
     void reportError(const QString &message);
@@ -135,6 +148,12 @@ private:
     const AppContext &m_context;
     bool m_running = false;
     bool m_lastLoadOk = false;
+    bool m_zip = false;
+    qint64 m_largestDeclared = 0; // of the files given to unzip
+    // The names of the archive being unpacked that were refused (each said
+    // once), and those the program has no use for (said together).
+    QStringList m_refusedNames;
+    QStringList m_unwantedNames;
 };
 
 } // namespace pc

@@ -1,8 +1,10 @@
 #include "ui/SupplierPanels.h"
 
 #include "platform/CodePage.h"
+#include "platform/FileNames.h"
 #include "platform/IniFile.h"
 #include "platform/Shell.h"
+#include "price/PriceUpdate.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -335,6 +337,19 @@ void SupplierPanels::LoadBanner()
         startWebFetch(QUrl(m_bannerAddress));
     } else {
         m_bannerAddress = setting;
+        // A page or picture below the program folder, never one of the
+        // program's own files or anything outside the folder.
+        const QString refusal = foreignPathRefusal(setting, PriceUpdate::BannerFileKinds());
+        if (!refusal.isEmpty()) {
+            if (m_banner)
+                m_banner->clear();
+            if (Failed)
+                Failed(QStringLiteral("Баннер \"%1\" из banner.ini не показан: %2").arg(printableName(setting), refusal));
+            if (ShowBanner)
+                ShowBanner(false);
+            watch();
+            return;
+        }
         m_bannerFile = m_appDir + QString(setting).replace(QLatin1Char('\\'), QLatin1Char('/'));
         m_bannerFileStamp = stampOf(m_bannerFile);
         const bool found = m_bannerFileStamp.size >= 0 && QFileInfo(m_bannerFile).isFile();

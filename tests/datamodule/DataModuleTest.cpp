@@ -7,6 +7,7 @@
 #include "core/AppContext.h"
 #include "db/DataModule.h"
 #include "db/EmptyDatabase.h"
+#include "db/Reattacher.h"
 #include "db/firebird/Database.h"
 #include "db/firebird/Statement.h"
 #include "db/firebird/Transaction.h"
@@ -469,4 +470,52 @@ TEST_F(DataModuleFixture, PriceListReadShortIsReadAgain)
     QObject::disconnect(c);
     EXPECT_EQ(m.PriceSet()->RecordCount(), 4);
     EXPECT_TRUE(log.details.contains("Прайс прочитан не полностью (3 из 4 строк), читается ещё раз"));
+}
+
+// A transaction ends with its commit or rollback and the next one starts only
+// when a statement needs it; one that holds nothing (no change, no open
+// cursor, not begun on purpose) is ended whenever the window idles, and one
+// that holds something never is.
+TEST_F(DataModuleFixture, ATransactionIsEndedWhenItHoldsNothingAndNeverWhileItHoldsSomething)
+{
+    open();
+    dm->ExecSQL(QStringLiteral("INSERT INTO PRICE (IDTOVAR, TOVAR, QNT, ZAKAZ) VALUES ('A1', 'Анальгин', 5, 0)"), true);
+    EXPECT_FALSE(dm->EndIdleTransaction()) << "a commit starts no next transaction";
+    auto current = [&] { return count(QStringLiteral("SELECT CURRENT_TRANSACTION FROM RDB$DATABASE")); };
+    const qint64 first = current();
+    EXPECT_NE(current(), first) << "a list read takes a short transaction of its own";
+    EXPECT_FALSE(dm->EndIdleTransaction());
+
+    std::unique_ptr<fb::Statement> q = dm->CreateQuery(QStringLiteral("SELECT IDTOVAR FROM PRICE"));
+    q->execute();
+    EXPECT_FALSE(dm->EndIdleTransaction()) << "a cursor is open";
+    while (q->fetch()) {
+    }
+    EXPECT_TRUE(dm->EndIdleTransaction()) << "only read in";
+
+    dm->ExecSQL(QStringLiteral("UPDATE PRICE SET ZAKAZ = 3"), false);
+    EXPECT_FALSE(dm->EndIdleTransaction()) << "a change not yet kept";
+    dm->Rollback();
+    EXPECT_EQ(committed(QStringLiteral("SELECT ZAKAZ FROM PRICE")), 0);
+
+    dm->StartTransaction(false);
+    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM PRICE")), 1);
+    EXPECT_FALSE(dm->EndIdleTransaction()) << "begun on purpose: kept until its commit";
+    dm->ExecSQL(QStringLiteral("UPDATE PRICE SET ZAKAZ = 2"), false);
+    dm->Commit();
+    EXPECT_EQ(committed(QStringLiteral("SELECT ZAKAZ FROM PRICE")), 2);
+    EXPECT_FALSE(dm->EndIdleTransaction());
+}
+
+// The pause between tries to attach again grows, and stays short enough
+// that a server back is found within seconds.
+TEST(Reattacher, ThePauseGrowsAndStaysBelowTenSeconds)
+{
+    using namespace std::chrono_literals;
+    EXPECT_EQ(Reattacher::delayAfter(0), 0ms);
+    EXPECT_EQ(Reattacher::delayAfter(1), 500ms);
+    EXPECT_EQ(Reattacher::delayAfter(2), 1000ms);
+    EXPECT_EQ(Reattacher::delayAfter(4), 4000ms);
+    EXPECT_EQ(Reattacher::delayAfter(6), 10000ms);
+    EXPECT_EQ(Reattacher::delayAfter(1000), 10000ms);
 }

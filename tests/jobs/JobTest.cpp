@@ -3,8 +3,10 @@
 // kills at any moment, and the hand-over to an open window.
 
 #include "DbfWriter.h"
+#include "FirebirdTestServer.h"
 #include "FtpTestServer.h"
 #include "OtherConnection.h"
+#include "OtherUser.h"
 #include "ProgramProcess.h"
 #include "ScriptedDialogs.h"
 #include "TempAppDir.h"
@@ -15,10 +17,13 @@
 #include "core/JobResult.h"
 #include "core/Settings.h"
 #include "db/DataModule.h"
+#include "db/SharedJobState.h"
 #include "exchange/ServerConnection.h"
 #include "price/PriceUpdate.h"
 #include "platform/IniFile.h"
 #include "platform/InstanceChannel.h"
+#include "platform/PrivateFolder.h"
+#include "platform/SingleInstance.h"
 #include "platform/Process.h"
 
 #include <QDir>
@@ -32,6 +37,9 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 using pc::test::committedScalar;
 using pc::test::DbfWriter;
@@ -127,19 +135,25 @@ struct JobFixture : ::testing::Test {
     };
     // The program as a timer starts it: no display, its own runtime folder,
     // the desktop's locale when one is given.
-    Run runJob(const QStringList &arguments, const QString &runtime = {}, const QString &locale = {})
+    Run runJob(const QStringList &arguments, const QString &runtime = {}, const QString &folder = {},
+               const QString &locale = {})
     {
+        const QString where = folder.isEmpty() ? dir.path() : folder;
         QString env = QStringLiteral("unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM; ");
         if (!runtime.isEmpty())
             env += QStringLiteral("export XDG_RUNTIME_DIR='%1'; ").arg(runtime);
         if (!locale.isEmpty())
             env += QStringLiteral("export LANG=%1 LC_ALL=%1; ").arg(locale);
         const pc::RunResult r = pc::runAndWait(
-            "/bin/sh", {"-c", QString(env + "exec ./" + kProgram + " " + arguments.join(' ') + " >job.out 2>job.err")}, dir.path(), 120000);
+            "/bin/sh", {"-c", QString(env + "exec ./" + kProgram + " " + arguments.join(' ') + " >job.out 2>job.err")}, where, 120000);
         Run run;
         run.exitCode = r.status == pc::RunResult::Finished ? r.exitCode : -1;
-        run.out = QString::fromLocal8Bit(dir.readBytes("job.out"));
-        run.err = QString::fromLocal8Bit(dir.readBytes("job.err"));
+        const auto read = [&](const QString &name) {
+            QFile f(where + "/" + name);
+            return f.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(f.readAll()) : QString();
+        };
+        run.out = read("job.out");
+        run.err = read("job.err");
         return run;
     }
     // The window holds the folder and answers on its socket.
@@ -217,7 +231,7 @@ TEST_F(JobFixture, AnEnglishDesktopChangesNeitherTheFilesNorTheSummarysForms)
     const QDateTime listTime(QDate::currentDate().addDays(-1), QTime(7, 5, 9));
     prepareDatabase(listTime.addDays(-1));
     publish(listTime, 1000);
-    const Run run = runJob({"--update"}, {}, "en_US.UTF-8");
+    const Run run = runJob({"--update"}, {}, {}, "en_US.UTF-8");
     ASSERT_EQ(run.exitCode, 2) << run.out.toStdString() << run.err.toStdString();
     const QString priceDate = listTime.toString("dd.MM.yyyy HH:mm:ss");
     EXPECT_TRUE(run.out.contains("(от " + priceDate + ")")) << run.out.toStdString();
@@ -238,8 +252,14 @@ TEST_F(JobFixture, AnEnglishDesktopChangesNeitherTheFilesNorTheSummarysForms)
 TEST_F(JobFixture, ExitCodesNoArchiveStaleListMissingSettings)
 {
     prepareDatabase(QDateTime::currentDateTime().addDays(-1));
+    // Settings with the password left open to others (by hand, by an older
+    // version) are closed at start.
+    ::chmod(QFile::encodeName(dir.file("client.ini")).constData(), 0644);
     // No archive on the server.
     Run run = runJob({"--update"});
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(dir.file("client.ini")).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_TRUE(run.out.startsWith("Прайс не обновлён в ")) << run.out.toStdString();
     EXPECT_TRUE(run.out.contains("Нет файла прайса на сервере")) << run.out.toStdString();
@@ -579,4 +599,178 @@ TEST_F(JobFixture, WindowStartedDuringAJobWaitsForIt)
     EXPECT_EQ(pc::readJobResult(pc::AppContext(dir.path()))->exitCode, 0);
     EXPECT_TRUE(windowAnswers()) << "the window opens after the job";
     EXPECT_EQ(window.terminate(SIGTERM, 30000), 0);
+}
+
+namespace {
+// Runs a shell script in a mount namespace of its own (what it mounts is seen
+// by it and its children only); $1... are `arguments`. 77: no namespace here.
+pc::RunResult inMountNamespace(const QString &script, const QStringList &arguments, const QString &folder, int timeoutMs)
+{
+    return pc::runAndWait("/usr/bin/unshare", QStringList{"-m", "--propagation", "private", "/bin/sh", "-c", script, "sh"} + arguments,
+                          folder, timeoutMs);
+}
+} // namespace
+
+// Another user made our socket folder in /tmp, holds the program's lock and
+// answers on a socket there as if the job had been done. The job does not
+// believe it: it waits its time and says whose copy runs; a window says so
+// too instead of ending without a word.
+TEST_F(JobFixture, AnotherUsersCopyIsNamedAndItsAnswerIsNotBelieved)
+{
+    if (!pc::test::otherUserUnavailable().isEmpty())
+        GTEST_SKIP() << pc::test::otherUserUnavailable().toStdString();
+    QTemporaryDir open, home;
+    ::chmod(QFile::encodeName(open.path()).constData(), 0777);
+    ::chmod(QFile::encodeName(dir.path()).constData(), 0755); // the program folder is readable by all, as usual
+    const QString lock = dir.file(".client.lock");
+    dir.writeBytes(".client.lock", "");
+    const QString forgedFolder = QStringLiteral("/tmp/pharmacy-client-%1").arg(geteuid());
+    ASSERT_EQ(pc::claimPrivateFolder(forgedFolder), QString()); // the mount point
+    const QString socket = forgedFolder + "/" + QFileInfo(pc::SingleInstance::socketNameFor(dir.path())).fileName();
+    const QString forged = QStringLiteral("done 0 Прайс обновлён в 06:30: 20 000 позиций");
+    const QString impostor =
+        pc::test::shellLine(pc::test::asOtherUser(pc::test::impostor(lock, socket, forged, open.filePath("ready"))));
+    const QString script = QStringLiteral(
+        "mount -t tmpfs -o mode=0755,uid=%1,gid=%1 tmpfs \"$1\" || exit 77\n"
+        "%2 & other=$!\n"
+        "i=0; while [ ! -e \"$2\" ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i+1)); done\n"
+        "export HOME=\"$3\"\n"
+        "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ./%3 --update --wait 2 >job.out 2>job.err; rc=$?\n"
+        "QT_QPA_PLATFORM=offscreen ./%3 2>window.err & window=$!\n"
+        "i=0; while ! grep -qs 'пользователем' window.err && [ $i -lt 200 ]; do sleep 0.1; i=$((i+1)); done\n"
+        "kill -TERM $window; wait $window; echo $? >window.rc\n"
+        "kill $other\n"
+        "exit $rc\n")
+                               .arg(pc::test::kOtherUid)
+                               .arg(impostor, kProgram);
+    const pc::RunResult r = inMountNamespace(script, {forgedFolder, open.filePath("ready"), home.path()}, dir.path(), 90000);
+    ASSERT_EQ(r.status, pc::RunResult::Finished);
+    if (r.exitCode == 77)
+        GTEST_SKIP() << "no mount namespace here";
+    const QString named = "Программа уже запущена пользователем " + pc::userName(pc::test::kOtherUid);
+    const QString out = QString::fromUtf8(dir.readBytes("job.out"));
+    EXPECT_EQ(r.exitCode, 75) << out.toStdString() << dir.readBytes("job.err").toStdString();
+    EXPECT_FALSE(out.contains("06:30")) << "the other user's answer was believed";
+    EXPECT_TRUE(out.contains(named)) << out.toStdString();
+    const std::optional<pc::JobResult> kept = pc::readJobResult(pc::AppContext(dir.path()));
+    ASSERT_TRUE(kept.has_value());
+    EXPECT_EQ(kept->exitCode, 75);
+    EXPECT_TRUE(kept->summary.contains(named));
+    EXPECT_TRUE(QString::fromUtf8(dir.readBytes("window.err")).contains(named)) << dir.readBytes("window.err").toStdString();
+    EXPECT_EQ(dir.readBytes("window.rc").trimmed(), "1");
+    EXPECT_TRUE(server.commands().isEmpty());
+}
+
+// /tmp full: the engine would map its lock files there and die of SIGBUS.
+// With room in the home folder the job keeps its locks there and does its
+// work; with none anywhere it says what is wrong, keeps its result and ends
+// with 1, the old list kept.
+TEST_F(JobFixture, AFullTmpMovesTheEngineLocksHomeOrEndsTheJobWithAMessage)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "mounting a full /tmp needs root here";
+    prepareDatabase(QDateTime::currentDateTime().addDays(-1));
+    publish(QDateTime::currentDateTime().addSecs(-60));
+    QTemporaryDir hold(QStringLiteral("/var/tmp/pc-hold-XXXXXX"));
+    ASSERT_TRUE(hold.isValid());
+    ASSERT_TRUE(dir.path().startsWith("/tmp/"));
+    const QString program = hold.path() + dir.path().mid(4); // the program folder seen through the held /tmp
+    // $3: the home folder, $4: the name of the run's output files.
+    const QString script = QStringLiteral(
+        "mount --bind /tmp \"$1\" || exit 77\n"
+        "if [ -d /run/user ]; then mount -t tmpfs -o size=64k tmpfs /run/user || exit 77; fi\n"
+        "mount -t tmpfs -o size=256k tmpfs /tmp || exit 77\n"
+        "mkdir /tmp/home\n"
+        "dd if=/dev/zero of=/tmp/filler bs=4k 2>/dev/null\n"
+        "cd \"$2\" || exit 77\n"
+        "unset FIREBIRD_LOCK DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM\n"
+        "HOME=\"$3\" ./%1 --update >\"$4.out\" 2>\"$4.err\"; echo $? >\"$4.rc\"\n"
+        // The window, where nothing can be had: it says so and ends when closed.
+        "[ \"$4\" = full ] || exit 0\n"
+        "HOME=\"$3\" QT_QPA_PLATFORM=offscreen ./%1 2>window.err & window=$!\n"
+        "i=0; while ! grep -qs 'Негде хранить' window.err && [ $i -lt 200 ]; do sleep 0.1; i=$((i+1)); done\n"
+        "kill -TERM $window; wait $window; echo $? >window.rc\n")
+                               .arg(kProgram);
+    auto run = [&](const QString &home, const QString &name) {
+        const pc::RunResult r = inMountNamespace(script, {hold.path(), program, home, name}, dir.path(), 120000);
+        EXPECT_EQ(r.status, pc::RunResult::Finished);
+        return r.exitCode != 77;
+    };
+    if (!run("/tmp/home", "full"))
+        GTEST_SKIP() << "no mount namespace here";
+    const QString out = QString::fromUtf8(dir.readBytes("full.out"));
+    EXPECT_EQ(dir.readBytes("full.rc").trimmed(), "1") << out.toStdString() << dir.readBytes("full.err").toStdString();
+    EXPECT_TRUE(out.startsWith("Обновление прайса не выполнено в ")) << out.toStdString();
+    EXPECT_TRUE(out.contains("Негде хранить служебные файлы базы данных")) << out.toStdString();
+    EXPECT_TRUE(out.contains(QStringLiteral("/tmp/firebird-%1").arg(geteuid()))) << out.toStdString();
+    EXPECT_TRUE(out.contains("мало места") || out.contains("нет места")) << out.toStdString();
+    const QString daily = dir.readText(kCode + QDate::currentDate().toString("yyyyMMdd") + ".err");
+    EXPECT_TRUE(daily.contains("Негде хранить служебные файлы базы данных")) << daily.toStdString();
+    EXPECT_TRUE(server.commands().isEmpty());
+    EXPECT_EQ(scalar("SELECT COUNT(1) FROM PRICE"), 4);
+    EXPECT_TRUE(dir.readBytes("window.err").contains("Негде хранить служебные файлы базы данных"))
+        << dir.readBytes("window.err").toStdString();
+    EXPECT_EQ(dir.readBytes("window.rc").trimmed(), "1");
+
+    ASSERT_TRUE(run(program + "home", "home"));
+    EXPECT_EQ(dir.readBytes("home.rc").trimmed(), "0") << dir.readBytes("home.out").toStdString()
+                                                       << dir.readBytes("home.err").toStdString();
+    EXPECT_FALSE(QDir(dir.file("home/.cache/pharmacy-client/firebird")).entryList(QDir::Files).isEmpty())
+        << "the engine's locks are not in the private folder";
+    EXPECT_EQ(scalar("SELECT COUNT(1) FROM PRICE"), 3);
+    const std::optional<pc::JobResult> kept = pc::readJobResult(pc::AppContext(dir.path()));
+    ASSERT_TRUE(kept.has_value());
+    EXPECT_EQ(kept->exitCode, 0);
+}
+
+// Two counters of one pharmacy share a database on the pharmacy's server, and
+// their morning timers start at the same minute: the list is loaded once, and
+// both jobs end well (neither shows red): the second takes the first one's
+// load as its own. Every counter's start page can show the last result, kept
+// in the database.
+TEST_F(JobFixture, TwoCountersTimersAtTheSameMinuteBothEndWellAndTheListLoadsOnce)
+{
+    pc::test::FirebirdTestServer fbserver;
+    const QString database = QStringLiteral("[Database]\nServer=%1\nPath=%2\n").arg(fbserver.address(),
+                                                                                   fbserver.dataFolder() + "/apteka.gdb");
+    const QString header = "[Header]\nClientCode=" + kCode + "\nClientName=Аптека\nClientPass=secret\n";
+    TempAppDir other;
+    for (TempAppDir *counter : {&dir, &other}) {
+        counter->writeText("client.ini", header + database);
+        counter->writeText("server.ini", QStringLiteral("[Header]\nServerAdress=127.0.0.1\nServerPort=%1\n").arg(server.port()));
+    }
+    ProgramProcess install(other.path(), kProgram);
+    pc::DatabaseLocation location;
+    location.Server = fbserver.address();
+    location.Path = fbserver.dataFolder() + "/apteka.gdb";
+    const auto shared = [&](auto read) {
+        pc::AppContext context(dir.path());
+        ScriptedDialogs dialogs;
+        RecordingLog log;
+        pc::TDM dm(context, dialogs, log);
+        dm.Location = location;
+        dm.CreateFirebirdObjects();
+        dm.OpenDatabase(); // the first opening makes the database on the server
+        return read(dm);
+    };
+    shared([](pc::TDM &) { return 0; });
+    publish(QDateTime(QDate::currentDate(), QTime(6, 0)), 20000);
+
+    Run first, second;
+    std::thread a([&] { first = runJob({"--update", "--wait", "120"}, runtimeA.path()); });
+    std::thread b([&] { second = runJob({"--update", "--wait", "120"}, runtimeB.path(), other.path()); });
+    a.join();
+    b.join();
+
+    EXPECT_EQ(first.exitCode, 0) << first.out.toStdString() << first.err.toStdString();
+    EXPECT_EQ(second.exitCode, 0) << second.out.toStdString() << second.err.toStdString();
+    const QString both = first.out + second.out;
+    const QString errors = first.err + second.err;
+    EXPECT_EQ(both.count(QStringLiteral("Прайс обновлён в ")), 1) << both.toStdString();
+    EXPECT_EQ(both.count(QStringLiteral("Прайс уже обновлён на другом рабочем месте в ")), 1) << both.toStdString();
+    EXPECT_FALSE(errors.contains(QStringLiteral("ОШИБКА"))) << errors.toStdString();
+    EXPECT_EQ(shared([](pc::TDM &dm) { return dm.PriceListVersion(); }), 1) << "one load";
+    EXPECT_EQ(shared([](pc::TDM &dm) { return dm.SharedValue("PRICE.LOADED").isEmpty() ? 0 : 1; }), 1);
+    const QString kept = shared([](pc::TDM &dm) { return pc::SharedJobResult(dm).value_or(pc::JobResult{}).summary; });
+    EXPECT_TRUE(both.contains(kept) && !kept.isEmpty()) << kept.toStdString();
 }

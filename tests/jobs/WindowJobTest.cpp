@@ -3,6 +3,7 @@
 // through the job's answers, the person's dialogs back in place after it.
 
 #include "app/WindowFixture.h"
+#include "SigningKey.h"
 
 #include "ui_MainForm.h"
 
@@ -72,6 +73,9 @@ TEST_F(WindowJobFixture, NewVersionLeftByAJobIsInstalledAtTheNextStart)
 {
     dir.writeBytes("update", "#!/bin/sh\n# new version\n");
     QFile::setPermissions(dir.file("update"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    pc::test::SigningKey supplier;
+    supplier.installIn(dir.path());
+    supplier.signFile(dir.file("update"), dir.file("update.sig"));
     int launched = 0;
     form->startLauncher = [&](QString &) {
         ++launched;

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <sys/stat.h>
 
 using pc::FileStep;
 
@@ -144,4 +145,60 @@ TEST(WholeFile, OnARealFullDiskNothingIsReplacedByAnEmptyCopy)
     if (r.status != pc::RunResult::Finished || r.exitCode == 77 || r.exitCode == 1)
         GTEST_SKIP() << "no private tmpfs here (" << r.exitCode << ")";
     EXPECT_EQ(r.exitCode, 0) << "see the probe's standard error above";
+}
+
+namespace {
+mode_t modeOf(const QString &path)
+{
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : mode_t(-1);
+}
+} // namespace
+
+// A file with passwords is only ever readable by its user: made 0600, kept
+// private when rewritten, closed at start when it was left open. Any file
+// is 0600 while it is being written, and a rewritten file keeps its mode.
+TEST(WholeFile, FilesWithPasswordsArePrivateAndEveryFileKeepsItsMode)
+{
+    TempAppDir dir;
+    const mode_t usual = 0666 & ~[] {
+        const mode_t m = ::umask(022);
+        ::umask(m);
+        return m;
+    }();
+    QList<mode_t> whileWritten;
+    pc::setFileFaultHook([&](FileStep step, const QString &, qint64) {
+        if (step == FileStep::Write)
+            for (const QString &name : QDir(dir.path()).entryList({"*.~*"}, QDir::Files | QDir::Hidden))
+                whileWritten << modeOf(dir.file(name));
+        return 0;
+    });
+    pc::IniFile(dir.file("client.ini")).writeString("Header", "ClientPass", "secret");
+    pc::IniFile(dir.file("server.ini")).writeString("Header", "ServerAdress", "a.ru");
+    EXPECT_EQ(modeOf(dir.file("client.ini")), 0600u);
+    EXPECT_EQ(modeOf(dir.file("server.ini")), usual);
+
+    // Rewritten: each keeps what it has, a private one stays private.
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.file("server.ini")).constData(), 0640), 0);
+    pc::IniFile(dir.file("client.ini")).writeString("Database", "Password", "другой");
+    pc::IniFile(dir.file("server.ini")).writeString("Header", "ServerAdress", "b.ru");
+    pc::writeWholeFile(dir.file("Orders/1234_1.ini"), "[Order]\r\n");
+    EXPECT_EQ(modeOf(dir.file("client.ini")), 0600u);
+    EXPECT_EQ(modeOf(dir.file("server.ini")), 0640u);
+    EXPECT_EQ(modeOf(dir.file("Orders/1234_1.ini")), usual);
+    pc::setFileFaultHook({});
+    ASSERT_EQ(whileWritten.size(), 4);
+    for (mode_t m : whileWritten)
+        EXPECT_EQ(m, 0600u) << "a temporary file was open to others";
+
+    // Left open (by hand, by an older version): closed; the rest untouched.
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.file("client.ini")).constData(), 0644), 0);
+    dir.writeBytes("bkclient.ini", "[Header]\r\nClientPass=old\r\n");
+    EXPECT_EQ(pc::keepPrivate(dir.file("client.ini")), QString());
+    EXPECT_EQ(pc::keepPrivate(dir.file("bkclient.ini")), QString());
+    EXPECT_EQ(pc::keepPrivate(dir.file("missing.ini")), QString());
+    EXPECT_EQ(modeOf(dir.file("client.ini")), 0600u);
+    EXPECT_EQ(modeOf(dir.file("bkclient.ini")), 0600u);
+    EXPECT_TRUE(pc::holdsSecrets(dir.file("BKCLIENT.INI")));
+    EXPECT_FALSE(pc::holdsSecrets(dir.file("server.ini")));
 }

@@ -14,6 +14,7 @@
 #include "db/DataModule.h"
 #include "db/firebird/Statement.h"
 #include "exchange/ServerConnection.h"
+#include "platform/CodePage.h"
 #include "platform/IniFile.h"
 #include "platform/Process.h"
 #include "price/PriceUpdate.h"
@@ -1054,4 +1055,261 @@ TEST_F(PriceUpdateFixture, RowsOfOneNameStandInTheFilesOrderAfterARowForRowReloa
     EXPECT_EQ(shown(), "X N4 B1 C3 A2");
     // The rows themselves are whole: each code with its own values.
     EXPECT_EQ(rows().size(), 5u);
+}
+
+// ---- what a supplier's archive may place ---------------------------------------
+
+namespace {
+
+struct ArchiveTrustFixture : PriceUpdateFixture {
+    // One entry of an archive made by hand: its name as stored, its bytes,
+    // its kind (the Unix mode in the upper half of the external attributes)
+    // and the system that made it (3 Unix, 0 DOS).
+    struct Item {
+        QString name;
+        QByteArray data;
+        quint32 external = quint32(0100644) << 16;
+        int host = 3;
+        qint64 zeros = 0;     // instead of data: this many zero bytes
+        qint64 declared = -1; // a size the headers declare instead of the true one
+    };
+    static Item file(const QString &name, const QByteArray &data) { return {name, data}; }
+    static Item link(const QString &name, const QString &target)
+    {
+        return {name, target.toUtf8(), quint32(0120777) << 16};
+    }
+    static Item special(const QString &name, quint32 mode) { return {name, {}, mode << 16}; }
+
+    QTemporaryDir outside;
+
+    void SetUp() override
+    {
+        PriceUpdateFixture::SetUp();
+        dir.writeBytes("client", "running program");
+        dir.writeBytes("vorn", "launcher");
+        dir.writeBytes("server.ini", "[Header]\r\nServerAdress=127.0.0.1\r\n");
+        dir.writeBytes("exchange.ini", "[Header]\r\n");
+        dir.writeBytes("top.htm", "<b>old news</b>");
+    }
+    // Today's price list, as the archive's first entry.
+    Item priceFile()
+    {
+        writePriceDbf(staging.filePath("price.dbf"), {{"A", "Аспирин", 10, 50, QDate(2027, 1, 1)}});
+        QFile f(staging.filePath("price.dbf"));
+        EXPECT_TRUE(f.open(QIODevice::ReadOnly));
+        return file(kCode + ".dbf", f.readAll());
+    }
+    // Puts the archive on the server as 1234.zip. `renames` swap a name as
+    // stored for other bytes of the same length (names in a DOS code page).
+    void putCraftedZip(const std::vector<Item> &items, const QList<QPair<QByteArray, QByteArray>> &renames = {})
+    {
+        QString spec = "[";
+        for (const Item &i : items)
+            spec += QStringLiteral("(%1, %2, %3, %4, %5),")
+                        .arg(QString::fromLatin1("bytes.fromhex('" + i.name.toUtf8().toHex() + "').decode()"),
+                             i.zeros ? QStringLiteral("bytes(%1)").arg(i.zeros)
+                                     : QString::fromLatin1("bytes.fromhex('" + i.data.toHex() + "')"))
+                        .arg(i.external)
+                        .arg(i.host)
+                        .arg(i.declared);
+        spec += "]";
+        const QString script = QStringLiteral(
+            "import struct, sys, time, zipfile\n"
+            "items = eval(sys.argv[2])\n"
+            "with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:\n"
+            "    for name, data, external, host, declared in items:\n"
+            "        i = zipfile.ZipInfo(name, time.localtime()[:6])\n"
+            "        i.create_system, i.external_attr, i.compress_type = host, external, zipfile.ZIP_DEFLATED\n"
+            "        z.writestr(i, data)\n"
+            "lies = {name: declared for name, _, _, _, declared in items if declared >= 0}\n"
+            "data = bytearray(open(sys.argv[1], 'rb').read())\n"
+            "for info in zipfile.ZipFile(sys.argv[1]).infolist():\n"
+            "    if info.filename in lies:\n"
+            "        struct.pack_into('<I', data, info.header_offset + 22, lies[info.filename])\n"
+            "at = data.find(b'PK\\x01\\x02')\n"
+            "while at >= 0:\n"
+            "    n = struct.unpack_from('<H', data, at + 28)[0]\n"
+            "    name = bytes(data[at + 46:at + 46 + n]).decode()\n"
+            "    if name in lies:\n"
+            "        struct.pack_into('<I', data, at + 24, lies[name])\n"
+            "    at = data.find(b'PK\\x01\\x02', at + 4)\n"
+            "open(sys.argv[1], 'wb').write(data)\n");
+        const QString zip = staging.filePath("crafted.zip");
+        QFile::remove(zip);
+        const RunResult r = runAndWait("/usr/bin/python3", {"-c", script, zip, spec}, staging.path(), 60000);
+        ASSERT_EQ(r.status, RunResult::Finished);
+        ASSERT_EQ(r.exitCode, 0);
+        QFile f(zip);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        QByteArray bytes = f.readAll();
+        for (const auto &[from, to] : renames) {
+            ASSERT_EQ(from.size(), to.size());
+            ASSERT_TRUE(bytes.contains(from));
+            bytes.replace(from, to);
+        }
+        QFile served(server.home(kCode) + "/" + kCode + ".zip");
+        ASSERT_TRUE(served.open(QIODevice::WriteOnly));
+        served.write(bytes);
+    }
+    // The warnings that name `name` as refused.
+    int refusals(const QString &name) const
+    {
+        int n = 0;
+        for (const auto &e : log.entries)
+            n += e.level == Warning && e.text.contains("Файл \"" + name + "\" из архива прайса не принят");
+        return n;
+    }
+    bool runUpdate()
+    {
+        dialogs.setNextAnswer(mrNo); // no documents
+        return update->UpdatePrice();
+    }
+    void expectProgramFilesKept()
+    {
+        EXPECT_EQ(dir.readBytes("client"), QByteArray("running program"));
+        EXPECT_EQ(dir.readBytes("vorn"), QByteArray("launcher"));
+        EXPECT_EQ(dir.readBytes("server.ini"), QByteArray("[Header]\r\nServerAdress=127.0.0.1\r\n"));
+        EXPECT_EQ(dir.readBytes("exchange.ini"), QByteArray("[Header]\r\n"));
+        EXPECT_FALSE(dir.readBytes("client.ini").contains("EVIL"));
+        EXPECT_FALSE(dir.exists("supplier.pub"));
+        EXPECT_FALSE(dir.exists(".client.lock"));
+        EXPECT_TRUE(QFileInfo(dir.file("Update")).isDir());
+        EXPECT_TRUE(QDir(outside.path()).isEmpty());
+    }
+};
+
+} // namespace
+
+// An archive whose banner.ini names the program or its settings, or a file
+// outside the program folder, and carries that file: the list loads, nothing
+// of the program is replaced, banner.ini stays out, and each refused name is
+// said once in the pane.
+TEST_F(ArchiveTrustFixture, ArchiveNamingTheProgramOrItsSettingsReplacesNothing)
+{
+    const QString absolute = outside.filePath("x.htm");
+    const QStringList banners{"client", "client.ini", "server.ini", "../escaped.htm", absolute};
+    for (const QString &name : banners) {
+        SCOPED_TRACE(name.toStdString());
+        log.entries.clear();
+        dialogs.notices.clear();
+        putCraftedZip({priceFile(), file("banner.ini", ("[Header]\r\nHomeBanner=" + name + "\r\n").toUtf8()),
+                       file(name, "EVIL")});
+        EXPECT_TRUE(runUpdate());
+        EXPECT_TRUE(noticeShown(kUpdated)) << dialogs.notices.join('|').toStdString();
+        expectProgramFilesKept();
+        EXPECT_FALSE(dir.exists("banner.ini"));
+        EXPECT_FALSE(dir.exists("escaped.htm"));
+        EXPECT_FALSE(QFileInfo::exists(dir.path() + "../escaped.htm"));
+        // The banner's name once, for banner.ini; the entry's name once more
+        // when it names a file of the program.
+        int said = 0;
+        for (const auto &e : log.entries)
+            said += e.level == Warning && e.text.contains("banner.ini") && e.text.contains(name);
+        EXPECT_EQ(said, 1);
+        EXPECT_LE(refusals(name), 1);
+        EXPECT_FALSE(leftoversInData());
+    }
+
+    // Names of the program's own files, carried without any banner.ini.
+    log.entries.clear();
+    dialogs.notices.clear();
+    const QStringList own{"vorn", "exchange.ini", ".client.lock", "supplier.pub", "Update", "client.gdb", "pricein.dbf"};
+    std::vector<Item> items{priceFile()};
+    for (const QString &name : own)
+        items.push_back(file(name, "EVIL"));
+    putCraftedZip(items);
+    EXPECT_TRUE(runUpdate());
+    EXPECT_TRUE(noticeShown(kUpdated));
+    expectProgramFilesKept();
+    EXPECT_FALSE(dir.readBytes("Data/pricein.dbf").contains("EVIL"));
+    EXPECT_FALSE(dir.exists("Data/client.gdb") && dir.readBytes("Data/client.gdb") == "EVIL");
+    for (const QString &name : own)
+        EXPECT_EQ(refusals(name), 1) << name.toStdString();
+}
+
+// Links, fifos and devices are not files: a link is never placed nor written
+// through, and a fifo named like the news strip does not empty it.
+TEST_F(ArchiveTrustFixture, LinksFifosAndDevicesInTheArchiveAreNeverPlaced)
+{
+    putCraftedZip({priceFile(), special("top.htm", 010666), link("logo.png", dir.file("client.ini")),
+                   special("news.htm", 020666), link("lnk", outside.path()), file("lnk/evil.dbf", "EVIL"),
+                   file("promo.png", "picture")});
+    EXPECT_TRUE(runUpdate());
+    EXPECT_TRUE(noticeShown(kUpdated)) << dialogs.notices.join('|').toStdString();
+    EXPECT_EQ(dir.readBytes("top.htm"), QByteArray("<b>old news</b>"));
+    EXPECT_FALSE(QFileInfo(dir.file("logo.png")).exists() || QFileInfo(dir.file("logo.png")).isSymLink());
+    EXPECT_FALSE(dir.exists("news.htm"));
+    EXPECT_FALSE(QFileInfo(dir.file("lnk")).isSymLink());
+    EXPECT_EQ(dir.readBytes("promo.png"), QByteArray("picture"));
+    expectProgramFilesKept();
+    for (const char *name : {"top.htm", "logo.png", "news.htm", "lnk"})
+        EXPECT_EQ(refusals(name), 1) << name;
+    EXPECT_FALSE(leftoversInData());
+}
+
+// Names stored in the DOS code page (Russian Windows' own zip folders) and
+// names the archive marks as UTF-8 arrive as written.
+TEST_F(ArchiveTrustFixture, CyrillicNamesAreDecodedAsTheArchiveSays)
+{
+    const QString dosName = QStringLiteral("Баннер.htm");
+    const QByteArray dosBytes = toCp866(dosName);
+    const QString placeholder = QString(dosBytes.size() - 4, QLatin1Char('Q')) + ".htm";
+    Item dos = file(placeholder, "<p>banner</p>");
+    dos.host = 0;
+    dos.external = 0x20;
+    putCraftedZip({priceFile(), dos, file(QStringLiteral("Новости.png"), "picture"),
+                   file("banner.ini", "[Header]\r\nHomeBanner=" + toCp1251(dosName) + "\r\n")},
+                  {{placeholder.toLatin1(), dosBytes}});
+    EXPECT_TRUE(runUpdate());
+    EXPECT_TRUE(noticeShown(kUpdated));
+    EXPECT_EQ(dir.readBytes(dosName), QByteArray("<p>banner</p>"));
+    EXPECT_EQ(dir.readBytes(QStringLiteral("Новости.png")), QByteArray("picture"));
+    EXPECT_TRUE(dir.exists("banner.ini"));
+    for (const auto &e : log.entries)
+        EXPECT_NE(e.level, Warning) << e.text.toStdString();
+}
+
+// An archive whose files would not fit on the disk is refused before the
+// unpacking program runs; with room it unpacks as usual.
+TEST_F(ArchiveTrustFixture, ArchiveLargerThanTheFreeSpaceIsRefusedBeforeUnpacking)
+{
+    addCurrentPrice();
+    Item big = file("big.dbf", {});
+    big.zeros = qint64(40) << 20;
+    putCraftedZip({priceFile(), big});
+    const QString ran = staging.filePath("unzip-ran");
+    writeScript(dir.file("unzip"), QStringLiteral("touch '%1'\nexec /usr/bin/unzip \"$@\"").arg(ran));
+    update->FreeBytes = [](const QString &) { return qint64(48) << 20; };
+    EXPECT_FALSE(runUpdate());
+    EXPECT_FALSE(QFileInfo::exists(ran));
+    ASSERT_EQ(dialogs.notices.size(), 2) << dialogs.notices.join('|').toStdString();
+    EXPECT_TRUE(dialogs.notices[0].startsWith("Архив прайса не распакован: его файлы займут 40,0 МБ, а на диске свободно 48,0 МБ"))
+        << dialogs.notices[0].toStdString();
+    EXPECT_EQ(dialogs.notices[1], kPriceError);
+    expectCurrentPriceKept();
+
+    dialogs.notices.clear();
+    update->FreeBytes = [](const QString &) { return qint64(1) << 30; };
+    EXPECT_TRUE(runUpdate());
+    EXPECT_TRUE(QFileInfo::exists(ran));
+    EXPECT_EQ(QFileInfo(dir.file("Data/big.dbf")).size(), 40 << 20);
+}
+
+// An archive that declares a small size and unpacks to more is stopped at
+// the size it declared, and nothing of it is used.
+TEST_F(ArchiveTrustFixture, ArchiveThatUnpacksToMoreThanItDeclaresIsStopped)
+{
+    if (findProgram("prlimit", QString()).isEmpty())
+        GTEST_SKIP() << "prlimit (util-linux) is not installed";
+    addCurrentPrice();
+    Item bomb = file("big.dbf", {});
+    bomb.zeros = qint64(64) << 20;
+    bomb.declared = 100000;
+    putCraftedZip({priceFile(), bomb});
+    EXPECT_FALSE(runUpdate());
+    ASSERT_EQ(dialogs.notices.size(), 2) << dialogs.notices.join('|').toStdString();
+    EXPECT_TRUE(dialogs.notices[0].startsWith("Архив прайса не распакован: в нём файл больше, чем архив заявляет"))
+        << dialogs.notices[0].toStdString();
+    expectCurrentPriceKept();
+    EXPECT_FALSE(dir.exists("Data/big.dbf"));
 }

@@ -11,6 +11,7 @@
 #include "DbfWriter.h"
 #include "FtpTestServer.h"
 #include "ScriptedDialogs.h"
+#include "SigningKey.h"
 
 #include "core/AppContext.h"
 #include "db/DataModule.h"
@@ -150,6 +151,7 @@ struct Restart : ::testing::Test {
     QTemporaryDir runtime; // the single-instance lock of this test's copies
     QString app;           // the installed program folder, ending in "/"
     QTemporaryDir staging;
+    pc::test::SigningKey supplier;
     pid_t first = -1;
     QList<pid_t> started; // copies the launcher started
 
@@ -163,6 +165,8 @@ struct Restart : ::testing::Test {
         ASSERT_EQ(installed.status, pc::RunResult::Finished);
         ASSERT_EQ(installed.exitCode, 0);
         ASSERT_TRUE(QFileInfo(app + "vorn").isExecutable());
+        // The supplier's key the installation keeps beside the program.
+        supplier.installIn(app);
         setModified(app + "client", QDateTime::currentDateTime().addSecs(-3600));
     }
     void TearDown() override
@@ -200,7 +204,8 @@ struct Restart : ::testing::Test {
             f.write(kMarker);
             f.close();
             f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-            files << "update";
+            supplier.signFile(update, staging.filePath("update.sig"));
+            files << "update" << "update.sig";
         }
         const QString zip = staging.filePath(kCode + ".zip");
         QFile::remove(zip);

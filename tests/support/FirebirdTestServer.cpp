@@ -51,6 +51,7 @@ FirebirdTestServer::FirebirdTestServer()
 
 FirebirdTestServer::~FirebirdTestServer()
 {
+    resume();
     if (m_pid > 0 && signalAndReap(m_pid, SIGTERM, 5000))
         m_pid = -1;
     kill();
@@ -62,6 +63,18 @@ void FirebirdTestServer::kill()
         return;
     signalAndReap(m_pid, SIGKILL, 5000);
     m_pid = -1;
+}
+
+void FirebirdTestServer::pause()
+{
+    if (m_pid > 0)
+        ::kill(m_pid, SIGSTOP);
+}
+
+void FirebirdTestServer::resume()
+{
+    if (m_pid > 0)
+        ::kill(m_pid, SIGCONT);
 }
 
 void FirebirdTestServer::start()

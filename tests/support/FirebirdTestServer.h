@@ -28,6 +28,10 @@ public:
 
     void kill();  // SIGKILL, as a crash or a pulled cable would
     void start(); // again, on the same port
+    // SIGSTOP and SIGCONT: a server machine that froze. The connections stay
+    // open and the kernel still takes what is sent; nothing answers.
+    void pause();
+    void resume();
 
 private:
     QTemporaryDir m_dir;

@@ -7,11 +7,14 @@
 #include "ui/SupplierPanels.h"
 
 #include <QBuffer>
+#include <QDir>
+#include <QFileInfo>
 #include <QElapsedTimer>
 #include <QStringEncoder>
 #include <QImage>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextBrowser>
 #include <QTextDocument>
@@ -149,6 +152,32 @@ TEST_F(SupplierPanelsTest, BannerFileFollowsBannerIniAndItsContent)
     panels->Refresh();
     EXPECT_EQ(bannerShown.back(), false);
     EXPECT_TRUE(panels->bannerAddress().isEmpty());
+}
+
+// banner.ini names a banner; it never shows a file of the program (its
+// settings hold the passwords) or one outside the program folder.
+TEST_F(SupplierPanelsTest, BannerNeverShowsTheProgramsOwnFilesOrOnesOutsideItsFolder)
+{
+    QTemporaryDir outside;
+    QFile secret(outside.filePath(QStringLiteral("secret.htm")));
+    ASSERT_TRUE(secret.open(QIODevice::WriteOnly));
+    secret.write("<p>secret</p>");
+    secret.close();
+    dir.writeText(QStringLiteral("client.ini"), QStringLiteral("[Header]\nClientPass=secret\n"));
+    dir.writeBytes(QStringLiteral("Data/client.gdb"), "secret");
+    const QString relative = QDir(dir.path()).relativeFilePath(secret.fileName()); // "../…/secret.htm"
+    ASSERT_TRUE(relative.startsWith(QStringLiteral("../")));
+    for (const QString &name : {QStringLiteral("client.ini"), QStringLiteral("Data\\client.gdb"), secret.fileName(),
+                                relative, QString(relative).replace(QLatin1Char('/'), QLatin1Char('\\'))}) {
+        SCOPED_TRACE(name.toStdString());
+        failures.clear();
+        dir.writeText(QStringLiteral("banner.ini"), QStringLiteral("[Header]\nHomeBanner=%1\n").arg(name));
+        panels->LoadBanner();
+        EXPECT_EQ(bannerShown.back(), false);
+        EXPECT_FALSE(banner.toPlainText().contains(QStringLiteral("secret")));
+        ASSERT_EQ(failures.size(), 1);
+        EXPECT_TRUE(failures[0].contains(QStringLiteral("не показан"))) << failures[0].toStdString();
+    }
 }
 
 TEST_F(SupplierPanelsTest, StripLinksOpenInTheBrowserOnly)

@@ -28,12 +28,18 @@
 #include "platform/AppError.h"
 #include "price/PriceUpdate.h"
 
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
+#include <QSysInfo>
 #include <QLocale>
+#include <QTimer>
 #include <QTest>
 #include <QThread>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <barrier>
 #include <set>
@@ -175,6 +181,35 @@ TEST_F(WorkstationsTest, TheFirstStartMakesTheDatabaseOnTheServerAndBothShareIt)
     Dataset &price = b.openPrice();
     ASSERT_EQ(price.RecordCount(), 1);
     EXPECT_EQ(price.FieldByName(QStringLiteral("TOVAR")).AsString(), QStringLiteral("Анальгин таб. 500 мг №10"));
+}
+
+// A login of the pharmacy's own whose password has a quote in it: the first
+// start still makes the database with it, and what the log says of the
+// database names the user, never the password.
+TEST_F(WorkstationsTest, APasswordWithAQuoteMakesTheDatabaseAndIsNeverShown)
+{
+    Workstation admin(location);
+    admin.dm->ExecSQL(QStringLiteral("CREATE USER APTEKA PASSWORD 'o''brien\"1'"), true);
+    admin.dm->ExecSQL(QStringLiteral("GRANT CREATE DATABASE TO USER APTEKA"), true);
+    DatabaseLocation own = location;
+    own.Path = server.dataFolder() + QStringLiteral("/own.gdb");
+    own.User = QStringLiteral("APTEKA");
+    own.Password = QStringLiteral("o'brien\"1");
+    {
+        Workstation a(own);
+        EXPECT_TRUE(QFile::exists(own.Path));
+        EXPECT_TRUE(a.dm->IsServer());
+        addPrice(a, QStringLiteral("A1"), QStringLiteral("Анальгин"));
+        ASSERT_FALSE(a.log.entries.empty()) << "the new database is told";
+        for (const auto &e : a.log.entries)
+            EXPECT_FALSE(e.text.contains(QStringLiteral("brien"))) << e.text.toStdString();
+    }
+    EXPECT_EQ(CheckDatabaseLocation(own), QString());
+    Workstation b(own);
+    EXPECT_EQ(b.openPrice().RecordCount(), 1);
+    const QString described = own.Description();
+    EXPECT_TRUE(described.contains(QStringLiteral("пользователь APTEKA"))) << described.toStdString();
+    EXPECT_FALSE(described.contains(QStringLiteral("brien"))) << described.toStdString();
 }
 
 TEST_F(WorkstationsTest, AQuantityChangedElsewhereIsNeverOverwrittenAndTheGridShowsTheStoredOne)
@@ -327,6 +362,19 @@ TEST_F(WorkstationsTest, OneJobAtATimeAndTheOtherIsToldWhoRunsIt)
     EXPECT_FALSE(bJob.Acquire());
     EXPECT_TRUE(bJob.BusyText().startsWith(QStringLiteral("Прайс обновляется на другом рабочем месте")));
     EXPECT_TRUE(bJob.BusyText().contains(JobLock::WorkstationName())) << bJob.BusyText().toStdString();
+    {
+        // A timer's job has no USER in its environment: the others are still
+        // told the computer and the user.
+        const QByteArray user = qgetenv("USER");
+        qunsetenv("USER");
+        const QString name = JobLock::WorkstationName();
+        if (!user.isNull())
+            qputenv("USER", user);
+        const QString owner = QFileInfo(location.Path).owner(); // the account that runs the test
+        ASSERT_FALSE(owner.isEmpty());
+        EXPECT_TRUE(name.endsWith(QLatin1Char('/') + owner)) << name.toStdString();
+        EXPECT_TRUE(name.startsWith(QSysInfo::machineHostName())) << name.toStdString();
+    }
     // Another kind of job is not held up.
     JobLock bSend(*b.dm, JobLock::Job::Sending);
     EXPECT_TRUE(bSend.Acquire());
@@ -340,7 +388,25 @@ TEST_F(WorkstationsTest, OneJobAtATimeAndTheOtherIsToldWhoRunsIt)
     EXPECT_TRUE(bJob.Acquire());
 }
 
-TEST_F(WorkstationsTest, AKilledServerGivesAMessageAndTheNextActionReconnects)
+// The window's event loop with nothing to do for a while: it waits for the
+// next event, as a window does while the pharmacist thinks.
+void idle(int milliseconds)
+{
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+int countOf(const RecordingLog &log, const QString &part)
+{
+    return int(std::count_if(log.entries.begin(), log.entries.end(),
+                             [&](const RecordingLog::Entry &e) { return e.text.contains(part); }));
+}
+
+// However many actions fail while the server is down, the workstation
+// attaches again by itself once it is back, says so once each way, and the
+// next quantity is stored.
+TEST_F(WorkstationsTest, AServerThatWasDownIsFoundAgainByItselfAfterAnyNumberOfFailedActions)
 {
     Workstation a(location);
     addPrice(a, QStringLiteral("A1"), QStringLiteral("Анальгин"));
@@ -351,11 +417,149 @@ TEST_F(WorkstationsTest, AKilledServerGivesAMessageAndTheNextActionReconnects)
     a.entry->TypeDigit(QLatin1Char('4'));
     ASSERT_EQ(a.dialogs.notices.size(), 1);
     EXPECT_TRUE(a.dialogs.notices[0].contains(QStringLiteral("нет связи с сервером базы данных"))) << a.dialogs.notices[0].toStdString();
+    JobLock job(*a.dm, JobLock::Job::PriceUpdate);
+    EXPECT_FALSE(job.AcquireOrTell(a.dialogs));
+    a.entry->TypeDigit(QLatin1Char('5'));
+    QTest::qWait(1500); // a few tries of the background reattach fail meanwhile
+    EXPECT_TRUE(a.dm->IsServerAway());
+    EXPECT_EQ(countOf(a.log, QStringLiteral("Сервер базы данных не отвечает…")), 1);
+
     server.start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !a.dm->IsServerAway(); }, 20000)) << "no action needed";
+    EXPECT_EQ(countOf(a.log, QStringLiteral("Соединение с сервером базы данных восстановлено")), 1);
+    EXPECT_EQ(countOf(a.log, QStringLiteral("Сервер базы данных не отвечает…")), 1);
+    ASSERT_TRUE(a.dm->PriceSet()->Active()) << "the lists are open again";
     a.goTo(QStringLiteral("A1"));
     a.entry->TypeDigit(QLatin1Char('4'));
     EXPECT_EQ(zakaz("A1"), 4);
     EXPECT_EQ(a.shown(), 4);
+}
+
+// The window's way: the quantity is shown at once, marked, waits while the
+// server is down, and is stored when it comes back, said in the pane.
+TEST_F(WorkstationsTest, AQuantityTypedWhileTheServerIsDownWaitsMarkedAndIsStoredWhenItIsBack)
+{
+    Workstation a(location);
+    addPrice(a, QStringLiteral("A1"), QStringLiteral("Анальгин"));
+    Dataset &price = a.openPrice();
+    a.entry->UseOwnWriter();
+    a.goTo(QStringLiteral("A1"));
+    server.kill();
+    QElapsedTimer took;
+    took.start();
+    a.entry->TypeDigit(QLatin1Char('7'));
+    EXPECT_LT(took.elapsed(), 100) << "the window does not wait";
+    EXPECT_EQ(a.shown(), 7);
+    EXPECT_TRUE(a.entry->IsPending(price));
+    EXPECT_TRUE(a.dialogs.notices.isEmpty()) << "nothing refused";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return countOf(a.log, QStringLiteral("ждёт записи")) > 0; }, 5000));
+    QTest::qWait(1000);
+    server.start();
+    ASSERT_TRUE(a.entry->Writer()->waitIdle(30000));
+    EXPECT_EQ(zakaz("A1"), 7);
+    EXPECT_FALSE(a.entry->IsPending(price));
+    EXPECT_EQ(countOf(a.log, QStringLiteral("«Анальгин» (код A1, годен до 01.01.2027) записано: 7")), 1);
+}
+
+// A server machine that froze: the connection stays open and nothing
+// answers. The window goes on, says so within 5 s, and once the server runs
+// again the quantities typed meanwhile are stored in the order typed.
+TEST_F(WorkstationsTest, AFrozenServerNeverHoldsUpTheWindowAndNothingTypedIsLost)
+{
+    Workstation a(location);
+    addPrice(a, QStringLiteral("A1"), QStringLiteral("Анальгин"));
+    addPrice(a, QStringLiteral("B2"), QStringLiteral("Бинт"));
+    a.openPrice();
+    a.entry->UseOwnWriter();
+    a.goTo(QStringLiteral("A1"));
+    a.entry->TypeDigit(QLatin1Char('1'));
+    ASSERT_TRUE(a.entry->Writer()->waitIdle(10000)); // attached before the freeze
+    a.goTo(QStringLiteral("B2"));
+    server.pause();
+    QElapsedTimer took;
+    took.start();
+    a.entry->TypeDigit(QLatin1Char('2'));
+    a.entry->TypeDigit(QLatin1Char('3'));
+    EXPECT_LT(took.elapsed(), 100);
+    // The event loop keeps turning: a timer set now fires at once.
+    QElapsedTimer turn;
+    turn.start();
+    bool fired = false;
+    QTimer::singleShot(0, [&] { fired = true; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fired; }, 1000));
+    EXPECT_LT(turn.elapsed(), 100);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return countOf(a.log, QStringLiteral("Сервер базы данных не отвечает…")) > 0; }, 5000))
+        << "said within 5 s";
+    EXPECT_EQ(a.shown(), 23);
+    server.resume();
+    ASSERT_TRUE(a.entry->Writer()->waitIdle(30000));
+    EXPECT_EQ(zakaz("A1"), 1);
+    EXPECT_EQ(zakaz("B2"), 23);
+    EXPECT_EQ(countOf(a.log, QStringLiteral("Сервер базы данных снова отвечает")), 1);
+}
+
+// Another workstation holds the price rows for a long write: a digit typed
+// meanwhile costs the window nothing, waits, and is stored when the write ends.
+TEST_F(WorkstationsTest, ADigitTypedWhileAnotherWorkstationHoldsThePriceWaitsAndIsStoredAfter)
+{
+    Workstation a(location);
+    addPrice(a, QStringLiteral("A1"), QStringLiteral("Анальгин"), 100, 4);
+    addPrice(a, QStringLiteral("B2"), QStringLiteral("Бинт"), 100, 0);
+    Workstation b(location);
+    Dataset &price = b.openPrice();
+    b.entry->UseOwnWriter();
+    b.goTo(QStringLiteral("B2"));
+
+    writePriceFile(a.dir.file(kCode + QStringLiteral(".dbf")), {QStringLiteral("A1"), QStringLiteral("B2")}, 50,
+                   QDateTime::currentDateTime());
+    qint64 longest = 0;
+    a.update->AfterOrderKept = [&] {
+        // The rows are about to be rewritten and are held until the commit.
+        for (QChar digit : {QLatin1Char('1'), QLatin1Char('2')}) {
+            QElapsedTimer took;
+            took.start();
+            b.entry->TypeDigit(digit);
+            longest = std::max(longest, took.elapsed());
+        }
+        QTest::qWait(1000); // B's writer meets the held rows and waits
+    };
+    ASSERT_TRUE(a.update->LoadPriceFromFile());
+    EXPECT_LT(longest, 100) << "the window's thread was kept " << longest << " ms";
+    EXPECT_EQ(b.shown(), 12);
+    ASSERT_TRUE(b.entry->Writer()->waitIdle(20000));
+    EXPECT_EQ(zakaz("A1"), 4) << "A's order carried over";
+    EXPECT_EQ(zakaz("B2"), 12) << "B's quantity written after the load";
+    EXPECT_FALSE(b.entry->IsPending(price));
+    EXPECT_TRUE(b.dialogs.notices.isEmpty()) << b.dialogs.notices.join(QLatin1Char('|')).toStdString();
+    EXPECT_GE(countOf(b.log, QStringLiteral("записано: 12")), 1);
+}
+
+// A workstation that only shows its lists holds no transaction: the server's
+// oldest active transaction moves on past the loads of another one.
+TEST_F(WorkstationsTest, AnIdleWorkstationDoesNotHoldBackTheOldestActiveTransaction)
+{
+    Workstation a(location);
+    Workstation b(location);
+    addPrice(a, QStringLiteral("A1"), QStringLiteral("Анальгин"));
+    qint64 bAttachment = 0;
+    {
+        std::unique_ptr<Dataset> q(b.dm->OpenQuery(QStringLiteral("SELECT CURRENT_CONNECTION FROM RDB$DATABASE"), true));
+        bAttachment = q->Fields(0).AsLargeInt();
+    }
+    b.openPrice();
+    b.entry->CountTotals();
+    EXPECT_TRUE(b.dm->PriceHasData());
+    idle(500); // B only shows its list
+    const qint64 beforeLoads = committed(QStringLiteral("SELECT CURRENT_TRANSACTION FROM RDB$DATABASE"));
+    const QString file = a.dir.file(kCode + QStringLiteral(".dbf"));
+    for (int load = 0; load < 2; ++load) {
+        writePriceFile(file, {QStringLiteral("A1"), QStringLiteral("B%1").arg(load)}, 50, QDateTime::currentDateTime());
+        ASSERT_TRUE(a.update->LoadPriceFromFile());
+        idle(300);
+    }
+    EXPECT_GT(committed(QStringLiteral("SELECT MON$OLDEST_ACTIVE FROM MON$DATABASE")), beforeLoads);
+    EXPECT_EQ(committed(QStringLiteral("SELECT COUNT(*) FROM MON$TRANSACTIONS WHERE MON$ATTACHMENT_ID = %1").arg(bAttachment)), 0)
+        << "B holds no transaction while it idles";
 }
 
 TEST_F(WorkstationsTest, UpkeepOfAServedDatabaseNeverTouchesLocalFiles)
@@ -397,6 +601,13 @@ TEST_F(WorkstationsTest, CheckingTheConnectionSaysWhatIsWrong)
     EXPECT_TRUE(CheckDatabaseLocation(wrong).contains(QStringLiteral("не отвечает")));
     wrong.Server = QStringLiteral("нет-такого-сервера.invalid");
     EXPECT_TRUE(CheckDatabaseLocation(wrong).contains(QStringLiteral("не найден")));
+    // A failed check is the check's own: the running workstation's
+    // connection is neither dropped nor attached again.
+    QTest::qWait(100);
+    EXPECT_FALSE(a.dm->ReconnectIfLost());
+    EXPECT_FALSE(a.dm->IsServerAway());
+    EXPECT_TRUE(std::none_of(a.log.entries.begin(), a.log.entries.end(),
+                             [](const RecordingLog::Entry &e) { return e.text.contains(QStringLiteral("восстановлено")); }));
 }
 
 // The window of the other counter: started on the shared database, it shows

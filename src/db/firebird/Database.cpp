@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 #include <ibase.h>
+#include <thread>
 
 namespace pc::fb {
 
@@ -24,7 +25,16 @@ void appendString(std::vector<char> &dpb, char tag, const char *value)
 
 QString g_defaultServer;
 
-std::vector<char> attachParameters(int pageBuffers, const QByteArray &user, const QByteArray &password)
+void appendInt(std::vector<char> &dpb, char tag, unsigned value)
+{
+    dpb.push_back(tag);
+    dpb.push_back(4);
+    for (int i = 0; i < 4; ++i) // little-endian, as the engine reads it
+        dpb.push_back(char((value >> (8 * i)) & 0xFF));
+}
+
+std::vector<char> attachParameters(int pageBuffers, const QByteArray &user, const QByteArray &password,
+                                   int connectTimeout)
 {
     std::vector<char> dpb;
     dpb.push_back(char(isc_dpb_version1));
@@ -42,13 +52,13 @@ std::vector<char> attachParameters(int pageBuffers, const QByteArray &user, cons
     if (pageBuffers > 0) {
         // The engine only ever grows its cache to the attachment's number;
         // the size it starts with is the one kept in the database header.
-        for (char tag : {char(isc_dpb_set_page_buffers), char(isc_dpb_num_buffers)}) {
-            dpb.push_back(tag);
-            dpb.push_back(4);
-            for (int i = 0; i < 4; ++i) // little-endian, as the engine reads it
-                dpb.push_back(char((unsigned(pageBuffers) >> (8 * i)) & 0xFF));
-        }
+        for (char tag : {char(isc_dpb_set_page_buffers), char(isc_dpb_num_buffers)})
+            appendInt(dpb, tag, unsigned(pageBuffers));
     }
+    // A server that does not answer is given up after this long instead of
+    // the client library's minutes.
+    if (connectTimeout > 0)
+        appendInt(dpb, char(isc_dpb_connect_timeout), unsigned(connectTimeout));
     return dpb;
 }
 
@@ -101,13 +111,14 @@ void Database::attach(const QString &path)
     if (isAttached())
         throw DbError(QStringLiteral("База данных %1 уже открыта.").arg(m_path));
     const QByteArray name = effectiveName(path).toUtf8();
-    const std::vector<char> dpb = attachParameters(m_pageBuffers, m_user, m_password);
+    const std::vector<char> dpb = attachParameters(m_pageBuffers, m_user, m_password, m_connectTimeout);
     ISC_STATUS_ARRAY status{};
     isc_db_handle handle = 0;
     if (isc_attach_database(status, short(name.size()), name.constData(), &handle, short(dpb.size()), dpb.data()))
-        throw DbError::fromStatus(status, QStringLiteral("Не удалось открыть базу данных %1.").arg(QDir::toNativeSeparators(path)));
+        throw DbError::fromStatus(status, this, QStringLiteral("Не удалось открыть базу данных %1.").arg(QDir::toNativeSeparators(path)));
     m_handle = handle;
     m_path = path;
+    m_lost.store(false);
 }
 
 void Database::create(const QString &path, int pageSize)
@@ -129,7 +140,7 @@ void Database::create(const QString &path, int pageSize)
     isc_db_handle handle = 0;
     isc_tr_handle tr = 0;
     if (isc_dsql_execute_immediate(status, &handle, &tr, 0, sql.constData(), SQL_DIALECT_V6, nullptr))
-        throw DbError::fromStatus(status, QStringLiteral("Не удалось создать базу данных %1.").arg(QDir::toNativeSeparators(path)));
+        throw DbError::fromStatus(status, this, QStringLiteral("Не удалось создать базу данных %1.").arg(QDir::toNativeSeparators(path)));
     // The creating attachment has no connection character set: attach again
     // with the usual parameters.
     ISC_STATUS_ARRAY detachStatus{};
@@ -150,7 +161,7 @@ void Database::detach()
     const ISC_STATUS failed = isc_detach_database(status, &handle);
     m_handle = 0;
     if (failed)
-        throw DbError::fromStatus(status, QStringLiteral("Не удалось закрыть базу данных %1.").arg(QDir::toNativeSeparators(m_path)));
+        throw DbError::fromStatus(status, this, QStringLiteral("Не удалось закрыть базу данных %1.").arg(QDir::toNativeSeparators(m_path)));
 }
 
 void Database::drop() noexcept
@@ -160,6 +171,34 @@ void Database::drop() noexcept
     } catch (...) {
     }
     m_handle = 0;
+}
+
+void Database::abandon() noexcept
+{
+    for (Transaction *t : m_transactions)
+        t->forgetHandle();
+    isc_db_handle handle = m_handle;
+    m_handle = 0;
+    if (!handle)
+        return;
+    try {
+        std::thread([handle]() mutable {
+            ISC_STATUS_ARRAY status{};
+            isc_detach_database(status, &handle);
+        }).detach();
+    } catch (const std::exception &) {
+        // No thread to be had: the handle is left as it is.
+    }
+}
+
+void Database::adopt(Database &fresh)
+{
+    if (isAttached())
+        throw DbError(QStringLiteral("База данных %1 уже открыта.").arg(m_path));
+    m_handle = fresh.m_handle;
+    m_path = fresh.m_path;
+    m_lost.store(fresh.m_lost.load());
+    fresh.m_handle = 0;
 }
 
 void Database::removeTransaction(Transaction *t)

@@ -14,6 +14,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <atomic>
 #include <vector>
 
 namespace pc::fb {
@@ -42,6 +43,23 @@ public:
     // Detaches ignoring every error: for an attachment whose server went
     // away. The handle is dropped either way.
     void drop() noexcept;
+    // Leaves the attachment behind without waiting for its server: its
+    // transactions are forgotten and the detach runs on a thread of its own,
+    // so a server that stopped answering holds only that thread. The object
+    // may attach again at once.
+    void abandon() noexcept;
+
+    // Takes over the attachment of `fresh` (made elsewhere, e.g. on another
+    // thread), which is left unattached; this object must not be attached.
+    void adopt(Database &fresh);
+
+    // The connection broke on a call of this attachment (set by DbError);
+    // cleared by the next attach.
+    void markLost() noexcept { m_lost.store(true); }
+    bool isLost() const noexcept { return m_lost.load(); }
+    // Seconds an attach to a server waits for the server's answer
+    // (0: the client library's own default).
+    void setConnectTimeout(int seconds) { m_connectTimeout = seconds; }
 
     // Page cache size of the next attach, in pages; 0 (the default) keeps the
     // engine's own. A bulk load of a large table writes far fewer pages
@@ -74,6 +92,8 @@ private:
     QString effectiveName(const QString &path) const;
     unsigned m_handle = 0;
     int m_pageBuffers = 0;
+    int m_connectTimeout = 10;
+    std::atomic<bool> m_lost{false};
     QByteArray m_user, m_password;
     QString m_path;
     std::vector<Transaction *> m_transactions;

@@ -1,11 +1,11 @@
 #include "db/firebird/DbError.h"
 
+#include "db/firebird/Database.h"
 #include "platform/CodePage.h"
 
 #include <ibase.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <initializer_list>
 #include <vector>
@@ -21,8 +21,6 @@ DbError::DbError(const QString &text, long engineCode, int sqlCode, std::vector<
 }
 
 namespace {
-
-std::atomic<unsigned> g_connectionLosses{0};
 
 // Engine codes of a status vector, in order, and whether the system said the
 // disk is full.
@@ -110,7 +108,7 @@ QString explanationOf(const ISC_STATUS *vector)
 
 } // namespace
 
-DbError DbError::fromStatus(const intptr_t *status, const QString &context)
+DbError DbError::fromStatus(const intptr_t *status, Database *db, const QString &context)
 {
     const ISC_STATUS *vector = reinterpret_cast<const ISC_STATUS *>(status);
     QByteArray text;
@@ -138,8 +136,8 @@ DbError DbError::fromStatus(const intptr_t *status, const QString &context)
         message = context + QLatin1Char(' ') + message;
     const long code = vector[0] == 1 ? long(vector[1]) : 0;
     std::vector<long> codes = codesOf(vector);
-    if (anyOf(codes, kLostCodes))
-        g_connectionLosses.fetch_add(1);
+    if (db && anyOf(codes, kLostCodes))
+        db->markLost();
     return DbError(message, code, int(isc_sqlcode(vector)), std::move(codes));
 }
 
@@ -156,7 +154,6 @@ bool DbError::isConnectionRefused() const { return hasCode(isc_net_connect_err);
 bool DbError::isLoginRefused() const { return hasCode(isc_login); }
 bool DbError::isFileMissing() const { return hasCode(isc_io_open_err) && !hasCode(isc_io_read_err); }
 bool DbError::isWireCryptMismatch() const { return hasCode(isc_wirecrypt_incompatible); }
-unsigned DbError::connectionLossCount() { return g_connectionLosses.load(); }
 
 bool DbError::isOpenedByOtherProcess() const
 {

@@ -10,14 +10,22 @@
 
 namespace pc::fb {
 
+class Database;
+
 class DbError : public std::runtime_error {
 public:
     explicit DbError(const QString &text, long engineCode = 0, int sqlCode = 0, std::vector<long> codes = {});
 
     // Builds the error from a Firebird status vector (ISC_STATUS[20]).
     // `context`, a Russian sentence saying what failed, is put in front of
-    // the engine's text when not empty.
-    static DbError fromStatus(const intptr_t *status, const QString &context = QString());
+    // the engine's text when not empty. When the status says that the
+    // connection broke, `db` (the attachment the call was made on) is marked
+    // lost: only that attachment, never another one of the process.
+    static DbError fromStatus(const intptr_t *status, Database *db, const QString &context = QString());
+    static DbError fromStatus(const intptr_t *status, const QString &context = QString())
+    {
+        return fromStatus(status, nullptr, context);
+    }
 
     const QString &text() const { return m_text; }
     long engineCode() const { return m_engineCode; } // isc_* code, 0 when not from the engine
@@ -38,10 +46,6 @@ public:
     bool isWireCryptMismatch() const;  // the server and the client disagree on encryption
     bool isDuplicate() const;          // a unique key already holds that value
     bool hasCode(long code) const;
-
-    // How many times a broken connection has been reported in this process;
-    // the data module compares it to know that it must attach again.
-    static unsigned connectionLossCount();
 
 private:
     QString m_text;

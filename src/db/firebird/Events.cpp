@@ -88,7 +88,7 @@ void EventWatcher::queue()
                        m_shared->events, onEvent, m_shared)) {
         std::lock_guard lock(m_shared->mutex);
         m_shared->queued = false;
-        throw DbError::fromStatus(status, QStringLiteral("Не удалось подписаться на события базы данных."));
+        throw DbError::fromStatus(status, &m_db, QStringLiteral("Не удалось подписаться на события базы данных."));
     }
     std::lock_guard lock(m_shared->mutex);
     m_shared->id = id;

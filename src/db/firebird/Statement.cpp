@@ -165,6 +165,7 @@ struct Statement::Impl {
     ParsedSql parsed;
     int stmtType = 0;
     bool cursorOpen = false;
+    unsigned cursorGeneration = 0;
     bool pendingRow = false; // a singleton result waiting for fetch()
     bool haveRow = false;
 
@@ -202,6 +203,8 @@ struct Statement::Impl {
 
     void drop() noexcept
     {
+        if (cursorOpen)
+            tr.cursorClosed(cursorGeneration);
         if (handle) {
             ISC_STATUS_ARRAY status{};
             isc_dsql_free_statement(status, &handle, DSQL_drop);
@@ -212,6 +215,8 @@ struct Statement::Impl {
 
     void close() noexcept
     {
+        if (cursorOpen)
+            tr.cursorClosed(cursorGeneration);
         if (cursorOpen && handle) {
             ISC_STATUS_ARRAY status{};
             isc_dsql_free_statement(status, &handle, DSQL_close);
@@ -380,7 +385,7 @@ struct Statement::Impl {
         ISC_STATUS_ARRAY status{};
         isc_blob_handle blob = 0;
         if (isc_open_blob2(status, tr.database().handle(), tr.handle(), &blob, &id, 0, nullptr))
-            throw DbError::fromStatus(status, QStringLiteral("Не удалось прочитать данные из базы данных."));
+            throw DbError::fromStatus(status, tr.databaseOrNull(), QStringLiteral("Не удалось прочитать данные из базы данных."));
         QByteArray out;
         char segment[8192];
         for (;;) {
@@ -389,7 +394,7 @@ struct Statement::Impl {
             if (rc != 0 && rc != isc_segment) {
                 if (rc == isc_segstr_eof)
                     break;
-                DbError e = DbError::fromStatus(status, QStringLiteral("Не удалось прочитать данные из базы данных."));
+                DbError e = DbError::fromStatus(status, tr.databaseOrNull(), QStringLiteral("Не удалось прочитать данные из базы данных."));
                 ISC_STATUS_ARRAY closeStatus{};
                 isc_close_blob(closeStatus, &blob);
                 throw e;
@@ -449,35 +454,35 @@ void Statement::prepareParsed(const QString &sql, bool namedParameters)
     ISC_STATUS_ARRAY status{};
     isc_stmt_handle handle = 0;
     if (isc_dsql_allocate_statement(status, db.handle(), &handle))
-        throw DbError::fromStatus(status, QStringLiteral("Не удалось подготовить запрос к базе данных."));
+        throw DbError::fromStatus(status, d->tr.databaseOrNull(), QStringLiteral("Не удалось подготовить запрос к базе данных."));
     d->handle = handle;
 
     const QByteArray text = toCp1251(d->parsed.sql);
     XsqldaPtr out = allocXsqlda(8);
     if (isc_dsql_prepare(status, d->tr.handle(), &d->handle, static_cast<unsigned short>(text.size() > 65535 ? 0 : text.size()),
                          text.constData(), SQL_DIALECT_V6, out.get())) {
-        DbError e = DbError::fromStatus(status, QStringLiteral("Не удалось подготовить запрос к базе данных."));
+        DbError e = DbError::fromStatus(status, d->tr.databaseOrNull(), QStringLiteral("Не удалось подготовить запрос к базе данных."));
         d->drop();
         throw e;
     }
     if (out->sqld > out->sqln) {
         out = allocXsqlda(out->sqld);
         if (isc_dsql_describe(status, &d->handle, SQL_DIALECT_V6, out.get())) {
-            DbError e = DbError::fromStatus(status, QStringLiteral("Не удалось подготовить запрос к базе данных."));
+            DbError e = DbError::fromStatus(status, d->tr.databaseOrNull(), QStringLiteral("Не удалось подготовить запрос к базе данных."));
             d->drop();
             throw e;
         }
     }
     XsqldaPtr in = allocXsqlda(8);
     if (isc_dsql_describe_bind(status, &d->handle, SQL_DIALECT_V6, in.get())) {
-        DbError e = DbError::fromStatus(status, QStringLiteral("Не удалось подготовить запрос к базе данных."));
+        DbError e = DbError::fromStatus(status, d->tr.databaseOrNull(), QStringLiteral("Не удалось подготовить запрос к базе данных."));
         d->drop();
         throw e;
     }
     if (in->sqld > in->sqln) {
         in = allocXsqlda(in->sqld);
         if (isc_dsql_describe_bind(status, &d->handle, SQL_DIALECT_V6, in.get())) {
-            DbError e = DbError::fromStatus(status, QStringLiteral("Не удалось подготовить запрос к базе данных."));
+            DbError e = DbError::fromStatus(status, d->tr.databaseOrNull(), QStringLiteral("Не удалось подготовить запрос к базе данных."));
             d->drop();
             throw e;
         }
@@ -493,7 +498,7 @@ void Statement::prepareParsed(const QString &sql, bool namedParameters)
     char item = isc_info_sql_stmt_type;
     char info[16]{};
     if (isc_dsql_sql_info(status, &d->handle, 1, &item, sizeof info, info)) {
-        DbError e = DbError::fromStatus(status, QStringLiteral("Не удалось подготовить запрос к базе данных."));
+        DbError e = DbError::fromStatus(status, d->tr.databaseOrNull(), QStringLiteral("Не удалось подготовить запрос к базе данных."));
         d->drop();
         throw e;
     }
@@ -649,15 +654,18 @@ void Statement::execute()
     XSQLDA *in = d->in->sqld > 0 ? d->in.get() : nullptr;
     if (isSelect()) {
         if (isc_dsql_execute(status, d->tr.handle(), &d->handle, SQL_DIALECT_V6, in))
-            throw DbError::fromStatus(status, QStringLiteral("Не удалось выполнить запрос к базе данных."));
+            throw DbError::fromStatus(status, d->tr.databaseOrNull(), QStringLiteral("Не удалось выполнить запрос к базе данных."));
         d->cursorOpen = true;
+        d->cursorGeneration = d->tr.cursorOpened();
     } else if (d->out->sqld > 0) {
+        d->tr.noteWrite();
         if (isc_dsql_execute2(status, d->tr.handle(), &d->handle, SQL_DIALECT_V6, in, d->out.get()))
-            throw DbError::fromStatus(status, QStringLiteral("Не удалось выполнить запрос к базе данных."));
+            throw DbError::fromStatus(status, d->tr.databaseOrNull(), QStringLiteral("Не удалось выполнить запрос к базе данных."));
         d->pendingRow = true;
     } else {
+        d->tr.noteWrite();
         if (isc_dsql_execute(status, d->tr.handle(), &d->handle, SQL_DIALECT_V6, in))
-            throw DbError::fromStatus(status, QStringLiteral("Не удалось выполнить запрос к базе данных."));
+            throw DbError::fromStatus(status, d->tr.databaseOrNull(), QStringLiteral("Не удалось выполнить запрос к базе данных."));
     }
 }
 
@@ -683,7 +691,7 @@ bool Statement::fetch()
         d->close();
         return false;
     }
-    DbError e = DbError::fromStatus(status, QStringLiteral("Не удалось прочитать данные из базы данных."));
+    DbError e = DbError::fromStatus(status, d->tr.databaseOrNull(), QStringLiteral("Не удалось прочитать данные из базы данных."));
     d->close();
     throw e;
 }

@@ -38,6 +38,43 @@ void Transaction::start()
     startReserving({});
 }
 
+void Transaction::started(unsigned handle, bool readOnly)
+{
+    m_handle = handle;
+    m_readOnly = readOnly;
+    m_wrote = false;
+    m_openCursors = 0;
+    ++m_generation;
+}
+
+void Transaction::ended()
+{
+    m_handle = 0;
+    m_openCursors = 0;
+    m_wrote = false;
+    ++m_generation;
+}
+
+void Transaction::forgetHandle() noexcept
+{
+    ended();
+}
+
+void Transaction::startReadSnapshot()
+{
+    if (isActive())
+        throw DbError(QStringLiteral("Транзакция базы данных уже начата."));
+    if (!m_db || !m_db->isAttached())
+        throw DbError(QStringLiteral("База данных не открыта."));
+    const std::vector<char> tpb = {char(isc_tpb_version3), char(isc_tpb_read), char(isc_tpb_concurrency),
+                                   char(isc_tpb_nowait)};
+    ISC_STATUS_ARRAY status{};
+    isc_tr_handle handle = 0;
+    if (isc_start_transaction(status, &handle, 1, m_db->handle(), static_cast<unsigned short>(tpb.size()), tpb.data()))
+        throw DbError::fromStatus(status, m_db, QStringLiteral("Не удалось начать транзакцию базы данных."));
+    started(handle, true);
+}
+
 void Transaction::startReserving(const QStringList &tables)
 {
     if (isActive())
@@ -66,8 +103,8 @@ void Transaction::startReserving(const QStringList &tables)
     ISC_STATUS_ARRAY status{};
     isc_tr_handle handle = 0;
     if (isc_start_transaction(status, &handle, 1, m_db->handle(), static_cast<unsigned short>(tpb.size()), tpb.data()))
-        throw DbError::fromStatus(status, QStringLiteral("Не удалось начать транзакцию базы данных."));
-    m_handle = handle;
+        throw DbError::fromStatus(status, m_db, QStringLiteral("Не удалось начать транзакцию базы данных."));
+    started(handle, false);
 }
 
 void Transaction::requireActive(const char *what) const
@@ -80,9 +117,14 @@ void Transaction::commit()
 {
     requireActive("commit");
     ISC_STATUS_ARRAY status{};
-    if (isc_commit_transaction(status, &m_handle))
-        throw DbError::fromStatus(status, QStringLiteral("Не удалось сохранить изменения в базе данных."));
-    m_handle = 0;
+    if (isc_commit_transaction(status, &m_handle)) {
+        DbError e = DbError::fromStatus(status, m_db, QStringLiteral("Не удалось сохранить изменения в базе данных."));
+        // Over a connection that broke there is nothing left to end.
+        if (e.isConnectionLost())
+            ended();
+        throw e;
+    }
+    ended();
 }
 
 void Transaction::commitRetaining()
@@ -90,7 +132,7 @@ void Transaction::commitRetaining()
     requireActive("commit retaining");
     ISC_STATUS_ARRAY status{};
     if (isc_commit_retaining(status, &m_handle))
-        throw DbError::fromStatus(status, QStringLiteral("Не удалось сохранить изменения в базе данных."));
+        throw DbError::fromStatus(status, m_db, QStringLiteral("Не удалось сохранить изменения в базе данных."));
 }
 
 void Transaction::rollback()
@@ -99,9 +141,9 @@ void Transaction::rollback()
     ISC_STATUS_ARRAY status{};
     const ISC_STATUS failed = isc_rollback_transaction(status, &m_handle);
     // A failed rollback still leaves nothing usable behind.
-    m_handle = 0;
+    ended();
     if (failed)
-        throw DbError::fromStatus(status, QStringLiteral("Не удалось отменить изменения в базе данных."));
+        throw DbError::fromStatus(status, m_db, QStringLiteral("Не удалось отменить изменения в базе данных."));
 }
 
 void Transaction::rollbackRetaining()
@@ -109,7 +151,7 @@ void Transaction::rollbackRetaining()
     requireActive("rollback retaining");
     ISC_STATUS_ARRAY status{};
     if (isc_rollback_retaining(status, &m_handle))
-        throw DbError::fromStatus(status, QStringLiteral("Не удалось отменить изменения в базе данных."));
+        throw DbError::fromStatus(status, m_db, QStringLiteral("Не удалось отменить изменения в базе данных."));
 }
 
 void Transaction::endOnDetach() noexcept
@@ -118,11 +160,11 @@ void Transaction::endOnDetach() noexcept
         return;
     ISC_STATUS_ARRAY status{};
     if (m_closeAction == CloseAction::Commit && !isc_commit_transaction(status, &m_handle)) {
-        m_handle = 0;
+        ended();
         return;
     }
     isc_rollback_transaction(status, &m_handle);
-    m_handle = 0;
+    ended();
 }
 
 } // namespace pc::fb
