@@ -1,5 +1,7 @@
 #include "app/JobRunner.h"
 
+#include "app/DocumentFetchOperation.h"
+#include "app/PriceUpdateOperation.h"
 #include "app/SettingsFiles.h"
 #include "core/AppContext.h"
 #include "core/JobDialogs.h"
@@ -15,6 +17,7 @@
 #include "price/PriceUpdate.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QDir>
 #include <QFile>
 #include <QElapsedTimer>
@@ -57,6 +60,16 @@ QString failureReason(const JobDialogs &dialogs, const QStringList &errors)
     if (!dialogs.notices.isEmpty())
         return dialogs.notices.last().simplified();
     return QStringLiteral("подробности в журнале сообщений");
+}
+
+// Runs the operation on its thread; this thread answers its questions and
+// takes its log lines meanwhile.
+void runToEnd(Operation &op)
+{
+    QEventLoop loop;
+    QObject::connect(&op, &Operation::finished, &loop, &QEventLoop::quit);
+    if (op.start())
+        loop.exec();
 }
 
 } // namespace
@@ -331,32 +344,56 @@ JobOutcome runJobWithoutWindow(const AppContext &context, JobKind kind, int wait
     openDm = &dm;
     ServerConnection connection(settings, dialogs, log);
     connection.ftp().setConnectTimeout(15000);
-    connection.setIdleHook([] { QCoreApplication::processEvents(); });
-    DocumentFetch documents(dm, connection, settings, dialogs, log, context);
-    DocumentFetch::Result fetched;
     const int addressCount = int(settings.DeliveryAddresses.size());
     const int addressIndex = addressCount > 0 ? settings.AddressIndex : -1;
 
     JobOutcome out;
     if (kind == JobKind::UpdatePrice) {
         PriceUpdate update(dm, connection, settings, dialogs, log, context);
-        update.ProcessEvents = [] { QCoreApplication::processEvents(); };
         // The date of the list the database holds (shared by every workstation).
         update.ReadStoredPriceDate();
-        update.FetchDocuments = [&] { fetched = documents.FetchDocuments(false, addressCount, addressIndex); };
-        // A program update found in the archive stays in the program folder:
-        // the window installs it at its next start.
-        if (const std::optional<JobOutcome> other = otherWorkstationsPriceUpdate(dm, update, settings, log, context.appDir(), waitSeconds)) {
-            out = *other;
-        } else {
+        QElapsedTimer started;
+        started.start();
+        const QString busy = JobLock::BusyTextOf(JobLock::Job::PriceUpdate);
+        for (;;) {
+            const int left = std::max(0, waitSeconds - int(started.elapsed() / 1000));
+            if (const std::optional<JobOutcome> other =
+                    otherWorkstationsPriceUpdate(dm, update, settings, log, context.appDir(), left)) {
+                out = *other;
+                break;
+            }
+            // The same operation the window runs, on its own thread and
+            // attachment; this thread answers its questions meanwhile. A
+            // program update found in the archive stays in the program
+            // folder: the window installs it at its next start.
+            const qsizetype noticesBefore = dialogs.notices.size();
             const PriceSnapshot before(dm);
-            const bool loaded = runPriceUpdate(update, dialogs);
-            out = priceJobOutcome(dm, update, loaded, settings.PriceDate, before, dialogs, log.errors(),
+            PriceUpdateOperation op(dm, context, settings, dialogs, log);
+            op.addressCount = addressCount;
+            op.addressIndex = addressIndex;
+            op.configureConnection = [](ServerConnection &c) { c.ftp().setConnectTimeout(15000); };
+            op.press = [&dialogs](PriceUpdate &update) { return runPriceUpdate(update, dialogs); };
+            runToEnd(op);
+            settings.PriceDate = op.settings.PriceDate;
+            settings.PriceDateTime = op.settings.PriceDateTime;
+            // Another counter started its update between the look above and
+            // this one's start: wait for it as well.
+            const bool overtaken = !op.loaded && dialogs.unanswered().isEmpty() && dialogs.notices.size() > noticesBefore
+                                   && dialogs.notices.back().startsWith(busy) && left > 0;
+            if (overtaken)
+                continue;
+            out = priceJobOutcome(dm, update, op.loaded, settings.PriceDate, before, dialogs, log.errors(),
                                   QDateTime::currentDateTime());
+            break;
         }
     } else {
-        fetched = documents.FetchDocuments(false, addressCount, addressIndex);
-        out = documentsJobOutcome(fetched.defectures, fetched.documents, dialogs, log.errors(), QDateTime::currentDateTime());
+        DocumentFetchOperation op(dm, context, settings, dialogs, log);
+        op.addressCount = addressCount;
+        op.addressIndex = addressIndex;
+        op.configureConnection = [](ServerConnection &c) { c.ftp().setConnectTimeout(15000); };
+        runToEnd(op);
+        out = documentsJobOutcome(op.result.defectures, op.result.documents, dialogs, log.errors(),
+                                  QDateTime::currentDateTime());
     }
     log.logMessage(out.summary, out.exitCode == JobDone ? Info : out.exitCode == JobStalePrice ? Warning : Error, true);
     return finish(out);

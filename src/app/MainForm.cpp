@@ -10,6 +10,8 @@
 #include "core/JobDialogs.h"
 #include "core/JobResult.h"
 #include "core/LogText.h"
+#include "core/Operation.h"
+#include "app/PriceUpdateOperation.h"
 #include "db/DataModule.h"
 #include "db/SharedJobState.h"
 #include "db/firebird/Events.h"
@@ -86,6 +88,16 @@ TMainForm::TMainForm(const QString &appDir, QWidget *parent)
                                                    return QString();
                                                }
                                            });
+    m_operations = new pc::OperationState(this);
+    // While an operation runs, the buttons that would start another one or
+    // change what it works on wait for it; everything else stays at hand.
+    connect(m_operations, &pc::OperationState::busyChanged, this, [this](bool busy) {
+        for (QPushButton *b : {ui->btnUpdatePrice, ui->btnSendOrder, ui->btnSendOrders, ui->btnGetDefecturesAndNaklad,
+                               ui->btnCheckConnection, ui->btnUpdateProgram, ui->btnClearorder, ui->btnImportOrder,
+                               ui->btnImportDbfData, ui->btnClearBase, ui->btnGetNewFile, ui->btnOrderRestore,
+                               ui->btnDeleteAllOrders})
+            b->setEnabled(!busy);
+    });
     m_windowDialogs = std::make_unique<WindowDialogs>(this, dlgAskMessage, frmSplash, m_pane.get());
     m_router = std::make_unique<pc::DialogsRouter>(m_windowDialogs.get());
     m_dialogs = m_router.get();
@@ -186,6 +198,9 @@ TMainForm::TMainForm(const QString &appDir, QWidget *parent)
 
 TMainForm::~TMainForm()
 {
+    // A running operation gives up first: it uses the database and the windows.
+    m_priceOp.reset();
+    m_task.reset();
     ProgramUpd.reset();
     Documents.reset();
     Printer.reset();
@@ -626,9 +641,9 @@ void TMainForm::RefreshTitle()
                    + settings.ClientCode + QStringLiteral(". Имя в системе ") + settings.ClientName
                    + QStringLiteral(" Прайс-лист от ") + settings.PriceDate + TitleSuffix);
     ui->pgcMain->setTabText(ui->pgcMain->indexOf(ui->tsOrder), QStringLiteral("Заказ"));
-    ui->btnUpdatePrice->setEnabled(true);
-    ui->btnSendOrder->setEnabled(true);
-    ui->btnSendOrders->setEnabled(true);
+    ui->btnUpdatePrice->setEnabled(!busy());
+    ui->btnSendOrder->setEnabled(!busy());
+    ui->btnSendOrders->setEnabled(!busy());
     ui->lbPriceDate->setText(QStringLiteral("Прайс от :     ") + settings.PriceDate);
 }
 
@@ -679,6 +694,10 @@ void TMainForm::closeEvent(QCloseEvent *e)
         // they were.
         if (Connection)
             Connection->cancelExchange();
+        if (m_priceOp)
+            m_priceOp->cancel();
+        if (m_task)
+            m_task->cancel();
         frmPopup->hide();
         frmBrowser->hide();
         e->accept();

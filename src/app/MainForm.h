@@ -51,6 +51,11 @@ class ServerConnection;
 struct ServerAddressList;
 class SupplierPanels;
 class DialogsRouter;
+class Operation;
+class OperationState;
+class TaskOperation;
+class PriceUpdate;
+class PriceUpdateOperation;
 struct JobOutcome;
 enum class JobKind;
 }
@@ -214,7 +219,33 @@ public:
     void chkShowDetailClick();
 
     bool CheckPriceActuality(bool ask);
+    // Starts the price update on its own thread (nothing when the window is
+    // busy); the window re-reads the list when it has finished.
     void UpdatePrice();
+    // The same with other dialogs and log (a job's answers); press: how the
+    // update is pressed (unset: once); after: called with the finished
+    // operation once the window has re-read what changed (unset: the window
+    // also installs a new program version found in the archive). False when
+    // it could not start.
+    bool startPriceUpdate(Dialogs &dialogs, MessageLog &log, std::function<bool(pc::PriceUpdate &)> press,
+                          std::function<void(const pc::PriceUpdateOperation &)> after);
+    // Whether a long operation runs: the one place that says so.
+    bool busy() const;
+    // Runs work as an operation on its own thread (nothing when the window is
+    // busy): the wait window offers «Прервать» and shows its progress; after
+    // runs on the window's thread once it has finished. False when it could
+    // not start.
+    bool startTask(Dialogs &dialogs, std::function<void(pc::TaskOperation &)> work, std::function<void()> after);
+    // The same for an operation made by the caller; after may read it.
+    bool startOperation(Dialogs &dialogs, std::unique_ptr<pc::Operation> op, std::function<void()> after);
+    // The document fetch as such an operation; after gets its result.
+    bool startDocumentFetch(bool alwaysReport, Dialogs &dialogs,
+                            std::function<void(int defectures, int documents)> after);
+    pc::OperationState *operations() const { return m_operations; }
+    // The running price update (nullptr when none).
+    pc::PriceUpdateOperation *priceOperation() const { return m_priceOp.get(); }
+    // Sets up a connection to the supplier's server as the window's own.
+    static void configureConnection(pc::ServerConnection &connection);
     void btnUpdateProgramClick();
     void btnSetPriceAptClick();
     void dbgNakladCellClick();
@@ -254,8 +285,9 @@ public:
     // A question or notice is open, long work runs, or the start-up is not done.
     bool BusyForJob() const;
     // Runs a job as its button would, with the job's fixed answers; the result
-    // is kept and shown in the message pane and on the start page.
-    pc::JobOutcome RunHandedJob(pc::JobKind kind);
+    // is kept and shown in the message pane and on the start page, then
+    // given to done (the price update ends after this returns).
+    void RunHandedJob(pc::JobKind kind, std::function<void(const pc::JobOutcome &)> done);
     // The last job's result not yet shown: a line in the message pane.
     void ShowLastJobResult();
 
@@ -305,7 +337,13 @@ private:
     bool m_jobRunning = false;
     bool m_activating = false;
     QString m_lastErrorLogFile;
-    void followPriceList(bool newList);
+    void followPriceList(bool newList, bool fromOtherWorkstation = true);
+    void priceUpdateFinished(Dialogs &dialogs, std::function<void(const pc::PriceUpdateOperation &)> after);
+    pc::OperationState *m_operations = nullptr;
+    std::unique_ptr<pc::PriceUpdateOperation> m_priceOp;
+    std::unique_ptr<pc::Operation> m_task;
+    // The document tables read again after another attachment wrote them.
+    void reopenDocuments();
     std::unique_ptr<pc::fb::EventWatcher> m_sharedEvents;
     QSet<QString> m_pendingShared;
     bool m_followingShared = false;

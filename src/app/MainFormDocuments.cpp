@@ -9,6 +9,8 @@
 #include "core/Dialogs.h"
 #include "core/PriceMask.h"
 #include "db/DataModule.h"
+#include "app/DocumentFetchOperation.h"
+#include "exchange/ServerConnection.h"
 #include "documents/MaxMarkup.h"
 #include "documents/FetchDocuments.h"
 #include "documents/Printing.h"
@@ -95,10 +97,47 @@ void TMainForm::makeDocumentFetch()
 
 void TMainForm::FetchDocuments(bool alwaysReport)
 {
-    if (!Documents)
-        return;
+    startDocumentFetch(alwaysReport, *m_dialogs, {});
+}
+
+// The fetch runs on its own thread with an attachment and a connection of its
+// own; the window reads the document tables again when it has finished.
+bool TMainForm::startDocumentFetch(bool alwaysReport, Dialogs &dialogs, std::function<void(int, int)> after)
+{
+    if (!DM || !DM->Connected() || busy())
+        return false;
+    if (!Connection)
+        CreateFtpClient();
     collectSettings(); // the invoice folder and the leave-on-server choice as they stand on the page
-    Documents->FetchDocuments(alwaysReport, ui->cbAddresses->count(), ui->cbAddresses->currentIndex());
+    auto op = std::make_unique<pc::DocumentFetchOperation>(*DM, context, settings, dialogs, *m_pane);
+    op->alwaysReport = alwaysReport;
+    op->addressCount = ui->cbAddresses->count();
+    op->addressIndex = ui->cbAddresses->currentIndex();
+    op->serverIndex = Connection->CurrentServerIndex();
+    op->configureConnection = &TMainForm::configureConnection;
+    const pc::DocumentFetchOperation *fetch = op.get();
+    return startOperation(dialogs, std::move(op), [this, fetch, after] {
+        if (Connection)
+            Connection->setCurrentServerIndex(fetch->serverIndexAfter);
+        reopenDocuments();
+        BuildStartPage();
+        if (after)
+            after(fetch->result.defectures, fetch->result.documents);
+    });
+}
+
+void TMainForm::reopenDocuments()
+{
+    for (pc::Dataset *ds : {DM->DefectTable(), DM->NakladSet()}) {
+        if (!ds || !ds->Active())
+            continue;
+        ds->Close();
+        ds->Open();
+        ds->Last();
+    }
+    for (pc::Dataset *ds : {DM->DefectLinesTable(), DM->DefectOrderLinesTable(), DM->NakladLinesSet()})
+        if (ds && !ds->Active())
+            ds->Open();
 }
 
 void TMainForm::btnDeleteNakladClick()

@@ -10,6 +10,7 @@
 
 #include "app/JobRunner.h"
 #include "app/MessagePane.h"
+#include "app/PriceUpdateOperation.h"
 #include "core/JobDialogs.h"
 #include "core/JobResult.h"
 #include "core/LogText.h"
@@ -23,9 +24,8 @@
 
 bool TMainForm::BusyForJob() const
 {
-    return !Initialised || m_activating || m_jobRunning || QApplication::activeModalWidget()
-           || QApplication::activePopupWidget() || QApplication::overrideCursor() || (frmSplash && frmSplash->isVisible())
-           || QThread::currentThread()->loopLevel() > 1;
+    return !Initialised || m_activating || m_jobRunning || busy() || QApplication::activeModalWidget()
+           || QApplication::activePopupWidget();
 }
 
 void TMainForm::AnswerOtherCopy(const QString &request, const std::function<void(const QString &)> &reply)
@@ -58,66 +58,80 @@ void TMainForm::AnswerOtherCopy(const QString &request, const std::function<void
             reply(QStringLiteral("busy"));
             return;
         }
-        const pc::JobOutcome out = RunHandedJob(*kind);
-        reply(QStringLiteral("done %1 %2").arg(out.exitCode).arg(out.summary));
+        RunHandedJob(*kind, [reply](const pc::JobOutcome &out) {
+            reply(QStringLiteral("done %1 %2").arg(out.exitCode).arg(out.summary));
+        });
     });
 }
 
-pc::JobOutcome TMainForm::RunHandedJob(pc::JobKind kind)
+void TMainForm::RunHandedJob(pc::JobKind kind, std::function<void(const pc::JobOutcome &)> done)
 {
     m_jobRunning = true;
-    pc::JobDialogs jobDialogs(*m_pane);
-    Dialogs *person = m_router->target;
-    m_router->target = &jobDialogs;
     const qsizetype linesBefore = m_pane->lines().size();
-    pc::JobOutcome out;
-    try {
-        if (kind == pc::JobKind::UpdatePrice) {
-            // A new version found in the archive waits for the next start.
-            struct NoProgramUpdate {
-                std::function<void()> &hook;
-                std::function<void()> kept;
-                explicit NoProgramUpdate(std::function<void()> &h) : hook(h) { std::swap(hook, kept); }
-                ~NoProgramUpdate() { std::swap(hook, kept); }
-            } noProgramUpdate(PriceUpd->CheckProgramUpdate);
-            if (const std::optional<pc::JobOutcome> other =
-                    pc::otherWorkstationsPriceUpdate(*DM, *PriceUpd, settings, *m_pane, context.appDir(), 0)) {
-                out = *other;
-                RefreshTitle();
-            } else {
-                const pc::PriceSnapshot before(*DM);
-                const bool loaded = pc::runPriceUpdate(*PriceUpd, jobDialogs);
-                QStringList errors;
-                for (const QString &line : m_pane->lines().mid(linesBefore))
-                    if (line.contains(pc::levelPrefix(Error)))
-                        errors << line.mid(line.indexOf(pc::levelPrefix(Error)) + pc::levelPrefix(Error).size());
-                out = pc::priceJobOutcome(*DM, *PriceUpd, loaded, settings.PriceDate, before, jobDialogs, errors,
-                                          QDateTime::currentDateTime());
-            }
-        } else {
-            collectSettings();
-            const pc::DocumentFetch::Result r =
-                Documents->FetchDocuments(false, ui->cbAddresses->count(), ui->cbAddresses->currentIndex());
-            QStringList errors;
-            for (const QString &line : m_pane->lines().mid(linesBefore))
-                if (line.contains(pc::levelPrefix(Error)))
-                    errors << line.mid(line.indexOf(pc::levelPrefix(Error)) + pc::levelPrefix(Error).size());
-            out = pc::documentsJobOutcome(r.defectures, r.documents, jobDialogs, errors, QDateTime::currentDateTime());
+    auto errorsSince = [this](qsizetype linesBefore) {
+        QStringList errors;
+        for (const QString &line : m_pane->lines().mid(linesBefore))
+            if (line.contains(pc::levelPrefix(Error)))
+                errors << line.mid(line.indexOf(pc::levelPrefix(Error)) + pc::levelPrefix(Error).size());
+        return errors;
+    };
+    auto finish = [this, kind, done](const pc::JobOutcome &out) {
+        m_jobRunning = false;
+        try {
+            pc::keepJobResult(context, kind, out, QDateTime::currentDateTime(), DM.get(), true);
+        } catch (const std::exception &e) {
+            LogMessage(pc::errorText(e), Warning, false);
         }
-    } catch (const std::exception &e) {
-        LogMessage(pc::errorText(e), Error, true);
-        out = {pc::JobFailed, pc::errorText(e)};
+        LogMessage(out.summary, out.exitCode == pc::JobDone ? Info : out.exitCode == pc::JobStalePrice ? Warning : Error, true);
+        BuildStartPage();
+        if (done)
+            done(out);
+    };
+
+    if (kind == pc::JobKind::UpdatePrice) {
+        // The job's answers stand in for the person's for this update only;
+        // the window's own questions still go to the person. A new version
+        // found in the archive waits for the next start.
+        if (const std::optional<pc::JobOutcome> other =
+                pc::otherWorkstationsPriceUpdate(*DM, *PriceUpd, settings, *m_pane, context.appDir(), 0)) {
+            RefreshTitle();
+            finish(*other);
+            return;
+        }
+        auto jobDialogs = std::make_shared<pc::JobDialogs>(*m_pane);
+        std::shared_ptr<const pc::PriceSnapshot> before;
+        try {
+            before = std::make_shared<const pc::PriceSnapshot>(*DM);
+        } catch (const std::exception &) {
+        }
+        const bool started = startPriceUpdate(
+            *jobDialogs, *m_pane,
+            [jobDialogs](pc::PriceUpdate &update) { return pc::runPriceUpdate(update, *jobDialogs); },
+            [this, jobDialogs, before, linesBefore, errorsSince, finish](const pc::PriceUpdateOperation &op) {
+                pc::JobOutcome out;
+                try {
+                    out = pc::priceJobOutcome(*DM, *PriceUpd, op.loaded, settings.PriceDate,
+                                              before ? *before : pc::PriceSnapshot(*DM), *jobDialogs,
+                                              errorsSince(linesBefore), QDateTime::currentDateTime());
+                } catch (const std::exception &e) {
+                    LogMessage(pc::errorText(e), Error, true);
+                    out = {pc::JobFailed, pc::errorText(e)};
+                }
+                finish(out);
+            });
+        if (!started)
+            finish(pc::busyJobOutcome(kind, QDateTime::currentDateTime()));
+        return;
     }
-    m_router->target = person;
-    m_jobRunning = false;
-    try {
-        pc::keepJobResult(context, kind, out, QDateTime::currentDateTime(), DM.get(), true);
-    } catch (const std::exception &e) {
-        LogMessage(pc::errorText(e), Warning, false);
-    }
-    LogMessage(out.summary, out.exitCode == pc::JobDone ? Info : out.exitCode == pc::JobStalePrice ? Warning : Error, true);
-    BuildStartPage();
-    return out;
+
+    auto jobDialogs = std::make_shared<pc::JobDialogs>(*m_pane);
+    const bool started = startDocumentFetch(
+        false, *jobDialogs, [jobDialogs, linesBefore, errorsSince, finish](int defectures, int documents) {
+            finish(pc::documentsJobOutcome(defectures, documents, *jobDialogs, errorsSince(linesBefore),
+                                           QDateTime::currentDateTime()));
+        });
+    if (!started)
+        finish(pc::busyJobOutcome(kind, QDateTime::currentDateTime()));
 }
 
 void TMainForm::ShowLastJobResult()

@@ -13,6 +13,9 @@
 #include "orders/OrderFile.h"
 #include "orders/SaveOrder.h"
 #include "orders/SendOrders.h"
+#include "core/Operation.h"
+#include "db/WorkerDatabase.h"
+#include "documents/FetchDocuments.h"
 #include "price/PriceGrid.h"
 
 #include <QApplication>
@@ -95,10 +98,59 @@ void TMainForm::btnSendorderClick()
             QApplication::restoreOverrideCursor();
         }
     };
-    sender.reloadArchive = [this] { Saver->ReloadArchive(); };
-    sender.showOrderTotals = [this] { ShowOrderTotals(); };
-    sender.fetchDocuments = [this] { FetchDocuments(false); };
+    if (busy())
+        return;
+    // The questions and the save here; the uploads on their own thread with
+    // an attachment and a connection of their own.
     const int before = Saver->NextOrderNumber();
-    sender.SendOrders(ui->cbAddresses->count(), ui->cbAddresses->currentIndex(), ui->edOrderComment->text());
+    const int count = ui->cbAddresses->count();
+    const int index = ui->cbAddresses->currentIndex();
+    const bool go = sender.PrepareSending(count, index, ui->edOrderComment->text());
     clearCommentWhenStored(before);
+    if (!go)
+        return;
+    struct Shared {
+        Settings settings;
+        int serverIndex = 0;
+        bool documentsFetched = false;
+    };
+    auto shared = std::make_shared<Shared>();
+    shared->settings = settings;
+    shared->serverIndex = Connection->CurrentServerIndex();
+    const pc::TDM *like = DM.get();
+    const pc::AppContext appContext = context;
+    const bool started = startTask(
+        *m_dialogs,
+        [shared, like, appContext, count, index](pc::TaskOperation &task) {
+            std::unique_ptr<pc::TDM> dm = pc::OpenAttachmentLike(*like, appContext, task.dialogs(), task.log());
+            pc::ServerConnection connection(shared->settings, task.dialogs(), task.log());
+            configureConnection(connection);
+            connection.setCurrentServerIndex(shared->serverIndex);
+            connection.setCancelFlag(&task.cancelFlag());
+            pc::OrderFileWriter writer(*dm, task.dialogs(), task.log(), appContext, shared->settings);
+            pc::OrderSaver saver(*dm, task.dialogs(), task.log(), shared->settings);
+            pc::OrderSender send(*dm, task.dialogs(), task.log(), appContext, shared->settings, connection, writer, saver);
+            send.showProgressPanel = [&task](bool visible) { emit task.progress(0, visible ? 0 : -1); };
+            pc::DocumentFetch fetch(*dm, connection, shared->settings, task.dialogs(), task.log(), appContext);
+            fetch.ReceiveProgress = [&task](qint64 done, qint64 total) { emit task.progress(done, total); };
+            send.fetchDocuments = [&] {
+                fetch.FetchDocuments(false, count, index);
+                shared->documentsFetched = true;
+            };
+            send.SendPrepared();
+            shared->serverIndex = connection.CurrentServerIndex();
+        },
+        [this, shared] {
+            if (Connection)
+                Connection->setCurrentServerIndex(shared->serverIndex);
+            Saver->ReloadArchive();
+            ShowOrderTotals();
+            if (shared->documentsFetched)
+                reopenDocuments();
+            BuildStartPage();
+        });
+    if (!started) // the order is in the archive, unsent: it goes with the next send
+        ShowNotice(QStringLiteral("При отправке заявки возникли ошибки.\r\nЗаявка была перемещена в архив и будет "
+                                  "отправлена при повторном сеансе связи"),
+                   true);
 }

@@ -11,6 +11,7 @@
 #include "core/Dialogs.h"
 #include "core/GatheredNotices.h"
 #include "core/JobDialogs.h"
+#include "core/Operation.h"
 #include "db/DataModule.h"
 #include "documents/MaxMarkup.h"
 #include "exchange/ServerConnection.h"
@@ -715,9 +716,7 @@ void TMainForm::btnClearOrderClick()
 void TMainForm::CreateFtpClient()
 {
     Connection = std::make_unique<pc::ServerConnection>(settings, dialogs(), log());
-    // Ten dead servers must not keep the pharmacist waiting for minutes.
-    Connection->ftp().setConnectTimeout(15000);
-    Connection->setIdleHook([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
+    configureConnection(*Connection);
     Connection->setBusyCursorHook([](bool busy) {
         if (busy)
             QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -764,13 +763,29 @@ void TMainForm::btnCheckConnectionClick()
     request.portText = ui->edServerPort->text();
     request.passive = ui->chkFtpMode->isChecked();
     request.login = typed.ClientAccount;
-    request.idle = [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); };
-    pc::ConnectionCheck result;
-    {
-        BusyCursor busy;
-        result = pc::checkServerConnection(request);
-    }
-    ShowNotice(result.text, true);
+    // On its own thread: the window stays with the person meanwhile.
+    auto result = std::make_shared<pc::ConnectionCheck>();
+    ShowWait(QStringLiteral("Подождите некоторое время, происходит соединение с сервером..."), 0);
+    const bool started = startTask(
+        dialogs(),
+        [request, result](pc::TaskOperation &task) {
+            pc::ConnectionCheckRequest given = request;
+            // «Прервать» ends the check at its next wait.
+            given.idle = [&task] {
+                if (task.cancelRequested())
+                    throw pc::ExchangeCancelled();
+            };
+            try {
+                *result = pc::checkServerConnection(given);
+            } catch (const pc::ExchangeCancelled &) {
+            }
+        },
+        [this, result] {
+            if (!result->text.isEmpty())
+                ShowNotice(result->text, true);
+        });
+    if (!started)
+        HideWait();
 }
 
 // «Импортировать данные из DBF»: the invoices and the order archive of the

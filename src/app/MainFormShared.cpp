@@ -86,8 +86,7 @@ void TMainForm::followOtherWorkstations()
         return;
     // Never in the middle of something: a question open, a load or a save
     // running. Tried again shortly.
-    if (QApplication::activeModalWidget() || QApplication::overrideCursor() || (frmSplash && frmSplash->isVisible())
-        || m_followingShared) {
+    if (QApplication::activeModalWidget() || busy() || m_followingShared) {
         QTimer::singleShot(500, this, &TMainForm::followOtherWorkstations);
         return;
     }
@@ -116,7 +115,7 @@ void TMainForm::followOtherWorkstations()
 // same goods row, with the same filter. Whether the list is new is told by
 // the version the database keeps with it, not by the event or a row count:
 // a daily list usually keeps its length, and an event may have been missed.
-void TMainForm::followPriceList(bool newList)
+void TMainForm::followPriceList(bool newList, bool fromOtherWorkstation)
 {
     pc::Dataset *price = DM->PriceSet();
     bool reread = false;
@@ -147,7 +146,7 @@ void TMainForm::followPriceList(bool newList)
         RefreshTitle();
     }
     ShowOrderTotals();
-    if (reread)
+    if (reread && fromOtherWorkstation)
         log().logMessage(QStringLiteral("Прайс обновлён на другом рабочем месте: показан новый прайс от ") + settings.PriceDate,
                          Info, true);
 }

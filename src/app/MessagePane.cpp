@@ -23,11 +23,10 @@ void MessagePane::logMessage(const QString &text, LogLevel level, bool reveal)
 {
     const QString line = pc::logLine(pc::shownText(text, level), level, QDateTime::currentDateTime());
     appendLine(line, level);
-    if (reveal) {
+    // Painted by the event loop: the work that logs runs on its own thread
+    // or returns to the loop soon.
+    if (reveal)
         showPane();
-        m_panel->repaint();
-        QApplication::processEvents();
-    }
     appendToDailyFile(line);
 }
 

@@ -5,7 +5,11 @@
 #include "core/LogText.h"
 #include "core/MessageLog.h"
 #include "documents/MaxMarkup.h"
+<<<<<<< HEAD
 #include "platform/FixedFormats.h"
+=======
+#include "platform/FileGroup.h"
+>>>>>>> main
 #include "platform/IniFile.h"
 #include "platform/WholeFile.h"
 
@@ -235,11 +239,25 @@ void SettingsFiles::readExchange(Settings &s) const
     s.FileNameOrder = ini.readString(order, QStringLiteral("FileNameOrder"), QStringLiteral("order.dbf"));
 }
 
+namespace {
+QString journalIn(const pc::AppContext &context) { return context.path(QStringLiteral("settings.journal")); }
+} // namespace
+
+QString SettingsFiles::journal() const { return journalIn(m_context); }
+
+void SettingsFiles::finishInterruptedSave(const pc::AppContext &context)
+{
+    pc::completeInterruptedReplace(journalIn(context), {QStringLiteral("server.ini"), QStringLiteral("client.ini"),
+                                                        QStringLiteral("exchange.ini")});
+    for (const QString &folder : {QString(), QStringLiteral("Data"), QStringLiteral("Orders")})
+        pc::removeStaleTempFiles(context.path(folder));
+}
+
 void SettingsFiles::save(Settings &s, const QStringList &markupCells) const
 {
-    // Each file is written once, whole: a crash or a full disk leaves it all
-    // old or all new. server.ini goes first and holds the main address and
-    // the port together, so they always belong to the same save.
+    // The three files are one change: they are composed in memory first and
+    // then replaced together, so that a crash or a full disk leaves them all
+    // old or all new (see FileGroup.h).
     IniFile server(serverIni());
     server.beginBatch();
     if (server.readInteger(kHeader, QStringLiteral("ServerPort"), 21) != s.ServerPort)
@@ -253,8 +271,6 @@ void SettingsFiles::save(Settings &s, const QStringList &markupCells) const
         else
             server.eraseSection(section);
     }
-    server.commit();
-    s.ServerIniExists = true;
 
     IniFile client(clientIni());
     client.beginBatch();
@@ -317,7 +333,6 @@ void SettingsFiles::save(Settings &s, const QStringList &markupCells) const
     writeChanged(client, QStringLiteral("ClientCode"), s.ClientCode);
     writeChanged(client, QStringLiteral("ClientName"), s.ClientName);
     writeChanged(client, QStringLiteral("ClientPass"), s.ClientPass);
-    client.commit();
 
     IniFile exchange(exchangeIni());
     exchange.beginBatch();
@@ -327,7 +342,10 @@ void SettingsFiles::save(Settings &s, const QStringList &markupCells) const
     exchange.writeString(order, QStringLiteral("ColumnCode"), s.ColumnCode);
     exchange.writeString(order, QStringLiteral("ColumnQnt"), s.ColumnQnt);
     exchange.writeString(order, QStringLiteral("FileNameOrder"), s.FileNameOrder);
-    exchange.commit();
+
+    pc::replaceFilesTogether(journal(), {{serverIni(), server.image()}, {clientIni(), client.image()},
+                                         {exchangeIni(), exchange.image()}});
+    s.ServerIniExists = true;
 }
 
 void SettingsFiles::writeIdentity(const ClientIdentity &id) const

@@ -46,12 +46,19 @@ public:
     void setAccounts(Settings &s) const;
     void readExchange(Settings &s) const;
 
-    // Writes everything the settings page holds, each file once and whole:
-    // server.ini, client.ini, exchange.ini. Throws AppError on the first file
-    // that cannot be written (that one and the ones after it keep what they
-    // had). markupCells: the texts of the markup grid's value cells; cells
+    // Writes everything the settings page holds as one change: server.ini,
+    // client.ini and exchange.ini are replaced together (a journal beside
+    // them, settings.journal, carries the change across a crash). Throws
+    // AppError when they cannot be written; all three then keep what they
+    // had. markupCells: the texts of the markup grid's value cells; cells
     // that are not numbers keep the stored value.
     void save(Settings &s, const QStringList &markupCells) const;
+    // At start, before the settings are read and while no other copy runs on
+    // the folder: a save cut off after its journal was written is completed,
+    // one cut off before is dropped, and temporary files of whole-file writes
+    // that a killed run left in the program folder, Data and Orders go.
+    static void finishInterruptedSave(const pc::AppContext &context);
+    QString journal() const;
 
     // The identity asked on the first start: each field given is written where
     // the program reads it (client.ini [Header]; the main address to server.ini

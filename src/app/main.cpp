@@ -1,6 +1,8 @@
 #include "app/ClientApplication.h"
 #include "app/JobRunner.h"
 #include "app/MainForm.h"
+#include "app/SettingsFiles.h"
+#include "app/SettingsSaveLoop.h"
 #include "core/AppContext.h"
 #include "core/JobDialogs.h"
 #include "core/JobLog.h"
@@ -15,6 +17,7 @@
 #include "platform/SingleInstance.h"
 
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLibraryInfo>
@@ -22,6 +25,7 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QThread>
+#include <QTimer>
 #include <QTranslator>
 
 #include <cstdio>
@@ -170,6 +174,7 @@ int runJob(int argc, char **argv, const QString &folder, pc::JobKind kind, int w
     QString lastReply, otherUser;
     for (;;) {
         if (instance.acquire()) {
+            SettingsFiles::finishInterruptedSave(context);
             if (const QString problem = localEngineProblem(context, lockFolderProblem); !problem.isEmpty()) {
                 QString reason = problem;
                 if (reason.endsWith(QLatin1Char('.')))
@@ -293,13 +298,29 @@ int main(int argc, char **argv)
         note.show();
         bool stop = false;
         pc::TerminationWatcher terminate([&stop](int) { stop = true; });
-        while (!instance.acquire(200, [] { QCoreApplication::processEvents(); })) {
-            if (stop || !note.isVisible())
-                return 0; // ended, or the note closed by the person: no window after all
+        // Tried every 200 ms from the event loop, which keeps the note painted.
+        QEventLoop waiting;
+        bool acquired = instance.acquire();
+        QTimer retry;
+        retry.setInterval(200);
+        QObject::connect(&retry, &QTimer::timeout, &waiting, [&] {
+            if ((acquired = instance.acquire()) || stop || !note.isVisible())
+                waiting.quit();
+        });
+        if (!acquired) {
+            retry.start();
+            waiting.exec();
         }
+        if (!acquired)
+            return 0; // ended, or the note closed by the person: no window after all
         note.close();
     }
-    if (const QString problem = localEngineProblem(pc::AppContext(exe.absolutePath()), lockFolderProblem); !problem.isEmpty())
+    // What a run killed while writing its files left behind, before anything is read.
+    const pc::AppContext context(exe.absolutePath());
+    SettingsFiles::finishInterruptedSave(context);
+    if (const std::optional<int> saves = settingsSaveLoopRequested())
+        return runSettingsSaveLoop(context, *saves);
+    if (const QString problem = localEngineProblem(context, lockFolderProblem); !problem.isEmpty())
         return refuseWindow(problem);
 
     // A program folder that was moved or copied carries a shortcut to the old

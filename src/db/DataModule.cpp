@@ -15,6 +15,7 @@
 #include <QAbstractEventDispatcher>
 #include <QDir>
 #include <QFile>
+#include <QThread>
 #include <QFileInfo>
 #include <QHash>
 #include <QSet>
@@ -467,12 +468,28 @@ struct LaterColumn {
     const char *table;
     const char *column;
 };
-constexpr LaterColumn kLaterColumns[] = {{"ORDERS", "SENDFILE"}, {"ORDERS", "SENDSIZE"}};
+constexpr LaterColumn kLaterColumns[] = {{"ORDERS", "SENDFILE"}, {"ORDERS", "SENDSIZE"}, {"ORDERS", "SENDHASH"}};
+
+// The columns the table has now, in upper case, as committed.
+QStringList presentColumns(TDM &dm, const QString &name)
+{
+    QStringList present;
+    std::unique_ptr<fb::Statement> q = dm.CreateQuery(
+        QStringLiteral("SELECT TRIM(RDB$FIELD_NAME) FROM RDB$RELATION_FIELDS WHERE RDB$RELATION_NAME = :NAME"));
+    q->setValue(QStringLiteral("NAME"), name.toUpper());
+    q->execute();
+    while (q->fetch())
+        present << q->asText(0).trimmed().toUpper();
+    return present;
+}
 
 // A database made by an earlier version lacks the columns added since: they
 // are added empty, so that the table opens with every column the program
-// reads. A failure is logged and leaves the table as it was (its opening then
-// says what is wrong).
+// reads. Two workstations opening such a database at once both try: the one
+// that comes second finds the columns there (committed by the other) and is
+// done; a failure is looked at again after a pause, and only a column still
+// missing then is logged, leaving the table as it was (its opening then says
+// what is wrong).
 void addLaterColumns(TDM &dm, MessageLog &log, const QString &name, const TTableDefs &def)
 {
     QStringList wanted;
@@ -481,35 +498,38 @@ void addLaterColumns(TDM &dm, MessageLog &log, const QString &name, const TTable
             wanted << QLatin1String(c.column);
     if (wanted.isEmpty())
         return;
-    try {
-        QStringList present;
-        {
-            std::unique_ptr<fb::Statement> q = dm.CreateQuery(
-                QStringLiteral("SELECT TRIM(RDB$FIELD_NAME) FROM RDB$RELATION_FIELDS WHERE RDB$RELATION_NAME = :NAME"));
-            q->setValue(QStringLiteral("NAME"), name.toUpper());
-            q->execute();
-            while (q->fetch())
-                present << q->asText(0).trimmed().toUpper();
-        }
-        bool added = false;
-        for (const FieldDefEntry &e : def.Entries()) {
-            if (e.Calculated || !wanted.contains(e.Name, Qt::CaseInsensitive) || present.contains(e.Name.toUpper()))
-                continue;
-            dm.ExecSQL(QStringLiteral("ALTER TABLE ") + name + QStringLiteral(" ADD ") + e.Name + QLatin1Char(' ')
-                           + SqlTypeOf(e, dm.DriverKind),
-                       false);
-            added = true;
-        }
-        if (added)
-            dm.Commit();
-    } catch (const std::exception &e) {
+    constexpr int kAttempts = 4;
+    for (int attempt = 1;; ++attempt) {
         try {
-            dm.Rollback();
-        } catch (const std::exception &) {
+            const QStringList present = presentColumns(dm, name);
+            bool added = false;
+            for (const FieldDefEntry &e : def.Entries()) {
+                if (e.Calculated || !wanted.contains(e.Name, Qt::CaseInsensitive) || present.contains(e.Name.toUpper()))
+                    continue;
+                dm.ExecSQL(QStringLiteral("ALTER TABLE ") + name + QStringLiteral(" ADD ") + e.Name + QLatin1Char(' ')
+                               + SqlTypeOf(e, dm.DriverKind),
+                           false);
+                added = true;
+            }
+            if (added)
+                dm.Commit();
+            return;
+        } catch (const std::exception &e) {
+            try {
+                dm.Rollback();
+            } catch (const std::exception &) {
+            }
+            if (attempt < kAttempts) {
+                // Most likely another workstation adding the same columns:
+                // its commit is awaited, then they are looked for again.
+                QThread::msleep(100 * attempt);
+                continue;
+            }
+            log.logMessage(QStringLiteral("Не удалось добавить новые столбцы в таблицу ") + name + QStringLiteral(": ")
+                               + errorText(e),
+                           Error, true);
+            return;
         }
-        log.logMessage(QStringLiteral("Не удалось добавить новые столбцы в таблицу ") + name + QStringLiteral(": ")
-                           + errorText(e),
-                       Error, true);
     }
 }
 

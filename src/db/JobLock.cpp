@@ -30,7 +30,9 @@ QString rowOf(JobLock::Job job)
     return QString();
 }
 
-QString busyTextOf(JobLock::Job job)
+} // namespace
+
+QString JobLock::BusyTextOf(Job job)
 {
     switch (job) {
     case JobLock::Job::PriceUpdate: return QStringLiteral("Прайс обновляется на другом рабочем месте");
@@ -39,8 +41,6 @@ QString busyTextOf(JobLock::Job job)
     }
     return QString();
 }
-
-} // namespace
 
 JobLock::JobLock(TDM &dm, Job job) : m_dm(dm), m_job(job) {}
 
@@ -99,7 +99,7 @@ bool JobLock::Acquire()
         if (!e.isConflict() && !e.isDuplicate() /* the other one inserted the row first */)
             throw;
         const QString who = m_dm.SharedValue(row + QStringLiteral(".WHO"));
-        m_busy = busyTextOf(m_job);
+        m_busy = BusyTextOf(m_job);
         if (!who.isEmpty())
             m_busy += QStringLiteral(" (") + who + QLatin1Char(')');
         return false;

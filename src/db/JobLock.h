@@ -35,6 +35,8 @@ public:
     void Release() noexcept;
     // «Прайс обновляется на другом рабочем месте» and who it is.
     QString BusyText() const { return m_busy; }
+    // The first words of BusyText for a job, without who runs it.
+    static QString BusyTextOf(Job job);
 
     // This workstation as the others are told: computer and user name.
     static QString WorkstationName();

@@ -85,9 +85,11 @@ std::vector<TTableDefs> BuildTableDefs(int driverKind)
     // While an order file is being put under its own name on the server: that
     // name and the size sent. Set before the rename and cleared once the order
     // is marked sent, so that an interrupted send is checked before the order
-    // goes out again.
+    // goes out again. SENDHASH: the SHA-256 of the bytes sent (hex), so the
+    // file found on the server is known for ours by its content.
     AddFieldDef(orders, QStringLiteral("SENDFILE"), K::String, no, 60, 0, no);
     AddFieldDef(orders, QStringLiteral("SENDSIZE"), K::Integer, no, 0, 0, no);
+    AddFieldDef(orders, QStringLiteral("SENDHASH"), K::String, no, 64, 0, no);
 
     TTableDefs &lines = defs.emplace_back(QStringLiteral("ORDERSL"));
     AddFieldDef(lines, QStringLiteral("IDNAKL"), K::Integer, no, 10, 0, idx);

@@ -49,13 +49,8 @@ void ServerConnection::checkpoint()
 {
     if (m_idle)
         m_idle();
-    if (m_cancelled || m_cancelledByPerson)
+    if (exchangeCancelled())
         throw ExchangeCancelled();
-}
-
-void ServerConnection::processEvents()
-{
-    checkpoint();
 }
 
 bool ServerConnection::ConnectToServer(bool reconnect)
@@ -72,10 +67,10 @@ bool ServerConnection::ConnectToServer(bool reconnect)
 
     if (Connect(m_currentServerIndex, false, reconnect)) {
         m_dialogs->hideWait();
-        processEvents();
+        checkpoint();
         return true;
     }
-    processEvents();
+    checkpoint();
     // The server that answered last did not: try every other one, saying so.
     const int first = m_currentServerIndex;
     for (int i = 0; i < kServerCount; ++i) {
@@ -84,10 +79,10 @@ bool ServerConnection::ConnectToServer(bool reconnect)
         if (Connect(i, true, reconnect)) {
             m_dialogs->hideWait();
             busy.release();
-            processEvents();
+            checkpoint();
             return true;
         }
-        processEvents();
+        checkpoint();
     }
     m_dialogs->hideWait();
     m_dialogs->setWaitCancel({});
@@ -122,7 +117,7 @@ bool ServerConnection::Connect(int i, bool announce, bool reconnect)
             m_ftp.disconnect();
         }
         m_ftp.setHost(address);
-        processEvents();
+        checkpoint();
         m_ftp.connect();
         if (!m_ftp.isConnected())
             return false;

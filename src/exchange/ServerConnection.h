@@ -14,6 +14,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <functional>
 
 class Dialogs;
@@ -61,7 +62,17 @@ public:
     // the connection now open; the next ConnectToServer starts afresh.
     void cancelByPerson() { m_cancelledByPerson = true; }
     void allowExchange() { m_cancelled = false; }
-    bool exchangeCancelled() const { return m_cancelled || m_cancelledByPerson; }
+    bool exchangeCancelled() const
+    {
+        return m_cancelled || m_cancelledByPerson || (m_cancelFlag && m_cancelFlag->load());
+    }
+    // The cancel flag of the operation this connection works for (set from
+    // another thread): once it is set, the connection or transfer ends at its
+    // next check as with cancelExchange. nullptr: none.
+    void setCancelFlag(const std::atomic<bool> *flag) { m_cancelFlag = flag; }
+    // The server tried first by the next connection (the one that answered
+    // last on another connection object).
+    void setCurrentServerIndex(int i) { m_currentServerIndex = i; }
     // For long work between transfers (a listing of many names): keeps the
     // window painted and raises ExchangeCancelled once cancelled.
     void checkpoint();
@@ -86,7 +97,6 @@ public:
     int CurrentServerIndex() const { return m_currentServerIndex; }
 
 private:
-    void processEvents();
 
     const Settings &m_settings;
     Dialogs *m_dialogs;
@@ -97,8 +107,9 @@ private:
     int m_currentServerIndex = 0;
     bool m_loginRefused = false; // a server of this ConnectToServer refused the login
     std::function<void()> m_idle;
-    bool m_cancelled = false;
-    bool m_cancelledByPerson = false;
+    std::atomic<bool> m_cancelled{false};
+    std::atomic<bool> m_cancelledByPerson{false};
+    const std::atomic<bool> *m_cancelFlag = nullptr;
     std::function<void(bool)> m_busyCursor;
 };
 

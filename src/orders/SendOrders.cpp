@@ -12,8 +12,11 @@
 #include "db/firebird/Statement.h"
 #include "platform/AppError.h"
 
+#include <QCryptographicHash>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <QTemporaryDir>
 #include <memory>
 #include <vector>
 
@@ -22,6 +25,27 @@ namespace pc {
 namespace {
 const QString kSendFailed = QStringLiteral("При отправке заявки возникли ошибки.\r\nЗаявка была перемещена в архив и будет отправлена при повторном сеансе связи");
 } // namespace
+
+QString OrderSender::SentText(int count, double total)
+{
+    return QStringLiteral("Было отправлено ") + QString::number(count) + QStringLiteral(" заявок  на сумму ")
+         + OrderFileWriter::FloatText(total);
+}
+
+QString OrderSender::failureNotice() const
+{
+    // Nothing went out: the orders wait in the archive.
+    if (m_sentCount == 0)
+        return kSendFailed;
+    // Some did: the notice says so, then what did not go.
+    QString text = SentText(m_sentCount, m_sentTotal);
+    if (m_sentCount < m_toSend)
+        text += QStringLiteral("\r\nПри отправке остальных заявок возникли ошибки: они остались в архиве и будут отправлены "
+                               "при повторном сеансе связи");
+    if (m_historyFailed)
+        text += QStringLiteral("\r\nЖурнал отправки не удалось передать на сервер, он будет передан со следующей заявкой");
+    return text;
+}
 
 QString OrderSender::UploadName(const QString &fileName) { return fileName + QStringLiteral(".tmp"); }
 
@@ -47,11 +71,17 @@ int CountUnsentOrders(TDM &dm, QDateTime *oldest)
 
 void OrderSender::SendOrders(int addressCount, int addressIndex, const QString &comment)
 {
+    if (PrepareSending(addressCount, addressIndex, comment))
+        SendPrepared();
+}
+
+bool OrderSender::PrepareSending(int addressCount, int addressIndex, const QString &comment)
+{
     if (addressCount > 1 && addressIndex == 0) {
         m_dialogs.showNotice(QStringLiteral("Выберите адрес доставки (поле 'Заявка от')!"), true);
         if (dropDownAddresses)
             dropDownAddresses();
-        return;
+        return false;
     }
     if (leaveChangesMode)
         leaveChangesMode();
@@ -59,9 +89,9 @@ void OrderSender::SendOrders(int addressCount, int addressIndex, const QString &
         && m_dialogs.askQuestion(QStringLiteral("Прайс не актуальный! При отправке заявки цены могут измениться. Продолжить?"),
                                  false, false)
                != mrYes)
-        return;
+        return false;
     if (showOnlyOrder && showOnlyOrder())
-        return;
+        return false;
     QDateTime oldest;
     const int count = CountUnsentOrders(m_dm, &oldest);
     if (count > 0
@@ -70,12 +100,15 @@ void OrderSender::SendOrders(int addressCount, int addressIndex, const QString &
                                      + QStringLiteral("\r\nПродолжить?"),
                                  true, false)
                != mrYes)
-        return;
-    if (!m_saver.SaveCurrentOrder(comment))
-        return;
+        return false;
+    return m_saver.SaveCurrentOrder(comment);
+}
+
+void OrderSender::SendPrepared()
+{
     try {
         if (!SendUnsentOrders())
-            m_dialogs.showNotice(kSendFailed, true);
+            m_dialogs.showNotice(failureNotice(), true);
     } catch (const std::exception &e) {
         // An expected failure: said in the log in its own words, and the
         // notice; the orders not yet sent stay unsent for the next time.
@@ -83,12 +116,12 @@ void OrderSender::SendOrders(int addressCount, int addressIndex, const QString &
         m_dialogs.hideWait();
         // Cancelled because the program is closing: said in the log only.
         if (!dynamic_cast<const ExchangeCancelled *>(&e))
-            m_dialogs.showNotice(kSendFailed, true);
+            m_dialogs.showNotice(failureNotice(), true);
         if (reloadArchive)
             reloadArchive();
         return;
     } catch (...) {
-        m_dialogs.showNotice(kSendFailed, true);
+        m_dialogs.showNotice(failureNotice(), true);
         if (reloadArchive)
             reloadArchive();
         throw;
@@ -101,6 +134,10 @@ void OrderSender::SendOrders(int addressCount, int addressIndex, const QString &
 
 bool OrderSender::SendUnsentOrders()
 {
+    m_sentCount = 0;
+    m_sentTotal = 0;
+    m_toSend = 0;
+    m_historyFailed = false;
     // Two workstations sending the same orders at once would send them twice.
     JobLock job(m_dm, JobLock::Job::Sending);
     if (!job.AcquireOrTell(m_dialogs))
@@ -129,11 +166,12 @@ bool OrderSender::SendUnsentOrders()
                 earlier.file = f->AsString().trimmed();
             if (Field *f = q->FindField(QStringLiteral("SENDSIZE")); f && !f->IsNull())
                 earlier.size = f->AsLargeInt();
+            if (Field *f = q->FindField(QStringLiteral("SENDHASH")); f && !f->IsNull())
+                earlier.digest = f->AsString().trimmed().toLatin1();
             interrupted.push_back(earlier);
         }
     }
-    double total = 0;
-    int sent = 0;
+    m_toSend = int(files.size());
     for (size_t i = 0; i < files.size(); ++i) {
         const OrderFileInfo &info = files[i];
         if (!m_connection.isConnected()) {
@@ -144,8 +182,8 @@ bool OrderSender::SendUnsentOrders()
         if (!interrupted[i].file.isEmpty()) {
             const EarlierSend earlier = checkEarlierSend(info.OrderId, interrupted[i]);
             if (earlier == EarlierSend::Delivered) {
-                total += info.Sum;
-                ++sent;
+                m_sentTotal += info.Sum;
+                ++m_sentCount;
                 continue;
             }
             if (earlier == EarlierSend::Withheld)
@@ -154,18 +192,28 @@ bool OrderSender::SendUnsentOrders()
         // Marks the order sent itself, as soon as its file is on the server.
         if (!SendOrderFile(info.OrderId, info.Folder, false, info.Sum, info.FileName))
             return false;
-        total += info.Sum;
-        ++sent;
     }
     if (m_connection.isConnected())
         m_connection.DisconnectFromServer();
     m_connection.setLogin(m_settings.ClientAccount);
     if (result)
-        m_dialogs.showNotice(QStringLiteral("Было отправлено ") + QString::number(sent) + QStringLiteral(" заявок  на сумму ")
-                                 + OrderFileWriter::FloatText(total),
-                             false);
-    if (!m_settings.AskSendLog && fetchDocuments)
-        fetchDocuments();
+        m_dialogs.showNotice(SentText(m_sentCount, m_sentTotal), false);
+    if (!m_settings.AskSendLog && fetchDocuments) {
+        // The orders have gone whatever happens here: a failed fetch is told
+        // as such, never as a failed send.
+        try {
+            fetchDocuments();
+        } catch (const ExchangeCancelled &) {
+            throw;
+        } catch (const std::exception &e) {
+            m_log.logMessage(errorText(e) + QStringLiteral(" (получение дефектур и накладных после отправки заявок)"), Error,
+                             true);
+            m_dialogs.hideWait();
+            m_dialogs.showNotice(QStringLiteral("Заявки отправлены, но дефектуры и накладные получить не удалось. "
+                                                "Подробности в окне сообщений"),
+                                 true);
+        }
+    }
     return result;
 }
 
@@ -202,7 +250,7 @@ bool OrderSender::SendOrderFile(int orderId, const QString &folder, bool connect
         // From here until the order is marked sent, a crash or a lost
         // connection leaves it unknown whether the server has the file under
         // its own name: the order says so, and the next send looks first.
-        setSendMark(orderId, fileName, QFileInfo(folder + fileName).size());
+        setSendMark(orderId, fileName, QFileInfo(folder + fileName).size(), contentDigest(folder + fileName));
         try {
             ftp.rename(uploadName, fileName);
         } catch (const std::exception &e) {
@@ -212,7 +260,7 @@ bool OrderSender::SendOrderFile(int orderId, const QString &folder, bool connect
             // A refusal is an answer: the file did not get its name. Without
             // one the rename may have happened, and the mark stays.
             if (refused)
-                setSendMark(orderId, QString(), -1);
+                setSendMark(orderId, QString(), -1, QByteArray());
             removeUpload(uploadName, e);
             throw AppError(QStringLiteral("Заявка № ") + number
                            + (refused ? QStringLiteral(" не отправлена: сервер не дал переименовать переданный файл ")
@@ -222,6 +270,8 @@ bool OrderSender::SendOrderFile(int orderId, const QString &folder, bool connect
         // The order is with the supplier: marked sent for good before
         // anything else can fail, so it never goes out twice.
         markSent(orderId);
+        ++m_sentCount;
+        m_sentTotal += sum;
         m_log.logMessage(QStringLiteral("Заявка № ") + number + QStringLiteral(" на сумму ") + OrderFileWriter::FloatText(sum)
                              + QStringLiteral(" отправлена"),
                          Info, true);
@@ -231,6 +281,7 @@ bool OrderSender::SendOrderFile(int orderId, const QString &folder, bool connect
         const QString history = m_settings.ClientCode + QStringLiteral(".log");
         const QString historyUpload = UploadName(history);
         auto historyFailed = [&](const std::exception &e) {
+            m_historyFailed = true;
             removeUpload(historyUpload, e);
             return AppError(QStringLiteral("Заявка № ") + number + QStringLiteral(" отправлена, но журнал отправки ") + history
                             + QStringLiteral(" не удалось передать на сервер. ") + errorText(e));
@@ -287,10 +338,15 @@ void OrderSender::replaceHistory(const QString &upload, const QString &history)
         if (movedAside && ftp.isConnected()) {
             try {
                 ftp.rename(previous, history);
-            } catch (const std::exception &back) {
-                m_log.logMessage(QStringLiteral("Прежний журнал отправки остался на сервере под именем ") + previous
-                                     + QStringLiteral(": ") + errorText(back),
-                                 Error, true);
+            } catch (const FtpError &back) {
+                if (back.kind() != FtpError::Refused && back.kind() != FtpError::NotFound)
+                    throw;
+                // No name can be given to a file on this server: the history
+                // goes up under its own name directly, so that the supplier
+                // always finds one there.
+                m_log.logDetail(QStringLiteral("Журнал отправки не вернулся под своё имя: ") + back.message());
+                storeHistoryDirectly(upload, history, previous);
+                return;
             }
         }
         throw;
@@ -305,12 +361,45 @@ void OrderSender::replaceHistory(const QString &upload, const QString &history)
     }
 }
 
-void OrderSender::setSendMark(int orderId, const QString &fileName, qint64 size)
+QByteArray OrderSender::contentDigest(const QString &path)
 {
-    std::unique_ptr<fb::Statement> q =
-        m_dm.CreateQuery(QStringLiteral("UPDATE ORDERS SET SENDFILE = :SENDFILE, SENDSIZE = :SENDSIZE WHERE ID = :ID"));
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return QByteArray();
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!hash.addData(&f))
+        return QByteArray();
+    return hash.result().toHex();
+}
+
+void OrderSender::storeHistoryDirectly(const QString &upload, const QString &history, const QString &previous)
+{
+    FtpClient &ftp = m_connection.ftp();
+    try {
+        ftp.put(m_context.path(QStringLiteral("history.log")), history);
+    } catch (const std::exception &e) {
+        m_log.logMessage(QStringLiteral("Прежний журнал отправки остался на сервере под именем ") + previous
+                             + QStringLiteral(", новый не удалось передать под именем ") + history + QStringLiteral(": ")
+                             + errorText(e),
+                         Error, true);
+        throw;
+    }
+    for (const QString &name : {upload, previous}) {
+        try {
+            ftp.deleteFile(name);
+        } catch (const std::exception &e) {
+            m_log.logDetail(QStringLiteral("Не удалось удалить с сервера ") + name + QStringLiteral(": ") + errorText(e));
+        }
+    }
+}
+
+void OrderSender::setSendMark(int orderId, const QString &fileName, qint64 size, const QByteArray &digest)
+{
+    std::unique_ptr<fb::Statement> q = m_dm.CreateQuery(
+        QStringLiteral("UPDATE ORDERS SET SENDFILE = :SENDFILE, SENDSIZE = :SENDSIZE, SENDHASH = :SENDHASH WHERE ID = :ID"));
     q->setValue(QStringLiteral("SENDFILE"), fileName.isEmpty() ? QVariant() : QVariant(fileName));
     q->setValue(QStringLiteral("SENDSIZE"), size < 0 ? QVariant() : QVariant(size));
+    q->setValue(QStringLiteral("SENDHASH"), digest.isEmpty() ? QVariant() : QVariant(QString::fromLatin1(digest)));
     q->setValue(QStringLiteral("ID"), orderId);
     q->execute();
     m_dm.Commit();
@@ -319,7 +408,7 @@ void OrderSender::setSendMark(int orderId, const QString &fileName, qint64 size)
 void OrderSender::markSent(int orderId)
 {
     std::unique_ptr<fb::Statement> q =
-        m_dm.CreateQuery(QStringLiteral("UPDATE ORDERS SET STATUS = 1, SENDFILE = NULL, SENDSIZE = NULL WHERE ID = :ID"));
+        m_dm.CreateQuery(QStringLiteral("UPDATE ORDERS SET STATUS = 1, SENDFILE = NULL, SENDSIZE = NULL, SENDHASH = NULL WHERE ID = :ID"));
     q->setValue(QStringLiteral("ID"), orderId);
     q->execute();
     m_dm.PostEvent(QStringLiteral("ORDERS_CHANGED")); // the other workstations' archives follow
@@ -329,14 +418,28 @@ void OrderSender::markSent(int orderId)
 OrderSender::EarlierSend OrderSender::checkEarlierSend(int orderId, const InterruptedSend &earlier)
 {
     const QString number = QString::number(orderId);
-    qint64 onServer = -1;
-    try {
-        onServer = m_connection.ftp().size(earlier.file);
-    } catch (const std::exception &e) {
-        m_log.logDetail(QStringLiteral("Не удалось узнать, есть ли на сервере ") + earlier.file + QStringLiteral(": ")
-                        + errorText(e));
+    // Ours only when the server's file holds exactly the bytes sent: a file
+    // of that name may be another one (the numbers start again after the
+    // database is cleared), and a server may answer a size for a file it
+    // does not have. The file is fetched and its content compared.
+    bool ours = false;
+    if (!earlier.digest.isEmpty() && earlier.size >= 0) {
+        try {
+            QTemporaryDir check(m_context.path(QStringLiteral("Orders/.check-XXXXXX")));
+            if (!check.isValid())
+                throw AppError(QStringLiteral("не удалось создать временную папку в ") + m_context.path(QStringLiteral("Orders")));
+            const QString local = check.filePath(QStringLiteral("server.ini"));
+            m_connection.ftp().get(earlier.file, local);
+            ours = QFileInfo(local).size() == earlier.size && contentDigest(local) == earlier.digest;
+            if (!ours)
+                m_log.logDetail(QStringLiteral("На сервере под именем ") + earlier.file
+                                + QStringLiteral(" лежит другой файл, не отправленная заявка № ") + number);
+        } catch (const std::exception &e) {
+            m_log.logDetail(QStringLiteral("Не удалось проверить, есть ли на сервере ") + earlier.file + QStringLiteral(": ")
+                            + errorText(e));
+        }
     }
-    if (onServer >= 0 && onServer == earlier.size) {
+    if (ours) {
         markSent(orderId);
         m_log.logMessage(QStringLiteral("Заявка № ") + number + QStringLiteral(" уже на сервере (") + earlier.file
                              + QStringLiteral("): отправка прервалась после передачи, заявка отмечена отправленной"),
@@ -347,7 +450,7 @@ OrderSender::EarlierSend OrderSender::checkEarlierSend(int orderId, const Interr
                                   + QStringLiteral(", возможно, уже отправлена: связь прервалась во время отправки. Отправить ещё раз?"),
                               false, false)
         == mrYes) {
-        setSendMark(orderId, QString(), -1);
+        setSendMark(orderId, QString(), -1, QByteArray());
         return EarlierSend::SendAgain;
     }
     m_log.logMessage(QStringLiteral("Заявка № ") + number

@@ -44,10 +44,15 @@ public:
     // comment: the comment box as typed. A failed upload is logged in its own
     // words and followed by the notice; the unsent orders wait for next time.
     void SendOrders(int addressCount, int addressIndex, const QString &comment);
+    // The same in two steps: the questions and the save of the current order
+    // (true when the sending goes on), then the uploads and what follows
+    // them, which may run on another thread with a module of its own.
+    bool PrepareSending(int addressCount, int addressIndex, const QString &comment);
+    void SendPrepared();
 
     // False when an upload reported failure. An order left as being sent by
     // an interrupted send is looked for on the server first: there under its
-    // name with the size sent, it is marked sent without going up again;
+    // name with the content sent, it is marked sent without going up again;
     // otherwise it goes up again only when the pharmacist says so, and waits
     // (as being sent) for the next send when not.
     bool SendUnsentOrders();
@@ -64,6 +69,8 @@ public:
     // The name an order file travels under until it is complete on the
     // server: never matched by the supplier's "*.ini" pick-up.
     static QString UploadName(const QString &fileName);
+    // "Было отправлено N заявок  на сумму X".
+    static QString SentText(int count, double total);
 
 private:
     // An order whose earlier send broke off between the upload and its
@@ -71,18 +78,27 @@ private:
     struct InterruptedSend {
         QString file;
         qint64 size = -1;
+        QByteArray digest; // SHA-256 of the bytes sent, hex
     };
     enum class EarlierSend { Delivered, SendAgain, Withheld };
     // Looks on the server for the order file of an interrupted send: there
-    // with the size sent, the order is marked sent; otherwise the pharmacist
-    // decides whether it goes out again.
+    // with the very bytes sent (fetched and compared), the order is marked
+    // sent; otherwise the pharmacist decides whether it goes out again, under
+    // its own name (a file of that name with other content is replaced).
     EarlierSend checkEarlierSend(int orderId, const InterruptedSend &earlier);
-    void setSendMark(int orderId, const QString &fileName, qint64 size); // committed at once
+    void setSendMark(int orderId, const QString &fileName, qint64 size, const QByteArray &digest); // committed at once
+    static QByteArray contentDigest(const QString &path); // SHA-256 in hex; empty when unreadable
     void markSent(int orderId);                                          // committed at once
     // Puts the uploaded history in place of the server's, keeping the old
     // one whenever the new one cannot take its place.
     void replaceHistory(const QString &upload, const QString &history);
+    // The last resort of a server that renames nothing onto the history's
+    // name: the history is stored under it directly, and the uploaded copy
+    // and the one moved aside are removed.
+    void storeHistoryDirectly(const QString &upload, const QString &history, const QString &previous);
     void removeUpload(const QString &uploadName, const std::exception &failure);
+    // The notice after a send that failed: what went, and what did not.
+    QString failureNotice() const;
 
     TDM &m_dm;
     Dialogs &m_dialogs;
@@ -92,6 +108,11 @@ private:
     ServerConnection &m_connection;
     OrderFileWriter &m_writer;
     OrderSaver &m_saver;
+    // What the current send has done so far.
+    int m_sentCount = 0;
+    double m_sentTotal = 0;
+    int m_toSend = 0;             // unsent orders this send found
+    bool m_historyFailed = false; // an order went, its history did not
 };
 
 } // namespace pc

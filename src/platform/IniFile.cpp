@@ -95,17 +95,29 @@ void IniFile::commit()
     save();
 }
 
+QByteArray IniFile::image() const
+{
+    load(); // nothing is re-read while a batch has changes
+    return linesImage();
+}
+
+QByteArray IniFile::linesImage() const
+{
+    QByteArray out;
+    for (const Line &l : m_lines) {
+        out += toCp1251(l.text);
+        out += "\r\n";
+    }
+    return out;
+}
+
 void IniFile::save()
 {
     if (m_batch) {
         m_pending = true;
         return;
     }
-    QByteArray out;
-    for (const Line &l : m_lines) {
-        out += toCp1251(l.text);
-        out += "\r\n";
-    }
+    const QByteArray out = linesImage();
     const QFileInfo fi(m_fileName);
     if (!fi.dir().exists())
         QDir().mkpath(fi.absolutePath());

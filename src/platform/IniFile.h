@@ -55,6 +55,9 @@ public:
     // IniError, leaving the file as it was, when it cannot be written.
     void commit();
     bool inBatch() const { return m_batch; }
+    // The file's bytes as a commit() would write them now (with the batch's
+    // changes), for a caller that writes several files as one change.
+    QByteArray image() const;
 
     // A float as the files carry it: up to 15 significant digits, a decimal
     // comma, no group separator, whatever the locale; reading takes a point too.
@@ -74,6 +77,7 @@ private:
     };
     void load() const;
     void save();
+    QByteArray linesImage() const; // the lines as the file holds them
     int findSection(const QString &section) const;         // index of its header line, -1
     int findKey(int sectionLine, const QString &key) const; // index of the key line, -1
     int sectionEnd(int sectionLine) const;                  // one past its last line

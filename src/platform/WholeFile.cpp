@@ -135,6 +135,8 @@ QString keepPrivate(const QString &fileName)
 
 void setFileFaultHook(FileFaultHook hook) { faultHook() = std::move(hook); }
 
+int fileFaultAt(FileStep step, const QString &target, qint64 writtenAfter) { return injected(step, target, writtenAfter); }
+
 WholeFileWriter::WholeFileWriter(QString fileName) : m_fileName(std::move(fileName)) {}
 
 WholeFileWriter::~WholeFileWriter() { cancel(); }
@@ -179,20 +181,27 @@ void WholeFileWriter::write(const char *data, qint64 size)
     m_written += size;
 }
 
+namespace {
+// The file gets its final mode before it takes the target's place: the
+// mode of the file it replaces, else private for a file that holds
+// passwords and the usual one (umask) for any other. A mode that cannot
+// be set leaves it private.
+void giveFinalMode(int fd, const QString &fileName)
+{
+    struct stat st {};
+    const mode_t mode = ::stat(nativeName(fileName).constData(), &st) == 0 ? mode_t(st.st_mode & 07777)
+                      : holdsSecrets(fileName)                              ? mode_t(0600)
+                                                                            : mode_t(0666 & ~processUmask());
+    if (mode != 0600)
+        (void)::fchmod(fd, mode);
+}
+} // namespace
+
 void WholeFileWriter::commit()
 {
     if (m_fd < 0)
         fail(QStringLiteral("записать"), EBADF);
-    // The file gets its final mode before it takes the target's place: the
-    // mode of the file it replaces, else private for a file that holds
-    // passwords and the usual one (umask) for any other. A mode that cannot
-    // be set leaves it private.
-    struct stat st {};
-    const mode_t mode = ::stat(nativeName(m_fileName).constData(), &st) == 0 ? mode_t(st.st_mode & 07777)
-                      : holdsSecrets(m_fileName)                              ? mode_t(0600)
-                                                                              : mode_t(0666 & ~processUmask());
-    if (mode != 0600)
-        (void)::fchmod(m_fd, mode);
+    giveFinalMode(m_fd, m_fileName);
     if (const int error = syncFile(m_fd, m_fileName))
         fail(QStringLiteral("записать"), error);
     const int fd = m_fd;
@@ -213,6 +222,22 @@ void WholeFileWriter::commit()
     }
     m_tempName.clear();
     syncFolder(m_fileName);
+}
+
+QString WholeFileWriter::commitAside()
+{
+    if (m_fd < 0)
+        fail(QStringLiteral("записать"), EBADF);
+    giveFinalMode(m_fd, m_fileName);
+    if (const int error = syncFile(m_fd, m_fileName))
+        fail(QStringLiteral("записать"), error);
+    const int fd = m_fd;
+    m_fd = -1;
+    if (::close(fd) != 0)
+        fail(QStringLiteral("записать"), errno);
+    QString temp;
+    std::swap(temp, m_tempName);
+    return temp;
 }
 
 void WholeFileWriter::cancel() noexcept

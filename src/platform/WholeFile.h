@@ -45,6 +45,9 @@ public:
     void commit();
     // Drops what was written; the target stays as it was. Never throws.
     void cancel() noexcept;
+    // Syncs the temporary file and leaves it beside the target, unrenamed;
+    // returns its path. From then on the caller owns it (see FileGroup.h).
+    QString commitAside();
 
 private:
     [[noreturn]] void fail(const QString &what, int error);
@@ -82,5 +85,8 @@ enum class FileStep { Write, Sync, Rename };
 // default) changes nothing.
 using FileFaultHook = std::function<int(FileStep step, const QString &target, qint64 writtenAfter)>;
 void setFileFaultHook(FileFaultHook hook);
+// Asks the hook about a step taken outside WholeFileWriter (the renames of a
+// file group); 0 when there is no hook or it lets the step go.
+int fileFaultAt(FileStep step, const QString &target, qint64 writtenAfter);
 
 } // namespace pc

@@ -62,7 +62,7 @@ const QString kDamagedPrice = QStringLiteral(
     "Подробности в окне сообщений");
 
 const QString kUnusablePrice = QStringLiteral(
-    "Файл прайса от поставщика повреждён: в нём не читаются наименования, цены или коды товаров. "
+    "Файл прайса от поставщика повреждён: в нём не читаются наименования, цены, остатки или коды товаров. "
     "Прайс-лист и заказ оставлены прежними. Подробности в окне сообщений");
 
 // A price file without a single record: loading it would empty the list.
@@ -71,9 +71,9 @@ public:
     EmptyPriceFile() : AppError(kEmptyPrice) {}
 };
 
-// A price file whose goods codes, names or prices cannot be read in most of
-// its rows: loading it would put a list nobody can order from in place of
-// a good one.
+// A price file whose goods codes, names, prices or stocks cannot be read in
+// most of its rows: loading it would put a list nobody can order from in
+// place of a good one (nothing is ordered beyond the stock).
 class UnusablePriceFile : public AppError {
 public:
     using AppError::AppError;
@@ -85,7 +85,30 @@ struct KeyColumn {
     const char *name;
     const char *meaning;
 };
-constexpr KeyColumn kKeyColumns[] = {{"IDTOVAR", "код товара"}, {"TOVAR", "наименование"}, {"PRICE", "цена"}};
+constexpr KeyColumn kKeyColumns[] = {
+    {"IDTOVAR", "код товара"}, {"TOVAR", "наименование"}, {"PRICE", "цена"}, {"QNT", "остаток"}};
+
+// Whether a cell read for a number column holds a number: a logical (a
+// column of the wrong type) or letters do not.
+bool readsAsNumber(const QVariant &v)
+{
+    switch (v.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Double:
+    case QMetaType::Float:
+        return true;
+    case QMetaType::QString: {
+        bool ok = false;
+        v.toString().trimmed().toDouble(&ok);
+        return ok;
+    }
+    default:
+        return false;
+    }
+}
 
 // Whether the import expects a DBF column of this type for a column of this
 // kind: texts from character or memo columns (and numbers used as codes),
@@ -191,6 +214,12 @@ QDateTime PriceUpdate::parseDateTime(const QString &text)
     return QDateTime(date, time);
 }
 
+void PriceUpdate::checkCancelled() const
+{
+    if (m_cancel && m_cancel->load(std::memory_order_relaxed))
+        throw ExchangeCancelled();
+}
+
 bool PriceUpdate::orderIsEmpty()
 {
     if (OrderIsEmpty)
@@ -258,7 +287,7 @@ bool PriceUpdate::CheckPriceActuality(bool ask)
             if (!orderIsEmpty())
                 question += QStringLiteral("(сумма текущего заказа может измениться)");
             if (m_dialogs.askQuestion(question, true, false) == mrYes)
-                result = UpdatePrice();
+                result = StartUpdate ? StartUpdate() : UpdatePrice();
             else
                 call(SetTitleSuffix, QStringLiteral("(ТРЕБУЕТСЯ ОБНОВЛЕНИЕ!!!)"));
         }
@@ -284,7 +313,7 @@ bool PriceUpdate::CheckUnloadedPriceFile()
         loadPriceFile(file);
     else
         QFile::remove(file);
-    if (!m_dm.PriceSet() || !m_dm.PriceSet()->Active())
+    if (ReopenDatasets && (!m_dm.PriceSet() || !m_dm.PriceSet()->Active()))
         if (m_dm.PriceHasData())
             m_dm.OpenPrice(true);
     return true;
@@ -561,11 +590,13 @@ int PriceUpdate::ImportPriceFile(const QString &fileName)
 
     DbfUnreadableCells unreadable;
     const int rows = copyRecords(reader, columns, unreadable, [&](const CopiedRow &row) {
+        checkCancelled();
         for (KeyCount &k : keyCounts) {
             const CopiedColumn &c = columns[k.column];
             const QVariant &v = row.values[k.column];
             const bool empty = c.plainText ? row.texts[k.column].find_first_not_of(' ') == std::string::npos
-                                           : v.isNull() || (c.text && v.toString().trimmed().isEmpty());
+                             : c.text     ? v.isNull() || v.toString().trimmed().isEmpty()
+                                          : !readsAsNumber(v);
             k.empty += empty ? 1 : 0;
         }
         RowKey key{bytesOf(row, idColumn), dayOf(row.values[godenColumn])};
@@ -768,6 +799,7 @@ int PriceUpdate::ImportPriceDetails(const QString &fileName)
     int loaded = 0;
     QStringList skipped;
     copyRecords(reader, columns, unreadable, [&](const CopiedRow &row) {
+        checkCancelled();
         if (tooLong(row)) {
             skipped << (columns[0].plainText ? fromCp1251(row.texts[0]) : row.values[0].toString());
             return;
@@ -819,6 +851,7 @@ void PriceUpdate::RestoreOrderFromOld()
     Field &goden = old->FieldByName(QStringLiteral("GODEN"));
     Field &zakaz = old->FieldByName(QStringLiteral("ZAKAZ"));
     for (int i = 0; i < old->RecordCount(); ++i) {
+        checkCancelled();
         Dataset::ActiveRow row(*old, i);
         sameBatch->setValue(QStringLiteral("ZAKAZ"), zakaz.AsLargeInt());
         sameBatch->setValue(QStringLiteral("IDTOVAR"), id.AsString());
@@ -876,7 +909,8 @@ bool PriceUpdate::loadPriceFile(const QString &fileName)
     try {
         // The grid shows the rows again once the new list is in place (or the
         // old one is back).
-        m_dm.OpenPrice(false);
+        if (ReopenDatasets)
+            m_dm.OpenPrice(false);
         // The load holds the list for itself from the copy of the order to
         // the last row: a quantity typed on another workstation meanwhile is
         // refused (and kept on its screen to type again), never lost between
@@ -937,6 +971,9 @@ bool PriceUpdate::loadPriceFile(const QString &fileName)
         rollback();
         m_log.logMessage(e.text() + QStringLiteral(" (получение прайса)"), Error, true);
         m_dialogs.showNotice(e.Damaged() ? kDamagedPrice : kPriceError, true);
+    } catch (const ExchangeCancelled &) {
+        rollback();
+        m_log.logMessage(QStringLiteral("Загрузка прайса прервана, прежний прайс-лист сохранён"), Warning, true);
     } catch (const std::exception &e) {
         rollback();
         m_log.logMessage(errorText(e) + QStringLiteral(" (получение прайса)"), Error, true);
@@ -968,11 +1005,13 @@ bool PriceUpdate::loadPriceFile(const QString &fileName)
 
     try {
         if (m_lastLoadOk) {
-            m_dm.SetAllActive(true);
-            // The grid reads the details from memory: read the new ones.
-            if (Dataset *det = m_dm.PriceDetTable()) {
-                det->Close();
-                det->Open();
+            if (ReopenDatasets) {
+                m_dm.SetAllActive(true);
+                // The grid reads the details from memory: read the new ones.
+                if (Dataset *det = m_dm.PriceDetTable()) {
+                    det->Close();
+                    det->Open();
+                }
             }
             call(ShowOrderTotals);
             if (keepOld) {
@@ -996,7 +1035,7 @@ bool PriceUpdate::loadPriceFile(const QString &fileName)
             }
             IniFile(m_context.path(QStringLiteral("client.ini")))
                 .writeString(QStringLiteral("Header"), QStringLiteral("PriceTime"), m_settings.PriceDate);
-        } else if (m_dm.PriceHasData()) {
+        } else if (ReopenDatasets && m_dm.PriceHasData()) {
             m_dm.OpenPrice(true);
         }
     } catch (const std::exception &e) {
@@ -1492,7 +1531,7 @@ bool PriceUpdate::UpdatePrice()
     } catch (const std::exception &e) {
         finishUpdateUi();
         try {
-            if ((!m_dm.PriceSet() || !m_dm.PriceSet()->Active()) && m_dm.PriceHasData())
+            if (ReopenDatasets && (!m_dm.PriceSet() || !m_dm.PriceSet()->Active()) && m_dm.PriceHasData())
                 m_dm.OpenPrice(true);
         } catch (const std::exception &reopen) {
             m_log.logMessage(errorText(reopen), Error, true);
@@ -1511,7 +1550,7 @@ bool PriceUpdate::UpdatePrice()
     finishUpdateUi();
     call(ReloadTopPanel);
     try {
-        if ((!m_dm.PriceSet() || !m_dm.PriceSet()->Active()) && m_dm.PriceHasData())
+        if (ReopenDatasets && (!m_dm.PriceSet() || !m_dm.PriceSet()->Active()) && m_dm.PriceHasData())
             m_dm.OpenPrice(true);
     } catch (const std::exception &e) {
         m_log.logMessage(errorText(e), Error, true);

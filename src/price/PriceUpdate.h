@@ -22,6 +22,7 @@
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
+#include <atomic>
 #include <functional>
 
 class Dialogs;
@@ -71,6 +72,19 @@ public:
     // load holds the list (the place where another workstation's typing
     // used to be lost).
     std::function<void()> AfterOrderKept;
+
+    // Unset: CheckPriceActuality runs UpdatePrice itself when the person
+    // agrees. Set: it calls this instead (the window starts the update as an
+    // operation of its own); the result is the actuality's.
+    std::function<bool()> StartUpdate;
+    // Whether the module's datasets (the grid's) are closed and reopened
+    // around a load. Off for a module of its own on another thread, whose
+    // owner re-reads its own datasets afterwards.
+    bool ReopenDatasets = true;
+    // The cancel flag of the operation this update runs in: once set, the
+    // transfer, the reading of the price file and the row loops end, and the
+    // old list stays as it was. nullptr: none.
+    void setCancelFlag(const std::atomic<bool> *flag) { m_cancel = flag; }
 
     // How long an unpacking program may run before it is stopped.
     int UnpackTimeoutMs = 15000;
@@ -136,6 +150,7 @@ private:
     void reportError(const QString &message);
     void toggleBugFixType();
     bool orderIsEmpty();
+    void checkCancelled() const;
     QString findPriceFile(const QString &folder) const;
     static QString dateTimeText(const QDateTime &when);
     static QDateTime parseDateTime(const QString &text);
@@ -148,6 +163,7 @@ private:
     const AppContext &m_context;
     bool m_running = false;
     bool m_lastLoadOk = false;
+    const std::atomic<bool> *m_cancel = nullptr;
     bool m_zip = false;
     qint64 m_largestDeclared = 0; // of the files given to unzip
     // The names of the archive being unpacked that were refused (each said

@@ -51,6 +51,8 @@ TfrmPopup::TfrmPopup(QWidget *parent)
     TimerOpacity.setInterval(50);
     TimerBlink.setInterval(500);
     TimerHide.setInterval(10000);
+    connect(&m_fade, &QVariantAnimation::valueChanged, this, [this](const QVariant &v) { setOpacity(v.toInt()); });
+    connect(&m_fade, &QVariantAnimation::finished, this, [this] { hide(); });
     connect(&TimerOpacity, &QTimer::timeout, this, &TfrmPopup::TimerOpacityTimer);
     connect(&TimerBlink, &QTimer::timeout, this, &TfrmPopup::TimerBlinkTimer);
     connect(&TimerHide, &QTimer::timeout, this, &TfrmPopup::TimerHideTimer);
@@ -65,6 +67,7 @@ void TfrmPopup::setOpacity(int value)
 void TfrmPopup::ShowPopup(const QString &text, const QString &detail, bool detailIsAddress,
                           int left, int top, unsigned char maxOpacity)
 {
+    m_fade.stop();
     hide();
     ++m_shown;
     move(left, top);
@@ -94,7 +97,6 @@ void TfrmPopup::TimerOpacityTimer()
     // Raised past the target by at most one step: 200 is reached as 210.
     m_opacity += 30;
     setWindowOpacity(m_opacity / 255.0);
-    QApplication::processEvents();
 }
 
 // The note stays readable: the caption is set to the text on every tick rather
@@ -114,22 +116,18 @@ void TfrmPopup::TimerHideTimer()
         m_translucent = true;
         setOpacity(255);
     }
-    // Keys go on reaching the grid while the note fades; a key that moves to
-    // another row with a note of its own shows that one, which must stay.
-    const unsigned shown = m_shown;
-    while (m_opacity > 0) {
-        setOpacity(std::max(0, m_opacity - 5));
-        QApplication::processEvents();
-        if (m_shown != shown)
-            return;
-        if (isHidden())
-            break;
-        QThread::msleep(8);
-    }
-    hide();
     TimerOpacity.stop();
     TimerBlink.stop();
     TimerHide.stop();
+    // The fade runs on the event loop: keys go on reaching the grid while the
+    // note fades, and a key that moves to another row with a note of its own
+    // shows that one (ShowPopup stops this fade).
+    m_fade.stop();
+    m_fade.setStartValue(m_opacity);
+    m_fade.setEndValue(0);
+    // Steps of 5 every 8 ms, as long as the fade always took.
+    m_fade.setDuration(std::max(1, m_opacity / 5 * 8));
+    m_fade.start();
 }
 
 QRect TfrmPopup::detailGeometry(int mainWidth, int mainHeight)

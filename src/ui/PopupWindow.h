@@ -3,6 +3,7 @@
 
 #include <QRect>
 #include <QTimer>
+#include <QVariantAnimation>
 #include <QWidget>
 #include <functional>
 
@@ -50,4 +51,5 @@ private:
     int m_opacity = 255;
     bool m_translucent = false;
     unsigned m_shown = 0; // counts ShowPopup calls
+    QVariantAnimation m_fade; // the fade-out
 };

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
@@ -12,9 +13,12 @@ const QString kDefaultWaitText = QStringLiteral("Подождите некото
 }
 
 TfrmSplash::TfrmSplash(QWidget *mainWindow)
-    : QWidget(nullptr, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::Tool), m_mainWindow(mainWindow)
+    // A tool window of the main window: above it, never above a question.
+    : QWidget(mainWindow, Qt::FramelessWindowHint | Qt::Tool), m_mainWindow(mainWindow)
 {
     setObjectName(QStringLiteral("frmSplash"));
+    // Shown over the work, it leaves the keyboard where the person is.
+    setAttribute(Qt::WA_ShowWithoutActivating);
     setFixedSize(406, 79);
     setAutoFillBackground(true);
     QPalette pal = palette();
@@ -43,6 +47,13 @@ TfrmSplash::TfrmSplash(QWidget *mainWindow)
     btnCancelWait->setObjectName(QStringLiteral("btnCancelWait"));
     btnCancelWait->setAccessibleDescription(QStringLiteral("Прервать обмен с сервером; всё, что уже было, остаётся как было"));
     btnCancelWait->hide();
+    pbProgress = new QProgressBar(this);
+    pbProgress->setObjectName(QStringLiteral("pbProgress"));
+    pbProgress->setAccessibleName(QStringLiteral("Выполнено"));
+    pbProgress->setTextVisible(true);
+    pbProgress->hide();
+    m_pending.setInterval(100);
+    connect(&m_pending, &QTimer::timeout, this, &TfrmSplash::showWhenNoModal);
     connect(btnCancelWait, &QPushButton::clicked, this, [this] {
         if (!m_cancel)
             return;
@@ -71,6 +82,25 @@ void TfrmSplash::placeButton()
     btnCancelWait->setGeometry(w - b.width() - 10, h, b.width(), b.height());
     btnCancelWait->setEnabled(true);
     btnCancelWait->show();
+    pbProgress->setGeometry(72, h + 2, w - b.width() - 10 - 72 - 10, b.height() - 4);
+    pbProgress->setVisible(m_total > 0);
+}
+
+void TfrmSplash::SetProgress(qint64 done, qint64 total)
+{
+    if (total < 0) {
+        m_total = 0;
+        pbProgress->hide();
+        return;
+    }
+    if (total > 0)
+        m_total = total;
+    if (m_total <= 0)
+        return;
+    // Kilobytes: the bar counts in int.
+    pbProgress->setMaximum(int((m_total + 1023) / 1024));
+    pbProgress->setValue(int(std::min(done, m_total) / 1024));
+    pbProgress->setVisible(bool(m_cancel));
 }
 
 void TfrmSplash::ShowWait(const QString &text, int picture)
@@ -92,16 +122,25 @@ void TfrmSplash::ShowWait(const QString &text, int picture)
         move(area.center() - rect().center());
     if (m_cancel)
         btnCancelWait->setEnabled(true);
+    showWhenNoModal();
+}
+
+// Over the main window, never over a question or notice: while one is open
+// the wait window waits for it to close. It is painted by the event loop; the
+// long work runs on its own thread.
+void TfrmSplash::showWhenNoModal()
+{
+    if (QApplication::activeModalWidget()) {
+        m_pending.start();
+        return;
+    }
+    m_pending.stop();
     show();
     raise();
-    activateWindow();
-    if (m_cancel)
-        btnCancelWait->setFocus();
-    repaint();
-    QApplication::processEvents();
 }
 
 void TfrmSplash::HideWait()
 {
+    m_pending.stop();
     hide();
 }

@@ -1,11 +1,13 @@
 #pragma once
 // The wait window shown during server work and other long operations.
 
+#include <QTimer>
 #include <QWidget>
 
 #include <functional>
 
 class QLabel;
+class QProgressBar;
 class QPushButton;
 
 class TfrmSplash : public QWidget {
@@ -19,14 +21,21 @@ public:
     // While set, the window carries «Прервать», which calls `cancel` once per
     // press; an empty function removes the button.
     void SetCancelAction(std::function<void()> cancel);
+    // The progress of the running operation beside «Прервать»: done of total
+    // bytes (total 0 keeps the last total); total < 0 hides the bar.
+    void SetProgress(qint64 done, qint64 total);
 
     QLabel *lbCaption = nullptr;
     QLabel *ImageConnect = nullptr;
     QLabel *Image2 = nullptr;
     QPushButton *btnCancelWait = nullptr;
+    QProgressBar *pbProgress = nullptr;
 
 private:
     void placeButton();
+    void showWhenNoModal();
+    QTimer m_pending; // shown once the open question closes
     QWidget *m_mainWindow;
     std::function<void()> m_cancel;
+    qint64 m_total = 0;
 };

@@ -37,8 +37,17 @@ void WindowDialogs::placeOver(QWidget *dialog) const
         own->setTransientParent(over->windowHandle());
 }
 
+// A question, a notice or a picker is never hidden under the wait window: the
+// wait window goes first (the work shows it again when it goes on waiting).
+void WindowDialogs::hideWaitForModal()
+{
+    if (m_splash)
+        m_splash->HideWait();
+}
+
 int WindowDialogs::askQuestion(const QString &text, bool focusYes, bool withCancel)
 {
+    hideWaitForModal();
     placeOver(m_dialog);
     return m_dialog->AskQuestion(text, focusYes, withCancel);
 }
@@ -47,6 +56,7 @@ void WindowDialogs::showNotice(const QString &text, bool alsoLogDetail)
 {
     if (alsoLogDetail && m_log)
         m_log->logDetail(text);
+    hideWaitForModal();
     placeOver(m_dialog);
     m_dialog->ShowNotice(text);
     if (afterNotice)
@@ -70,21 +80,25 @@ void WindowDialogs::setWaitCancel(std::function<void()> cancel)
 
 QString WindowDialogs::pickFolder(const QString &caption, const QString &start)
 {
+    hideWaitForModal();
     return QFileDialog::getExistingDirectory(activeWindow(), caption, start);
 }
 
 QString WindowDialogs::pickOpenFile(const QString &caption, const QString &start, const QString &filter)
 {
+    hideWaitForModal();
     return QFileDialog::getOpenFileName(activeWindow(), caption, start, filter);
 }
 
 QString WindowDialogs::pickSaveFile(const QString &caption, const QString &start, const QString &filter)
 {
+    hideWaitForModal();
     return QFileDialog::getSaveFileName(activeWindow(), caption, start, filter);
 }
 
 bool WindowDialogs::inputBox(const QString &caption, const QString &prompt, QString &value)
 {
+    hideWaitForModal();
     bool ok = false;
     const QString text = QInputDialog::getText(activeWindow(), caption, prompt, QLineEdit::Normal, value, &ok);
     if (ok)
@@ -94,6 +108,7 @@ bool WindowDialogs::inputBox(const QString &caption, const QString &prompt, QStr
 
 bool WindowDialogs::askClientIdentity(ClientIdentity &id)
 {
+    hideWaitForModal();
     TdlgIdentity dialog(activeWindow());
     dialog.setIdentity(id);
     if (dialog.exec() != QDialog::Accepted)

@@ -38,6 +38,7 @@ private:
     // The shared question dialog stays a child of the main window; it is put
     // over the active window before it opens.
     void placeOver(QWidget *dialog) const;
+    void hideWaitForModal();
 
     QWidget *m_owner;
     TdlgAskMessage *m_dialog;

@@ -758,6 +758,7 @@ TEST_F(MainFormFixture, ConnectionCheckSaysWhetherTheTypedServerLetUsIn)
     const QString serverText = QString("Сервер 127.0.0.1 (порт %1)").arg(server.port());
 
     form->ui->btnCheckConnection->click();
+    ASSERT_TRUE(waitFor([&] { return !form->busy(); }, 30000));
     ASSERT_FALSE(dialogs.notices.isEmpty());
     EXPECT_EQ(dialogs.notices.last(), serverText + " отвечает, вход под именем \"1234\" выполнен. Соединение в порядке");
     EXPECT_TRUE(server.commands().contains("USER 1234"));
@@ -765,6 +766,7 @@ TEST_F(MainFormFixture, ConnectionCheckSaysWhetherTheTypedServerLetUsIn)
 
     form->ui->edClientPass->setText("wrong");
     form->ui->btnCheckConnection->click();
+    ASSERT_TRUE(waitFor([&] { return !form->busy(); }, 30000));
     EXPECT_TRUE(dialogs.notices.last().startsWith(
         serverText + " отвечает, но не принял имя пользователя \"1234\" или пароль. Проверьте код клиента и пароль\n("))
         << dialogs.notices.last().toStdString();
@@ -772,6 +774,7 @@ TEST_F(MainFormFixture, ConnectionCheckSaysWhetherTheTypedServerLetUsIn)
     const int closed = pc::test::freeLoopbackPort();
     form->ui->edServerPort->setText(QString::number(closed));
     form->ui->btnCheckConnection->click();
+    ASSERT_TRUE(waitFor([&] { return !form->busy(); }, 30000));
     EXPECT_TRUE(dialogs.notices.last().startsWith(
         QString("Сервер 127.0.0.1 (порт %1) не отвечает. Проверьте адрес, порт и подключение к сети\n(").arg(closed)))
         << dialogs.notices.last().toStdString();
@@ -863,6 +866,7 @@ TEST_F(MainFormFixture, SendButtonArchivesAndUploadsTheCurrentOrder)
     dialogs.setNextAnswer(mrYes); // the price list here is not today's: send anyway
     form->ui->btnSendOrder->click();
     EXPECT_EQ(form->ui->edOrderComment->text(), ""); // it went with this order, not the next
+    ASSERT_TRUE(waitFor([&] { return !form->busy(); }, 30000)); // the uploads run on their own thread
     EXPECT_EQ(dialogs.questions.last(), "Прайс не актуальный! При отправке заявки цены могут измениться. Продолжить?");
     EXPECT_TRUE(dialogs.notices.contains("Было отправлено 1 заявок  на сумму 37,5")) << dialogs.notices.join("|").toStdString();
     EXPECT_EQ(QDir(server.home("Order")).entryList({"55_*.ini"}, QDir::Files).size(), 1);
@@ -894,6 +898,8 @@ TEST_F(MainFormFixture, UpdateButtonLoadsTheSuppliersPriceIntoTheGrid)
     form->LoadSettings();
     dialogs.setNextAnswer(mrNo); // no documents this time
     form->ui->btnUpdatePrice->click();
+    ASSERT_TRUE(form->busy()); // on its own thread: the window goes on
+    ASSERT_TRUE(waitFor([&] { return !form->busy(); }, 60000));
     EXPECT_EQ(dialogs.questions.first(), "Проверить дефектуры и накладные?");
     EXPECT_TRUE(dialogs.notices.contains("Прайс удачно обновлен!")) << dialogs.notices.join("|").toStdString();
     ASSERT_EQ(form->ui->dbgrdPrice->model()->rowCount(), 2);

@@ -109,9 +109,10 @@ TEST(Popup, FadesInToMaxOpacityPlusOneStepThenFadesOutAndHides)
     EXPECT_EQ(popup.lbCaption->text(), "Примечание"); // the note stays readable
 
     popup.TimerHideTimer();
-    EXPECT_EQ(popup.opacity(), 0);
-    EXPECT_FALSE(popup.isVisible());
+    EXPECT_TRUE(popup.isVisible()); // fading out on the event loop
     EXPECT_FALSE(popup.TimerBlink.isActive());
+    EXPECT_TRUE(waitFor([&] { return !popup.isVisible(); }, 3000));
+    EXPECT_EQ(popup.opacity(), 0);
     EXPECT_FALSE(popup.TimerHide.isActive());
 
     // A new popup restarts from 0 at the new place.

@@ -221,7 +221,7 @@ TEST_F(DatasetTest, CalculatedFieldsAndDisplayFormat)
     };
     openOrders(ds);
     EXPECT_EQ(calcs, 0); // nothing computed until read
-    EXPECT_EQ(ds.FieldCount(), 11); // nine columns, two calculated
+    EXPECT_EQ(ds.FieldCount(), 12); // ten columns, two calculated
     EXPECT_EQ(ds.FieldByName(QStringLiteral("SSTATUS")).AsString(), QStringLiteral("Отправлена"));
     EXPECT_EQ(ds.FieldByName(QStringLiteral("HALF")).DisplayText(), QStringLiteral(",5"));
     EXPECT_EQ(calcs, 1);

@@ -48,7 +48,7 @@ TEST(TableDefs, ShapeOfTheEightDefinitions)
     const auto defs = BuildTableDefs(DriverFirebird);
     ASSERT_EQ(defs.size(), size_t(TdCount));
     const QStringList names{"PRICE", "PRICE_DET", "ORDERS", "ORDERSL", "DEFECT", "DEFECTL", "NAKLAD", "NAKLADL"};
-    const std::vector<int> counts{25, 4, 10, 10, 4, 5, 7, 21};
+    const std::vector<int> counts{25, 4, 11, 10, 4, 5, 7, 21};
     const std::vector<int> calculated{7, 0, 1, 2, 0, 0, 3, 3};
     for (int i = 0; i < TdCount; ++i) {
         EXPECT_EQ(defs[size_t(i)].Name(), names[i]);
@@ -127,8 +127,8 @@ TEST(TableDefs, InsertTexts)
 {
     const auto fb = BuildTableDefs(DriverFirebird);
     EXPECT_EQ(BuildInsertSQL(fb[TdOrders]),
-              QStringLiteral("INSERT INTO ORDERS (ID,DATET,PRICETIME,STATUS,SUMMA,COMMENT,ORDERTIME,SENDFILE,SENDSIZE) VALUES "
-                             "(:ID,:DATET,:PRICETIME,:STATUS,:SUMMA,:COMMENT,:ORDERTIME,:SENDFILE,:SENDSIZE)"));
+              QStringLiteral("INSERT INTO ORDERS (ID,DATET,PRICETIME,STATUS,SUMMA,COMMENT,ORDERTIME,SENDFILE,SENDSIZE,SENDHASH) VALUES "
+                             "(:ID,:DATET,:PRICETIME,:STATUS,:SUMMA,:COMMENT,:ORDERTIME,:SENDFILE,:SENDSIZE,:SENDHASH)"));
     const QString naklL = BuildInsertSQL(fb[TdNakladL]);
     EXPECT_TRUE(naklL.contains(QStringLiteral(",PRICE_APT) VALUES (:LINENO,"))) << naklL.toStdString();
     EXPECT_TRUE(naklL.endsWith(QStringLiteral(",:PRICE_APT)"))) << naklL.toStdString();

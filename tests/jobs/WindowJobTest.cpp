@@ -7,6 +7,8 @@
 
 #include "ui_MainForm.h"
 
+#include "GuiTest.h"
+
 #include "app/JobRunner.h"
 #include "app/MessagePane.h"
 #include "core/JobResult.h"
@@ -51,7 +53,14 @@ TEST_F(WindowJobFixture, JobInTheWindowAsksThePersonNothingAndGivesTheDialogsBac
     ASSERT_TRUE(form->Initialised);
     dialogs.notices.clear();
     EXPECT_FALSE(form->BusyForJob());
-    const pc::JobOutcome out = form->RunHandedJob(pc::JobKind::UpdatePrice);
+    pc::JobOutcome out;
+    bool done = false;
+    form->RunHandedJob(pc::JobKind::UpdatePrice, [&](const pc::JobOutcome &o) {
+        out = o;
+        done = true;
+    });
+    EXPECT_TRUE(form->BusyForJob()); // the update runs on its own thread
+    ASSERT_TRUE(waitFor([&] { return done; }, 30000));
     EXPECT_EQ(out.exitCode, 1);
     EXPECT_TRUE(out.summary.startsWith("Прайс не обновлён в ")) << out.summary.toStdString();
     EXPECT_TRUE(dialogs.questions.isEmpty()) << dialogs.questions.join('|').toStdString();

@@ -28,6 +28,7 @@
 #include <QtEndian>
 
 #include <gtest/gtest.h>
+#include <atomic>
 #include <iostream>
 #include <map>
 #include <limits>
@@ -455,6 +456,25 @@ TEST_F(PriceUpdateFixture, CancelledDownloadEndsAtOnceAndKeepsTheOldList)
             connection->DisconnectFromServer();
         }
     }
+}
+
+// The operation's cancel flag set while the rows go in: the load stops in the
+// row loop, everything is rolled back, and nothing is asked.
+TEST_F(PriceUpdateFixture, CancelDuringTheLoadRollsBackAndKeepsTheOldList)
+{
+    addCurrentPrice();
+    std::vector<Row> many;
+    for (int i = 0; i < 5000; ++i)
+        many.push_back({QString::number(i + 10), QStringLiteral("Товар %1").arg(i)});
+    writePriceDbf(dir.file(kCode + ".dbf"), many);
+    std::atomic<bool> cancel{false};
+    update->setCancelFlag(&cancel);
+    update->AfterOrderKept = [&] { cancel = true; };
+    EXPECT_FALSE(update->LoadPriceFromFile());
+    EXPECT_TRUE(log.contains("Загрузка прайса прервана, прежний прайс-лист сохранён", Warning));
+    EXPECT_TRUE(dialogs.notices.isEmpty()) << dialogs.notices.join("|").toStdString();
+    expectCurrentPriceKept();
+    EXPECT_TRUE(rows("PRICEOLD").empty());
 }
 
 // An unpacker that fails, or runs past its time, has unpacked nothing: even a
@@ -888,9 +908,9 @@ TEST_F(PriceUpdateFixture, ArchiveNameOutsideTheFolderIsRefused)
 // not expect is named; the rest of such a file loads.
 TEST_F(PriceUpdateFixture, UnusablePriceFilesAreRefusedAndOddColumnTypesNamed)
 {
-    const QString unusable = QStringLiteral("Файл прайса от поставщика повреждён: в нём не читаются наименования, цены "
-                                            "или коды товаров. Прайс-лист и заказ оставлены прежними. Подробности в окне "
-                                            "сообщений");
+    const QString unusable = QStringLiteral("Файл прайса от поставщика повреждён: в нём не читаются наименования, цены, "
+                                            "остатки или коды товаров. Прайс-лист и заказ оставлены прежними. Подробности в "
+                                            "окне сообщений");
     const QString damaged = QStringLiteral("Файл прайса от поставщика повреждён (обрезан). Прайс-лист и заказ оставлены "
                                            "прежними. Подробности в окне сообщений");
     addCurrentPrice();
@@ -946,14 +966,19 @@ TEST_F(PriceUpdateFixture, UnusablePriceFilesAreRefusedAndOddColumnTypesNamed)
     }
     refused(damaged, "не равна сумме длин полей");
 
-    // The stock typed logical: loaded, and the column named.
+    // The stock typed logical: no row could be ordered, so the list is
+    // refused like one without prices; the column's type is named.
     write("QNT", 'L', 1, true);
-    dialogs.notices.clear();
-    EXPECT_TRUE(update->LoadPriceFromFile());
+    refused(unusable, "поле QNT (остаток) не прочитано в 40 строках из 40");
     EXPECT_TRUE(log.contains(QStringLiteral("В файле прайса %1.dbf поля неожиданного типа, их значения могут быть "
                                             "загружены пустыми: QNT (тип L)")
                                  .arg(kCode),
                              Warning));
+    // The stock as text that reads as numbers: named, and the list loads.
+    write("QNT", 'C', 10, QStringLiteral("7"));
+    dialogs.notices.clear();
+    EXPECT_TRUE(update->LoadPriceFromFile()) << dialogs.notices.join('|').toStdString();
+    EXPECT_TRUE(log.contains("QNT (тип C)", Warning));
     EXPECT_EQ(rows().size(), 40u);
 }
 

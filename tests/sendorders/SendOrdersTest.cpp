@@ -11,6 +11,7 @@
 #include "orders/OrderFile.h"
 #include "orders/SaveOrder.h"
 #include "orders/SendOrders.h"
+#include "platform/AppError.h"
 #include "platform/WholeFile.h"
 
 #include <QDir>
@@ -141,9 +142,9 @@ TEST_F(SendFixture, BrokenHistoryUploadLeavesThePreviousHistory)
     server.setFaults({{.verb = "STOR", .argMask = "*.log.tmp", .action = test::FtpTestServer::Fault::Drop, .bytes = 5}});
     dialogs.setNextAnswer(mrYes); // "Будет отправлено 1 заявок из архива..."
     sender->SendOrders(1, 0, QString());
-    EXPECT_TRUE(dialogs.notices.contains("При отправке заявки возникли ошибки.\r\nЗаявка была перемещена в архив и будет "
-                                         "отправлена при повторном сеансе связи"))
-        << dialogs.notices.join("|").toStdString();
+    // The order went: the notice says so, and that the history did not.
+    EXPECT_EQ(dialogs.notices, QStringList({"Было отправлено 1 заявок  на сумму 10\r\nЖурнал отправки не удалось передать на "
+                                            "сервер, он будет передан со следующей заявкой"}));
     QFile f(onServer);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.readAll(), QByteArray("[previous]\r\n"));
@@ -161,6 +162,27 @@ TEST_F(SendFixture, BrokenHistoryUploadLeavesThePreviousHistory)
         return g.open(QIODevice::ReadOnly) ? g.readAll() : QByteArray();
     }());
     EXPECT_TRUE(uploaded().filter(".tmp").isEmpty()) << uploaded().join('|').toStdString();
+}
+
+// The orders went and the documents fetched after them could not be: the
+// notices say exactly that, never that the orders will go next time.
+TEST_F(SendFixture, DocumentsThatCannotBeFetchedAfterTheSendAreToldAsSuch)
+{
+    archivedOrder(1, 0);
+    archivedOrder(2, 0);
+    archivedOrder(3, 0);
+    sender->fetchDocuments = [this] {
+        server.stop();
+        throw AppError("Сервер не отвечает");
+    };
+    dialogs.setNextAnswer(mrYes); // "Будет отправлено 3 заявок из архива..."
+    sender->SendOrders(1, 0, QString());
+    EXPECT_EQ(dialogs.notices, QStringList({"Было отправлено 3 заявок  на сумму 30",
+                                            "Заявки отправлены, но дефектуры и накладные получить не удалось. Подробности "
+                                            "в окне сообщений"}));
+    EXPECT_TRUE(log.contains("Сервер не отвечает (получение дефектур и накладных после отправки заявок)", Error));
+    for (int id : {1, 2, 3})
+        EXPECT_EQ(status(id), 1);
 }
 
 TEST_F(SendFixture, AddressMustBeChosenWhenThereAreSeveral)
@@ -206,8 +228,8 @@ TEST_F(SendFixture, EachOrderIsMarkedSentOnlyAfterItsOwnUpload)
     } catch (const std::exception &) {
         // the failed upload passes on to the application's handler
     }
-    EXPECT_TRUE(dialogs.notices.contains("При отправке заявки возникли ошибки.\r\nЗаявка была перемещена в архив и будет "
-                                         "отправлена при повторном сеансе связи"))
+    EXPECT_TRUE(dialogs.notices.contains("Было отправлено 1 заявок  на сумму 10\r\nПри отправке остальных заявок возникли "
+                                         "ошибки: они остались в архиве и будут отправлены при повторном сеансе связи"))
         << dialogs.notices.join("|").toStdString();
     dm->Rollback(); // only what was committed remains
     EXPECT_EQ(status(1), 1);

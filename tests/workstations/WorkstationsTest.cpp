@@ -821,3 +821,56 @@ TEST_F(WorkstationsTest, ASaveIsToldToTheOthersAndTheOtherWindowDropsTheSavedQua
         << "the other window's archive lacks the new order";
     form->closeWithoutAsking = true;
 }
+
+// Two workstations opening a database of an earlier version at once: both
+// add the columns since added, one of them finds the other's there, and
+// neither says anything; the table has every column once.
+TEST_F(WorkstationsTest, TwoWorkstationsUpgradingAnOlderDatabaseAtOnceAreSilent)
+{
+    {
+        Workstation first(location);
+        exec(first, QStringLiteral("INSERT INTO ORDERS (ID, STATUS, DATET, SUMMA) VALUES (1, 0, '01.12.2026', 10)"));
+    }
+    for (int round = 0; round < 6; ++round) {
+        SCOPED_TRACE(round);
+        {
+            // The columns an earlier version did not have.
+            fb::Database db;
+            db.attach(location.ConnectionName());
+            fb::Transaction tr(db, 2);
+            tr.start();
+            for (const char *column : {"SENDFILE", "SENDSIZE", "SENDHASH"}) {
+                fb::Statement st(tr);
+                st.prepare(QStringLiteral("ALTER TABLE ORDERS DROP ") + QLatin1String(column));
+                st.execute();
+            }
+            tr.commit();
+            db.detach();
+        }
+        ASSERT_EQ(committed("SELECT COUNT(*) FROM RDB$RELATION_FIELDS WHERE RDB$RELATION_NAME = 'ORDERS' AND "
+                            "RDB$FIELD_NAME STARTING WITH 'SEND'"),
+                  0);
+        std::barrier start(2);
+        std::unique_ptr<Workstation> opened[2];
+        auto open = [&](int i) {
+            start.arrive_and_wait();
+            opened[i] = std::make_unique<Workstation>(location, 1);
+        };
+        std::thread ta(open, 0);
+        std::thread tb(open, 1);
+        ta.join();
+        tb.join();
+        for (const auto &w : opened) {
+            ASSERT_TRUE(w);
+            for (const auto &e : w->log.entries)
+                EXPECT_NE(e.level, Error) << e.text.toStdString();
+            EXPECT_TRUE(w->dialogs.notices.isEmpty()) << w->dialogs.notices.join('|').toStdString();
+            EXPECT_EQ(w->dm->OrdersSet()->RecordCount(), 1);
+        }
+        EXPECT_EQ(committed("SELECT COUNT(*) FROM RDB$RELATION_FIELDS WHERE RDB$RELATION_NAME = 'ORDERS' AND "
+                            "RDB$FIELD_NAME STARTING WITH 'SEND'"),
+                  3);
+        opened[0].reset();
+        opened[1].reset();
+    }
+}
