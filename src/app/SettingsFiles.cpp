@@ -5,11 +5,8 @@
 #include "core/LogText.h"
 #include "core/MessageLog.h"
 #include "documents/MaxMarkup.h"
-<<<<<<< HEAD
-#include "platform/FixedFormats.h"
-=======
 #include "platform/FileGroup.h"
->>>>>>> main
+#include "platform/FixedFormats.h"
 #include "platform/IniFile.h"
 #include "platform/WholeFile.h"
 
