@@ -6,13 +6,13 @@
 #include "core/MessageLog.h"
 #include "documents/MaxMarkup.h"
 #include "platform/FileGroup.h"
+#include "platform/FixedFormats.h"
 #include "platform/IniFile.h"
 #include "platform/WholeFile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLocale>
 
 #include <cerrno>
 #include <cstdio>
@@ -24,12 +24,11 @@ namespace {
 const QString kHeader = QStringLiteral("Header");
 const QString kMainAddressEntry = QStringLiteral("--ОСНОВНОГО АДРЕСА--");
 
-// The system's date-time text; a time of midnight is left out, as the
-// system's own date-time text does.
+// The date-time text; a time of midnight is left out.
 QString localDateTimeText(const QDateTime &when)
 {
     if (when.time() == QTime(0, 0))
-        return QLocale().toString(when.date(), QLocale::ShortFormat);
+        return pc::fixedDateText(when.date());
     return pc::dateTimeText(when);
 }
 

@@ -10,6 +10,7 @@
 #include "platform/AppError.h"
 #include "platform/CodePage.h"
 #include "platform/DesktopShortcut.h"
+#include "platform/FixedFormats.h"
 #include "platform/IniFile.h"
 #include "platform/InstanceChannel.h"
 #include "platform/Signals.h"
@@ -111,14 +112,6 @@ void print(FILE *to, const QString &text)
     std::fflush(to);
 }
 
-void useRussianFormatsWhenNone()
-{
-    // A system without regional settings ("C") gets the Russian formats the
-    // pharmacist and the supplier's files expect (decimal comma, dd.MM.yyyy).
-    if (QLocale::system().language() == QLocale::C)
-        QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
-}
-
 // Tells copies started while a job works that a job holds the folder. It
 // answers from a thread of its own: the job's work does not run the event
 // loop (a long database load would leave a starting window unanswered).
@@ -153,7 +146,7 @@ int runJob(int argc, char **argv, const QString &folder, pc::JobKind kind, int w
 {
     QCoreApplication app(argc, argv);
     pc::useUtf8FileNames();
-    useRussianFormatsWhenNone();
+    pc::useInterfaceLocale();
     const pc::AppContext context(folder);
     // Told where the pharmacist looks: the day's .err file, and the result
     // the start page shows.
@@ -285,7 +278,7 @@ int main(int argc, char **argv)
 
     ClientApplication app(argc, argv);
     pc::useUtf8FileNames();
-    useRussianFormatsWhenNone();
+    pc::useInterfaceLocale();
     app.setApplicationName(exe.fileName());
     // The program's name as the desktop shows it (task bar, window switcher).
     app.setApplicationDisplayName(QStringLiteral("Клиент системы заказа ВОРН"));

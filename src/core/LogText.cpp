@@ -2,19 +2,18 @@
 
 #include "platform/AppError.h"
 #include "platform/CodePage.h"
+#include "platform/FixedFormats.h"
 #include "platform/IniFile.h"
 #include "platform/WholeFile.h"
 
 #include <QDir>
 #include <QFile>
-#include <QLocale>
 
 namespace pc {
 
 QString dateTimeText(const QDateTime &when)
 {
-    const QLocale loc;
-    return loc.toString(when.date(), QLocale::ShortFormat) + QLatin1Char(' ') + when.time().toString(QStringLiteral("HH:mm:ss"));
+    return fixedDateTimeText(when);
 }
 
 QString levelPrefix(LogLevel level)

@@ -9,7 +9,7 @@
 
 namespace pc {
 
-// The system's short date and a time with seconds, e.g. "06.12.2026 14:37:37".
+// The date and the time with seconds, e.g. "06.12.2026 14:37:37", whatever the locale.
 QString dateTimeText(const QDateTime &when);
 QString levelPrefix(LogLevel level);
 QColor levelColor(LogLevel level);

@@ -1,11 +1,11 @@
 #include "platform/IniFile.h"
 
 #include "platform/CodePage.h"
+#include "platform/FixedFormats.h"
 #include "platform/WholeFile.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QLocale>
 #include <QDir>
 
 #include <algorithm>
@@ -204,27 +204,12 @@ bool IniFile::readBool(const QString &section, const QString &key, bool def) con
 
 QString IniFile::floatToText(double value)
 {
-    QLocale loc;
-    loc.setNumberOptions(loc.numberOptions() | QLocale::OmitGroupSeparator);
-    // Fifteen significant digits: a sum such as 206.39999999999998 reads 206,4.
-    return loc.toString(value, 'g', 15);
+    return fixedFloatText(value);
 }
 
 bool IniFile::textToFloat(const QString &text, double &value)
 {
-    QLocale loc;
-    bool ok = false;
-    const QString t = text.trimmed();
-    double v = loc.toDouble(t, &ok);
-    if (!ok) {
-        QString alt = t;
-        alt.replace(QLatin1Char(','), loc.decimalPoint()).replace(QLatin1Char('.'), loc.decimalPoint());
-        v = loc.toDouble(alt, &ok);
-    }
-    if (!ok || !std::isfinite(v))
-        return false;
-    value = v;
-    return true;
+    return parseFloatText(text, value);
 }
 
 double IniFile::readFloat(const QString &section, const QString &key, double def) const

@@ -59,8 +59,8 @@ public:
     // changes), for a caller that writes several files as one change.
     QByteArray image() const;
 
-    // The system's "default text form" of a float: up to 15 significant digits
-    // in the current locale's decimal separator, without group separators.
+    // A float as the files carry it: up to 15 significant digits, a decimal
+    // comma, no group separator, whatever the locale; reading takes a point too.
     static QString floatToText(double value);
     static bool textToFloat(const QString &text, double &value);
     // The text with its line breaks (CR LF, CR, LF) made blanks: what a write

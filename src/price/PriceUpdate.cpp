@@ -18,6 +18,7 @@
 #include "platform/AppError.h"
 #include "platform/CodePage.h"
 #include "platform/FileNames.h"
+#include "platform/FixedFormats.h"
 #include "platform/IniFile.h"
 #include "platform/Process.h"
 #include "platform/ZipEntries.h"
@@ -173,7 +174,7 @@ QString PriceUpdate::PriceFileName() const
 QString PriceUpdate::dateTimeText(const QDateTime &when)
 {
     if (when.time() == QTime(0, 0))
-        return QLocale().toString(when.date(), QLocale::ShortFormat);
+        return fixedDateText(when.date());
     return pc::dateTimeText(when);
 }
 
@@ -183,8 +184,12 @@ QDateTime PriceUpdate::parseDateTime(const QString &text)
     const qsizetype blank = trimmed.indexOf(QLatin1Char(' '));
     const QString datePart = blank < 0 ? trimmed : trimmed.left(blank);
     const QString timePart = blank < 0 ? QString() : trimmed.mid(blank + 1).trimmed();
-    QDate date;
-    for (const QLocale &loc : {QLocale(), QLocale::c()}) {
+    // Our own form first; then the forms an older copy wrote under the
+    // desktop's locale.
+    QDate date = QDate::fromString(datePart, QStringLiteral("dd.MM.yyyy"));
+    for (const QLocale &loc : {QLocale(), QLocale::system(), QLocale::c()}) {
+        if (date.isValid())
+            break;
         const QString format = loc.dateFormat(QLocale::ShortFormat);
         date = loc.toDate(datePart, format);
         if (date.isValid()) {

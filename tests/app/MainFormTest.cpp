@@ -32,6 +32,7 @@
 #include <QHeaderView>
 #include <QLocale>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QStandardItemModel>
 #include <QTextBlock>
@@ -43,6 +44,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <numeric>
 #include <csignal>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -74,16 +76,44 @@ TEST_F(MainFormFixture, WindowHasItsPagesInRussianAndStartState)
         EXPECT_NE(form->findChild<QWidget *>(name), nullptr) << name;
 }
 
+// The goods name column of the price grid takes what the other columns leave
+// of the grid, never less than 300 pixels: when they leave less it keeps 300
+// and the grid scrolls; otherwise it fills the grid without a gap and grows
+// by as much as the grid does, the other columns keeping their widths. The
+// comment box follows the window.
 TEST_F(MainFormFixture, ResizeSetsGridColumnAndCommentWidths)
 {
+    form->LoadSettings();
     form->show();
     form->ui->pgcMain->setCurrentWidget(form->ui->tsOrder);
-    form->resize(1000, 700);
+    QTableView *grid = form->ui->dbgrdPrice;
+    const auto widths = [grid] {
+        QList<int> out;
+        for (int c = 0; c < grid->model()->columnCount(); ++c)
+            out << (grid->isColumnHidden(c) ? 0 : grid->columnWidth(c));
+        return out;
+    };
+    const auto total = [](const QList<int> &w) { return std::accumulate(w.begin(), w.end(), 0); };
+    // The window gets its new size through the platform: wait for the layout.
+    const auto resizeTo = [&](int width, int comment) {
+        form->resize(width, 700);
+        return QTest::qWaitFor([&] { return form->ui->edOrderComment->width() == comment; }, 5000);
+    };
+    ASSERT_TRUE(resizeTo(1000, 610));
+    ASSERT_GT(grid->model()->columnCount(), 2);
+    EXPECT_EQ(grid->model()->headerData(1, Qt::Horizontal).toString(), "Наименование");
+    const QList<int> narrow = widths();
+    EXPECT_EQ(narrow[1], 300);
+    EXPECT_GT(total(narrow), grid->viewport()->width()) << "the other columns are not squeezed";
+
+    ASSERT_TRUE(resizeTo(1200, 810));
     QCoreApplication::processEvents();
-    EXPECT_EQ(form->ui->edOrderComment->width(), 610);
-    form->resize(1200, 700);
-    QCoreApplication::processEvents();
-    EXPECT_EQ(form->ui->edOrderComment->width(), 810);
+    const QList<int> wide = widths();
+    EXPECT_GE(total(wide), grid->viewport()->width()) << "a gap after the last column";
+    EXPECT_EQ(wide[1], std::max(300, grid->viewport()->width() - (total(wide) - wide[1])));
+    for (int c = 0; c < wide.size(); ++c)
+        if (c != 1)
+            EXPECT_EQ(wide[c], narrow[c]) << "column " << c;
     // The box never holds the window wider than the screen.
     EXPECT_LE(form->minimumSizeHint().width(), 1024);
 }

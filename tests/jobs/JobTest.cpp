@@ -12,9 +12,15 @@
 #include "TempAppDir.h"
 
 #include "core/AppContext.h"
+#include "app/JobRunner.h"
+#include "core/JobDialogs.h"
 #include "core/JobResult.h"
+#include "core/Settings.h"
 #include "db/DataModule.h"
 #include "db/SharedJobState.h"
+#include "exchange/ServerConnection.h"
+#include "price/PriceUpdate.h"
+#include "platform/IniFile.h"
 #include "platform/InstanceChannel.h"
 #include "platform/PrivateFolder.h"
 #include "platform/SingleInstance.h"
@@ -24,6 +30,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocale>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
@@ -125,13 +133,17 @@ struct JobFixture : ::testing::Test {
         int exitCode = -1;
         QString out, err;
     };
-    // The program as a timer starts it: no display, its own runtime folder.
-    Run runJob(const QStringList &arguments, const QString &runtime = {}, const QString &folder = {})
+    // The program as a timer starts it: no display, its own runtime folder,
+    // the desktop's locale when one is given.
+    Run runJob(const QStringList &arguments, const QString &runtime = {}, const QString &folder = {},
+               const QString &locale = {})
     {
         const QString where = folder.isEmpty() ? dir.path() : folder;
         QString env = QStringLiteral("unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM; ");
         if (!runtime.isEmpty())
             env += QStringLiteral("export XDG_RUNTIME_DIR='%1'; ").arg(runtime);
+        if (!locale.isEmpty())
+            env += QStringLiteral("export LANG=%1 LC_ALL=%1; ").arg(locale);
         const pc::RunResult r = pc::runAndWait(
             "/bin/sh", {"-c", QString(env + "exec ./" + kProgram + " " + arguments.join(' ') + " >job.out 2>job.err")}, where, 120000);
         Run run;
@@ -211,6 +223,31 @@ TEST_F(JobFixture, UpdateLoadsTodaysListCarriesTheOrderOverAndSaysWhatHappened)
     EXPECT_TRUE(leftovers().isEmpty()) << leftovers().join(' ').toStdString();
 }
 
+// Under an English desktop the job writes the same forms as anywhere else
+// (the price date in client.ini and log.ini, the day's .err lines) and its
+// summary reads as the Russian interface does.
+TEST_F(JobFixture, AnEnglishDesktopChangesNeitherTheFilesNorTheSummarysForms)
+{
+    const QDateTime listTime(QDate::currentDate().addDays(-1), QTime(7, 5, 9));
+    prepareDatabase(listTime.addDays(-1));
+    publish(listTime, 1000);
+    const Run run = runJob({"--update"}, {}, {}, "en_US.UTF-8");
+    ASSERT_EQ(run.exitCode, 2) << run.out.toStdString() << run.err.toStdString();
+    const QString priceDate = listTime.toString("dd.MM.yyyy HH:mm:ss");
+    EXPECT_TRUE(run.out.contains("(от " + priceDate + ")")) << run.out.toStdString();
+    const QLocale russian(QLocale::Russian, QLocale::Russia);
+    EXPECT_TRUE(run.out.contains(russian.toString(qint64(1003)) + " позиций")) << run.out.toStdString();
+
+    EXPECT_EQ(pc::IniFile(dir.file("client.ini")).readString("Header", "PriceTime"), priceDate);
+    const QRegularExpression dateTime("^\\d\\d\\.\\d\\d\\.\\d{4} \\d\\d:\\d\\d:\\d\\d$");
+    const QString logged = pc::IniFile(dir.file("log.ini")).readString("Header", "DatePrice");
+    EXPECT_TRUE(dateTime.match(logged).hasMatch()) << logged.toStdString();
+    const QStringList daily = dir.readText(kCode + QDate::currentDate().toString("yyyyMMdd") + ".err").split('\n', Qt::SkipEmptyParts);
+    ASSERT_FALSE(daily.isEmpty());
+    for (const QString &line : daily)
+        EXPECT_TRUE(line.startsWith("[" + QDate::currentDate().toString("dd.MM.yyyy "))) << line.toStdString();
+}
+
 // What fails is told with its exit code, and the old list and order stay.
 TEST_F(JobFixture, ExitCodesNoArchiveStaleListMissingSettings)
 {
@@ -270,6 +307,75 @@ TEST_F(JobFixture, FetchDocumentsTakesTheDefecturesIn)
     EXPECT_TRUE(run.out.contains("получено дефектур: 1")) << run.out.toStdString();
     EXPECT_EQ(scalar("SELECT COUNT(1) FROM DEFECT WHERE NUMBR = '501'"), 1);
     EXPECT_TRUE(server.commands("RETR").filter(".zip").isEmpty()) << "no price list with it";
+}
+
+// A defecture that cannot be read is an error of the run: the job fails with
+// code 1 and says so, while the readable one is taken in and the broken one
+// stays on the server for the next run.
+TEST_F(JobFixture, FetchDocumentsWithAnErrorFails)
+{
+    prepareDatabase(QDateTime::currentDateTime());
+    const QString folder = server.home(kCode) + "/Defect/" + kCode;
+    ASSERT_TRUE(QDir().mkpath(folder));
+    DbfWriter w(0x03);
+    w.addField("TOVAR", 'C', 60).addField("COUNT", 'N', 10);
+    w.addRecord({QStringLiteral("Аспирин"), 3});
+    w.save(folder + "/d501.dbf");
+    QFile broken(folder + "/d502.dbf");
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+    broken.write("not a table at all");
+    broken.close();
+    const Run run = runJob({"--fetch-documents"});
+    EXPECT_EQ(run.exitCode, 1) << run.out.toStdString() << run.err.toStdString();
+    EXPECT_TRUE(run.out.startsWith("Дефектуры и накладные получены не все в ")) << run.out.toStdString();
+    EXPECT_TRUE(run.out.contains("получено дефектур: 1")) << run.out.toStdString();
+    EXPECT_EQ(pc::readJobResult(pc::AppContext(dir.path()))->exitCode, 1);
+    EXPECT_EQ(scalar("SELECT COUNT(1) FROM DEFECT WHERE NUMBR = '501'"), 1);
+    EXPECT_TRUE(QFileInfo::exists(folder + "/d502.dbf"));
+}
+
+// A price file left in the program folder is not loaded by a job (its age is
+// unknown): it is removed and the list fetched from the server, and the exit
+// code is that of the fetch, a success as well as a failure.
+TEST_F(JobFixture, LeftOverPriceFileIsRemovedAndTheServersListDecides)
+{
+    prepareDatabase(QDateTime::currentDateTime().addDays(-1));
+    writePrice(dir.file(kCode + ".dbf"), {{"1", 99, 100}}, QDateTime::currentDateTime());
+    Run run = runJob({"--update"});
+    EXPECT_EQ(run.exitCode, 1) << run.out.toStdString() << run.err.toStdString();
+    EXPECT_TRUE(run.out.contains("Нет файла прайса на сервере")) << run.out.toStdString();
+    EXPECT_FALSE(dir.exists(kCode + ".dbf"));
+    EXPECT_EQ(scalar("SELECT COUNT(1) FROM PRICE"), 4) << "the old list stays";
+    EXPECT_EQ(scalar("SELECT SUM(ZAKAZ) FROM PRICE"), 39);
+
+    writePrice(dir.file(kCode + ".dbf"), {{"1", 99, 100}}, QDateTime::currentDateTime());
+    publish(QDateTime::currentDateTime().addSecs(-60));
+    run = runJob({"--update"});
+    EXPECT_EQ(run.exitCode, 0) << run.out.toStdString() << run.err.toStdString();
+    EXPECT_FALSE(dir.exists(kCode + ".dbf"));
+    EXPECT_EQ(scalar("SELECT COUNT(1) FROM PRICE"), 3) << "the server's list, not the left-over one";
+    EXPECT_EQ(scalar("SELECT MAX(PRICE) FROM PRICE WHERE IDTOVAR = '1'"), 11);
+}
+
+// A question met on the way fails the run even when the list went in: the
+// pharmacist must open the program and answer it.
+TEST(JobOutcome, AnUnansweredQuestionFailsARunThatLoadedTheList)
+{
+    TempAppDir dir;
+    const pc::AppContext context(dir.path());
+    RecordingLog log;
+    pc::JobDialogs dialogs(log);
+    EXPECT_THROW(dialogs.askQuestion("Удалить накладную № 7?"), pc::UnansweredQuestion);
+    Settings settings;
+    pc::TDM dm(context, dialogs, log);
+    pc::ServerConnection connection(settings, dialogs, log);
+    pc::PriceUpdate update(dm, connection, settings, dialogs, log, context);
+    const pc::PriceSnapshot before(dm);
+    const pc::JobOutcome out = pc::priceJobOutcome(dm, update, true, "08.12.2026 05:00:00", before, dialogs, {},
+                                                   QDateTime(QDate(2026, 12, 8), QTime(6, 30)));
+    EXPECT_EQ(out.exitCode, pc::JobFailed);
+    EXPECT_EQ(out.summary, "Прайс не обновлён в 06:30: программа задала вопрос, на который у задания нет ответа: "
+                           "«Удалить накладную № 7?». В работе прежний прайс-лист и заказ");
 }
 
 // A question the job has no answer for (here: the supplier changed the main
@@ -439,6 +545,27 @@ TEST_F(JobFixture, WindowWithAQuestionOpenLeavesTheJobUndone)
     EXPECT_TRUE(window.running());
     window.terminate(SIGKILL);
     EXPECT_TRUE(server.commands("RETR").isEmpty());
+    EXPECT_EQ(scalar("SELECT COUNT(1) FROM PRICE"), 4);
+    EXPECT_EQ(scalar("SELECT SUM(ZAKAZ) FROM PRICE"), 39);
+}
+
+// A job the open window takes and fails ends with the window's failure code
+// and summary, and the window keeps the old list.
+TEST_F(JobFixture, OpenWindowFailingTheHandedJobGivesItsCode)
+{
+    prepareDatabase(QDateTime::currentDateTime()); // nothing published on the server
+    ProgramProcess window(dir.path(), kProgram);
+    ASSERT_TRUE(startWith(window, runtimeA.path()));
+    ASSERT_TRUE(windowAnswers()) << "the window did not come up";
+    const Run run = runJob({"--update", "--wait", "60"}, runtimeB.path());
+    EXPECT_EQ(run.exitCode, 1) << run.out.toStdString() << run.err.toStdString();
+    EXPECT_TRUE(run.out.startsWith("Прайс не обновлён в ")) << run.out.toStdString();
+    EXPECT_TRUE(run.out.contains("Нет файла прайса на сервере")) << run.out.toStdString();
+    EXPECT_TRUE(window.running());
+    EXPECT_EQ(window.terminate(SIGTERM, 30000), 0);
+    const std::optional<pc::JobResult> kept = pc::readJobResult(pc::AppContext(dir.path()));
+    ASSERT_TRUE(kept.has_value());
+    EXPECT_EQ(kept->exitCode, 1);
     EXPECT_EQ(scalar("SELECT COUNT(1) FROM PRICE"), 4);
     EXPECT_EQ(scalar("SELECT SUM(ZAKAZ) FROM PRICE"), 39);
 }

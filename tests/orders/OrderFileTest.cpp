@@ -4,6 +4,10 @@
 #include "platform/CodePage.h"
 #include "platform/IniFile.h"
 
+#include <QFile>
+#include <sys/inotify.h>
+#include <unistd.h>
+
 using namespace pc;
 
 namespace {
@@ -94,6 +98,40 @@ TEST_F(OrderFileTest, HistoryHasASectionPerSecondAndStartsAnewAboveThirty)
     writer->Now = [this] { return now.addSecs(2); };
     writer->WriteOrderFile(2, "", info, true); // 31 found: starts anew
     EXPECT_EQ(historySections(), QStringList{"06.12.2026 14:37:39"});
+}
+
+// Each order sent puts its history entry in with one whole write of the file
+// (also when the history starts anew), never key by key: a crash between
+// writes would leave a section with part of its keys.
+TEST_F(OrderFileTest, TheHistoryIsWrittenOncePerOrder)
+{
+    addSmallOrder(1);
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, QFile::encodeName(dir.path()).constData(), IN_MOVED_TO | IN_CLOSE_WRITE), 0);
+    const auto historyWrites = [&] {
+        int n = 0;
+        alignas(inotify_event) char buffer[8192];
+        for (ssize_t got; (got = ::read(watch, buffer, sizeof buffer)) > 0;)
+            for (char *p = buffer; p < buffer + got;) {
+                const auto *e = reinterpret_cast<const inotify_event *>(p);
+                // The file replaced whole, or written where it stands.
+                if (e->len > 0 && QByteArray(e->name) == "history.log")
+                    ++n;
+                p += sizeof(inotify_event) + e->len;
+            }
+        return n;
+    };
+    writer->WriteOrderFile(1, "", info, true);
+    EXPECT_EQ(historyWrites(), 1);
+    for (int i = 0; i < 31; ++i)
+        IniFile(dir.file("history.log")).writeString("S" + QString::number(i), "SumZakaz", "1");
+    historyWrites();
+    writer->Now = [this] { return now.addSecs(5); };
+    writer->WriteOrderFile(1, "", info, true); // past the limit: starts anew
+    EXPECT_EQ(historyWrites(), 1);
+    EXPECT_EQ(historySections(), QStringList{"06.12.2026 14:37:42"});
+    ::close(watch);
 }
 
 TEST_F(OrderFileTest, SavingToAChosenPlaceTellsWhereAndKeepsNoHistory)

@@ -200,6 +200,16 @@ TEST_F(SaveOrderTest, AQuantityChangedBehindThePriceListIsSavedAsTheDatabaseHold
     EXPECT_EQ(quantities(0), "1=0 2=0");
     price.Last();
     EXPECT_EQ(price.FieldByName("ZAKAZ").AsInteger(), 0);
+
+    // The same rows ordered, one quantity changed behind the list: the
+    // database's quantity is the one saved.
+    exec("UPDATE PRICE SET ZAKAZ = 2 WHERE IDTOVAR = '1'", {});
+    exec("UPDATE PRICE SET ZAKAZ = 3 WHERE IDTOVAR = '2'", {});
+    reopenPrice();
+    exec("UPDATE PRICE SET ZAKAZ = 7 WHERE IDTOVAR = '1'", {});
+    EXPECT_TRUE(saver->SaveCurrentOrder(""));
+    EXPECT_EQ(quantities(2), "1=7 2=3");
+    EXPECT_EQ(scalar("SELECT SUMMA FROM ORDERS WHERE ID = 2"), 100);
 }
 
 // The next order number is above every number in use, in the headers and in

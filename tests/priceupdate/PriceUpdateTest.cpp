@@ -290,7 +290,7 @@ TEST_F(PriceUpdateFixture, FullUpdateFromTheZipCarriesTheOrderOverAndCutsItToThe
     EXPECT_EQ(titleSuffix, QString());
 
     // The price date is the file's time stamp, kept by Data/pricein.dbf and client.ini.
-    EXPECT_EQ(settings.PriceDate, QLocale().toString(fileTime.date(), QLocale::ShortFormat) + " 08:15:30");
+    EXPECT_EQ(settings.PriceDate, fileTime.date().toString("dd.MM.yyyy") + " 08:15:30");
     EXPECT_EQ(QFileInfo(dir.file("Data/pricein.dbf")).lastModified(), fileTime);
     EXPECT_EQ(IniFile(dir.file("client.ini")).readString("Header", "PriceTime"), settings.PriceDate);
     EXPECT_EQ(IniFile(dir.file("client.ini")).readString("Settings", "ServerAddress"), "127.0.0.1");
@@ -300,7 +300,7 @@ TEST_F(PriceUpdateFixture, FullUpdateFromTheZipCarriesTheOrderOverAndCutsItToThe
         IniFile f(ini);
         EXPECT_EQ(f.readString("Header", "VersionProgram"), "2.4.024") << ini.toStdString();
         EXPECT_EQ(f.readString("Header", "ClientName"), "Аптека №1");
-        EXPECT_TRUE(f.readString("Header", "DatePrice").startsWith(QLocale().toString(QDate::currentDate(), QLocale::ShortFormat)));
+        EXPECT_TRUE(f.readString("Header", "DatePrice").startsWith(QDate::currentDate().toString("dd.MM.yyyy ")));
     }
 
     // The archive's other files: *.dbf into Data, the rest beside the program;
@@ -352,14 +352,14 @@ TEST_F(PriceUpdateFixture, ArcArchiveThroughUnarcWithoutInformationFileAndStaleL
     EXPECT_EQ(rows().at("A|2027-01-01").second, 5);
     EXPECT_EQ(dialogs.notices, QStringList({kStale})); // nothing cut, no price changed
     EXPECT_FALSE(calls.contains("SetShowOnlyOrder(1)"));
-    EXPECT_EQ(settings.PriceDate, QLocale().toString(yesterday.date(), QLocale::ShortFormat) + " 23:59:00");
+    EXPECT_EQ(settings.PriceDate, yesterday.date().toString("dd.MM.yyyy") + " 23:59:00");
 
     // Yesterday 23:59 is stale today; declining the offer marks the title.
     dialogs.setNextAnswer(mrNo);
     EXPECT_FALSE(update->CheckPriceActuality(true));
     EXPECT_EQ(dialogs.questions.last(), "Прайс не актуален, обновить сейчас ?(сумма текущего заказа может измениться)");
     EXPECT_EQ(titleSuffix, "(ТРЕБУЕТСЯ ОБНОВЛЕНИЕ!!!)");
-    settings.PriceDate = QLocale().toString(QDate::currentDate(), QLocale::ShortFormat);
+    settings.PriceDate = QDate::currentDate().toString("dd.MM.yyyy");
     EXPECT_TRUE(update->CheckPriceActuality(true));
     EXPECT_EQ(titleSuffix, QString());
     settings.PriceDate = "не дата";

@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QHeaderView>
 #include <QTableView>
+#include <algorithm>
 #include <map>
 
 using namespace pc;
@@ -195,4 +196,45 @@ TEST_F(DatasetModelTest, GridsWithoutAnEditableColumnOpenNoEditor)
     automatic.attachView(&all);
     EXPECT_EQ(all.editTriggers(), QAbstractItemView::NoEditTriggers);
     EXPECT_FALSE(automatic.flags(automatic.index(0, 0)) & Qt::ItemIsEditable);
+}
+
+// The rows in view show what the dataset holds after it reads its rows again
+// (another workstation changed one, deleted another), not the texts made
+// before.
+TEST_F(DatasetModelTest, RowsInViewShowTheRowsReadAgain)
+{
+    QTableView view;
+    model.attachView(&view);
+    view.show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(model.data(model.index(0, 1)).toString(), QStringLiteral("12,5"));
+    EXPECT_EQ(model.data(model.index(1, 0)).toString(), QStringLiteral("2"));
+    t.exec(QStringLiteral("UPDATE ORDERS SET SUMMA = 99.75, STATUS = 0 WHERE ID = 1"));
+    t.exec(QStringLiteral("DELETE FROM ORDERS WHERE ID = 2"));
+    ds.Refresh();
+    ASSERT_EQ(model.rowCount(), 3);
+    EXPECT_EQ(model.data(model.index(0, 1)).toString(), QStringLiteral("99,75"));
+    EXPECT_EQ(model.data(model.index(0, 3)).toString(), QStringLiteral("Не отправлена"));
+    EXPECT_EQ(model.data(model.index(1, 0)).toString(), QStringLiteral("3"));
+    EXPECT_EQ(model.data(model.index(2, 0)).toString(), QStringLiteral("4"));
+}
+
+// A value changed in place (as another workstation's price or quantity is
+// taken into the list) reaches the cell, and the view is told to paint it.
+TEST_F(DatasetModelTest, ACellChangedInPlaceIsPaintedAnew)
+{
+    QTableView view;
+    model.attachView(&view);
+    view.show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(model.data(model.index(2, 1)).toString(), QStringLiteral("32,5"));
+    std::vector<std::pair<int, int>> told;
+    QObject::connect(&model, &QAbstractItemModel::dataChanged, [&](const QModelIndex &from, const QModelIndex &to) {
+        told.emplace_back(from.row(), to.row());
+    });
+    ds.SetStoredValue(ds.FieldByName(QStringLiteral("SUMMA")), 2, 77.25);
+    EXPECT_EQ(model.data(model.index(2, 1)).toString(), QStringLiteral("77,25"));
+    EXPECT_TRUE(std::any_of(told.begin(), told.end(), [](const auto &r) { return r.first <= 2 && r.second >= 2; }))
+        << "the view was not told row 2 changed";
+    EXPECT_EQ(model.data(model.index(1, 1)).toString(), QStringLiteral(",5")) << "the other rows keep theirs";
 }

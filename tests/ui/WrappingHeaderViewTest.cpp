@@ -72,8 +72,11 @@ TEST(WrappingHeader, LongTitleIsPaintedOnTwoLinesAndTheModelKeepsItsText)
     EXPECT_GT(textHeight(image, header->sectionViewportPosition(0), narrow), line * 3 / 2);
     EXPECT_LE(textHeight(image, header->sectionViewportPosition(1), 200), line);
 
+    // Widened, the title is painted on one line again.
     view.setColumnWidth(0, 250);
     EXPECT_EQ(header->paintedText(0), "Ср.годности");
+    const QImage wide = header->grab().toImage();
+    EXPECT_LE(textHeight(wide, header->sectionViewportPosition(0), 250), line);
 }
 
 TEST(WrappingHeader, SectionKeepsItsLeastWidth)

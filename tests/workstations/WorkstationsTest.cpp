@@ -4,6 +4,7 @@
 // through the other, or through a third connection.
 #include "DbfWriter.h"
 #include "FirebirdTestServer.h"
+#include "FtpTestServer.h"
 #include "ScriptedDialogs.h"
 #include "TempAppDir.h"
 
@@ -20,8 +21,11 @@
 #include "app/MainForm.h"
 #include "exchange/ServerConnection.h"
 #include "ui_MainForm.h"
+#include "orders/OrderFile.h"
 #include "orders/SaveOrder.h"
+#include "orders/SendOrders.h"
 #include "price/OrderEntry.h"
+#include "platform/AppError.h"
 #include "price/PriceUpdate.h"
 
 #include <QElapsedTimer>
@@ -705,6 +709,117 @@ TEST_F(WorkstationsTest, ALoadOverTheServerWritesEveryRowOfTheFile)
     EXPECT_EQ(committed(QStringLiteral("SELECT COUNT(*) FROM PRICE WHERE TOVAR = 'Товар ' || IDTOVAR")), 161);
     EXPECT_EQ(zakaz(QStringLiteral("G0050")), 3) << "carried over";
     EXPECT_EQ(committed(QStringLiteral("SELECT SUM(ZAKAZ) FROM PRICE")), 3) << "G0005 is gone with its quantity";
+}
+
+// Two counters press "send" at once: each archived order reaches the supplier
+// once. The second counter is told the other one sends and sends nothing.
+TEST_F(WorkstationsTest, SendingWhileAnotherWorkstationSendsSendsEachOrderOnce)
+{
+    using Fault = pc::test::FtpTestServer::Fault;
+    pc::test::FtpTestServer ftp{pc::test::FtpTestServer::Options{{{kCode, QStringLiteral("pw")}, {QStringLiteral("Order"), QStringLiteral("nulpet")}}}};
+    Workstation a(location, 5);
+    Workstation b(location, 5);
+    struct Sending {
+        OrderFileWriter writer;
+        OrderSender sender;
+        explicit Sending(Workstation &w)
+            : writer(*w.dm, w.dialogs, w.log, w.context, w.settings),
+              sender(*w.dm, w.dialogs, w.log, w.context, w.settings, *w.connection, writer, *w.saver)
+        {
+        }
+    };
+    for (Workstation *w : {&a, &b}) {
+        w->settings.ServerAddresses = QStringList{QStringLiteral("127.0.0.1")};
+        w->settings.ServerPort = ftp.port();
+        w->settings.OrderAccount = {QStringLiteral("Order"), QStringLiteral("nulpet")};
+        w->settings.ClientAccount = {kCode, QStringLiteral("pw")};
+        w->settings.DeliveryAddresses = {{QStringLiteral("--ОСНОВНОГО АДРЕСА--"), kCode, 0}};
+        w->settings.AskSendLog = true;
+        w->connection->ftp().setConnectTimeout(10000);
+    }
+    for (int id = 1; id <= 3; ++id) {
+        exec(a, QStringLiteral("INSERT INTO ORDERS (ID, STATUS, DATET, SUMMA) VALUES (%1, 0, '01.12.2026', 10)").arg(id));
+        exec(a, QStringLiteral("INSERT INTO ORDERSL (IDNAKL, IDTOVAR, TOVAR, QNT, PRICE, SUMMA) VALUES (%1, 'A%1', 'Аспирин', 1, %2, 10)")
+                    .arg(id)
+                    .arg(MaskPriceValue(10, kCode), 0, 'f', 2));
+    }
+    Sending sa(a), sb(b);
+    // A's first upload hangs a while: B presses "send" in the middle of A's sending.
+    ftp.setFaults({{.verb = QStringLiteral("STOR"), .argMask = QStringLiteral("*.tmp"), .action = Fault::Stall, .seconds = 2, .times = 1}});
+    bool aSent = false, bSent = true;
+    QString aError, bError;
+    std::thread ta([&] {
+        try {
+            aSent = sa.sender.SendUnsentOrders();
+        } catch (const std::exception &e) {
+            aError = errorText(e);
+        }
+    });
+    const bool aUploading = QTest::qWaitFor([&] { return !ftp.commands(QStringLiteral("STOR")).isEmpty(); }, 15000);
+    if (aUploading) {
+        try {
+            bSent = sb.sender.SendUnsentOrders();
+        } catch (const std::exception &e) {
+            bError = errorText(e);
+        }
+    }
+    ta.join();
+    ASSERT_TRUE(aUploading);
+    EXPECT_TRUE(aSent) << aError.toStdString();
+    EXPECT_FALSE(bSent);
+    EXPECT_TRUE(bError.isEmpty()) << bError.toStdString();
+    EXPECT_TRUE(b.dialogs.notices.join('|').contains(QStringLiteral("Заявки отправляются на другом рабочем месте")))
+        << b.dialogs.notices.join('|').toStdString();
+    const QStringList stored = ftp.commands(QStringLiteral("STOR"));
+    for (int id = 1; id <= 3; ++id)
+        EXPECT_EQ(stored.filter(QStringLiteral("%1_%2.").arg(kCode).arg(id)).size(), 1) << "order " << id << ": " << stored.join(' ').toStdString();
+    EXPECT_EQ(committed(QStringLiteral("SELECT COUNT(*) FROM ORDERS WHERE STATUS = 0")), 0);
+}
+
+// A save on one counter is told to the others at its commit, and the other
+// window follows: the new order in its archive, the quantities it showed
+// gone from its price grid, on the same row.
+TEST_F(WorkstationsTest, ASaveIsToldToTheOthersAndTheOtherWindowDropsTheSavedQuantities)
+{
+    Workstation a(location);
+    addPrice(a, QStringLiteral("A1"), QStringLiteral("Анальгин"), 100, 3);
+    addPrice(a, QStringLiteral("B2"), QStringLiteral("Бинт"), 100, 5);
+    addPrice(a, QStringLiteral("C3"), QStringLiteral("Вата"), 100, 0);
+
+    Workstation watcherSide(location);
+    fb::EventWatcher watcher(*watcherSide.dm->Database(), {QStringLiteral("ORDERS_CHANGED")});
+    QStringList heard;
+    QObject::connect(&watcher, &fb::EventWatcher::posted, [&](const QString &name) { heard << name; });
+    watcher.start();
+
+    TempAppDir dir;
+    dir.writeText("client.ini", QStringLiteral("[Header]\nClientCode=%1\nClientPass=pw\n[Database]\nServer=%2\nPath=%3\n")
+                                    .arg(kCode, location.Server, location.Path));
+    ScriptedDialogs dialogs;
+    auto form = std::make_unique<TMainForm>(dir.path());
+    form->setDialogs(&dialogs);
+    form->LoadSettings();
+    Dataset *price = form->DM->PriceSet();
+    ASSERT_TRUE(price && price->Active());
+    ASSERT_TRUE(price->Locate(QStringLiteral("IDTOVAR"), QStringLiteral("B2")));
+    ASSERT_EQ(price->FieldByName(QStringLiteral("ZAKAZ")).AsInteger(), 5);
+    Dataset *orders = form->DM->OrdersSet();
+    ASSERT_TRUE(orders);
+    const int ordersBefore = orders->Active() ? orders->RecordCount() : 0;
+    QTest::qWait(300);
+    heard.clear();
+
+    a.openPrice();
+    ASSERT_TRUE(a.saver->SaveCurrentOrder(QString()));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return heard.contains(QStringLiteral("ORDERS_CHANGED")); }, 5000)) << "the save told nobody";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return price->FieldByName(QStringLiteral("ZAKAZ")).AsInteger() == 0; }, 5000))
+        << "the other window still shows the saved quantity";
+    EXPECT_EQ(price->FieldByName(QStringLiteral("IDTOVAR")).AsString(), QStringLiteral("B2")) << "the same row";
+    EXPECT_TRUE(price->Locate(QStringLiteral("IDTOVAR"), QStringLiteral("A1")));
+    EXPECT_EQ(price->FieldByName(QStringLiteral("ZAKAZ")).AsInteger(), 0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return orders->Active() && orders->RecordCount() == ordersBefore + 1; }, 5000))
+        << "the other window's archive lacks the new order";
+    form->closeWithoutAsking = true;
 }
 
 // Two workstations opening a database of an earlier version at once: both
