@@ -11,7 +11,7 @@
 
 QPushButton *addDesktopShortcutButton(QWidget *after, const QString &appDir, Dialogs &dialogs, MessageLog &log)
 {
-    auto *button = new QPushButton(QStringLiteral("Создать ярлык на рабо&чем столе"), after->parentWidget());
+    auto *button = new QPushButton(QStringLiteral("Создать ярлык на рабочем столе"), after->parentWidget());
     button->setObjectName(QStringLiteral("btnCreateShortcut"));
     button->setToolTip(QStringLiteral("Ярлык программы на рабочем столе и в меню программ"));
     if (auto *row = qobject_cast<QBoxLayout *>(after->parentWidget()->layout()))

@@ -42,7 +42,6 @@
 #include "ui/SupplierPanels.h"
 #include "ui/WindowDialogs.h"
 
-#include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
@@ -103,11 +102,8 @@ TMainForm::TMainForm(const QString &appDir, QWidget *parent)
     m_router = std::make_unique<pc::DialogsRouter>(m_windowDialogs.get());
     m_dialogs = m_router.get();
     m_windowDialogs->afterNotice = [this] {
-        // Back to the price grid when the person was working there; typing in
-        // the filter or the comment goes on where it was.
         auto focusGrid = [this] {
-            if (ui->pgcMain->currentWidget() == ui->tsOrder && ui->dbgrdPrice->isEnabled()
-                && workingInPriceGrid())
+            if (ui->pgcMain->currentWidget() == ui->tsOrder && ui->dbgrdPrice->isEnabled())
                 ui->dbgrdPrice->setFocus(Qt::OtherFocusReason);
         };
         focusGrid();
@@ -196,14 +192,12 @@ TMainForm::TMainForm(const QString &appDir, QWidget *parent)
     makeDocuments();
     connectHandlers();
     connectSettingsHandlers();
-    makeKeys();
     addDesktopShortcutButton(ui->btnDefaultSettings, context.appDir(), *m_dialogs, *m_pane);
     FormCreate();
 }
 
 TMainForm::~TMainForm()
 {
-    disconnect(qApp, &QApplication::focusChanged, this, nullptr);
     // A running operation gives up first: it uses the database and the windows.
     m_priceOp.reset();
     m_task.reset();
@@ -466,8 +460,6 @@ bool TMainForm::FormMouseWheel(int delta)
 void TMainForm::pgcMainChange()
 {
     QWidget *page = ui->pgcMain->currentWidget();
-    // The filter row shows only with the list it filters, whichever inner page a page shows.
-    SetFilterVisibility(page);
     auto moveAddressBox = [this](QBoxLayout *target, int index, int width) {
         QComboBox *box = ui->cbAddresses;
         if (QLayout *current = box->parentWidget() ? box->parentWidget()->layout() : nullptr)

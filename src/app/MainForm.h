@@ -310,18 +310,6 @@ private:
     void makePriceUpdate();
     void makeDocuments();
     void attachDocumentEvents();
-    // The keyboard: pages, shortcuts, mnemonics' buddies, Tab out of the grids.
-    void makeKeys();
-    void showPage(int index);
-    // The place the person last typed or moved in (not a button): a notice
-    // gives the keyboard back to the price grid only when it came from there.
-    QWidget *m_workFocus = nullptr;
-    bool workingInPriceGrid();
-public:
-    // The keys of the program, as the list under F1 shows them.
-    static QString KeysListHtml();
-    void ShowKeysList();
-private:
     void styleNakladLines(pc::DatasetModel *model);
     pc::PrintValues printValues();
     pc::DatasetModel *nakladLinesModel = nullptr;

@@ -25,7 +25,6 @@
 #include <QDir>
 #include <QFile>
 #include <QLocale>
-#include <QKeySequence>
 #include <QPrintPreviewDialog>
 #include <QRegularExpressionValidator>
 #include <QPrinter>
@@ -52,8 +51,7 @@ void TMainForm::makeDocuments()
         if (auto *bar = preview.findChild<QToolBar *>()) {
             bar->addSeparator();
             QAction *pdf = bar->addAction(QStringLiteral("Сохранить в PDF"));
-            pdf->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
-            pdf->setToolTip(QStringLiteral("Сохранить в файл PDF (Ctrl+S)"));
+            pdf->setToolTip(QStringLiteral("Сохранить в файл PDF"));
             connect(pdf, &QAction::triggered, &preview, [&] {
                 QString file = m_dialogs->pickSaveFile(QStringLiteral("Сохранить в PDF"), QString(),
                                                        QStringLiteral("Документ PDF (*.pdf)"));

@@ -158,28 +158,6 @@ void TMainForm::connectSettingsHandlers()
     connect(ui->btnDefaultSettings, &QPushButton::clicked, this, &TMainForm::btnDefaultSettingsClick);
     connect(ui->cbAddresses, &QComboBox::currentIndexChanged, this, &TMainForm::cbAddressesChange);
     connect(ui->cbRoundMethod, &QComboBox::currentIndexChanged, this, &TMainForm::cbRoundMethodChange);
-    // The invoice markup and the vital drugs' choice are kept at once, like the rounding.
-    connect(ui->edAptekaPercent, &QLineEdit::editingFinished, this, [this] {
-        if (m_fillingPage)
-            return;
-        settings.NakladMarkupPercent = ui->edAptekaPercent->text().trimmed();
-        try {
-            pc::IniFile(m_settingsFiles->clientIni())
-                .writeString(QStringLiteral("NakladSettings"), QStringLiteral("MarkupPercent"), settings.NakladMarkupPercent);
-        } catch (const pc::AppError &e) {
-            LogMessage(e.message(), Error, true);
-        }
-    });
-    connect(ui->chkGVNacMax, &QCheckBox::toggled, this, [this](bool on) {
-        if (m_fillingPage)
-            return;
-        settings.NakladGVByMaxMarkup = on;
-        try {
-            pc::IniFile(m_settingsFiles->clientIni()).writeBool(QStringLiteral("NakladSettings"), QStringLiteral("GVByMaxMarkup"), on);
-        } catch (const pc::AppError &e) {
-            LogMessage(e.message(), Error, true);
-        }
-    });
     connect(ui->udPriceAptekaPercent, &TUpDown::changingEx, this,
             [this](bool &allow, int value, TUpDown::Direction) { udPriceAptekaPercentChangingEx(allow, value); });
     connect(ui->edPriceAptekaPercent, &QLineEdit::editingFinished, this, &TMainForm::edPriceAptekaPercentChange);
@@ -339,8 +317,6 @@ void TMainForm::showSettings()
     showAddresses();
     ui->cbRoundMethod->setCurrentIndex(s.RoundMethod);
     shortExpiryBox(ui)->setValue(s.ShortExpiryMonths);
-    ui->edAptekaPercent->setText(s.NakladMarkupPercent);
-    ui->chkGVNacMax->setChecked(s.NakladGVByMaxMarkup);
     for (int i = 0; i < 3; ++i)
         cell(ui->lstGVNac, i, 1)->setText(markupCellText(s.MaxNacen[i]));
     ui->chkCalcPricePrWithNDS->setChecked(s.CalcPriceProducerWithNDS);
@@ -743,13 +719,8 @@ void TMainForm::tblOrdersAfterScroll()
     if (!orders || !orders->Active() || orders->IsEmpty())
         return;
     const pc::OrderStatusInfo info = pc::OrderStatusOf(orders->FieldByName(QStringLiteral("STATUS")).AsInteger());
-    if (info.known) {
-        // Every caption has its underlined letter on its first "т".
-        QString caption = info.buttonCaption;
-        if (const int at = caption.indexOf(QStringLiteral("т")); at >= 0)
-            caption.insert(at, QLatin1Char('&'));
-        ui->btnChangeStatus->setText(caption);
-    }
+    if (info.known)
+        ui->btnChangeStatus->setText(info.buttonCaption);
 }
 
 void TMainForm::btnChangeStatusClick()

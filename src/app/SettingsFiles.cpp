@@ -99,8 +99,6 @@ void SettingsFiles::readClient(Settings &s) const
 
     s.RoundMethod = ini.readInteger(QStringLiteral("NakladSettings"), QStringLiteral("RoundMethod"), 0);
     s.ShortExpiryMonths = std::clamp(ini.readInteger(QStringLiteral("NakladSettings"), QStringLiteral("ShortExpiryMonths"), 6), 0, 120);
-    s.NakladMarkupPercent = ini.readString(QStringLiteral("NakladSettings"), QStringLiteral("MarkupPercent"), QStringLiteral("0"));
-    s.NakladGVByMaxMarkup = ini.readBool(QStringLiteral("NakladSettings"), QStringLiteral("GVByMaxMarkup"), false);
     for (int i = 0; i < 3; ++i)
         s.MaxNacen[i] = ini.readFloat(QStringLiteral("MaxGVNacen"), QStringLiteral("MaxNacen%1").arg(i + 1), -1);
     s.CalcPriceProducerWithNDS = ini.readBool(QStringLiteral("MaxGVNacen"), QStringLiteral("CalcPriceProducerWithNDS"), false);

@@ -62,9 +62,6 @@ struct Settings {
     int RoundMethod = 0;
     // Goods expiring within this many months are marked and named (0: off).
     int ShortExpiryMonths = 6;
-    // The invoice page's markup and its «ЖВ по макс.» choice, kept between runs.
-    QString NakladMarkupPercent = QStringLiteral("0");
-    bool NakladGVByMaxMarkup = false;
     // Markup limits for vital drugs, as stored (−1 = not set); rows up to 50,
     // 50 to 500, above 500.
     double MaxNacen[3] = {-1, -1, -1};

@@ -423,16 +423,6 @@ std::unique_ptr<Dataset> TDM::CreateTable(const QString &tableName)
 
 // ---- opening ---------------------------------------------------------------
 
-// A price list was loaded into this database once (its date is kept in it).
-bool TDM::everHadPriceList()
-{
-    try {
-        return !SharedValue(QStringLiteral("PRICEDATE")).isEmpty();
-    } catch (const std::exception &) {
-        return false; // a database without the shared values never loaded one
-    }
-}
-
 void TDM::OpenDatabase()
 {
     try {
@@ -446,9 +436,7 @@ void TDM::OpenDatabase()
     WidenTextColumns();
 
     try {
-        // A database that never had a price list (a new installation) has
-        // nothing that failed to open: the start offers the first download.
-        if (!PriceHasData() && everHadPriceList())
+        if (!PriceHasData())
             m_dialogs.showNotice(QStringLiteral("Не удалось открыть прайс. Попробуйте скачать новый"), true);
         else
             OpenPrice(true);
@@ -844,22 +832,8 @@ QHash<qint64, qint64> TDM::renumberedKeys(const QString &header, const QString &
     return renumbered;
 }
 
-bool TDM::HasOldDbfData() const
-{
-    const QString folder = m_context.path(QStringLiteral("Data/"));
-    for (const char *table : {"ORDERS", "ORDERSL", "NAKLAD", "NAKLADL"})
-        if (QFileInfo::exists(findDataFile(folder, QLatin1String(table) + QStringLiteral(".dbf"))))
-            return true;
-    return false;
-}
-
 bool TDM::ImportOldDbfData()
 {
-    // Nothing of the older database in the folder: nothing to ask, nothing to do.
-    if (!HasOldDbfData()) {
-        m_dialogs.showNotice(QStringLiteral("Нет данных для импорта"), true);
-        return true;
-    }
     // A second run would add the same orders once more: the person decides.
     std::unique_ptr<Dataset> archived(OpenQuery(QStringLiteral("SELECT FIRST 1 1 FROM ORDERS"), true));
     if (archived && !archived->IsEmpty()) {
@@ -920,11 +894,8 @@ bool TDM::ImportOldDbfData()
 void TDM::CopyDbfTable(Dataset &dataset, const TTableDefs &def, const KeyRenumbering *renumbering)
 {
     auto renumbered = [renumbering](qint64 key) { return renumbering ? renumbering->newKeys.value(key, key) : key; };
-    const QString file = findDataFile(m_context.path(QStringLiteral("Data/")), def.Name() + QStringLiteral(".dbf"));
-    if (!QFileInfo::exists(file))
-        return; // a table the older database did not have: the others come in
     DbfReader reader;
-    reader.setDBFFileName(file);
+    reader.setDBFFileName(findDataFile(m_context.path(QStringLiteral("Data/")), def.Name() + QStringLiteral(".dbf")));
     reader.Open();
     reader.setOEM(true);
     if (!dataset.Active())

@@ -130,9 +130,6 @@ public:
     // free one (its lines follow), so nothing merges with what is there.
     // True when the import committed or the person declined it; false when it failed.
     bool ImportOldDbfData();
-    // Whether the Data folder holds any table of the older DBF-file database.
-    bool HasOldDbfData() const;
-    bool everHadPriceList();
     // Old key -> new key for one column of the copied rows.
     struct KeyRenumbering {
         QString column;

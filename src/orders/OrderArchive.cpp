@@ -322,10 +322,6 @@ bool OrderArchive::ImportOrderFile()
 
 bool OrderArchive::ImportDbfData(const QString &commentText)
 {
-    if (!m_dm.HasOldDbfData()) {
-        m_dialogs.showNotice(QStringLiteral("Нет данных для импорта"), true);
-        return false;
-    }
     if (m_dialogs.askQuestion(QStringLiteral("Импортировать накладные и архив заявок из базы данных DBF?"), true,
                               false)
         != mrYes)

@@ -282,9 +282,7 @@ void PriceGridBinder::styleWidgets()
         g->setSelectionBehavior(QAbstractItemView::SelectRows);
         g->setSelectionMode(QAbstractItemView::SingleSelection);
         g->setShowGrid(true);
-        // Tab leaves the grid for the next control; the arrows, Home and End
-        // move inside it.
-        g->setTabKeyNavigation(false);
+        g->setTabKeyNavigation(true);
     }
     if (QLineEdit *e = m_w.edSearch) {
         QFont f(QStringLiteral("Arial"));
@@ -575,7 +573,6 @@ void PriceGridBinder::setOldColumnsVisible(bool visible)
 
 void PriceGridBinder::PriceTableAfterScroll()
 {
-    m_pendingNote.reset();
     if (hidePopup)
         hidePopup();
     if (onPriceScrolled)
@@ -586,41 +583,20 @@ void PriceGridBinder::PriceTableAfterScroll()
 void PriceGridBinder::ShowGoodInfo()
 {
     m_goodInfoTimer->stop();
-    m_pendingNote.reset();
     const GoodInfo info = m_logic.PriceTableAfterScroll();
     if (info.popup && m_w.dbgrdPrice) {
-        // The note only points something out: the keyboard stays where the
-        // person is typing (the grid, or the filter that moved the row).
+        QTableView *g = m_w.dbgrdPrice;
+        const QPoint corner = g->mapToGlobal(g->contentsRect().bottomRight());
+        const int width = popupWidth ? popupWidth() : 0;
+        if (showPopup)
+            showPopup(info.popupCaption, info.popupDetail, info.popupIsRef, corner.x() - width - 5, corner.y() - 15, 200);
         if (m_w.lblGoodInfo)
             m_w.lblGoodInfo->setText(info.caption);
-        showNote(info);
+        g->setFocus(Qt::OtherFocusReason);
         return;
     }
     if (info.changeCaption && m_w.lblGoodInfo)
         m_w.lblGoodInfo->setText(info.caption);
-}
-
-std::optional<QPoint> PriceGridBinder::popupPlace() const
-{
-    QTableView *g = m_w.dbgrdPrice;
-    const int width = popupWidth ? popupWidth() : 0;
-    if (!g || !g->isVisible() || !g->window()->isVisible() || g->width() < width + 5)
-        return std::nullopt;
-    const QPoint corner = g->mapToGlobal(g->contentsRect().bottomRight());
-    const int left = std::max(corner.x() - width - 5, g->mapToGlobal(QPoint(0, 0)).x());
-    return QPoint(left, corner.y() - 15);
-}
-
-void PriceGridBinder::showNote(GoodInfo info)
-{
-    const std::optional<QPoint> at = popupPlace();
-    if (!at) {
-        m_pendingNote = std::move(info); // shown once the grid is on screen and laid out
-        return;
-    }
-    m_pendingNote.reset();
-    if (showPopup)
-        showPopup(info.popupCaption, info.popupDetail, info.popupIsRef, at->x(), at->y(), 200);
 }
 
 void PriceGridBinder::lblGoodInfoClick()
@@ -640,13 +616,6 @@ void PriceGridBinder::lblGoodInfoClick()
 bool PriceGridBinder::eventFilter(QObject *watched, QEvent *event)
 {
     if (m_w.dbgrdPrice && watched == m_w.dbgrdPrice) {
-        if (m_pendingNote && (event->type() == QEvent::Resize || event->type() == QEvent::Show)) {
-            // After this event the grid has its place: the note waits for it.
-            QTimer::singleShot(0, this, [this] {
-                if (m_pendingNote)
-                    showNote(*m_pendingNote);
-            });
-        }
         if (event->type() == QEvent::KeyPress) {
             auto *k = static_cast<QKeyEvent *>(event);
             // A scanner types like a keyboard: digits are held while they

@@ -7,14 +7,11 @@
 // window, the quantities of the order) comes in as callbacks.
 
 #include "core/KeyBurst.h"
-#include "price/PriceGrid.h"
 
 #include <QObject>
-#include <QPoint>
 #include <QPointer>
 #include <QString>
 #include <functional>
-#include <optional>
 
 class QAbstractButton;
 class QCheckBox;
@@ -92,11 +89,6 @@ public:
     // Shows the detail line and the pop-up note of the current row now.
     void ShowGoodInfo();
     void lblGoodInfoClick();
-    // Where the note of the current row goes: its right edge 5 pixels left
-    // of the grid's bottom-right corner, 15 pixels above it, never left of
-    // the grid. Empty while the grid is not on screen or not yet laid out
-    // wide enough for the note (the note then waits for the grid's layout).
-    std::optional<QPoint> popupPlace() const;
 
     // ---- the scanner in the grid
     // A bar code typed by a scanner: moves to the goods whose invoices carry
@@ -142,9 +134,6 @@ private:
     const Clock *m_clock = &Clock::system();
     QTimer *m_burstTimer = nullptr;
     void typeDigits(const QString &digits);
-    // A note that waits for the grid to be laid out.
-    std::optional<GoodInfo> m_pendingNote;
-    void showNote(GoodInfo info);
 };
 
 } // namespace pc

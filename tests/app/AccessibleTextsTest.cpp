@@ -138,9 +138,8 @@ TEST(QuestionWindowTexts, MessageIsReadAndThePointerIsOrdinaryWhileAsking)
 TEST_F(TextsFixture, CaptionsAndTheImportDefault)
 {
     auto *ui = form->ui;
-    // The underlined letters are no part of what is read.
-    EXPECT_EQ(accessibleText(ui->lblOrderComment), "Комментарий к заявке:");
-    EXPECT_EQ(accessibleText(ui->chkDeleteOrderImport), "Удалять заказ после загрузки в программу");
+    EXPECT_EQ(ui->lblOrderComment->text(), "Комментарий к заявке:");
+    EXPECT_EQ(ui->chkDeleteOrderImport->text(), "Удалять заказ после загрузки в программу");
     EXPECT_TRUE(ui->lblTotals->font().bold());
     form->LoadSettings(); // no exchange.ini
     EXPECT_FALSE(ui->chkDeleteOrderImport->isChecked());

@@ -43,7 +43,7 @@ TEST_F(WindowFixture, ShortcutButtonPutsTheShortcutInTheMenuAndOnTheDesktop)
 
     auto *button = form->findChild<QPushButton *>("btnCreateShortcut");
     ASSERT_NE(button, nullptr);
-    EXPECT_EQ(button->text().remove('&'), "Создать ярлык на рабочем столе");
+    EXPECT_EQ(button->text(), "Создать ярлык на рабочем столе");
     EXPECT_TRUE(form->findChild<QWidget *>("tsSettings")->isAncestorOf(button));
     button->click();
 
