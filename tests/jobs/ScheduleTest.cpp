@@ -337,7 +337,7 @@ TEST_F(ScheduleFixture, AFailedStepIsNotReportedAsAppliedAndLeavesNoUnits)
         pc::RunResult r;
         r.status = pc::RunResult::Finished;
         r.exitCode = 0;
-        r.errors = "x.timer:5: Failed to parse calendar specification, ignoring: Mon *-*-* 25:00:00\n";
+        r.errors = "x.timer:5: Failed to parse calendar value, ignoring: Mon *-*-* 25:00:00\n";
         return r;
     };
     a = timer->apply(weekdays());
@@ -345,7 +345,7 @@ TEST_F(ScheduleFixture, AFailedStepIsNotReportedAsAppliedAndLeavesNoUnits)
     EXPECT_FALSE(unitsLeft(*timer));
     EXPECT_TRUE(calls.isEmpty());
     EXPECT_FALSE(a.crontabLine.isEmpty());
-    EXPECT_TRUE(a.details.join('\n').contains("Failed to parse calendar specification"));
+    EXPECT_TRUE(a.details.join('\n').contains("Failed to parse calendar value"));
 
     // Where there is no systemd-analyze the check is skipped.
     timer->verify = [](const QStringList &) -> std::optional<pc::RunResult> { return std::nullopt; };

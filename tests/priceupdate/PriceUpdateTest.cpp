@@ -1128,16 +1128,16 @@ struct ArchiveTrustFixture : PriceUpdateFixture {
     // stored for other bytes of the same length (names in a DOS code page).
     void putCraftedZip(const std::vector<Item> &items, const QList<QPair<QByteArray, QByteArray>> &renames = {})
     {
-        QString spec = "[";
+        QString entries = "[";
         for (const Item &i : items)
-            spec += QStringLiteral("(%1, %2, %3, %4, %5),")
+            entries += QStringLiteral("(%1, %2, %3, %4, %5),")
                         .arg(QString::fromLatin1("bytes.fromhex('" + i.name.toUtf8().toHex() + "').decode()"),
                              i.zeros ? QStringLiteral("bytes(%1)").arg(i.zeros)
                                      : QString::fromLatin1("bytes.fromhex('" + i.data.toHex() + "')"))
                         .arg(i.external)
                         .arg(i.host)
                         .arg(i.declared);
-        spec += "]";
+        entries += "]";
         const QString script = QStringLiteral(
             "import struct, sys, time, zipfile\n"
             "items = eval(sys.argv[2])\n"
@@ -1161,7 +1161,7 @@ struct ArchiveTrustFixture : PriceUpdateFixture {
             "open(sys.argv[1], 'wb').write(data)\n");
         const QString zip = staging.filePath("crafted.zip");
         QFile::remove(zip);
-        const RunResult r = runAndWait("/usr/bin/python3", {"-c", script, zip, spec}, staging.path(), 60000);
+        const RunResult r = runAndWait("/usr/bin/python3", {"-c", script, zip, entries}, staging.path(), 60000);
         ASSERT_EQ(r.status, RunResult::Finished);
         ASSERT_EQ(r.exitCode, 0);
         QFile f(zip);
